@@ -1,0 +1,9 @@
+#include "image/image_io.h"
+#include "obrada/error.h"
+
+namespace pelinor {
+
+PictureRef decodeJpeg(std::span<const std::uint8_t>) { throw Error(err::InvalidCall, "not implemented yet"); }
+std::vector<std::uint8_t> encodeJpeg(const Picture&, int) { throw Error(err::InvalidCall, "not implemented yet"); }
+
+}  // namespace pelinor

@@ -1,0 +1,77 @@
+// Pictures: shared, reference-counted bitmaps.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "obrada/array2d.h"
+
+namespace pelinor {
+
+// The refusal every user of a pixel view shows; the leading blank belongs to it.
+inline constexpr std::string_view kOnly24BitText = " 24-bit bitmaps only";
+
+// Every picture holds its pixels as 24-bit blue-green-red rows padded to
+// stride = 4 * ((3 * width + 3) / 4) bytes, in the order the source stored them
+// (bottom row first for an ordinary BMP; see topDown()). bitsPerPixel() is the
+// depth of the source, which is what the 24-bit check looks at: a picture from an
+// 8-bit or 32-bit file is shown from the same 24-bit memory but refused for watermarking.
+class Picture {
+public:
+    // A zero-filled picture. width, height >= 1; throws error 7 beyond the pixel limit.
+    static std::shared_ptr<Picture> create(int width, int height, int bitsPerPixel = 24,
+                                           bool topDown = false);
+
+    int width() const noexcept { return m_width; }
+    int height() const noexcept { return m_height; }
+    int bitsPerPixel() const noexcept { return m_bitsPerPixel; }
+    bool topDown() const noexcept { return m_topDown; }
+    std::size_t stride() const noexcept { return m_stride; }
+    std::uint8_t* bits() noexcept { return m_bits.data(); }
+    const std::uint8_t* bits() const noexcept { return m_bits.data(); }
+    std::size_t byteCount() const noexcept { return m_bits.size(); }
+
+    // Stored row that holds the visual row `visualRow` (0 = top of the image).
+    int storedRow(int visualRow) const noexcept { return m_topDown ? visualRow : m_height - 1 - visualRow; }
+
+    std::shared_ptr<Picture> clone() const;
+
+    static std::size_t strideFor(int width) noexcept { return 4 * ((3 * std::size_t(width) + 3) / 4); }
+
+private:
+    Picture() = default;
+    int m_width = 0;
+    int m_height = 0;
+    int m_bitsPerPixel = 24;
+    bool m_topDown = false;
+    std::size_t m_stride = 0;
+    std::vector<std::uint8_t> m_bits;
+};
+
+using PictureRef = std::shared_ptr<Picture>;
+
+// Largest pixel memory a picture may have; headers asking for more are refused.
+inline constexpr std::size_t kMaxPixelBytes = std::size_t(1) << 30;
+
+// The bitmap record as a platform reports it. A null picture reads as all zeros.
+struct BitmapRecord {
+    std::int32_t type = 0;
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::int32_t widthBytes = 0;
+    std::uint16_t planes = 0;
+    std::uint16_t bitsPixel = 0;
+    std::uint8_t* bits = nullptr;
+};
+
+BitmapRecord queryBitmap(Picture* picture) noexcept;
+bool is24Bit(const Picture* picture) noexcept;
+
+// A view over a 24-bit picture's own memory: bounds 0..3*width-1, 0..height-1, no copy.
+// Throws Error(err::Not24Bit, kOnly24BitText) for any other depth.
+ByteView openView(const Picture& picture);
+
+}  // namespace pelinor

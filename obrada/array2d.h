@@ -1,0 +1,142 @@
+// Two-dimensional arrays with lower bounds 0, as the numeric routines use them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "obrada/error.h"
+
+namespace pelinor {
+
+[[noreturn]] inline void throwSubscript(long long i, long long j, long long n1, long long n2)
+{
+    throw Error(err::SubscriptOutOfRange,
+                "Subscript out of range: (" + std::to_string(i) + ", " + std::to_string(j) +
+                    ") outside (0.." + std::to_string(n1 - 1) + ", 0.." + std::to_string(n2 - 1) + ")");
+}
+
+// Allocates n elements or throws error 7; never lets a bad_alloc or a length_error escape.
+template <class T>
+std::vector<T> allocateElements(std::size_t n1, std::size_t n2)
+{
+    if (n1 != 0 && n2 > std::numeric_limits<std::size_t>::max() / sizeof(T) / n1)
+        throw Error(err::OutOfMemory, "Out of memory: array too large");
+    try {
+        return std::vector<T>(n1 * n2);
+    } catch (const std::bad_alloc&) {
+        throw Error(err::OutOfMemory, "Out of memory: cannot allocate " + std::to_string(n1) + " x " +
+                                          std::to_string(n2) + " elements");
+    } catch (const std::length_error&) {
+        throw Error(err::OutOfMemory, "Out of memory: array too large");
+    }
+}
+
+// A plane or coefficient matrix of doubles, indices (0..n1-1, 0..n2-1).
+// First index = column x / horizontal frequency u, second = row y / vertical frequency v.
+// Memory is first-index-major: element (i, j) sits at data()[i * n2 + j], so the
+// selection scan (first index outer, second inner) walks memory in order.
+class Plane {
+public:
+    Plane() = default;
+    Plane(int n1, int n2) { resize(n1, n2); }
+
+    void resize(int n1, int n2)
+    {
+        if (n1 < 0 || n2 < 0) throwSubscript(n1, n2, 0, 0);
+        m_data = allocateElements<double>(std::size_t(n1), std::size_t(n2));
+        m_n1 = n1;
+        m_n2 = n2;
+    }
+    int n1() const noexcept { return m_n1; }
+    int n2() const noexcept { return m_n2; }
+    int upper1() const noexcept { return m_n1 - 1; }
+    int upper2() const noexcept { return m_n2 - 1; }
+    bool empty() const noexcept { return m_data.empty(); }
+
+    // Index-checked access (error 9).
+    double& at(int i, int j)
+    {
+        if (i < 0 || j < 0 || i >= m_n1 || j >= m_n2) throwSubscript(i, j, m_n1, m_n2);
+        return m_data[std::size_t(i) * std::size_t(m_n2) + std::size_t(j)];
+    }
+    double at(int i, int j) const { return const_cast<Plane*>(this)->at(i, j); }
+    // Unchecked access for loops whose bounds are already known.
+    double& operator()(int i, int j) noexcept { return m_data[std::size_t(i) * std::size_t(m_n2) + std::size_t(j)]; }
+    double operator()(int i, int j) const noexcept { return m_data[std::size_t(i) * std::size_t(m_n2) + std::size_t(j)]; }
+
+    double* data() noexcept { return m_data.data(); }
+    const double* data() const noexcept { return m_data.data(); }
+    std::size_t size() const noexcept { return m_data.size(); }
+
+private:
+    int m_n1 = 0;
+    int m_n2 = 0;
+    std::vector<double> m_data;
+};
+
+// A non-owning view of bytes with bounds (0..n1-1, 0..n2-1): element (x, y) is the
+// byte at y * stride + x. Over a 24-bit picture n1 = 3 * width, n2 = height and the
+// stride is the picture's padded row length; padding is not part of the view.
+class ByteView {
+public:
+    ByteView() = default;
+    ByteView(std::uint8_t* base, int n1, int n2, std::size_t stride) noexcept
+        : m_base(base), m_n1(n1), m_n2(n2), m_stride(stride) {}
+
+    int n1() const noexcept { return m_n1; }
+    int n2() const noexcept { return m_n2; }
+    int upper1() const noexcept { return m_n1 - 1; }
+    int upper2() const noexcept { return m_n2 - 1; }
+    std::size_t stride() const noexcept { return m_stride; }
+    bool empty() const noexcept { return m_base == nullptr; }
+    void release() noexcept { *this = ByteView(); }
+
+    std::uint8_t& at(int x, int y) const
+    {
+        if (x < 0 || y < 0 || x >= m_n1 || y >= m_n2) throwSubscript(x, y, m_n1, m_n2);
+        return m_base[std::size_t(y) * m_stride + std::size_t(x)];
+    }
+    std::uint8_t* row(int y) const noexcept { return m_base + std::size_t(y) * m_stride; }
+    std::uint8_t* data() const noexcept { return m_base; }
+
+private:
+    std::uint8_t* m_base = nullptr;
+    int m_n1 = 0;
+    int m_n2 = 0;
+    std::size_t m_stride = 0;
+};
+
+// An owned byte array with the same bounds and element order as a ByteView (stride = n1).
+// Used for the colour planes.
+class ByteArray2D {
+public:
+    ByteArray2D() = default;
+    ByteArray2D(int n1, int n2) { resize(n1, n2); }
+    void resize(int n1, int n2)
+    {
+        if (n1 < 0 || n2 < 0) throwSubscript(n1, n2, 0, 0);
+        m_data = allocateElements<std::uint8_t>(std::size_t(n1), std::size_t(n2));
+        m_n1 = n1;
+        m_n2 = n2;
+    }
+    int n1() const noexcept { return m_n1; }
+    int n2() const noexcept { return m_n2; }
+    int upper1() const noexcept { return m_n1 - 1; }
+    int upper2() const noexcept { return m_n2 - 1; }
+    ByteView view() noexcept { return ByteView(m_data.data(), m_n1, m_n2, std::size_t(m_n1)); }
+    std::uint8_t& at(int x, int y) { return view().at(x, y); }
+    std::uint8_t at(int x, int y) const { return const_cast<ByteArray2D*>(this)->at(x, y); }
+    std::uint8_t* data() noexcept { return m_data.data(); }
+    const std::uint8_t* data() const noexcept { return m_data.data(); }
+
+private:
+    int m_n1 = 0;
+    int m_n2 = 0;
+    std::vector<std::uint8_t> m_data;
+};
+
+}  // namespace pelinor

@@ -1,0 +1,29 @@
+// Selection of the significant DCT coefficients.
+#pragma once
+
+#include "obrada/array2d.h"
+
+namespace pelinor {
+
+// Threshold for the count n: the (n + 1)-th largest-magnitude candidate (u >= 1, v >= 1),
+// carrying its sign. n < 0 is error 9.
+double OdrediPrag(const Plane& coeffs, int n);
+
+// The selection scan shared by embedding and detection: u = 1.. outer, v = 1.. inner,
+// significant when |C(u, v)| > |threshold| (strictly). Calls f(u, v, i) with i = 0, 1, ...
+// in that order. Returns the number of significant coefficients.
+template <class F>
+long long forEachSignificant(const Plane& coeffs, double threshold, F&& f)
+{
+    const double t = threshold < 0 ? -threshold : threshold;
+    long long i = 0;
+    for (int u = 1; u < coeffs.n1(); ++u) {
+        for (int v = 1; v < coeffs.n2(); ++v) {
+            const double c = coeffs(u, v);
+            if ((c < 0 ? -c : c) > t) f(u, v, i++);
+        }
+    }
+    return i;
+}
+
+}  // namespace pelinor

@@ -1,0 +1,42 @@
+// Detecting a watermark: normalised correlation of the extracted and the original sequence.
+#pragma once
+
+#include <string_view>
+
+#include "image/picture.h"
+#include "obrada/array2d.h"
+#include "watermark/watermark_file.h"
+
+namespace pelinor {
+
+inline constexpr std::string_view kFoundText = "Žig je pronađen u označenoj slici.";
+inline constexpr std::string_view kNotFoundText = "Označena slika ne sadrži žig.";
+inline constexpr double kDefaultThreshold = 0.7;
+
+// The luminance DCT of one 24-bit picture (Error err::Not24Bit otherwise).
+struct Analysis {
+    int width = 0;
+    int height = 0;
+    Plane coeffs;
+};
+Analysis analysePicture(const Picture& picture);
+
+struct DetectResult {
+    double similarity = 0.0;
+    bool found = false;
+    double threshold = kDefaultThreshold;
+    long long coefficients = 0;       // significant coefficients in the original
+    double z = 0.0;                   // similarity * sqrt(N)
+    double falsePositive = 0.0;       // one-sided P(s >= similarity) for a never-embedded watermark
+    int originalWidth = 0, originalHeight = 0, suspectWidth = 0, suspectHeight = 0;
+};
+
+// Steps after both analyses. Refuses alpha 0, an all-zero watermark and differing sizes.
+DetectResult correlate(const Analysis& original, const Watermark& watermark, const Analysis& suspect,
+                       double threshold = kDefaultThreshold);
+
+// The whole detection in the design's order (watermark already read).
+DetectResult detectWatermark(const Picture& original, const Watermark& watermark, const Picture& suspect,
+                             double threshold = kDefaultThreshold);
+
+}  // namespace pelinor
