@@ -1,8 +1,133 @@
 #include "obrada/colour.h"
 
+#include <array>
+#include <string>
+#include <utility>
+
 namespace pelinor {
 
-void PretvoriUYCbCr(const ByteView&, ByteArray2D&) { throw Error(err::InvalidCall, "not implemented yet"); }
-void PretvoriURGB(const ByteArray2D&, const ByteView&) { throw Error(err::InvalidCall, "not implemented yet"); }
+namespace {
+
+// Limits to 0..255, then rounds to nearest with ties to even. Adding and removing
+// 1.5 * 2^52 leaves exactly the nearest whole number under the default rounding
+// mode (the same result as std::nearbyint), without a library call per byte.
+inline std::uint8_t toByte(double v) noexcept
+{
+    constexpr double magic = 6755399441055744.0;
+    v = v > 255.0 ? 255.0 : v;
+    v = v < 0.0 ? 0.0 : v;
+    return static_cast<std::uint8_t>(static_cast<int>((v + magic) - magic));
+}
+
+// Products of the colour-transform coefficients with every byte value. Each entry
+// is the very double that the product gives when formed inline, so the sums taken
+// from these tables, in the same order, equal the straightforward formulas bit for bit.
+struct ForwardTables {
+    std::array<double, 256> yR, yG, yB, cbR, cbG, cbB, crR, crG, crB;
+    ForwardTables()
+    {
+        for (int k = 0; k < 256; ++k) {
+            const double c = k;
+            yR[k] = 0.299 * c;
+            yG[k] = 0.587 * c;
+            yB[k] = 0.114 * c;
+            cbR[k] = -0.1687 * c;
+            cbG[k] = 0.33126 * c;  // subtracted
+            cbB[k] = 0.5 * c;
+            crR[k] = 0.5 * c;
+            crG[k] = 0.41869 * c;  // subtracted
+            crB[k] = 0.08131 * c;  // subtracted
+        }
+    }
+};
+
+// Indexed by the stored chroma byte; the product is with (byte - 128).
+struct InverseTables {
+    std::array<double, 256> rCr, gCb, gCr, bCb;
+    InverseTables()
+    {
+        for (int k = 0; k < 256; ++k) {
+            const double c = k - 128;
+            rCr[k] = 1.402 * c;
+            gCb[k] = 0.34414 * c;  // subtracted
+            gCr[k] = 0.71414 * c;  // subtracted
+            bCb[k] = 1.772 * c;
+        }
+    }
+};
+
+const ForwardTables& forwardTables()
+{
+    static const ForwardTables tables;
+    return tables;
+}
+
+const InverseTables& inverseTables()
+{
+    static const InverseTables tables;
+    return tables;
+}
+
+void requireWholeTriples(int n1)
+{
+    if (n1 % 3 != 0)
+        throw Error(err::SubscriptOutOfRange,
+                    "Subscript out of range: first dimension " + std::to_string(n1) +
+                        " does not hold whole pixels (three bytes each)");
+}
+
+}  // namespace
+
+void PretvoriUYCbCr(const ByteView& pixels, ByteArray2D& planes)
+{
+    const int n1 = pixels.n1();
+    const int n2 = pixels.n2();
+    requireWholeTriples(n1);
+    // Built aside and moved in at the end: `pixels` may be a view of `planes` itself,
+    // and a failure leaves `planes` as it was.
+    ByteArray2D out(n1, n2);
+    const ForwardTables& t = forwardTables();
+    for (int y = 0; y < n2; ++y) {
+        const std::uint8_t* src = pixels.row(y);
+        std::uint8_t* dst = out.data() + std::size_t(y) * std::size_t(n1);
+        for (int x = 0; x < n1; x += 3) {
+            const int b = src[x], g = src[x + 1], r = src[x + 2];
+            const double yy = (t.yR[r] + t.yG[g]) + t.yB[b];
+            const double cb = ((t.cbR[r] - t.cbG[g]) + t.cbB[b]) + 128.0;
+            const double cr = ((t.crR[r] - t.crG[g]) - t.crB[b]) + 128.0;
+            dst[x] = toByte(yy);
+            dst[x + 1] = toByte(cb);
+            dst[x + 2] = toByte(cr);
+        }
+    }
+    planes = std::move(out);
+}
+
+void PretvoriURGB(const ByteArray2D& planes, const ByteView& pixels)
+{
+    const int n1 = planes.n1();
+    const int n2 = planes.n2();
+    requireWholeTriples(n1);
+    if (pixels.n1() < n1 || pixels.n2() < n2)
+        throw Error(err::SubscriptOutOfRange,
+                    "Subscript out of range: destination " + std::to_string(pixels.n1()) + " x " +
+                        std::to_string(pixels.n2()) + " is smaller than the colour planes " +
+                        std::to_string(n1) + " x " + std::to_string(n2));
+    const InverseTables& t = inverseTables();
+    for (int y = 0; y < n2; ++y) {
+        const std::uint8_t* src = planes.data() + std::size_t(y) * std::size_t(n1);
+        std::uint8_t* dst = pixels.row(y);
+        for (int x = 0; x < n1; x += 3) {
+            const double yy = src[x];
+            const int cb = src[x + 1], cr = src[x + 2];
+            const double r = t.rCr[cr] + yy;
+            const double g = (yy - t.gCb[cb]) - t.gCr[cr];
+            const double b = t.bCb[cb] + yy;
+            dst[x] = toByte(b);
+            dst[x + 1] = toByte(g);
+            dst[x + 2] = toByte(r);
+        }
+    }
+}
 
 }  // namespace pelinor
