@@ -1,6 +1,8 @@
 // Selection of the significant DCT coefficients.
 #pragma once
 
+#include <cstddef>
+
 #include "obrada/array2d.h"
 
 namespace pelinor {
@@ -16,10 +18,14 @@ template <class F>
 long long forEachSignificant(const Plane& coeffs, double threshold, F&& f)
 {
     const double t = threshold < 0 ? -threshold : threshold;
+    const int n1 = coeffs.n1();
+    const int n2 = coeffs.n2();
+    const double* data = coeffs.data();
     long long i = 0;
-    for (int u = 1; u < coeffs.n1(); ++u) {
-        for (int v = 1; v < coeffs.n2(); ++v) {
-            const double c = coeffs(u, v);
+    for (int u = 1; u < n1; ++u) {
+        const double* row = data + std::size_t(u) * std::size_t(n2);  // memory runs along v
+        for (int v = 1; v < n2; ++v) {
+            const double c = row[v];
             if ((c < 0 ? -c : c) > t) f(u, v, i++);
         }
     }
