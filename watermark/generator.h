@@ -2,14 +2,26 @@
 #pragma once
 
 #include <cstdint>
+#include <random>
 #include <string>
 
 namespace pelinor {
 
 // Writes a watermark file of genSize values, normal with mean genMean and standard
 // deviation genVar. genSeed 0 seeds from the system's entropy source; any other seed
-// gives a reproducible sequence. The file is replaced atomically.
+// gives a reproducible sequence. The file is replaced atomically; a length over
+// kMaxWatermarkLength is error 7, a value that overflows error 6, and neither touches it.
 void CoxGenMark(const std::string& datZig, double genAlpha, std::int32_t genSize, std::int32_t genSeed,
                 double genMean, double genVar);
+
+// The steps of the pair procedure, exposed for tests.
+// One single-precision draw in [0, 1) (24 random bits, so never 1).
+float uniformDraw(std::mt19937& generator);
+// u from a draw r: k = floor(65536·r − 32768) as a 16-bit value, m = its low 15 bits,
+// u = (m / 32768)·2 − 1, so −1 ≤ u ≤ 1 − 2^−14.
+double pairComponent(float r);
+// The polar step: false (draw again) when s = v·v + u·u is 0 or at least 1; otherwise
+// x1 = f·u and x2 = f·v with f = sqrt(−2·ln s / s), two standard normal deviates.
+bool polarPair(double u, double v, double& x1, double& x2);
 
 }  // namespace pelinor
