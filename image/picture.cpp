@@ -1,12 +1,62 @@
 #include "image/picture.h"
+
+#include <string>
+
 #include "obrada/error.h"
 
 namespace pelinor {
 
-std::shared_ptr<Picture> Picture::create(int, int, int, bool) { throw Error(err::InvalidCall, "not implemented yet"); }
-std::shared_ptr<Picture> Picture::clone() const { throw Error(err::InvalidCall, "not implemented yet"); }
-BitmapRecord queryBitmap(Picture*) noexcept { return {}; }
-bool is24Bit(const Picture*) noexcept { return false; }
-ByteView openView(const Picture&) { throw Error(err::InvalidCall, "not implemented yet"); }
+std::shared_ptr<Picture> Picture::create(int width, int height, int bitsPerPixel, bool topDown)
+{
+    if (width < 1 || height < 1)
+        throw Error(err::InvalidCall, "Invalid picture size " + std::to_string(width) + " x " + std::to_string(height));
+    if (bitsPerPixel < 1 || bitsPerPixel > 64)
+        throw Error(err::InvalidCall, "Invalid bits per pixel: " + std::to_string(bitsPerPixel));
+    const std::size_t stride = strideFor(width);
+    if (stride > kMaxPixelBytes / std::size_t(height))
+        throw Error(err::OutOfMemory, "Out of memory: a picture of " + std::to_string(width) + " x " +
+                                          std::to_string(height) + " pixels exceeds the 1 GiB pixel limit");
+    std::shared_ptr<Picture> picture(new Picture);
+    picture->m_bits = allocateElements<std::uint8_t>(stride, std::size_t(height));
+    picture->m_width = width;
+    picture->m_height = height;
+    picture->m_bitsPerPixel = bitsPerPixel;
+    picture->m_topDown = topDown;
+    picture->m_stride = stride;
+    return picture;
+}
+
+std::shared_ptr<Picture> Picture::clone() const
+{
+    std::shared_ptr<Picture> copy = create(m_width, m_height, m_bitsPerPixel, m_topDown);
+    copy->m_bits = m_bits;
+    return copy;
+}
+
+BitmapRecord queryBitmap(Picture* picture) noexcept
+{
+    BitmapRecord record;
+    if (picture == nullptr) return record;
+    record.width = picture->width();
+    record.height = picture->height();
+    record.widthBytes = static_cast<std::int32_t>(picture->stride());
+    record.planes = 1;
+    record.bitsPixel = static_cast<std::uint16_t>(picture->bitsPerPixel());
+    record.bits = picture->bits();
+    return record;
+}
+
+bool is24Bit(const Picture* picture) noexcept
+{
+    return picture != nullptr && picture->bitsPerPixel() == 24;
+}
+
+ByteView openView(const Picture& picture)
+{
+    if (!is24Bit(&picture)) throw Error(err::Not24Bit, std::string(kOnly24BitText));
+    // A view writes into the picture by design; the picture object itself is not changed.
+    auto* base = const_cast<std::uint8_t*>(picture.bits());
+    return ByteView(base, 3 * picture.width(), picture.height(), picture.stride());
+}
 
 }  // namespace pelinor
