@@ -1,6 +1,9 @@
 #include "obrada/colour.h"
 
+#include "obrada/parallel.h"
+
 #include <array>
+#include <bit>
 #include <string>
 #include <utility>
 
@@ -8,15 +11,18 @@ namespace pelinor {
 
 namespace {
 
-// Limits to 0..255, then rounds to nearest with ties to even. Adding and removing
-// 1.5 * 2^52 leaves exactly the nearest whole number under the default rounding
-// mode (the same result as std::nearbyint), without a library call per byte.
+// Limits to 0..255 and rounds to nearest with ties to even, as std::nearbyint does under
+// the default rounding mode. Adding 1.5 * 2^52 leaves the nearest whole number in the
+// low bits of the sum (two's complement for negative values). The limits are applied
+// to that whole number, which gives the same byte as limiting first (the limits are
+// whole numbers and rounding keeps order), with conditional moves instead of branches.
 inline std::uint8_t toByte(double v) noexcept
 {
     constexpr double magic = 6755399441055744.0;
-    v = v > 255.0 ? 255.0 : v;
-    v = v < 0.0 ? 0.0 : v;
-    return static_cast<std::uint8_t>(static_cast<int>((v + magic) - magic));
+    int k = static_cast<std::int32_t>(static_cast<std::uint32_t>(std::bit_cast<std::uint64_t>(v + magic)));
+    k = k < 0 ? 0 : k;
+    k = k > 255 ? 255 : k;
+    return static_cast<std::uint8_t>(k);
 }
 
 // Products of the colour-transform coefficients with every byte value. Each entry
@@ -87,19 +93,22 @@ void PretvoriUYCbCr(const ByteView& pixels, ByteArray2D& planes)
     // and a failure leaves `planes` as it was.
     ByteArray2D out(n1, n2);
     const ForwardTables& t = forwardTables();
-    for (int y = 0; y < n2; ++y) {
-        const std::uint8_t* src = pixels.row(y);
-        std::uint8_t* dst = out.data() + std::size_t(y) * std::size_t(n1);
-        for (int x = 0; x < n1; x += 3) {
-            const int b = src[x], g = src[x + 1], r = src[x + 2];
-            const double yy = (t.yR[r] + t.yG[g]) + t.yB[b];
-            const double cb = ((t.cbR[r] - t.cbG[g]) + t.cbB[b]) + 128.0;
-            const double cr = ((t.crR[r] - t.crG[g]) - t.crB[b]) + 128.0;
-            dst[x] = toByte(yy);
-            dst[x + 1] = toByte(cb);
-            dst[x + 2] = toByte(cr);
+    std::uint8_t* const base = out.data();
+    forRowsInParallel(n2, n1, [&](long long first, long long last) {
+        for (long long y = first; y < last; ++y) {
+            const std::uint8_t* src = pixels.row(int(y));
+            std::uint8_t* dst = base + std::size_t(y) * std::size_t(n1);
+            for (int x = 0; x < n1; x += 3) {
+                const int b = src[x], g = src[x + 1], r = src[x + 2];
+                const double yy = (t.yR[r] + t.yG[g]) + t.yB[b];
+                const double cb = ((t.cbR[r] - t.cbG[g]) + t.cbB[b]) + 128.0;
+                const double cr = ((t.crR[r] - t.crG[g]) - t.crB[b]) + 128.0;
+                dst[x] = toByte(yy);
+                dst[x + 1] = toByte(cb);
+                dst[x + 2] = toByte(cr);
+            }
         }
-    }
+    });
     planes = std::move(out);
 }
 
@@ -114,20 +123,22 @@ void PretvoriURGB(const ByteArray2D& planes, const ByteView& pixels)
                         std::to_string(pixels.n2()) + " is smaller than the colour planes " +
                         std::to_string(n1) + " x " + std::to_string(n2));
     const InverseTables& t = inverseTables();
-    for (int y = 0; y < n2; ++y) {
-        const std::uint8_t* src = planes.data() + std::size_t(y) * std::size_t(n1);
-        std::uint8_t* dst = pixels.row(y);
-        for (int x = 0; x < n1; x += 3) {
-            const double yy = src[x];
-            const int cb = src[x + 1], cr = src[x + 2];
-            const double r = t.rCr[cr] + yy;
-            const double g = (yy - t.gCb[cb]) - t.gCr[cr];
-            const double b = t.bCb[cb] + yy;
-            dst[x] = toByte(b);
-            dst[x + 1] = toByte(g);
-            dst[x + 2] = toByte(r);
+    forRowsInParallel(n2, n1, [&](long long first, long long last) {
+        for (long long y = first; y < last; ++y) {
+            const std::uint8_t* src = planes.data() + std::size_t(y) * std::size_t(n1);
+            std::uint8_t* dst = pixels.row(int(y));
+            for (int x = 0; x < n1; x += 3) {
+                const double yy = src[x];
+                const int cb = src[x + 1], cr = src[x + 2];
+                const double r = t.rCr[cr] + yy;
+                const double g = (yy - t.gCb[cb]) - t.gCr[cr];
+                const double b = t.bCb[cb] + yy;
+                dst[x] = toByte(b);
+                dst[x + 1] = toByte(g);
+                dst[x + 2] = toByte(r);
+            }
         }
-    }
+    });
 }
 
 }  // namespace pelinor

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "obrada/fftw_plans.h"
+#include "obrada/parallel.h"
 
 namespace pelinor {
 
@@ -35,20 +36,23 @@ void scaleInto(const double* src, double* dst, int n1, int n2, const std::vector
                const std::vector<double>& f2)
 {
     const double* g = f2.data();
-    for (int i = 0; i < n1; ++i) {
-        const double a = f1[std::size_t(i)];
-        const std::size_t row = std::size_t(i) * std::size_t(n2);
-        const double* s = src + row;
-        double* d = dst + row;
-        for (int j = 0; j < n2; ++j) d[j] = s[j] * (a * g[j]);
-    }
+    forRowsInParallel(n1, n2, [&](long long first, long long last) {
+        for (long long i = first; i < last; ++i) {
+            const double a = f1[std::size_t(i)];
+            const std::size_t row = std::size_t(i) * std::size_t(n2);
+            const double* s = src + row;
+            double* d = dst + row;
+            for (int j = 0; j < n2; ++j) d[j] = s[j] * (a * g[j]);
+        }
+    });
 }
 
 void forwardInto(const Plane& plane, Plane& coeffs)
 {
     const int n1 = plane.n1();
     const int n2 = plane.n2();
-    coeffs.resize(n1, n2);
+    // Every element is overwritten, so a matrix of the right size is reused as it is.
+    if (coeffs.n1() != n1 || coeffs.n2() != n2) coeffs.resize(n1, n2);
     if (plane.empty()) return;
     double* in = const_cast<double*>(plane.data());  // an out-of-place REDFT10 keeps its input
     double* out = coeffs.data();

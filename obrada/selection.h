@@ -1,6 +1,7 @@
 // Selection of the significant DCT coefficients.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 
 #include "obrada/array2d.h"
@@ -17,7 +18,7 @@ double OdrediPrag(const Plane& coeffs, int n);
 template <class F>
 long long forEachSignificant(const Plane& coeffs, double threshold, F&& f)
 {
-    const double t = threshold < 0 ? -threshold : threshold;
+    const double t = std::fabs(threshold);
     const int n1 = coeffs.n1();
     const int n2 = coeffs.n2();
     const double* data = coeffs.data();
@@ -25,8 +26,7 @@ long long forEachSignificant(const Plane& coeffs, double threshold, F&& f)
     for (int u = 1; u < n1; ++u) {
         const double* row = data + std::size_t(u) * std::size_t(n2);  // memory runs along v
         for (int v = 1; v < n2; ++v) {
-            const double c = row[v];
-            if ((c < 0 ? -c : c) > t) f(u, v, i++);
+            if (std::fabs(row[v]) > t) f(u, v, i++);
         }
     }
     return i;
