@@ -234,17 +234,27 @@ std::vector<Bgr> readPalette(std::span<const std::uint8_t> bytes, const Header& 
             " colours");
 }
 
+// Bytes of one stored row of an uncompressed file, padded to four.
+std::uint64_t sourceStride(const Header& h)
+{
+    return (std::uint64_t(h.width) * std::uint64_t(h.bitCount) + 31) / 32 * 4;
+}
+
+void checkUncompressedSize(std::span<const std::uint8_t> bytes, const Header& h)
+{
+    // The pixel limit bounds width and height, so this cannot overflow.
+    const std::uint64_t needed = sourceStride(h) * std::uint64_t(h.height);
+    if (needed > bytes.size() - h.offBits)
+        invalid("the bitmap file is truncated: its pixels need " + std::to_string(needed) + " bytes, " +
+                std::to_string(bytes.size() - h.offBits) + " are present");
+}
+
 void decodeUncompressed(std::span<const std::uint8_t> bytes, const Header& h, const std::vector<Bgr>& palette,
-                        Picture& picture)
+                        const std::vector<Channel>& channels, Picture& picture)
 {
     const int width = picture.width();
     const int bpp = h.bitCount;
-    const std::uint64_t srcStride = (std::uint64_t(h.width) * std::uint64_t(bpp) + 31) / 32 * 4;
-    if (srcStride * std::uint64_t(h.height) > bytes.size() - h.offBits)
-        invalid("the bitmap file is truncated: its pixels need " + std::to_string(srcStride * std::uint64_t(h.height)) +
-                " bytes, " + std::to_string(bytes.size() - h.offBits) + " are present");
-    std::vector<Channel> channels;
-    if (bpp == 16 || bpp == 32) channels = readChannels(h);
+    const std::uint64_t srcStride = sourceStride(h);
 
     for (int y = 0; y < picture.height(); ++y) {
         const std::uint8_t* src = bytes.data() + h.offBits + std::size_t(y) * srcStride;
@@ -335,13 +345,18 @@ PictureRef decodeBmp(std::span<const std::uint8_t> bytes)
         const auto inner = bytes.subspan(h.offBits, size);
         return h.compression == kJpeg ? decodeJpeg(inner) : decodePng(inner);
     }
+    // Everything the header promises is checked before the pixel memory is allocated.
+    const bool rle = h.compression == kRle8 || h.compression == kRle4;
+    if (!rle) checkUncompressedSize(bytes, h);
     std::vector<Bgr> palette;
     if (h.bitCount <= 8) palette = readPalette(bytes, h);
+    std::vector<Channel> channels;
+    if (h.bitCount == 16 || h.bitCount == 32) channels = readChannels(h);
     PictureRef picture = Picture::create(int(h.width), int(h.height), h.bitCount, h.topDown);
-    if (h.compression == kRle8 || h.compression == kRle4)
+    if (rle)
         decodeRle(bytes, h, palette, *picture);
     else
-        decodeUncompressed(bytes, h, palette, *picture);
+        decodeUncompressed(bytes, h, palette, channels, *picture);
     return picture;
 }
 

@@ -155,6 +155,12 @@ PictureRef decodePng(std::span<const std::uint8_t> bytes)
         Picture::strideFor(int(h.width)) > kMaxPixelBytes / h.height)
         throw Error(err::InvalidPicture, "Invalid picture: " + std::to_string(h.width) + " x " + std::to_string(h.height) +
                                              " pixels is larger than the 1 GiB pixel limit");
+    // Deflate expands at most 1032 to 1: a file too short for its rows would only make
+    // us allocate the pixels to find that out.
+    const std::uint64_t rawBytes = std::uint64_t(h.height) * (1 + (std::uint64_t(h.width) * unsigned(bitsPerPixel) + 7) / 8);
+    if (rawBytes / 1032 > bytes.size())
+        throw Error(err::InvalidPicture, "Invalid picture: PNG: the file is too short for " + std::to_string(h.width) +
+                                             " x " + std::to_string(h.height) + " pixels");
     if (!setUpTransforms(r, h)) invalid(r, "unsupported pixel format");
 
     // Rows go in bottom-up, as from a BMP file, so that the same picture has the same

@@ -286,6 +286,21 @@ TEST(BmpDecoder, OversizedHeadersAreRefusedBeforeAllocating)
     }
 }
 
+TEST(BmpDecoder, HeaderLargerThanTheDataIsRefusedBeforeAllocating)
+{
+    std::vector<std::uint8_t> bytes = encodeBmp(*test::patternPicture(2, 2));
+    putU32(bytes, 18, 16000);
+    putU32(bytes, 22, 16000);
+    try {
+        decodeBmp(bytes);
+        FAIL();
+    } catch (const Error& e) {
+        EXPECT_NE(std::string(e.what()).find("truncated: its pixels need 768000000 bytes, 16 are present"),
+                  std::string::npos)
+            << e.what();
+    }
+}
+
 // Hand-made RLE8 streams over a 4 x 2 picture with a two-colour palette.
 std::vector<std::uint8_t> rle8File(std::vector<std::uint8_t> stream)
 {

@@ -186,6 +186,16 @@ TEST(PngDecoder, HugeHeaderIsRefusedBeforeAllocating)
     }
 }
 
+TEST(PngDecoder, HeaderLargerThanTheDataCouldHoldIsRefused)
+{
+    std::vector<std::uint8_t> file = encodePng(*test::patternPicture(2, 2));
+    for (int i = 0; i < 4; ++i) file[16 + std::size_t(i)] = file[20 + std::size_t(i)] = std::uint8_t(16000 >> (24 - 8 * i));
+    fixChunkCrc(file, 8);
+    std::string text;
+    EXPECT_EQ(decodeError(file, &text), err::InvalidPicture);
+    EXPECT_NE(text.find("too short for 16000 x 16000"), std::string::npos) << text;
+}
+
 TEST(PngDecoder, DamagedFilesAreRefused)
 {
     const std::vector<std::uint8_t> good = encodePng(*test::patternPicture(37, 21));
