@@ -94,7 +94,7 @@ void PretvoriUYCbCr(const ByteView& pixels, ByteArray2D& planes)
     ByteArray2D out(n1, n2);
     const ForwardTables& t = forwardTables();
     std::uint8_t* const base = out.data();
-    forRowsInParallel(n2, n1, [&](long long first, long long last) {
+    forRowsInParallel(n1 == 0 ? 0 : n2, n1, [&](long long first, long long last) {
         for (long long y = first; y < last; ++y) {
             const std::uint8_t* src = pixels.row(int(y));
             std::uint8_t* dst = base + std::size_t(y) * std::size_t(n1);
@@ -123,7 +123,7 @@ void PretvoriURGB(const ByteArray2D& planes, const ByteView& pixels)
                         std::to_string(pixels.n2()) + " is smaller than the colour planes " +
                         std::to_string(n1) + " x " + std::to_string(n2));
     const InverseTables& t = inverseTables();
-    forRowsInParallel(n2, n1, [&](long long first, long long last) {
+    forRowsInParallel(n1 == 0 ? 0 : n2, n1, [&](long long first, long long last) {
         for (long long y = first; y < last; ++y) {
             const std::uint8_t* src = planes.data() + std::size_t(y) * std::size_t(n1);
             std::uint8_t* dst = pixels.row(int(y));

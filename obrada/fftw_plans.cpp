@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <limits>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -68,6 +69,8 @@ private:
     SharedPlan makePlan(const PlanKey& key)
     {
         const std::size_t n = std::size_t(key.n1) * std::size_t(key.n2);
+        if (n > std::numeric_limits<std::size_t>::max() / sizeof(double))
+            throw Error(err::OutOfMemory, "Out of memory: transform too large");
         // With FFTW_ESTIMATE the planner does not touch the arrays, so these untouched
         // buffers cost address space only; they just tell FFTW about alignment and
         // whether the transform is in place.

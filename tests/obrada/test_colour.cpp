@@ -194,6 +194,20 @@ TEST(Colour, PartialPixelIsRefusedAndLeavesPlanesAlone)
     }
 }
 
+TEST(Colour, PlanesTooLargeForMemoryAreOutOfMemory)
+{
+    std::uint8_t pixel[3] = {1, 2, 3};
+    const ByteView huge(pixel, 3 * 600000000, 2000000000, 3 * 600000000);  // never read
+    ByteArray2D planes(3, 1);
+    try {
+        PretvoriUYCbCr(huge, planes);
+        FAIL();
+    } catch (const Error& e) {
+        EXPECT_EQ(e.number(), err::OutOfMemory);
+    }
+    EXPECT_EQ(planes.n1(), 3);
+}
+
 TEST(Colour, ConvertsInPlaceAndReshapesPlanes)
 {
     // Over a padded picture: planes get the view's bounds, not its stride.
@@ -213,10 +227,13 @@ TEST(Colour, ConvertsInPlaceAndReshapesPlanes)
     PretvoriURGB(planes, planes.view());
     EXPECT_EQ(at(planes, 0, 1), literalToPixel(before[0], before[1], before[2]));
 
-    ByteArray2D empty, out(3, 3);
-    PretvoriUYCbCr(empty.view(), out);
-    EXPECT_EQ(out.n1(), 0);
-    EXPECT_EQ(out.n2(), 0);
+    for (auto [n1, n2] : {std::pair{0, 0}, {0, 5}, {6, 0}}) {
+        ByteArray2D empty(n1, n2), out(3, 3);
+        PretvoriUYCbCr(empty.view(), out);
+        EXPECT_EQ(out.n1(), n1);
+        EXPECT_EQ(out.n2(), n2);
+        PretvoriURGB(out, empty.view());
+    }
 }
 
 }  // namespace

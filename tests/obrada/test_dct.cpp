@@ -180,7 +180,9 @@ TEST(Dct, WorkedExamples)
 TEST(Dct, RoundTripsOddPrimeAndThreadedSizes)
 {
     std::mt19937 rng(7);
-    for (auto [n1, n2] : {std::pair{1, 1}, {1, 257}, {131, 1}, {97, 89}, {257, 131}, {300, 200}, {512, 384}}) {
+    // 40000 is beyond what 16-bit counters could reach.
+    for (auto [n1, n2] : {std::pair{1, 1}, {1, 257}, {131, 1}, {97, 89}, {257, 131}, {300, 200}, {512, 384},
+                          {40000, 3}, {2, 40000}}) {
         const Plane plane = randomPlane(n1, n2, rng);
         Plane coeffs, back(n1, n2);
         DirektniDCT(plane, coeffs);
@@ -270,6 +272,16 @@ TEST(Dct, ConcurrentTransformsAndEvictedPlansStayCorrect)
         });
     for (auto& th : threads) th.join();
     for (double w : worst) EXPECT_LE(w, 1e-10);
+}
+
+TEST(Dct, ImpossibleTransformIsOutOfMemory)
+{
+    try {
+        cosinePlan(2000000000, 2000000000, CosineKind::Forward, true);
+        FAIL();
+    } catch (const Error& e) {
+        EXPECT_EQ(e.number(), err::OutOfMemory);
+    }
 }
 
 TEST(Dct, UnalignedPlansRunOnUnalignedArrays)

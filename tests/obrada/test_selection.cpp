@@ -122,6 +122,15 @@ TEST(Selection, NegativeCountIsSubscriptError)
 
 TEST(Selection, HugeCountNeedsNoHugeMemory)
 {
+    // Dimensions beyond 16-bit counters.
+    Plane wide(40000, 3);
+    wide(39999, 2) = -4.5;
+    wide(20000, 1) = 4.5;
+    wide(35000, 2) = 1.0;
+    EXPECT_TRUE(sameBits(OdrediPrag(wide, 1), 4.5));
+    EXPECT_TRUE(sameBits(OdrediPrag(wide, 2), 1.0));
+    EXPECT_EQ(scan(wide, 1.0), (std::vector<std::tuple<int, int, long long>>{{20000, 1, 0}, {39999, 2, 1}}));
+
     const Plane C = candidateMatrix(3, 3, {4, -1, 2, 3});
     EXPECT_TRUE(sameBits(OdrediPrag(C, std::numeric_limits<int>::max()), 0.0));
     EXPECT_TRUE(sameBits(OdrediPrag(C, 3), -1.0));
