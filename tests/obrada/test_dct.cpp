@@ -207,6 +207,26 @@ TEST(Dct, BasisFunctionGivesOneCoefficient)
             ASSERT_NEAR(coeffs(u, v), u == u0 && v == v0 ? expected : 0.0, 1e-9) << u << "," << v;
 }
 
+TEST(Dct, InverseNeedsNoEarlierForward)
+{
+    // A size no other test transforms: one coefficient gives one scaled basis function.
+    const int n1 = 29, n2 = 31;
+    const double pi = std::numbers::pi;
+    for (auto [u0, v0] : {std::pair{0, 0}, {0, 7}, {11, 0}, {28, 30}}) {
+        Plane coeffs(n1, n2), plane(n1, n2);
+        coeffs(u0, v0) = 1.0;
+        InverzniDCT(coeffs, plane);
+        const double a1 = std::sqrt((u0 ? 2.0 : 1.0) / n1), a2 = std::sqrt((v0 ? 2.0 : 1.0) / n2);
+        for (int x = 0; x < n1; ++x)
+            for (int y = 0; y < n2; ++y)
+                ASSERT_NEAR(plane(x, y),
+                            a1 * a2 * std::cos((2 * x + 1) * u0 * pi / (2 * n1)) *
+                                std::cos((2 * y + 1) * v0 * pi / (2 * n2)),
+                            1e-14)
+                    << u0 << "," << v0 << " at " << x << "," << y;
+    }
+}
+
 TEST(Dct, InverseNeedsMatchingOutputSize)
 {
     const Plane coeffs(4, 5);
