@@ -1,13 +1,93 @@
 #include <cstdio>
+#include <string>
 
+#include "cli/args.h"
 #include "cli/commands.h"
+#include "cli/io.h"
+#include "cli/json.h"
+#include "watermark/detect.h"
 
 namespace pelinor::cli {
 
-int cmdDetect(const Args&)
+namespace {
+
+const char kHelp[] =
+    "usage: pelinor-cli detect ORIGINAL WATERMARK.wmk SUSPECT [--threshold T] [--json]\n"
+    "\n"
+    "Tests SUSPECT for the watermark, against the unmarked ORIGINAL (both 24-bit pictures of\n"
+    "the same size): the values embedded at the original's significant coefficients are\n"
+    "extracted and correlated with the watermark's.\n"
+    "\n"
+    "  --threshold T  similarity above which the watermark counts as found (default 0.7)\n"
+    "  --json         print one JSON object instead of text\n"
+    "\n"
+    "The z-score is similarity * sqrt(N); the false-positive probability is the chance that a\n"
+    "watermark that was never embedded reaches this similarity.\n"
+    "\n"
+    "Exit status: 0 watermark found, 1 not found, 2 usage or input error.\n";
+
+JsonObject sizeObject(int width, int height)
 {
-    std::fprintf(stderr, "pelinor-cli detect: not available yet\n");
-    return 2;
+    JsonObject o;
+    o.add("width", width).add("height", height);
+    return o;
+}
+
+void printJson(const DetectResult& r)
+{
+    JsonObject o;
+    o.add("similarity", r.similarity)
+        .add("found", r.found)
+        .add("threshold", r.threshold)
+        .add("coefficients", r.coefficients)
+        .add("z", r.z)
+        .add("false_positive_probability", r.falsePositive)
+        .add("verdict", std::string(r.found ? kFoundText : kNotFoundText))
+        .add("original", sizeObject(r.originalWidth, r.originalHeight))
+        .add("suspect", sizeObject(r.suspectWidth, r.suspectHeight));
+    std::printf("%s\n", o.str().c_str());
+}
+
+void printText(const DetectResult& r)
+{
+    std::printf("similarity: %.15g\n", r.similarity);
+    std::printf("verdict: %s (%s)\n", r.found ? "watermark found" : "watermark not found",
+                std::string(r.found ? kFoundText : kNotFoundText).c_str());
+    std::printf("threshold: %g\n", r.threshold);
+    std::printf("coefficients: %lld\n", r.coefficients);
+    std::printf("z: %.4g\n", r.z);
+    std::printf("false positive probability: %.3g\n", r.falsePositive);
+}
+
+}  // namespace
+
+int cmdDetect(const Args& args)
+{
+    return runCommand("detect", kHelp, args, {{"--threshold", true}, {"--json", false}}, [](const ParsedArgs& a) {
+        a.expectPositional(3, 3, "ORIGINAL WATERMARK.wmk SUSPECT");
+        const double threshold = a.real("--threshold", kDefaultThreshold);
+        const std::string& originalPath = a.positional()[0];
+        const std::string& watermarkPath = a.positional()[1];
+        const std::string& suspectPath = a.positional()[2];
+
+        const PictureRef original = loadPictureFile(originalPath);
+        const PictureRef suspect = loadPictureFile(suspectPath);
+        const Watermark watermark = readWatermarkFile(watermarkPath);
+        require24Bit(originalPath, *original);
+        require24Bit(suspectPath, *suspect);
+        try {
+            checkComparable(watermark, original->width(), original->height(), suspect->width(),
+                            suspect->height());
+        } catch (const Error& e) {
+            throw FileError(e.number() == err::SizeMismatch ? suspectPath : watermarkPath, e.what());
+        }
+        const DetectResult r = detectWatermark(*original, watermark, *suspect, threshold);
+        if (a.has("--json"))
+            printJson(r);
+        else
+            printText(r);
+        return r.found ? kExitOk : kExitNotFound;
+    });
 }
 
 }  // namespace pelinor::cli

@@ -1,13 +1,172 @@
+#include <atomic>
+#include <cctype>
 #include <cstdio>
+#include <filesystem>
+#include <limits>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
 
+#include "cli/args.h"
 #include "cli/commands.h"
+#include "cli/io.h"
+#include "cli/parallel.h"
+#include "cli/progress.h"
+#include "image/image_io.h"
+#include "watermark/embed.h"
 
 namespace pelinor::cli {
 
-int cmdEmbed(const Args&)
+namespace {
+
+namespace fs = std::filesystem;
+
+const char kHelp[] =
+    "usage: pelinor-cli embed IMAGE WATERMARK.wmk OUTPUT [--quality Q]\n"
+    "       pelinor-cli embed --output-dir DIR WATERMARK.wmk IMAGE... [--jobs J] [--format bmp|png|jpg]\n"
+    "                         [--quality Q]\n"
+    "\n"
+    "Embeds the watermark into the luminance of each 24-bit picture and writes the marked\n"
+    "picture. The output format follows OUTPUT's extension (.png, .jpg/.jpeg, otherwise BMP).\n"
+    "\n"
+    "  --quality Q       JPEG quality 1..100 for JPEG outputs (default 90)\n"
+    "  --output-dir DIR  batch: write DIR/NAME for every IMAGE (DIR is created if missing);\n"
+    "                    a bad picture is reported and the others still run\n"
+    "  --jobs J          batch: pictures embedded at once (default: one per core)\n"
+    "  --format F        batch: write bmp, png or jpg instead of each input's own format\n"
+    "\n"
+    "Exit status: 0 success, 2 usage or input error (in a batch: any picture failed).\n";
+
+std::string describe(const EmbedResult& r)
 {
-    std::fprintf(stderr, "pelinor-cli embed: not available yet\n");
-    return 2;
+    char text[128];
+    if (r.psnr == std::numeric_limits<double>::infinity())
+        std::snprintf(text, sizeof text, "%lld coefficients changed, PSNR infinite (no pixel changed)", r.changed);
+    else
+        std::snprintf(text, sizeof text, "%lld coefficients changed, PSNR %.2f dB", r.changed, r.psnr);
+    return text;
+}
+
+EmbedResult embedAndSave(const std::string& input, PictureRef source, const Watermark& watermark,
+                         const std::string& output, int quality)
+{
+    EmbedResult r = withFile(input, [&] { return embedWatermark(*source, watermark); });
+    source.reset();  // not needed while the output is encoded
+    withFile(output, [&] { savePicture(*r.marked, output, quality); });
+    return r;
+}
+
+int embedOne(const ParsedArgs& a, int quality)
+{
+    if (a.has("--jobs") || a.has("--format")) throw UsageError("--jobs and --format need --output-dir");
+    a.expectPositional(3, 3, "IMAGE WATERMARK.wmk OUTPUT");
+    const std::string& input = a.positional()[0];
+    const std::string& output = a.positional()[2];
+    PictureRef source = loadPictureFile(input);
+    // The picture is checked before the watermark file is read.
+    require24Bit(input, *source);
+    const Watermark watermark = readWatermarkFile(a.positional()[1]);
+    const EmbedResult r = embedAndSave(input, std::move(source), watermark, output, quality);
+    std::printf("%s: %s\n", output.c_str(), describe(r).c_str());
+    return kExitOk;
+}
+
+std::string lower(std::string s)
+{
+    for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// The extension a batch output gets: --format's, else the input's own when it is one we write.
+std::string outputExtension(const fs::path& input, const std::string& format)
+{
+    if (!format.empty()) return "." + format;
+    const std::string ext = lower(input.extension().string());
+    if (ext == ".bmp" || ext == ".png" || ext == ".jpg" || ext == ".jpeg") return input.extension().string();
+    return ".bmp";
+}
+
+struct BatchItem {
+    std::string input;
+    std::string output;
+    std::string refusal;  // set when the item must not run
+};
+
+// Output names, refusing an output that would replace its own input or another item's output.
+std::vector<BatchItem> planBatch(const std::vector<std::string>& inputs, const fs::path& dir,
+                                 const std::string& format)
+{
+    std::vector<BatchItem> items;
+    std::set<fs::path> taken;
+    for (const std::string& input : inputs) {
+        const fs::path in(input);
+        BatchItem item{input, (dir / in.stem()).string() + outputExtension(in, format), {}};
+        const fs::path key = fs::weakly_canonical(item.output);
+        std::error_code ec;
+        if (fs::equivalent(in, item.output, ec))
+            item.refusal = fileMessage(input, "the output " + item.output + " would replace this input picture");
+        else if (!taken.insert(key).second)
+            item.refusal = fileMessage(input, "another input already writes " + item.output);
+        items.push_back(std::move(item));
+    }
+    return items;
+}
+
+int embedBatch(const ParsedArgs& a, int quality)
+{
+    const std::string dir = *a.value("--output-dir");
+    if (dir.empty()) throw UsageError("--output-dir needs a folder");
+    std::string format = lower(a.value("--format").value_or(""));
+    if (format == "jpeg") format = "jpg";
+    if (!format.empty() && format != "bmp" && format != "png" && format != "jpg")
+        throw UsageError("--format: '" + format + "' is not one of bmp, png, jpg");
+    const unsigned jobs = jobCount(a.integer("--jobs", 0, 1, 1024));
+    a.expectPositional(2, std::numeric_limits<std::size_t>::max(), "WATERMARK.wmk IMAGE...");
+
+    const Watermark watermark = readWatermarkFile(a.positional()[0]);
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    if (ec || !fs::is_directory(dir)) throw FileError(dir, ec ? ec.message() : "not a folder");
+
+    const std::vector<std::string> inputs(a.positional().begin() + 1, a.positional().end());
+    const std::vector<BatchItem> items = planBatch(inputs, dir, format);
+    std::atomic<std::size_t> failed{0};
+    {
+        Progress progress(items.size(), Progress::stderrIsTerminal());
+        runParallel(items.size(), jobs, [&](std::size_t i) {
+            const BatchItem& item = items[i];
+            try {
+                if (!item.refusal.empty()) throw FileError(item.input, item.refusal);
+                PictureRef source = loadPictureFile(item.input);
+                require24Bit(item.input, *source);
+                const EmbedResult r = embedAndSave(item.input, std::move(source), watermark, item.output, quality);
+                progress.print(stdout, item.output + ": " + describe(r));
+            } catch (const std::exception& e) {
+                ++failed;
+                progress.print(stderr, std::string("pelinor-cli embed: ") + e.what());
+            } catch (...) {
+                ++failed;
+                progress.print(stderr, "pelinor-cli embed: " + item.input + ": unexpected failure");
+            }
+            progress.advance();
+        });
+    }
+    if (failed == 0) return kExitOk;
+    std::fprintf(stderr, "pelinor-cli embed: %zu of %zu pictures failed\n", failed.load(), items.size());
+    return kExitError;
+}
+
+}  // namespace
+
+int cmdEmbed(const Args& args)
+{
+    return runCommand("embed", kHelp, args,
+                      {{"--quality", true}, {"--output-dir", true}, {"--jobs", true}, {"--format", true}},
+                      [](const ParsedArgs& a) {
+                          const int quality = int(a.integer("--quality", 90, 1, 100));
+                          return a.has("--output-dir") ? embedBatch(a, quality) : embedOne(a, quality);
+                      });
 }
 
 }  // namespace pelinor::cli

@@ -1,10 +1,116 @@
 #include "watermark/detect.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include "obrada/dct.h"
 #include "obrada/error.h"
+#include "obrada/selection.h"
+#include "watermark/embed.h"
 
 namespace pelinor {
 
-Analysis analysePicture(const Picture&) { throw Error(err::InvalidCall, "not implemented yet"); }
-DetectResult correlate(const Analysis&, const Watermark&, const Analysis&, double) { throw Error(err::InvalidCall, "not implemented yet"); }
-DetectResult detectWatermark(const Picture&, const Watermark&, const Picture&, double) { throw Error(err::InvalidCall, "not implemented yet"); }
+namespace {
+
+std::string sizeText(int width, int height)
+{
+    return std::to_string(width) + " x " + std::to_string(height);
+}
+
+void require24Bit(const Picture& picture)
+{
+    if (!is24Bit(&picture)) throw Error(err::Not24Bit, std::string(kOnly24BitText));
+}
+
+}  // namespace
+
+Analysis analysePicture(const Picture& picture)
+{
+    const ByteView pixels = openView(picture);
+    Analysis analysis;
+    analysis.width = picture.width();
+    analysis.height = picture.height();
+    const Plane lum = luminancePlane(pixels);
+    DirektniDCT(lum, analysis.coeffs);
+    return analysis;
+}
+
+void checkComparable(const Watermark& watermark, int originalWidth, int originalHeight, int suspectWidth,
+                     int suspectHeight)
+{
+    if (watermark.alpha == 0.0)
+        throw Error(err::ZeroAlpha,
+                    "The watermark's alpha is 0: the embedded values cannot be extracted (they are divided by alpha)");
+    if (std::all_of(watermark.values.begin(), watermark.values.end(), [](double w) { return w == 0.0; }))
+        throw Error(err::ZeroWatermark, "Every value of the watermark is 0: there is nothing to correlate with");
+    if (originalWidth != suspectWidth || originalHeight != suspectHeight)
+        throw Error(err::SizeMismatch, "The suspect picture is " + sizeText(suspectWidth, suspectHeight) +
+                                           " pixels but the original is " + sizeText(originalWidth, originalHeight) +
+                                           "; their coefficients can only be compared at the same size");
+}
+
+Extraction extractWatermark(const Analysis& original, const Watermark& watermark, const Analysis& suspect)
+{
+    const Plane& c0 = original.coeffs;
+    const Plane& c1 = suspect.coeffs;
+    if (c0.n1() != c1.n1() || c0.n2() != c1.n2())
+        throw Error(err::SizeMismatch, "Coefficient matrices of " + sizeText(c0.n1(), c0.n2()) + " and " +
+                                           sizeText(c1.n1(), c1.n2()) + " cannot be compared");
+    const double threshold = OdrediPrag(c0, watermark.length);
+    const double alpha = watermark.alpha;
+    Extraction x;
+    x.values.assign(watermark.values.size(), 0.0);
+    const long long available = static_cast<long long>(x.values.size());
+    x.significant = forEachSignificant(c0, threshold, [&](int u, int v, long long i) {
+        if (i >= available)
+            throw Error(err::SubscriptOutOfRange,
+                        "Subscript out of range: more significant coefficients than the " +
+                            std::to_string(available) + " watermark values");
+        x.values[std::size_t(i)] = (c1(u, v) / c0(u, v) - 1.0) / alpha;
+    });
+    return x;
+}
+
+DetectResult correlate(const Analysis& original, const Watermark& watermark, const Analysis& suspect,
+                       double threshold)
+{
+    checkComparable(watermark, original.width, original.height, suspect.width, suspect.height);
+    const Extraction x = extractWatermark(original, watermark, suspect);
+    const std::vector<double>& w = watermark.values;
+    double sxw = 0.0, sww = 0.0, sxx = 0.0;
+    for (std::size_t k = 0; k < w.size(); ++k) {
+        sxw += x.values[k] * w[k];
+        sww += w[k] * w[k];
+        sxx += x.values[k] * x.values[k];
+    }
+    DetectResult r;
+    // Nothing extracted (a suspect identical to the original) is simply no watermark.
+    const double product = sxx * sww;
+    r.similarity = product > 0.0 ? sxw / std::sqrt(product) : 0.0;
+    r.threshold = threshold;
+    r.found = r.similarity > threshold;
+    r.coefficients = x.significant;
+    // A watermark that was never embedded gives s close to normal, mean 0, deviation 1/sqrt(N).
+    r.z = r.similarity * std::sqrt(double(w.size()));
+    r.falsePositive = 0.5 * std::erfc(r.z / std::sqrt(2.0));
+    r.originalWidth = original.width;
+    r.originalHeight = original.height;
+    r.suspectWidth = suspect.width;
+    r.suspectHeight = suspect.height;
+    return r;
+}
+
+DetectResult detectWatermark(const Picture& original, const Watermark& watermark, const Picture& suspect,
+                             double threshold)
+{
+    // Every refusal comes before the transforms, in the order the steps would meet them.
+    require24Bit(original);
+    require24Bit(suspect);
+    checkComparable(watermark, original.width(), original.height(), suspect.width(), suspect.height());
+    const Analysis a0 = analysePicture(original);
+    const Analysis a1 = analysePicture(suspect);
+    return correlate(a0, watermark, a1, threshold);
+}
 
 }  // namespace pelinor

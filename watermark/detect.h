@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string_view>
+#include <vector>
 
 #include "image/picture.h"
 #include "obrada/array2d.h"
@@ -30,6 +31,19 @@ struct DetectResult {
     double falsePositive = 0.0;       // one-sided P(s >= similarity) for a never-embedded watermark
     int originalWidth = 0, originalHeight = 0, suspectWidth = 0, suspectHeight = 0;
 };
+
+// The extracted sequence: X(i) = (C1(u, v) / C0(u, v) - 1) / alpha at the original's
+// significant positions, in scan order. Entries that no coefficient reached stay 0.
+struct Extraction {
+    std::vector<double> values;  // the watermark's length
+    long long significant = 0;
+};
+Extraction extractWatermark(const Analysis& original, const Watermark& watermark, const Analysis& suspect);
+
+// Refuses what cannot give a meaningful similarity: alpha 0 (err::ZeroAlpha), an all-zero
+// watermark (err::ZeroWatermark), and pictures of different sizes (err::SizeMismatch).
+void checkComparable(const Watermark& watermark, int originalWidth, int originalHeight, int suspectWidth,
+                     int suspectHeight);
 
 // Steps after both analyses. Refuses alpha 0, an all-zero watermark and differing sizes.
 DetectResult correlate(const Analysis& original, const Watermark& watermark, const Analysis& suspect,

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "image/picture.h"
+#include "obrada/array2d.h"
 #include "watermark/watermark_file.h"
 
 namespace pelinor {
@@ -16,5 +17,14 @@ struct EmbedResult {
 
 // The source must be 24-bit (Error err::Not24Bit with kOnly24BitText otherwise).
 EmbedResult embedWatermark(const Picture& source, const Watermark& watermark);
+
+// The luminance of a pixel array minus 128, as the plane the DCT takes: L(x, y) is the
+// luminance byte of pixel x in stored row y, as PretvoriUYCbCr gives it, minus 128.
+Plane luminancePlane(const ByteView& pixels);
+
+// Threshold for the watermark's length, then every significant coefficient scaled by
+// (alpha * x(i) + 1) in scan order. Returns how many were scaled. More significant
+// coefficients than values (possible only through the threshold's cap) is error 9.
+long long embedCoefficients(Plane& coeffs, const Watermark& watermark);
 
 }  // namespace pelinor
