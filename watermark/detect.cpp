@@ -25,15 +25,26 @@ void require24Bit(const Picture& picture)
 
 }  // namespace
 
-Analysis analysePicture(const Picture& picture)
+namespace {
+
+// `lum` is scratch space, reused from one analysis to the next.
+Analysis analyse(const Picture& picture, Plane& lum)
 {
     const ByteView pixels = openView(picture);
     Analysis analysis;
     analysis.width = picture.width();
     analysis.height = picture.height();
-    const Plane lum = luminancePlane(pixels);
+    luminanceInto(pixels, lum);
     DirektniDCT(lum, analysis.coeffs);
     return analysis;
+}
+
+}  // namespace
+
+Analysis analysePicture(const Picture& picture)
+{
+    Plane lum;
+    return analyse(picture, lum);
 }
 
 void checkComparable(const Watermark& watermark, int originalWidth, int originalHeight, int suspectWidth,
@@ -108,8 +119,10 @@ DetectResult detectWatermark(const Picture& original, const Watermark& watermark
     require24Bit(original);
     require24Bit(suspect);
     checkComparable(watermark, original.width(), original.height(), suspect.width(), suspect.height());
-    const Analysis a0 = analysePicture(original);
-    const Analysis a1 = analysePicture(suspect);
+    Plane lum;
+    const Analysis a0 = analyse(original, lum);
+    const Analysis a1 = analyse(suspect, lum);
+    lum = Plane();
     return correlate(a0, watermark, a1, threshold);
 }
 

@@ -3,8 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <exception>
 #include <limits>
 #include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "obrada/colour.h"
 #include "obrada/dct.h"
@@ -19,10 +23,64 @@ namespace {
 // conversions cost no whole-picture array, and the band stays in cache while its
 // luminance is moved to or from the column-major plane.
 constexpr int kBandRows = 32;
+// Below this many pixels a second thread costs more than it saves.
+constexpr long long kThreadedPixels = 1LL << 16;
 
 ByteView band(const ByteView& pixels, int firstRow, int rows) noexcept
 {
     return ByteView(pixels.row(firstRow), pixels.n1(), rows, pixels.stride());
+}
+
+// How many threads share the bands of a picture.
+int bandParts(int width, int height)
+{
+    const long long pixels = static_cast<long long>(width) * height;
+    const int bands = (height + kBandRows - 1) / kBandRows;
+    const int cores = int(std::max(1u, std::min(4u, std::thread::hardware_concurrency())));
+    return pixels < kThreadedPixels ? 1 : std::min(bands, cores);
+}
+
+// Calls work(part, firstRow, rows) for every band of rows, the bands split into
+// contiguous parts, one per thread. Bands touch disjoint rows and disjoint stretches of
+// each plane column, so the parts need no locking. Rethrows the first part's error.
+template <class F>
+void forEachBand(int width, int height, F&& work)
+{
+    const int bands = (height + kBandRows - 1) / kBandRows;
+    const int parts = bandParts(width, height);
+    auto runPart = [&](int part) {
+        const int first = bands * part / parts;
+        const int last = bands * (part + 1) / parts;
+        for (int b = first; b < last; ++b) {
+            const int y0 = b * kBandRows;
+            work(part, y0, std::min(kBandRows, height - y0));
+        }
+    };
+    if (parts <= 1) {
+        runPart(0);
+        return;
+    }
+    std::vector<std::exception_ptr> errors(static_cast<std::size_t>(parts));
+    auto guarded = [&](int part) {
+        try {
+            runPart(part);
+        } catch (...) {
+            errors[std::size_t(part)] = std::current_exception();
+        }
+    };
+    std::vector<std::thread> threads;
+    std::vector<int> here{0};  // parts run on this thread
+    for (int part = 1; part < parts; ++part) {
+        try {
+            threads.emplace_back(guarded, part);
+        } catch (const std::system_error&) {
+            here.push_back(part);  // no thread to be had: do it here
+        }
+    }
+    for (const int part : here) guarded(part);
+    for (std::thread& t : threads) t.join();
+    for (const std::exception_ptr& e : errors)
+        if (e) std::rethrow_exception(e);
 }
 
 // Limits to 0..255, then rounds to nearest with ties to even (the default rounding mode).
@@ -41,28 +99,31 @@ std::uint64_t writeMarked(const ByteView& source, const Plane& lum, const ByteVi
 {
     const int width = lum.n1();
     const int height = lum.n2();
-    const int n1 = source.n1();
-    std::uint64_t squares = 0;
-    ByteArray2D planes;
-    for (int y0 = 0; y0 < height; y0 += kBandRows) {
-        const int rows = std::min(kBandRows, height - y0);
+    const std::size_t n1 = std::size_t(source.n1());
+    std::vector<std::uint64_t> squares(std::size_t(bandParts(width, height)), 0);
+    forEachBand(width, height, [&](int part, int y0, int rows) {
+        ByteArray2D planes;
         PretvoriUYCbCr(band(source, y0, rows), planes);
         std::uint8_t* p = planes.data();
         for (int x = 0; x < width; ++x) {
             const double* column = lum.data() + std::size_t(x) * std::size_t(height) + std::size_t(y0);
-            for (int j = 0; j < rows; ++j) p[std::size_t(j) * std::size_t(n1) + 3 * std::size_t(x)] = toByte(column[j] + 128.0);
+            for (int j = 0; j < rows; ++j) p[std::size_t(j) * n1 + 3 * std::size_t(x)] = toByte(column[j] + 128.0);
         }
         PretvoriURGB(planes, band(marked, y0, rows));
+        std::uint64_t sum = 0;
         for (int j = 0; j < rows; ++j) {
             const std::uint8_t* a = source.row(y0 + j);
             const std::uint8_t* b = marked.row(y0 + j);
-            for (int k = 0; k < n1; ++k) {
+            for (std::size_t k = 0; k < n1; ++k) {
                 const int d = int(a[k]) - int(b[k]);
-                squares += std::uint64_t(d * d);
+                sum += std::uint64_t(d * d);
             }
         }
-    }
-    return squares;
+        squares[std::size_t(part)] += sum;
+    });
+    std::uint64_t total = 0;
+    for (const std::uint64_t s : squares) total += s;
+    return total;
 }
 
 double psnrFor(std::uint64_t squares, std::size_t bytes)
@@ -76,12 +137,18 @@ double psnrFor(std::uint64_t squares, std::size_t bytes)
 
 Plane luminancePlane(const ByteView& pixels)
 {
+    Plane lum;
+    luminanceInto(pixels, lum);
+    return lum;
+}
+
+void luminanceInto(const ByteView& pixels, Plane& lum)
+{
     const int width = pixels.n1() / 3;
     const int height = pixels.n2();
-    Plane lum(width, height);
-    ByteArray2D planes;
-    for (int y0 = 0; y0 < height; y0 += kBandRows) {
-        const int rows = std::min(kBandRows, height - y0);
+    if (lum.n1() != width || lum.n2() != height) lum.resize(width, height);
+    forEachBand(width, height, [&](int, int y0, int rows) {
+        ByteArray2D planes;
         PretvoriUYCbCr(band(pixels, y0, rows), planes);
         const std::uint8_t* p = planes.data();
         const std::size_t n1 = std::size_t(planes.n1());
@@ -89,8 +156,7 @@ Plane luminancePlane(const ByteView& pixels)
             double* column = lum.data() + std::size_t(x) * std::size_t(height) + std::size_t(y0);
             for (int j = 0; j < rows; ++j) column[j] = double(p[std::size_t(j) * n1 + 3 * std::size_t(x)]) - 128.0;
         }
-    }
-    return lum;
+    });
 }
 
 long long embedCoefficients(Plane& coeffs, const Watermark& watermark)

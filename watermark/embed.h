@@ -21,6 +21,8 @@ EmbedResult embedWatermark(const Picture& source, const Watermark& watermark);
 // The luminance of a pixel array minus 128, as the plane the DCT takes: L(x, y) is the
 // luminance byte of pixel x in stored row y, as PretvoriUYCbCr gives it, minus 128.
 Plane luminancePlane(const ByteView& pixels);
+// The same into `lum`, reusing its memory when it already has the picture's size.
+void luminanceInto(const ByteView& pixels, Plane& lum);
 
 // Threshold for the watermark's length, then every significant coefficient scaled by
 // (alpha * x(i) + 1) in scan order. Returns how many were scaled. More significant
