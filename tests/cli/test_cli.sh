@@ -17,8 +17,9 @@ run() {
 has() { grep -qF -- "$2" "$1" || fail "$1 lacks '$2': $(cat "$1")"; }
 lacks() { ! grep -qF -- "$2" "$1" || fail "$1 has '$2'"; }
 only_expected_files() {
-  local extra
-  extra=$(ls -A | grep -v -x -F -e out -e err "$@")
+  local extra patterns=(-e out -e err) f
+  for f in "$@"; do patterns+=(-e "$f"); done
+  extra=$(ls -A | grep -v -x -F "${patterns[@]}")
   [ -z "$extra" ] || fail "unexpected files left: $extra"
 }
 
@@ -56,7 +57,7 @@ roundtrip)
   grep -q '^similarity: 0\.9[5-9]' out || fail "similarity below 0.95: $(cat out)"
   run 1 detect "$sample" other.wmk marked.bmp; has out "watermark not found"
   run 1 detect "$sample" w.wmk "$sample"; has out "similarity: 0"
-  run 1 detect "$sample" w.wmk marked.bmp --threshold 0.9999; has out "not found"
+  run 1 detect "$sample" w.wmk marked.bmp --threshold 1; has out "not found"
   run 0 detect "$sample" w.wmk marked.bmp --json
   [ "$(wc -l <out)" -eq 1 ] || fail "--json printed more than one line"
   for key in '"similarity": 0.9' '"found": true' '"threshold": 0.69999' '"coefficients": 1000' '"z": ' \
