@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <future>
 #include <string>
 
 #include "cli/args.h"
@@ -70,8 +71,11 @@ int cmdDetect(const Args& args)
         const std::string& watermarkPath = a.positional()[1];
         const std::string& suspectPath = a.positional()[2];
 
+        // The two pictures are read at once; a failure of the original still comes first.
+        std::future<PictureRef> suspectLoad =
+            std::async(std::launch::async, [&] { return loadPictureFile(suspectPath); });
         const PictureRef original = loadPictureFile(originalPath);
-        const PictureRef suspect = loadPictureFile(suspectPath);
+        const PictureRef suspect = suspectLoad.get();
         const Watermark watermark = readWatermarkFile(watermarkPath);
         require24Bit(originalPath, *original);
         require24Bit(suspectPath, *suspect);
