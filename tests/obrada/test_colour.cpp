@@ -238,6 +238,15 @@ TEST(Colour, ConvertsInPlaceAndReshapesPlanes)
     PretvoriURGB(planes, planes.view());
     EXPECT_EQ(at(planes, 0, 1), literalToPixel(before[0], before[1], before[2]));
 
+    // Planes of the same size that already hold something are overwritten whole.
+    ByteArray2D pixels = everyTriple(), fresh, reused;
+    const ByteView small(pixels.data(), 3 * 77, 33, std::size_t(pixels.n1()));
+    PretvoriUYCbCr(small, fresh);
+    reused.resize(3 * 77, 33);
+    std::fill(reused.data(), reused.data() + 3 * 77 * 33, 0x5A);
+    PretvoriUYCbCr(small, reused);
+    EXPECT_TRUE(std::equal(fresh.data(), fresh.data() + 3 * 77 * 33, reused.data()));
+
     for (auto [n1, n2] : {std::pair{0, 0}, {0, 5}, {6, 0}}) {
         ByteArray2D empty(n1, n2), out(3, 3);
         PretvoriUYCbCr(empty.view(), out);
