@@ -1,6 +1,7 @@
 #include "obrada/dct.h"
 
 #include <cmath>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
