@@ -94,7 +94,8 @@ long long ParsedArgs::integer(const std::string& name, long long fallback, long 
     const auto v = parseInteger(*text);
     if (!v) throw UsageError(name + ": '" + *text + "' is not a whole number");
     if (*v < min || *v > max)
-        throw UsageError(name + ": " + *text + " is outside " + std::to_string(min) + ".." + std::to_string(max));
+        throw UsageError(
+            name + ": " + *text + " is outside " + std::to_string(min) + ".." + std::to_string(max));
     return *v;
 }
 
@@ -127,8 +128,8 @@ std::optional<long long> parseInteger(const std::string& text)
     return v;
 }
 
-int runCommand(const char* name, const char* help, const Args& args, std::initializer_list<OptionSpec> options,
-               const std::function<int(const ParsedArgs&)>& body)
+int runCommand(const char* name, const char* help, const Args& args,
+    std::initializer_list<OptionSpec> options, const std::function<int(const ParsedArgs&)>& body)
 {
     try {
         const ParsedArgs parsed(args, options);

@@ -64,8 +64,8 @@ std::optional<long long> parseInteger(const std::string& text);
 
 // Runs a subcommand body: prints `help` for --help, and turns UsageError, FileError and
 // pelinor::Error into a message on stderr ("pelinor-cli NAME: ...") and exit status 2.
-int runCommand(const char* name, const char* help, const Args& args, std::initializer_list<OptionSpec> options,
-               const std::function<int(const ParsedArgs&)>& body);
+int runCommand(const char* name, const char* help, const Args& args,
+    std::initializer_list<OptionSpec> options, const std::function<int(const ParsedArgs&)>& body);
 
 // Runs f; a pelinor::Error it throws becomes a FileError for `path`.
 template <class F>

@@ -60,38 +60,41 @@ void printText(const DetectResult& r)
     std::printf("false positive probability: %.3g\n", r.falsePositive);
 }
 
+int detect(const ParsedArgs& a)
+{
+    a.expectPositional(3, 3, "ORIGINAL WATERMARK.wmk SUSPECT");
+    const double threshold = a.real("--threshold", kDefaultThreshold);
+    const std::string& originalPath = a.positional()[0];
+    const std::string& watermarkPath = a.positional()[1];
+    const std::string& suspectPath = a.positional()[2];
+
+    // The two pictures are read at once; a failure of the original still comes first.
+    std::future<PictureRef> suspectLoad =
+        std::async(std::launch::async, [&] { return loadPictureFile(suspectPath); });
+    const PictureRef original = loadPictureFile(originalPath);
+    const PictureRef suspect = suspectLoad.get();
+    const Watermark watermark = readWatermarkFile(watermarkPath);
+    require24Bit(originalPath, *original);
+    require24Bit(suspectPath, *suspect);
+    try {
+        checkComparable(watermark, original->width(), original->height(), suspect->width(),
+                        suspect->height());
+    } catch (const Error& e) {
+        throw FileError(e.number() == err::SizeMismatch ? suspectPath : watermarkPath, e.what());
+    }
+    const DetectResult r = detectWatermark(*original, watermark, *suspect, threshold);
+    if (a.has("--json"))
+        printJson(r);
+    else
+        printText(r);
+    return r.found ? kExitOk : kExitNotFound;
+}
+
 }  // namespace
 
 int cmdDetect(const Args& args)
 {
-    return runCommand("detect", kHelp, args, {{"--threshold", true}, {"--json", false}}, [](const ParsedArgs& a) {
-        a.expectPositional(3, 3, "ORIGINAL WATERMARK.wmk SUSPECT");
-        const double threshold = a.real("--threshold", kDefaultThreshold);
-        const std::string& originalPath = a.positional()[0];
-        const std::string& watermarkPath = a.positional()[1];
-        const std::string& suspectPath = a.positional()[2];
-
-        // The two pictures are read at once; a failure of the original still comes first.
-        std::future<PictureRef> suspectLoad =
-            std::async(std::launch::async, [&] { return loadPictureFile(suspectPath); });
-        const PictureRef original = loadPictureFile(originalPath);
-        const PictureRef suspect = suspectLoad.get();
-        const Watermark watermark = readWatermarkFile(watermarkPath);
-        require24Bit(originalPath, *original);
-        require24Bit(suspectPath, *suspect);
-        try {
-            checkComparable(watermark, original->width(), original->height(), suspect->width(),
-                            suspect->height());
-        } catch (const Error& e) {
-            throw FileError(e.number() == err::SizeMismatch ? suspectPath : watermarkPath, e.what());
-        }
-        const DetectResult r = detectWatermark(*original, watermark, *suspect, threshold);
-        if (a.has("--json"))
-            printJson(r);
-        else
-            printText(r);
-        return r.found ? kExitOk : kExitNotFound;
-    });
+    return runCommand("detect", kHelp, args, {{"--threshold", true}, {"--json", false}}, detect);
 }
 
 }  // namespace pelinor::cli

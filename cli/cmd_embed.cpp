@@ -42,7 +42,8 @@ std::string describe(const EmbedResult& r)
 {
     char text[128];
     if (r.psnr == std::numeric_limits<double>::infinity())
-        std::snprintf(text, sizeof text, "%lld coefficients changed, PSNR infinite (no pixel changed)", r.changed);
+        std::snprintf(
+            text, sizeof text, "%lld coefficients changed, PSNR infinite (no pixel changed)", r.changed);
     else
         std::snprintf(text, sizeof text, "%lld coefficients changed, PSNR %.2f dB", r.changed, r.psnr);
     return text;
@@ -105,7 +106,8 @@ std::vector<BatchItem> planBatch(const std::vector<std::string>& inputs, const f
         const fs::path key = fs::weakly_canonical(item.output);
         std::error_code ec;
         if (fs::equivalent(in, item.output, ec))
-            item.refusal = fileMessage(input, "the output " + item.output + " would replace this input picture");
+            item.refusal
+                = fileMessage(input, "the output " + item.output + " would replace this input picture");
         else if (!taken.insert(key).second)
             item.refusal = fileMessage(input, "another input already writes " + item.output);
         items.push_back(std::move(item));
@@ -140,7 +142,8 @@ int embedBatch(const ParsedArgs& a, int quality)
                 if (!item.refusal.empty()) throw FileError(item.input, item.refusal);
                 PictureRef source = loadPictureFile(item.input);
                 require24Bit(item.input, *source);
-                const EmbedResult r = embedAndSave(item.input, std::move(source), watermark, item.output, quality);
+                const EmbedResult r
+                    = embedAndSave(item.input, std::move(source), watermark, item.output, quality);
                 progress.print(stdout, item.output + ": " + describe(r));
             } catch (const std::exception& e) {
                 ++failed;

@@ -11,7 +11,8 @@ namespace pelinor::cli {
 namespace {
 
 const char kHelp[] =
-    "usage: pelinor-cli generate WATERMARK.wmk [--length N] [--alpha A] [--mean M] [--deviation D] [--seed S]\n"
+    "usage: pelinor-cli generate WATERMARK.wmk [--length N] [--alpha A] [--mean M] [--deviation D]\n"
+    "                            [--seed S]\n"
     "\n"
     "Writes a watermark file of N normally distributed values.\n"
     "\n"
@@ -22,6 +23,23 @@ const char kHelp[] =
     "  --seed S        a non-zero 32-bit seed gives a reproducible watermark;\n"
     "                  0 or none seeds from the system's entropy\n";
 
+int generate(const ParsedArgs& a)
+{
+    a.expectPositional(1, 1, "WATERMARK.wmk");
+    const std::string& path = a.positional()[0];
+    constexpr long long kMin = std::numeric_limits<std::int32_t>::min();
+    constexpr long long kMax = std::numeric_limits<std::int32_t>::max();
+    // A length below 1 would write a file that embedding and detection refuse.
+    const auto length = std::int32_t(a.integer("--length", 100, 1, kMax));
+    const double alpha = a.real("--alpha", 0.3);
+    const double mean = a.real("--mean", 0.0);
+    const double deviation = a.real("--deviation", 1.0);
+    const auto seed = std::int32_t(a.integer("--seed", 0, kMin, kMax));
+    withFile(path, [&] { CoxGenMark(path, alpha, length, seed, mean, deviation); });
+    std::printf("%s: %d values, alpha %g\n", path.c_str(), int(length), alpha);
+    return kExitOk;
+}
+
 }  // namespace
 
 int cmdGenerate(const Args& args)
@@ -29,21 +47,7 @@ int cmdGenerate(const Args& args)
     return runCommand("generate", kHelp, args,
                       {{"--length", true}, {"--alpha", true}, {"--mean", true}, {"--deviation", true},
                        {"--seed", true}},
-                      [](const ParsedArgs& a) {
-                          a.expectPositional(1, 1, "WATERMARK.wmk");
-                          const std::string& path = a.positional()[0];
-                          // A length below 1 would write a file that embedding and detection refuse.
-                          const auto length = std::int32_t(
-                              a.integer("--length", 100, 1, std::numeric_limits<std::int32_t>::max()));
-                          const double alpha = a.real("--alpha", 0.3);
-                          const double mean = a.real("--mean", 0.0);
-                          const double deviation = a.real("--deviation", 1.0);
-                          const auto seed = std::int32_t(a.integer("--seed", 0, std::numeric_limits<std::int32_t>::min(),
-                                                                   std::numeric_limits<std::int32_t>::max()));
-                          withFile(path, [&] { CoxGenMark(path, alpha, length, seed, mean, deviation); });
-                          std::printf("%s: %d values, alpha %g\n", path.c_str(), int(length), alpha);
-                          return kExitOk;
-                      });
+                      generate);
 }
 
 }  // namespace pelinor::cli

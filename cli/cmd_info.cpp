@@ -35,9 +35,9 @@ std::string describe(const std::string& path)
 {
     const PictureRef picture = loadPictureFile(path);
     const int bits = picture->bitsPerPixel();
-    return path + ": " + formatName(path) + ", " + sizeText(picture->width(), picture->height()) + " pixels, " +
-           std::to_string(bits) + " bits per pixel, " +
-           (bits == 24 ? "can be watermarked" : "cannot be watermarked (24-bit pictures only)");
+    return path + ": " + formatName(path) + ", " + sizeText(picture->width(), picture->height()) + " pixels, "
+        + std::to_string(bits) + " bits per pixel, "
+        + (bits == 24 ? "can be watermarked" : "cannot be watermarked (24-bit pictures only)");
 }
 
 }  // namespace

@@ -52,13 +52,15 @@ void checkComparable(const Watermark& watermark, int originalWidth, int original
 {
     if (watermark.alpha == 0.0)
         throw Error(err::ZeroAlpha,
-                    "The watermark's alpha is 0: the embedded values cannot be extracted (they are divided by alpha)");
+            "The watermark's alpha is 0: the embedded values cannot be extracted (they are divided by it)");
     if (std::all_of(watermark.values.begin(), watermark.values.end(), [](double w) { return w == 0.0; }))
-        throw Error(err::ZeroWatermark, "Every value of the watermark is 0: there is nothing to correlate with");
+        throw Error(
+            err::ZeroWatermark, "Every value of the watermark is 0: there is nothing to correlate with");
     if (originalWidth != suspectWidth || originalHeight != suspectHeight)
-        throw Error(err::SizeMismatch, "The suspect picture is " + sizeText(suspectWidth, suspectHeight) +
-                                           " pixels but the original is " + sizeText(originalWidth, originalHeight) +
-                                           "; their coefficients can only be compared at the same size");
+        throw Error(err::SizeMismatch,
+            "The suspect picture is " + sizeText(suspectWidth, suspectHeight) + " pixels but the original is "
+                + sizeText(originalWidth, originalHeight)
+                + "; their coefficients can only be compared at the same size");
 }
 
 Extraction extractWatermark(const Analysis& original, const Watermark& watermark, const Analysis& suspect)

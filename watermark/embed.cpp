@@ -107,7 +107,8 @@ std::uint64_t writeMarked(const ByteView& source, const Plane& lum, const ByteVi
         std::uint8_t* p = planes.data();
         for (int x = 0; x < width; ++x) {
             const double* column = lum.data() + std::size_t(x) * std::size_t(height) + std::size_t(y0);
-            for (int j = 0; j < rows; ++j) p[std::size_t(j) * n1 + 3 * std::size_t(x)] = toByte(column[j] + 128.0);
+            for (int j = 0; j < rows; ++j)
+                p[std::size_t(j) * n1 + 3 * std::size_t(x)] = toByte(column[j] + 128.0);
         }
         PretvoriURGB(planes, band(marked, y0, rows));
         std::uint64_t sum = 0;
@@ -154,7 +155,8 @@ void luminanceInto(const ByteView& pixels, Plane& lum)
         const std::size_t n1 = std::size_t(planes.n1());
         for (int x = 0; x < width; ++x) {
             double* column = lum.data() + std::size_t(x) * std::size_t(height) + std::size_t(y0);
-            for (int j = 0; j < rows; ++j) column[j] = double(p[std::size_t(j) * n1 + 3 * std::size_t(x)]) - 128.0;
+            for (int j = 0; j < rows; ++j)
+                column[j] = double(p[std::size_t(j) * n1 + 3 * std::size_t(x)]) - 128.0;
         }
     });
 }

@@ -128,7 +128,8 @@ TEST_P(DetectRefuses, WithAClearError)
         ADD_FAILURE() << "accepted";
     } catch (const Error& e) {
         EXPECT_EQ(e.number(), c.number);
-        for (const std::string& m : c.mentions) EXPECT_NE(std::string(e.what()).find(m), std::string::npos) << e.what();
+        for (const std::string& m : c.mentions)
+            EXPECT_NE(std::string(e.what()).find(m), std::string::npos) << e.what();
     }
 }
 

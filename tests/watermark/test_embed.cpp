@@ -40,7 +40,8 @@ std::vector<std::uint8_t> literalEmbed(const Picture& source, const Watermark& w
     changed = 0;
     for (int u = 1; u < w; ++u)
         for (int v = 1; v < h; ++v)
-            if (std::fabs(c.at(u, v)) > std::fabs(t)) c.at(u, v) = (wm.alpha * wm.values.at(std::size_t(changed++)) + 1) * c.at(u, v);
+            if (std::fabs(c.at(u, v)) > std::fabs(t))
+                c.at(u, v) = (wm.alpha * wm.values.at(std::size_t(changed++)) + 1) * c.at(u, v);
     InverzniDCT(c, l);
     for (int x = 0; x < w; ++x) {
         for (int y = 0; y < h; ++y) {
@@ -86,9 +87,9 @@ TEST_P(EmbedMatchesLiteralSteps, ByteForByte)
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, EmbedMatchesLiteralSteps,
-                         ::testing::Values(std::make_tuple(1, 1, false, 1), std::make_tuple(5, 3, false, 3),
-                                           std::make_tuple(33, 17, false, 10), std::make_tuple(31, 70, true, 100),
-                                           std::make_tuple(64, 65, false, 100), std::make_tuple(97, 33, true, 1000)));
+    ::testing::Values(std::make_tuple(1, 1, false, 1), std::make_tuple(5, 3, false, 3),
+        std::make_tuple(33, 17, false, 10), std::make_tuple(31, 70, true, 100),
+        std::make_tuple(64, 65, false, 100), std::make_tuple(97, 33, true, 1000)));
 
 TEST(Embed, AlphaZeroGivesBackTheColourConversionsLuminance)
 {
