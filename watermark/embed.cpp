@@ -83,27 +83,60 @@ void forEachBand(int width, int height, F&& work)
         if (e) std::rethrow_exception(e);
 }
 
-// Limits to 0..255, then rounds to nearest with ties to even (the default rounding mode).
+// Limits to 0..255, then rounds to nearest with ties to even. Adding and removing
+// 1.5 * 2^52 leaves exactly that whole number under the default rounding mode, as
+// std::nearbyint would, without a library call per byte.
 inline std::uint8_t toByte(double v) noexcept
 {
+    constexpr double kRound = 6755399441055744.0;
     v = v > 255.0 ? 255.0 : v;
     v = v < 0.0 ? 0.0 : v;
-    return static_cast<std::uint8_t>(std::nearbyint(v));
+    return static_cast<std::uint8_t>(static_cast<int>((v + kRound) - kRound));
 }
 
-// Writes the marked pixels: for each band the source is converted again, which gives the
-// very chroma bytes of the first conversion, its luminance is replaced by the marked
-// plane + 128, and the planes are converted back into `marked`. Returns the sum of
-// squared differences between source and marked bytes, over all three channels.
-std::uint64_t writeMarked(const ByteView& source, const Plane& lum, const ByteView& marked)
+// The luminance of one band of colour planes, minus 128, into its stretch of each plane column.
+void fillLuminance(const ByteArray2D& planes, Plane& lum, int y0)
+{
+    const std::uint8_t* p = planes.data();
+    const std::size_t n1 = std::size_t(planes.n1());
+    const int height = lum.n2();
+    for (int x = 0; x < lum.n1(); ++x) {
+        double* column = lum.data() + std::size_t(x) * std::size_t(height) + std::size_t(y0);
+        for (int j = 0; j < planes.n2(); ++j)
+            column[j] = double(p[std::size_t(j) * n1 + 3 * std::size_t(x)]) - 128.0;
+    }
+}
+
+// The colour planes of a whole picture, kept band by band (band b holds rows from b * kBandRows).
+using BandPlanes = std::vector<ByteArray2D>;
+
+// L = luminance - 128 into `lum`; with `keep`, the colour planes are kept for the way back.
+void luminanceBands(const ByteView& pixels, Plane& lum, BandPlanes* keep)
+{
+    const int width = pixels.n1() / 3;
+    const int height = pixels.n2();
+    if (lum.n1() != width || lum.n2() != height) lum.resize(width, height);
+    if (keep) keep->assign(std::size_t((height + kBandRows - 1) / kBandRows), ByteArray2D());
+    forEachBand(width, height, [&](int, int y0, int rows) {
+        ByteArray2D local;
+        ByteArray2D& planes = keep ? (*keep)[std::size_t(y0 / kBandRows)] : local;
+        PretvoriUYCbCr(band(pixels, y0, rows), planes);
+        fillLuminance(planes, lum, y0);
+    });
+}
+
+// Writes the marked pixels: the luminance in each band of the first conversion's colour
+// planes is replaced by the marked plane + 128, its chroma kept, and the band converted
+// back into `marked`. Returns the sum of squared differences between source and marked
+// bytes, over all three channels.
+std::uint64_t writeMarked(const ByteView& source, const Plane& lum, BandPlanes& bands, const ByteView& marked)
 {
     const int width = lum.n1();
     const int height = lum.n2();
     const std::size_t n1 = std::size_t(source.n1());
     std::vector<std::uint64_t> squares(std::size_t(bandParts(width, height)), 0);
     forEachBand(width, height, [&](int part, int y0, int rows) {
-        ByteArray2D planes;
-        PretvoriUYCbCr(band(source, y0, rows), planes);
+        ByteArray2D& planes = bands[std::size_t(y0 / kBandRows)];
         std::uint8_t* p = planes.data();
         for (int x = 0; x < width; ++x) {
             const double* column = lum.data() + std::size_t(x) * std::size_t(height) + std::size_t(y0);
@@ -111,6 +144,7 @@ std::uint64_t writeMarked(const ByteView& source, const Plane& lum, const ByteVi
                 p[std::size_t(j) * n1 + 3 * std::size_t(x)] = toByte(column[j] + 128.0);
         }
         PretvoriURGB(planes, band(marked, y0, rows));
+        planes = ByteArray2D();
         std::uint64_t sum = 0;
         for (int j = 0; j < rows; ++j) {
             const std::uint8_t* a = source.row(y0 + j);
@@ -145,20 +179,7 @@ Plane luminancePlane(const ByteView& pixels)
 
 void luminanceInto(const ByteView& pixels, Plane& lum)
 {
-    const int width = pixels.n1() / 3;
-    const int height = pixels.n2();
-    if (lum.n1() != width || lum.n2() != height) lum.resize(width, height);
-    forEachBand(width, height, [&](int, int y0, int rows) {
-        ByteArray2D planes;
-        PretvoriUYCbCr(band(pixels, y0, rows), planes);
-        const std::uint8_t* p = planes.data();
-        const std::size_t n1 = std::size_t(planes.n1());
-        for (int x = 0; x < width; ++x) {
-            double* column = lum.data() + std::size_t(x) * std::size_t(height) + std::size_t(y0);
-            for (int j = 0; j < rows; ++j)
-                column[j] = double(p[std::size_t(j) * n1 + 3 * std::size_t(x)]) - 128.0;
-        }
-    });
+    luminanceBands(pixels, lum, nullptr);
 }
 
 long long embedCoefficients(Plane& coeffs, const Watermark& watermark)
@@ -179,7 +200,9 @@ long long embedCoefficients(Plane& coeffs, const Watermark& watermark)
 EmbedResult embedWatermark(const Picture& source, const Watermark& watermark)
 {
     const ByteView pixels = openView(source);
-    Plane lum = luminancePlane(pixels);
+    Plane lum;
+    BandPlanes planes;
+    luminanceBands(pixels, lum, &planes);
     EmbedResult result;
     {
         Plane coeffs;
@@ -188,7 +211,7 @@ EmbedResult embedWatermark(const Picture& source, const Watermark& watermark)
         InverzniDCT(coeffs, lum);
     }
     result.marked = Picture::create(source.width(), source.height(), 24, source.topDown());
-    const std::uint64_t squares = writeMarked(pixels, lum, openView(*result.marked));
+    const std::uint64_t squares = writeMarked(pixels, lum, planes, openView(*result.marked));
     result.psnr = psnrFor(squares, std::size_t(pixels.n1()) * std::size_t(pixels.n2()));
     return result;
 }
