@@ -1,0 +1,40 @@
+// A hidden start-up hook for scripts/screenshot.sh: replays a few menu commands
+// with the file dialogs answered in advance and the messages printed instead of
+// shown, so the program can be photographed without anyone at the keyboard.
+//   --demo-open=IMAGE --demo-embed=WATERMARK   open the image, embed the watermark
+//   --demo-dialog=gen|test|about               then open that dialog
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <deque>
+
+#include "app/ui_services.h"
+
+namespace pelinor {
+
+class MDIPocetak;
+
+class DemoScript final : public UiServices {
+public:
+    DemoScript(const QStringList& arguments, UiServices& real);
+
+    bool active() const { return !m_open.isEmpty() || !m_dialog.isEmpty(); }
+    // Runs the commands on `window`; call once the window is shown.
+    void run(MDIPocetak& window);
+
+    void message(QWidget* parent, const QString& text, MessageIcon icon, const QString& title) override;
+    std::optional<QString> chooseFile(QWidget* parent, const FileDialogRequest& request) override;
+    void beginWait() override { m_real.beginWait(); }
+    void endWait() override { m_real.endWait(); }
+    QLocale numberLocale() const override { return m_real.numberLocale(); }
+
+private:
+    UiServices& m_real;
+    QString m_open;
+    QString m_embed;
+    QString m_dialog;
+    std::deque<QString> m_answers;
+};
+
+}  // namespace pelinor

@@ -1,0 +1,175 @@
+#include "app/frm_pocetak.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QMdiArea>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScreen>
+#include <memory>
+
+#include "app/failure_text.h"
+#include "app/frm_dialog.h"
+#include "app/texts.h"
+#include "app/twips.h"
+#include "app/ui_services.h"
+#include "image/frm_slika.h"
+#include "watermark/frm_gen.h"
+#include "watermark/frm_test.h"
+
+namespace pelinor {
+
+namespace {
+
+QAction* item(QMenu* menu, const char* name, const QString& caption)
+{
+    QAction* action = menu->addAction(caption);
+    action->setObjectName(QString::fromLatin1(name));
+    return action;
+}
+
+}  // namespace
+
+MDIPocetak::MDIPocetak(UiServices& ui, QWidget* parent)
+    : QMainWindow(parent), m_ui(ui), m_area(new QMdiArea(this)), m_cdlDat(ui)
+{
+    setObjectName(QStringLiteral("MDIPocetak"));
+    setWindowTitle(text::kAppTitle);
+    m_area->setObjectName(QStringLiteral("mdiArea"));
+    setCentralWidget(m_area);
+    buildMenus();
+
+    // The client area (below the menu bar) is 10110 x 6405 twips; centred on the screen.
+    resize(twipsToPixelsX(10110, this), twipsToPixelsY(6405, this) + menuBar()->sizeHint().height());
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame(QPoint(0, 0), size());
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+}
+
+void MDIPocetak::buildMenus()
+{
+    QMenuBar* bar = menuBar();
+    mnuDat = bar->addMenu(QStringLiteral("&Datoteka"));
+    mnuDat->setObjectName(QStringLiteral("mnuDat"));
+    mnuOtvori = item(mnuDat, "mnuOtvori", QStringLiteral("&Otvori"));
+    mnuSpremi = item(mnuDat, "mnuSpremi", QStringLiteral("&Spremi"));
+    mnuSeparator = mnuDat->addSeparator();
+    mnuSeparator->setObjectName(QStringLiteral("mnuSeparator"));
+    mnuIzlaz = item(mnuDat, "mnuIzlaz", QStringLiteral("I&zlaz"));
+
+    mnuWM = bar->addMenu(QStringLiteral("&") + text::kAppTitle);
+    mnuWM->setObjectName(QStringLiteral("mnuWM"));
+    mnuCox = mnuWM->addMenu(QStringLiteral("Co&x et al. algoritam"));
+    mnuCox->setObjectName(QStringLiteral("mnuCox"));
+    mnuGen = item(mnuCox, "mnuGen", QStringLiteral("&Generiranje žiga"));
+    mnuEmbed = item(mnuCox, "mnuEmbed", QStringLiteral("&Umetanje žiga"));
+    mnuTest = item(mnuCox, "mnuTest", QStringLiteral("&Testiranje žiga"));
+
+    // A top-level entry without a submenu: it acts on click.
+    mnuAbout = bar->addAction(QStringLiteral("&O programu"));
+    mnuAbout->setObjectName(QStringLiteral("mnuAbout"));
+
+    connect(mnuOtvori, &QAction::triggered, this, &MDIPocetak::mnuOtvori_Click);
+    connect(mnuSpremi, &QAction::triggered, this, &MDIPocetak::mnuSpremi_Click);
+    connect(mnuIzlaz, &QAction::triggered, this, &MDIPocetak::mnuIzlaz_Click);
+    connect(mnuGen, &QAction::triggered, this, &MDIPocetak::mnuGen_Click);
+    connect(mnuEmbed, &QAction::triggered, this, &MDIPocetak::mnuEmbed_Click);
+    connect(mnuTest, &QAction::triggered, this, &MDIPocetak::mnuTest_Click);
+    connect(mnuAbout, &QAction::triggered, this, &MDIPocetak::mnuAbout_Click);
+}
+
+FrmSlika* MDIPocetak::activeImageWindow() const
+{
+    // currentSubWindow stays valid while the application is inactive.
+    return qobject_cast<FrmSlika*>(m_area->currentSubWindow());
+}
+
+void MDIPocetak::reportFailure(const QString& what, const QString& path)
+{
+    m_ui.message(this, failureMessage(what, path, currentError()), MessageIcon::Warning, text::kAppTitle);
+}
+
+void MDIPocetak::mnuOtvori_Click()
+{
+    m_cdlDat.setTitle(text::kAppTitle);
+    m_cdlDat.setFilter(text::kBitmapFilter);
+    const std::optional<QString> path = m_cdlDat.showOpen(this);
+    if (!path) return;
+    // The window joins the area only once its picture loaded: a file that cannot
+    // be read leaves no empty window behind.
+    auto window = std::make_unique<FrmSlika>(m_ui);
+    try {
+        window->OtvoriSliku(*path);
+    } catch (...) {
+        reportFailure(QStringLiteral("Slika se ne može otvoriti."), *path);
+        return;
+    }
+    FrmSlika* shown = window.release();
+    FrmSlika::addTo(m_area, shown);
+    shown->show();
+    m_area->setActiveSubWindow(shown);
+}
+
+void MDIPocetak::mnuSpremi_Click()
+{
+    m_cdlDat.setTitle(text::kAppTitle);
+    m_cdlDat.setFilter(text::kBitmapFilter);
+    const std::optional<QString> path = m_cdlDat.showSave(this);
+    if (!path) return;
+    FrmSlika* window = activeImageWindow();
+    if (window == nullptr) return;
+    try {
+        window->SnimiSliku(*path);
+    } catch (...) {
+        reportFailure(QStringLiteral("Slika se ne može spremiti."), *path);
+    }
+}
+
+void MDIPocetak::mnuIzlaz_Click()
+{
+    close();
+}
+
+void MDIPocetak::mnuGen_Click()
+{
+    if (!m_frmGen) m_frmGen = new FrmGen(m_cdlDat, m_ui, this);
+    m_frmGen->exec();
+}
+
+void MDIPocetak::mnuEmbed_Click()
+{
+    m_cdlDat.setTitle(QStringLiteral("Odabir vodenog žiga"));
+    m_cdlDat.setFilter(QStringLiteral("Žig (*.wmk)|*.wmk"));
+    const std::optional<QString> path = m_cdlDat.showOpen(this);
+    if (!path) return;
+    FrmSlika* window = activeImageWindow();
+    if (window == nullptr) return;
+    try {
+        window->UmetniZig(*path);
+    } catch (...) {
+        reportFailure(QStringLiteral("Žig se ne može umetnuti."), *path);
+    }
+}
+
+void MDIPocetak::mnuTest_Click()
+{
+    if (!m_frmTest) m_frmTest = new FrmTest(m_cdlDat, m_ui, this);
+    m_frmTest->exec();
+}
+
+void MDIPocetak::mnuAbout_Click()
+{
+    if (!m_frmDialog) m_frmDialog = new FrmDialog(this);
+    m_frmDialog->exec();
+}
+
+void MDIPocetak::closeEvent(QCloseEvent* event)
+{
+    // Ends the program without a question, unsaved marked images included.
+    m_area->closeAllSubWindows();
+    event->accept();
+}
+
+}  // namespace pelinor

@@ -1,0 +1,68 @@
+// MDIPocetak: the main window. Every action starts at one of its menu entries; it
+// owns the shared file dialog cdlDat and the image windows in its MDI area.
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+
+#include "app/common_dialog.h"
+
+class QAction;
+class QMdiArea;
+class QMenu;
+
+namespace pelinor {
+
+class FrmDialog;
+class FrmGen;
+class FrmSlika;
+class FrmTest;
+class UiServices;
+
+class MDIPocetak : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit MDIPocetak(UiServices& ui, QWidget* parent = nullptr);
+
+    QMdiArea* mdiArea() const { return m_area; }
+    CommonDialog& cdlDat() { return m_cdlDat; }
+    // The active image window, looked up when a command needs it.
+    FrmSlika* activeImageWindow() const;
+
+    QMenu* mnuDat;
+    QAction* mnuOtvori;
+    QAction* mnuSpremi;
+    QAction* mnuSeparator;
+    QAction* mnuIzlaz;
+    QMenu* mnuWM;
+    QMenu* mnuCox;
+    QAction* mnuGen;
+    QAction* mnuEmbed;
+    QAction* mnuTest;
+    QAction* mnuAbout;
+
+public slots:
+    void mnuOtvori_Click();
+    void mnuSpremi_Click();
+    void mnuIzlaz_Click();
+    void mnuGen_Click();
+    void mnuEmbed_Click();
+    void mnuTest_Click();
+    void mnuAbout_Click();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildMenus();
+    void reportFailure(const QString& what, const QString& path);
+
+    UiServices& m_ui;
+    QMdiArea* m_area;
+    CommonDialog m_cdlDat;
+    QPointer<FrmDialog> m_frmDialog;
+    QPointer<FrmGen> m_frmGen;
+    QPointer<FrmTest> m_frmTest;
+};
+
+}  // namespace pelinor

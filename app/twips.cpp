@@ -1,0 +1,63 @@
+#include "app/twips.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWidget>
+#include <cmath>
+
+namespace pelinor {
+
+namespace {
+
+constexpr double kTwipsPerInch = 1440.0;
+
+QScreen* screenOf(const QWidget* widget)
+{
+    QScreen* screen = widget != nullptr ? widget->screen() : nullptr;
+    return screen != nullptr ? screen : QGuiApplication::primaryScreen();
+}
+
+double dpiX(const QWidget* widget)
+{
+    const QScreen* screen = screenOf(widget);
+    const double dpi = screen != nullptr ? screen->logicalDotsPerInchX() : 96.0;
+    return dpi > 0.0 ? dpi : 96.0;
+}
+
+double dpiY(const QWidget* widget)
+{
+    const QScreen* screen = screenOf(widget);
+    const double dpi = screen != nullptr ? screen->logicalDotsPerInchY() : 96.0;
+    return dpi > 0.0 ? dpi : 96.0;
+}
+
+}  // namespace
+
+double twipsPerPixelX(const QWidget* widget) { return kTwipsPerInch / dpiX(widget); }
+double twipsPerPixelY(const QWidget* widget) { return kTwipsPerInch / dpiY(widget); }
+
+int twipsToPixelsX(double twips, const QWidget* widget)
+{
+    return static_cast<int>(std::lround(twips / twipsPerPixelX(widget)));
+}
+
+int twipsToPixelsY(double twips, const QWidget* widget)
+{
+    return static_cast<int>(std::lround(twips / twipsPerPixelY(widget)));
+}
+
+double pixelsToTwipsX(int pixels, const QWidget* widget) { return pixels * twipsPerPixelX(widget); }
+double pixelsToTwipsY(int pixels, const QWidget* widget) { return pixels * twipsPerPixelY(widget); }
+
+QRect twipsRect(int left, int top, int width, int height, const QWidget* widget)
+{
+    return QRect(twipsToPixelsX(left, widget), twipsToPixelsY(top, widget), twipsToPixelsX(width, widget),
+                 twipsToPixelsY(height, widget));
+}
+
+void placeTwips(QWidget* widget, int left, int top, int width, int height)
+{
+    widget->setGeometry(twipsRect(left, top, width, height, widget));
+}
+
+}  // namespace pelinor

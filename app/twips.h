@@ -1,0 +1,26 @@
+// Window and control geometry is designed in twips (1/1440 inch); the screen's
+// logical DPI turns it into pixels (15 twips per pixel at 96 dpi).
+#pragma once
+
+#include <QRect>
+
+class QWidget;
+
+namespace pelinor {
+
+// Twips per pixel for the screen `widget` is on (the primary screen for nullptr).
+double twipsPerPixelX(const QWidget* widget);
+double twipsPerPixelY(const QWidget* widget);
+
+int twipsToPixelsX(double twips, const QWidget* widget);
+int twipsToPixelsY(double twips, const QWidget* widget);
+double pixelsToTwipsX(int pixels, const QWidget* widget);
+double pixelsToTwipsY(int pixels, const QWidget* widget);
+
+// left, top, width, height in twips -> a rectangle in pixels.
+QRect twipsRect(int left, int top, int width, int height, const QWidget* widget);
+
+// Places `widget` at a rectangle given in twips in its parent's coordinates.
+void placeTwips(QWidget* widget, int left, int top, int width, int height);
+
+}  // namespace pelinor

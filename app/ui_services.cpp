@@ -1,0 +1,62 @@
+#include "app/ui_services.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace pelinor {
+
+namespace {
+
+QMessageBox::Icon toQt(MessageIcon icon)
+{
+    switch (icon) {
+    case MessageIcon::Information: return QMessageBox::Information;
+    case MessageIcon::Warning: return QMessageBox::Warning;
+    case MessageIcon::Critical: return QMessageBox::Critical;
+    }
+    return QMessageBox::NoIcon;
+}
+
+}  // namespace
+
+void QtUiServices::message(QWidget* parent, const QString& text, MessageIcon icon, const QString& title)
+{
+    QMessageBox box(toQt(icon), title, text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+std::optional<QString> QtUiServices::chooseFile(QWidget* parent, const FileDialogRequest& request)
+{
+    QFileDialog dialog(parent, request.title);
+    dialog.setNameFilter(request.filter);
+    // AnyFile also for opening: the dialog does not check that the file exists,
+    // the command that uses the path reports a missing file.
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setAcceptMode(request.mode == FileDialogMode::Save ? QFileDialog::AcceptSave
+                                                              : QFileDialog::AcceptOpen);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    dialog.setDefaultSuffix(QString());
+    if (!request.startPath.isEmpty()) dialog.selectFile(request.startPath);
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    const QStringList chosen = dialog.selectedFiles();
+    if (chosen.isEmpty() || chosen.front().isEmpty()) return std::nullopt;
+    return chosen.front();
+}
+
+void QtUiServices::beginWait()
+{
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+void QtUiServices::endWait()
+{
+    QApplication::restoreOverrideCursor();
+}
+
+QLocale QtUiServices::numberLocale() const
+{
+    return QLocale::system();
+}
+
+}  // namespace pelinor

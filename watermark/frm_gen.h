@@ -1,0 +1,46 @@
+// frmGen: the watermark generation dialog. Created with its initial texts each time
+// it is opened and discarded when it closes ("O&dustani", the close box, or a
+// failed generation); a successful generation leaves it open.
+#pragma once
+
+#include <QDialog>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace pelinor {
+
+class CommonDialog;
+class UiServices;
+
+class FrmGen : public QDialog {
+    Q_OBJECT
+public:
+    FrmGen(CommonDialog& cdlDat, UiServices& ui, QWidget* parent = nullptr);
+
+    QWidget* picGen;
+    QLabel* Label1[5];
+    QLineEdit* txtImeDat;
+    QPushButton* cmdOdaberi;
+    QLineEdit* txtVelicina;
+    QLineEdit* txtAlfa;
+    QLineEdit* txtSrednjaVrije;
+    QLineEdit* txtDev;
+    QPushButton* cmdGen;
+    QPushButton* cmdOdustani;
+
+public slots:
+    void cmdOdaberi_Click();
+    void cmdGen_Click();
+    void cmdOdustani_Click();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    CommonDialog& m_cdlDat;
+    UiServices& m_ui;
+};
+
+}  // namespace pelinor
