@@ -39,12 +39,29 @@ MDIPocetak::MDIPocetak(UiServices& ui, QWidget* parent)
     setCentralWidget(m_area);
     buildMenus();
 
+    placeOnScreen();
+}
+
+void MDIPocetak::placeOnScreen()
+{
     // The client area (below the menu bar) is 10110 x 6405 twips; centred on the screen.
-    resize(twipsToPixelsX(10110, this), twipsToPixelsY(6405, this) + menuBar()->sizeHint().height());
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame(QPoint(0, 0), size());
+    const QSize client(twipsToPixelsX(10110, this), twipsToPixelsY(6405, this));
+    const QSize menu = menuBar()->isVisible() ? menuBar()->size() : menuBar()->sizeHint();
+    resize(client.width(), client.height() + menu.height());
+    if (const QScreen* screen = this->screen() != nullptr ? this->screen() : QGuiApplication::primaryScreen()) {
+        QRect frame = frameGeometry();
         frame.moveCenter(screen->availableGeometry().center());
         move(frame.topLeft());
+    }
+}
+
+void MDIPocetak::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    // Once shown, the menu bar's real height and the frame are known.
+    if (!m_placed) {
+        m_placed = true;
+        placeOnScreen();
     }
 }
 

@@ -52,8 +52,10 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
+    void placeOnScreen();
     void buildMenus();
     void reportFailure(const QString& what, const QString& path);
 
@@ -63,6 +65,7 @@ private:
     QPointer<FrmDialog> m_frmDialog;
     QPointer<FrmGen> m_frmGen;
     QPointer<FrmTest> m_frmTest;
+    bool m_placed = false;
 };
 
 }  // namespace pelinor
