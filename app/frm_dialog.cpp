@@ -28,6 +28,7 @@ FrmDialog::FrmDialog(QWidget* parent)
 {
     setObjectName(QStringLiteral("frmDialog"));
     setWindowTitle(QStringLiteral("O programu"));
+    useFormFont(this);
     setFixedSize(twipsToPixelsX(4455, this), twipsToPixelsY(2640, this));
 
     OKButton = new QPushButton(QStringLiteral("OK"), this);
@@ -37,9 +38,14 @@ FrmDialog::FrmDialog(QWidget* parent)
 
     lblProgram = centredLabel(this, "lblProgram");
     placeTwips(lblProgram, 240, 240, 3975, 495);
+    // 9.75 points as designed, a little smaller where the font's lines are taller
+    // than the label's two lines allow.
     QFont programFont = lblProgram->font();
-    programFont.setPointSizeF(9.75);
     programFont.setWeight(QFont::Normal);
+    for (double points = 9.75; points >= 8.0; points -= 0.25) {
+        programFont.setPointSizeF(points);
+        if (2 * QFontMetrics(programFont).lineSpacing() <= lblProgram->height()) break;
+    }
     lblProgram->setFont(programFont);
 
     lblAutor = centredLabel(this, "lblAutor");

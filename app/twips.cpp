@@ -55,6 +55,21 @@ QRect twipsRect(int left, int top, int width, int height, const QWidget* widget)
                  twipsToPixelsY(height, widget));
 }
 
+QFont formFont()
+{
+    QFont font;
+    font.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans"), QStringLiteral("Nimbus Sans"),
+                      QStringLiteral("Helvetica")});
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(8.0);
+    return font;
+}
+
+void useFormFont(QWidget* form)
+{
+    form->setFont(formFont());
+}
+
 void placeTwips(QWidget* widget, int left, int top, int width, int height)
 {
     widget->setGeometry(twipsRect(left, top, width, height, widget));

@@ -2,6 +2,7 @@
 // logical DPI turns it into pixels (15 twips per pixel at 96 dpi).
 #pragma once
 
+#include <QFont>
 #include <QRect>
 
 class QWidget;
@@ -19,6 +20,12 @@ double pixelsToTwipsY(int pixels, const QWidget* widget);
 
 // left, top, width, height in twips -> a rectangle in pixels.
 QRect twipsRect(int left, int top, int width, int height, const QWidget* widget);
+
+// The forms' twips sizes were made for an 8-point sans serif of Arial's widths;
+// the common wider desktop fonts would clip their labels.
+QFont formFont();
+// Gives `form` that font; its controls inherit it.
+void useFormFont(QWidget* form);
 
 // Places `widget` at a rectangle given in twips in its parent's coordinates.
 void placeTwips(QWidget* widget, int left, int top, int width, int height);

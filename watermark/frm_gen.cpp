@@ -55,6 +55,7 @@ FrmGen::FrmGen(CommonDialog& cdlDat, UiServices& ui, QWidget* parent)
     setObjectName(QStringLiteral("frmGen"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Generiranje žiga"));
+    useFormFont(this);
     setFixedSize(twipsToPixelsX(5400, this), twipsToPixelsY(3840, this));
 
     picGen = new QWidget(this);

@@ -70,6 +70,7 @@ FrmTest::FrmTest(CommonDialog& cdlDat, UiServices& ui, QWidget* parent)
     setObjectName(QStringLiteral("frmTest"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Testiranje žiga"));
+    useFormFont(this);
     resize(twipsToPixelsX(6090, this), twipsToPixelsY(3120, this));
 
     Label1 = label(this, "Label1", QStringLiteral("Originalna slika:"), 240);
