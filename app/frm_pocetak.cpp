@@ -108,6 +108,20 @@ void MDIPocetak::reportFailure(const QString& what, const QString& path)
     m_ui.message(this, failureMessage(what, path, currentError()), MessageIcon::Warning, text::kAppTitle);
 }
 
+void MDIPocetak::onActiveWindow(const QString& path, const QString& failure,
+                                const std::function<void(FrmSlika&)>& operation)
+{
+    // The active window is looked up only after the path was chosen; with none
+    // open the command ends quietly.
+    FrmSlika* window = activeImageWindow();
+    if (window == nullptr) return;
+    try {
+        operation(*window);
+    } catch (...) {
+        reportFailure(failure, path);
+    }
+}
+
 void MDIPocetak::mnuOtvori_Click()
 {
     m_cdlDat.setTitle(text::kAppTitle);
@@ -134,14 +148,9 @@ void MDIPocetak::mnuSpremi_Click()
     m_cdlDat.setTitle(text::kAppTitle);
     m_cdlDat.setFilter(text::kBitmapFilter);
     const std::optional<QString> path = m_cdlDat.showSave(this);
-    if (!path) return;
-    FrmSlika* window = activeImageWindow();
-    if (window == nullptr) return;
-    try {
-        window->SnimiSliku(*path);
-    } catch (...) {
-        reportFailure(QStringLiteral("Slika se ne može spremiti."), *path);
-    }
+    if (path)
+        onActiveWindow(*path, QStringLiteral("Slika se ne može spremiti."),
+                       [&](FrmSlika& window) { window.SnimiSliku(*path); });
 }
 
 void MDIPocetak::mnuIzlaz_Click()
@@ -160,14 +169,9 @@ void MDIPocetak::mnuEmbed_Click()
     m_cdlDat.setTitle(QStringLiteral("Odabir vodenog žiga"));
     m_cdlDat.setFilter(QStringLiteral("Žig (*.wmk)|*.wmk"));
     const std::optional<QString> path = m_cdlDat.showOpen(this);
-    if (!path) return;
-    FrmSlika* window = activeImageWindow();
-    if (window == nullptr) return;
-    try {
-        window->UmetniZig(*path);
-    } catch (...) {
-        reportFailure(QStringLiteral("Žig se ne može umetnuti."), *path);
-    }
+    if (path)
+        onActiveWindow(*path, QStringLiteral("Žig se ne može umetnuti."),
+                       [&](FrmSlika& window) { window.UmetniZig(*path); });
 }
 
 void MDIPocetak::mnuTest_Click()

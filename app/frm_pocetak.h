@@ -4,6 +4,7 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <functional>
 
 #include "app/common_dialog.h"
 
@@ -58,6 +59,9 @@ private:
     void placeOnScreen();
     void buildMenus();
     void reportFailure(const QString& what, const QString& path);
+    // Runs `operation` on the active image window, reporting a failure with `path`.
+    void onActiveWindow(const QString& path, const QString& failure,
+                        const std::function<void(FrmSlika&)>& operation);
 
     UiServices& m_ui;
     QMdiArea* m_area;

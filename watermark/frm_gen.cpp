@@ -1,6 +1,5 @@
 #include "watermark/frm_gen.h"
 
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -17,16 +16,6 @@
 namespace pelinor {
 
 namespace {
-
-QPushButton* button(QWidget* parent, const char* name, const QString& caption)
-{
-    auto* b = new QPushButton(caption, parent);
-    b->setObjectName(QString::fromLatin1(name));
-    // No default button: Enter in a text box presses nothing.
-    b->setAutoDefault(false);
-    b->setDefault(false);
-    return b;
-}
 
 QLineEdit* textBox(QWidget* parent, const char* name, const QString& text)
 {
@@ -48,7 +37,7 @@ double toDouble(const QLineEdit* box, const QLocale& locale)
 }  // namespace
 
 FrmGen::FrmGen(CommonDialog& cdlDat, UiServices& ui, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+    : NoCancelDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint),
       m_cdlDat(cdlDat), m_ui(ui)
 {
@@ -76,7 +65,7 @@ FrmGen::FrmGen(CommonDialog& cdlDat, UiServices& ui, QWidget* parent)
 
     txtImeDat = textBox(picGen, "txtImeDat", QString());
     placeTwips(txtImeDat, 240, 480, 3615, 315);
-    cmdOdaberi = button(picGen, "cmdOdaberi", QStringLiteral("&Odaberi"));
+    cmdOdaberi = plainButton(picGen, QStringLiteral("cmdOdaberi"), QStringLiteral("&Odaberi"));
     placeTwips(cmdOdaberi, 3960, 450, 1215, 375);
     txtVelicina = textBox(picGen, "txtVelicina", QStringLiteral("100"));
     placeTwips(txtVelicina, 2400, 1080, 1695, 315);
@@ -88,9 +77,9 @@ FrmGen::FrmGen(CommonDialog& cdlDat, UiServices& ui, QWidget* parent)
     placeTwips(txtSrednjaVrije, 2400, 2040, 1695, 315);
     txtDev = textBox(picGen, "txtDev", QStringLiteral("1"));
     placeTwips(txtDev, 2400, 2520, 1695, 315);
-    cmdGen = button(picGen, "cmdGen", QStringLiteral("&Generiraj"));
+    cmdGen = plainButton(picGen, QStringLiteral("cmdGen"), QStringLiteral("&Generiraj"));
     placeTwips(cmdGen, 720, 3120, 1695, 495);
-    cmdOdustani = button(picGen, "cmdOdustani", QStringLiteral("O&dustani"));
+    cmdOdustani = plainButton(picGen, QStringLiteral("cmdOdustani"), QStringLiteral("O&dustani"));
     placeTwips(cmdOdustani, 2640, 3120, 1695, 495);
 
     // Tab order: cmdGen, txtDev, txtSrednjaVrije, txtAlfa, txtVelicina, cmdOdaberi,
@@ -139,16 +128,6 @@ void FrmGen::cmdGen_Click()
 void FrmGen::cmdOdustani_Click()
 {
     close();
-}
-
-void FrmGen::keyPressEvent(QKeyEvent* event)
-{
-    // No cancel button: Escape does not close the dialog.
-    if (event->key() == Qt::Key_Escape) {
-        event->ignore();
-        return;
-    }
-    QDialog::keyPressEvent(event);
 }
 
 }  // namespace pelinor

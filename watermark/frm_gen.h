@@ -3,7 +3,7 @@
 // failed generation); a successful generation leaves it open.
 #pragma once
 
-#include <QDialog>
+#include "app/form_dialog.h"
 
 class QLabel;
 class QLineEdit;
@@ -14,7 +14,7 @@ namespace pelinor {
 class CommonDialog;
 class UiServices;
 
-class FrmGen : public QDialog {
+class FrmGen : public NoCancelDialog {
     Q_OBJECT
 public:
     FrmGen(CommonDialog& cdlDat, UiServices& ui, QWidget* parent = nullptr);
@@ -34,9 +34,6 @@ public slots:
     void cmdOdaberi_Click();
     void cmdGen_Click();
     void cmdOdustani_Click();
-
-protected:
-    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     CommonDialog& m_cdlDat;

@@ -1,7 +1,6 @@
 #include "watermark/frm_test.h"
 
 #include <QGuiApplication>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -37,15 +36,6 @@ QLabel* label(QWidget* parent, const char* name, const QString& caption, int top
     return l;
 }
 
-QPushButton* button(QWidget* parent, const QString& name, const QString& caption)
-{
-    auto* b = new QPushButton(caption, parent);
-    b->setObjectName(name);
-    b->setAutoDefault(false);
-    b->setDefault(false);
-    return b;
-}
-
 // An empty path clears the picture box, which then reads as 0 bits per pixel.
 PictureRef loadOrClear(const QString& path)
 {
@@ -63,7 +53,7 @@ constexpr DialogChoice kChoices[3] = {{"Originalna slika", "Bitmape (*.bmp)|*.bm
 }  // namespace
 
 FrmTest::FrmTest(CommonDialog& cdlDat, UiServices& ui, QWidget* parent)
-    : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
+    : NoCancelDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
                           Qt::WindowCloseButtonHint),
       m_cdlDat(cdlDat), m_ui(ui)
 {
@@ -80,13 +70,13 @@ FrmTest::FrmTest(CommonDialog& cdlDat, UiServices& ui, QWidget* parent)
         txtParametar[i] = new QLineEdit(this);
         txtParametar[i]->setObjectName(QStringLiteral("txtParametar_%1").arg(i));
         placeTwips(txtParametar[i], 240, 480 + 720 * i, 4215, 285);
-        cmdOdaberi[i] = button(this, QStringLiteral("cmdOdaberi_%1").arg(i), QStringLiteral("&Odaberi"));
+        cmdOdaberi[i] = plainButton(this, QStringLiteral("cmdOdaberi_%1").arg(i), QStringLiteral("&Odaberi"));
         placeTwips(cmdOdaberi[i], 4680, 435 + 720 * i, 1215, 375);
         connect(cmdOdaberi[i], &QPushButton::clicked, this, [this, i] { cmdOdaberi_Click(i); });
     }
-    cmdTestiraj = button(this, QStringLiteral("cmdTestiraj"), QStringLiteral("&Testiraj"));
+    cmdTestiraj = plainButton(this, QStringLiteral("cmdTestiraj"), QStringLiteral("&Testiraj"));
     placeTwips(cmdTestiraj, 1257, 2415, 1695, 495);
-    cmdOdustani = button(this, QStringLiteral("cmdOdustani"), QStringLiteral("O&dustani"));
+    cmdOdustani = plainButton(this, QStringLiteral("cmdOdustani"), QStringLiteral("O&dustani"));
     placeTwips(cmdOdustani, 3259, 2415, 1575, 495);
 
     // Held out of sight; the design's trick of moving them off the client area is
@@ -165,16 +155,6 @@ void FrmTest::runTest()
 void FrmTest::cmdOdustani_Click()
 {
     close();
-}
-
-void FrmTest::keyPressEvent(QKeyEvent* event)
-{
-    // No cancel button: Escape does not close the dialog.
-    if (event->key() == Qt::Key_Escape) {
-        event->ignore();
-        return;
-    }
-    QDialog::keyPressEvent(event);
 }
 
 void FrmTest::showEvent(QShowEvent* event)

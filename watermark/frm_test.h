@@ -3,7 +3,7 @@
 // "O&dustani" or the close box unload it; the next test command starts empty.
 #pragma once
 
-#include <QDialog>
+#include "app/form_dialog.h"
 
 #include "image/picture.h"
 
@@ -17,7 +17,7 @@ class CommonDialog;
 class PictureArea;
 class UiServices;
 
-class FrmTest : public QDialog {
+class FrmTest : public NoCancelDialog {
     Q_OBJECT
 public:
     FrmTest(CommonDialog& cdlDat, UiServices& ui, QWidget* parent = nullptr);
@@ -39,7 +39,6 @@ public slots:
     void cmdOdustani_Click();
 
 protected:
-    void keyPressEvent(QKeyEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
 private:
