@@ -1,0 +1,186 @@
+#include "watermark/evaluation.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <exception>
+#include <limits>
+#include <mutex>
+#include <random>
+#include <thread>
+
+#include "obrada/error.h"
+
+namespace pelinor {
+
+namespace {
+
+double psnrFromError(double sumSquares, double count)
+{
+    if (sumSquares <= 0.0) return std::numeric_limits<double>::infinity();
+    return 10.0 * std::log10(255.0 * 255.0 * count / sumSquares);
+}
+
+struct Task {
+    std::string family;
+    std::string label;
+    double parameter = 0.0;
+    const Attack* attack = nullptr;  // null: the picture as it is
+};
+
+// Runs fn(i) for i in 0..count-1 on `jobs` threads; rethrows the first failure.
+template <class F>
+void runParallel(int count, int jobs, F&& fn)
+{
+    std::atomic<int> next{0};
+    std::exception_ptr failure;
+    std::mutex failureMutex;
+    auto worker = [&] {
+        for (int i = next++; i < count; i = next++) {
+            try {
+                fn(i);
+            } catch (...) {
+                std::lock_guard lock(failureMutex);
+                if (!failure) failure = std::current_exception();
+                next = count;
+            }
+        }
+    };
+    std::vector<std::thread> threads;
+    for (int t = 1; t < jobs; ++t) threads.emplace_back(worker);
+    worker();
+    for (auto& t : threads) t.join();
+    if (failure) std::rethrow_exception(failure);
+}
+
+}  // namespace
+
+double psnr(const Picture& a, const Picture& b)
+{
+    if (!is24Bit(&a) || !is24Bit(&b)) throw Error(err::Not24Bit, std::string(kOnly24BitText));
+    if (a.width() != b.width() || a.height() != b.height())
+        throw Error(err::SizeMismatch, "cannot compare a " + std::to_string(a.width()) + "x" +
+                                           std::to_string(a.height()) + " picture with a " + std::to_string(b.width()) +
+                                           "x" + std::to_string(b.height()) + " one");
+    const std::size_t rowBytes = 3 * std::size_t(a.width());
+    double sum = 0.0;
+    for (int y = 0; y < a.height(); ++y) {
+        const std::uint8_t* pa = a.bits() + a.stride() * std::size_t(a.storedRow(y));
+        const std::uint8_t* pb = b.bits() + b.stride() * std::size_t(b.storedRow(y));
+        long long rowSum = 0;
+        for (std::size_t i = 0; i < rowBytes; ++i) {
+            const int d = int(pa[i]) - int(pb[i]);
+            rowSum += d * d;
+        }
+        sum += double(rowSum);
+    }
+    return psnrFromError(sum, double(rowBytes) * a.height());
+}
+
+std::vector<Attack> standardBattery()
+{
+    using K = Attack::Kind;
+    std::vector<Attack> b;
+    for (double q : {90, 75, 50, 30, 20, 10, 5}) b.push_back({K::Jpeg, q});
+    for (double s : {2, 5, 10, 20}) b.push_back({K::Noise, s});
+    for (double s : {0.5, 1.0, 2.0}) b.push_back({K::Blur, s});
+    for (double f : {0.5, 0.25}) b.push_back({K::Scale, f});
+    for (double f : {0.75, 0.5, 0.25}) b.push_back({K::Crop, f});
+    for (double l : {32, 8}) b.push_back({K::Requantize, l});
+    return b;
+}
+
+double percentile(std::vector<double> values, double p)
+{
+    if (values.empty()) return 0.0;
+    std::sort(values.begin(), values.end());
+    const double pos = std::clamp(p, 0.0, 100.0) / 100.0 * double(values.size() - 1);
+    const std::size_t lo = std::size_t(std::floor(pos));
+    const std::size_t hi = std::min(lo + 1, values.size() - 1);
+    return values[lo] + (pos - double(lo)) * (values[hi] - values[lo]);
+}
+
+std::vector<double> randomSimilarities(std::span<const double> extracted, const Watermark& like, int count,
+                                       std::uint64_t seed)
+{
+    // A stream of its own, so that changing the battery's noise does not change these.
+    std::mt19937_64 rng(seed ^ 0x9E3779B97F4A7C15ULL);
+    const bool spread = like.deviation > 0.0 && std::isfinite(like.deviation);
+    std::normal_distribution<double> normal(like.mean, spread ? like.deviation : 1.0);
+    std::vector<double> values(std::size_t(std::max(like.length, 0)));
+    std::vector<double> out;
+    out.reserve(std::size_t(std::max(count, 0)));
+    for (int k = 0; k < count; ++k) {
+        for (double& v : values) v = spread ? normal(rng) : like.mean;
+        const double s = ReferenceDetector::similarity(extracted, values);
+        out.push_back(like.alpha < 0 ? -s : s);
+    }
+    return out;
+}
+
+Evaluation evaluateRobustness(const Picture& original, const Watermark& watermark, const EvaluationOptions& options,
+                              const ProgressFn& progress)
+{
+    for (const Attack& a : options.battery) validateAttack(a);
+    Evaluation ev;
+    ev.width = original.width();
+    ev.height = original.height();
+    ev.length = watermark.length;
+    ev.alpha = watermark.alpha;
+    ev.threshold = options.threshold;
+
+    const int total = int(options.battery.size()) + 5;  // embed, analyse, two plain rows, battery, false positives
+    int done = 0;
+    std::mutex progressMutex;
+    auto step = [&](const std::string& what) {
+        std::lock_guard lock(progressMutex);
+        ++done;
+        if (progress) progress(done, total, what);
+    };
+
+    const EmbedResult embedded = embedWatermark(original, watermark);
+    ev.changed = embedded.changed;
+    ev.markedPsnr = psnr(original, *embedded.marked);
+    step("embedded");
+    const Analysis originalAnalysis = analysePicture(original);
+    const ReferenceDetector detector(originalAnalysis, watermark.length);
+    step("analysed the original");
+
+    std::vector<Task> tasks;
+    tasks.push_back({"none", "marked, no attack", 0.0, nullptr});
+    tasks.push_back({"control", "unmarked original", 0.0, nullptr});
+    for (const Attack& a : options.battery) tasks.push_back({attackName(a.kind), attackLabel(a), a.parameter, &a});
+    ev.rows.resize(tasks.size());
+    std::vector<double> markedValues;
+
+    const int jobs = options.jobs > 0 ? options.jobs : int(std::max(1u, std::thread::hardware_concurrency()));
+    runParallel(int(tasks.size()), std::min(jobs, int(tasks.size())), [&](int i) {
+        const Task& t = tasks[std::size_t(i)];
+        EvaluationRow& row = ev.rows[std::size_t(i)];
+        row.family = t.family;
+        row.label = t.label;
+        row.parameter = t.parameter;
+        if (t.family == "control") {
+            row.result = detector.detect(originalAnalysis, watermark, options.threshold);
+            row.psnr = std::numeric_limits<double>::infinity();
+        } else {
+            const PictureRef tested =
+                t.attack ? applyAttack(*embedded.marked, *t.attack, &original, options.seed) : embedded.marked;
+            const std::vector<double> values = detector.extract(analysePicture(*tested));
+            row.result = detector.detect(values, watermark, options.threshold);
+            row.psnr = psnr(original, *tested);
+            if (!t.attack) markedValues = values;
+        }
+        step(t.label);
+    });
+
+    ev.randomSimilarities = randomSimilarities(markedValues, watermark, options.randomCount, options.seed);
+    if (!ev.randomSimilarities.empty()) {
+        ev.randomMax = *std::max_element(ev.randomSimilarities.begin(), ev.randomSimilarities.end());
+        ev.randomP99 = percentile(ev.randomSimilarities, 99.0);
+    }
+    step(std::to_string(options.randomCount) + " random watermarks");
+    return ev;
+}
+
+}  // namespace pelinor

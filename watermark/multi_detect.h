@@ -1,0 +1,52 @@
+// Detection against one original many times over: the original's threshold and
+// significant positions are found once, and each suspect's values are extracted once,
+// so testing many suspects or many watermarks costs a dot product each.
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <vector>
+
+#include "watermark/detect.h"
+
+namespace pelinor {
+
+class ReferenceDetector {
+public:
+    // The original's analysis and the watermark length N (>= 1, error 9 otherwise).
+    ReferenceDetector(const Analysis& original, int length);
+
+    int length() const noexcept { return m_length; }
+    long long coefficients() const noexcept { return static_cast<long long>(m_positions.size()); }
+    int width() const noexcept { return m_width; }
+    int height() const noexcept { return m_height; }
+
+    // X(i) = C1/C0 - 1 at the original's significant positions in scan order, that is the
+    // embedded values times alpha; entries that no coefficient reached stay 0. A suspect
+    // of another size is refused (err::SizeMismatch) naming both sizes.
+    std::vector<double> extract(const Analysis& suspect) const;
+
+    // The verdict for one watermark from values extract() gave. The size of alpha does not
+    // change the similarity, only its sign does. Refuses alpha 0 and an all-zero watermark.
+    DetectResult detect(std::span<const double> extracted, const Watermark& watermark,
+                        double threshold = kDefaultThreshold) const;
+    DetectResult detect(const Analysis& suspect, const Watermark& watermark,
+                        double threshold = kDefaultThreshold) const;
+
+    // Normalised correlation of extracted values with candidate values of length N; 0 when
+    // either sequence is all zeros. Sums in ascending index, as the detection does.
+    static double similarity(std::span<const double> extracted, std::span<const double> values);
+
+private:
+    int m_width = 0;
+    int m_height = 0;
+    int m_length = 0;
+    std::vector<std::size_t> m_positions;  // element offsets into the coefficient matrix
+    std::vector<double> m_original;        // C0 at those positions
+};
+
+// One-sided probability that a never-embedded watermark of length n reaches similarity s
+// (s of such a watermark is close to normal with mean 0 and deviation 1/sqrt(n)).
+double falsePositiveProbability(double s, int n);
+
+}  // namespace pelinor

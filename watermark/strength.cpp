@@ -1,0 +1,133 @@
+// Choosing alpha for a target PSNR. The embedding is linear in alpha up to the final
+// rounding: the marked luminance is Y + alpha * D, where D is the inverse DCT of the
+// watermark's changes at alpha 1. So one forward and one inverse transform give a model
+// whose PSNR at any alpha costs one pass over the pixels; a bisection on that model
+// finds the strength, and one real embedding confirms it.
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <string>
+
+#include "obrada/colour.h"
+#include "obrada/dct.h"
+#include "obrada/error.h"
+#include "obrada/selection.h"
+#include "watermark/evaluation.h"
+
+namespace pelinor {
+
+namespace {
+
+std::uint8_t toByte(double v)
+{
+    if (!(v > 0.0)) return 0;
+    if (v > 255.0) return 255;
+    return static_cast<std::uint8_t>(std::nearbyint(v));
+}
+
+class PsnrModel {
+public:
+    PsnrModel(const Picture& source, const Watermark& watermark)
+        : m_pixels(openView(source)), m_width(source.width()), m_height(source.height())
+    {
+        PretvoriUYCbCr(m_pixels, m_planes);
+        Plane luminance(m_width, m_height);
+        for (int x = 0; x < m_width; ++x)
+            for (int y = 0; y < m_height; ++y) luminance(x, y) = double(m_planes.at(3 * x, y)) - 128.0;
+        Plane coeffs;
+        DirektniDCT(luminance, coeffs);
+        const double threshold = OdrediPrag(coeffs, watermark.length);
+        Plane change(m_width, m_height);
+        forEachSignificant(coeffs, threshold, [&](int u, int v, long long i) {
+            if (i < watermark.length) change(u, v) = watermark.values[std::size_t(i)] * coeffs(u, v);
+        });
+        m_direction.resize(m_width, m_height);
+        InverzniDCT(change, m_direction);
+        m_work = m_planes;
+        m_rgb.resize(m_pixels.n1(), m_pixels.n2());
+    }
+
+    // PSNR of the marked picture at strength alpha, all three channels.
+    double operator()(double alpha)
+    {
+        for (int x = 0; x < m_width; ++x)
+            for (int y = 0; y < m_height; ++y)
+                m_work.data()[std::size_t(y) * m_work.n1() + 3 * std::size_t(x)] =
+                    toByte(m_planes.data()[std::size_t(y) * m_planes.n1() + 3 * std::size_t(x)] + alpha * m_direction(x, y));
+        PretvoriURGB(m_work, m_rgb.view());
+        double sum = 0.0;
+        for (int y = 0; y < m_height; ++y) {
+            const std::uint8_t* a = m_pixels.row(y);
+            const std::uint8_t* b = m_rgb.data() + std::size_t(y) * m_rgb.n1();
+            long long rowSum = 0;
+            for (int i = 0; i < m_pixels.n1(); ++i) rowSum += (int(a[i]) - int(b[i])) * (int(a[i]) - int(b[i]));
+            sum += double(rowSum);
+        }
+        if (sum <= 0.0) return std::numeric_limits<double>::infinity();
+        return 10.0 * std::log10(255.0 * 255.0 * double(m_pixels.n1()) * m_height / sum);
+    }
+
+private:
+    ByteView m_pixels;
+    int m_width;
+    int m_height;
+    ByteArray2D m_planes;
+    ByteArray2D m_work;
+    ByteArray2D m_rgb;
+    Plane m_direction;
+};
+
+std::string dB(double v)
+{
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.2f dB", v);
+    return buf;
+}
+
+}  // namespace
+
+double alphaForTargetPsnr(const Picture& source, const Watermark& watermark, double targetDb)
+{
+    if (!std::isfinite(targetDb) || targetDb <= 0.0)
+        throw Error(err::InvalidCall, "the target PSNR must be a positive number of dB");
+    if (watermark.alpha == 0.0)
+        throw Error(err::ZeroAlpha, "the watermark's alpha is 0, so it has no sign to keep");
+    PsnrModel model(source, watermark);
+    const double sign = watermark.alpha < 0 ? -1.0 : 1.0;
+    auto at = [&](double a) { return model(sign * a); };
+
+    const double floorPsnr = at(0.0);  // the colour conversions alone
+    if (floorPsnr < targetDb)
+        throw Error(err::InvalidCall, "no strength reaches " + dB(targetDb) +
+                                          ": the colour conversion alone already gives " + dB(floorPsnr));
+    // Bracket: lo meets the target, hi does not.
+    double lo = 0.0, hi = 1e-3;
+    while (at(hi) >= targetDb) {
+        lo = hi;
+        hi *= 2.0;
+        if (hi > 1e6)
+            throw Error(err::InvalidCall, "the strength does not change this picture, so no target PSNR applies");
+    }
+    while (hi - lo > 1e-7 * hi) {
+        const double mid = 0.5 * (lo + hi);
+        (at(mid) >= targetDb ? lo : hi) = mid;
+    }
+    if (lo <= 0.0)
+        throw Error(err::InvalidCall, "no positive strength keeps the PSNR at or above " + dB(targetDb));
+    return sign * lo;
+}
+
+TargetPsnrEmbed embedForTargetPsnr(const Picture& source, const Watermark& watermark, double targetDb)
+{
+    Watermark chosen = watermark;
+    chosen.alpha = alphaForTargetPsnr(source, watermark, targetDb);
+    // The model rounds like the embedding but not bit for bit; step down until it holds.
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        EmbedResult r = embedWatermark(source, chosen);
+        if (r.psnr >= targetDb) return {chosen.alpha, std::move(r)};
+        chosen.alpha *= 0.999;
+    }
+    throw Error(err::InvalidCall, "no strength found that keeps the PSNR at or above " + dB(targetDb));
+}
+
+}  // namespace pelinor
