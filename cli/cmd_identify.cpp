@@ -1,13 +1,146 @@
+#include <algorithm>
 #include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
 
+#include "cli/args.h"
 #include "cli/commands.h"
+#include "cli/io.h"
+#include "cli/json.h"
+#include "cli/parallel.h"
+#include "watermark/multi_detect.h"
 
 namespace pelinor::cli {
 
-int cmdIdentify(const Args&)
+namespace {
+
+const char kHelp[] =
+    "usage: pelinor-cli identify ORIGINAL SUSPECT WATERMARK.wmk... [--threshold T] [--json]\n"
+    "                            [--jobs J]\n"
+    "\n"
+    "Tests one SUSPECT picture against many watermark files (for example one issued to each\n"
+    "recipient of ORIGINAL) and lists them ranked by similarity, with their verdicts and\n"
+    "z-scores. ORIGINAL and SUSPECT are transformed once, whatever the number of files.\n"
+    "\n"
+    "  --threshold T  similarity above which a watermark counts as found (default 0.7)\n"
+    "  --json         print a JSON list of {watermark, similarity, found, z}\n"
+    "  --jobs J       threads reading the watermark files (default: one per core)\n"
+    "\n"
+    "A watermark file that cannot be used is reported on stderr and left out of the ranking.\n"
+    "Exit status: 0 at least one watermark found, 1 none found, 2 usage or input error\n"
+    "(also when any watermark file was bad).\n";
+
+struct Entry {
+    std::string path;
+    Watermark watermark;
+    std::string error;
+    DetectResult result;
+};
+
+void printText(const std::vector<const Entry*>& ranked)
 {
-    std::fprintf(stderr, "pelinor-cli identify: not available yet\n");
-    return 2;
+    std::printf("%4s  %10s  %7s  %-9s  %s\n", "rank", "similarity", "z", "verdict", "watermark");
+    int rank = 0;
+    for (const Entry* e : ranked)
+        std::printf("%4d  %10.4f  %7.2f  %-9s  %s\n", ++rank, e->result.similarity, e->result.z,
+                    e->result.found ? "found" : "not found", e->path.c_str());
+}
+
+void printJson(const std::vector<const Entry*>& ranked)
+{
+    std::string s = "[";
+    for (std::size_t i = 0; i < ranked.size(); ++i) {
+        JsonObject o;
+        o.add("watermark", ranked[i]->path)
+            .add("similarity", ranked[i]->result.similarity)
+            .add("found", ranked[i]->result.found)
+            .add("z", ranked[i]->result.z);
+        s += (i ? ",\n " : "") + o.str();
+    }
+    std::printf("%s]\n", s.c_str());
+}
+
+}  // namespace
+
+int cmdIdentify(const Args& args)
+{
+    return runCommand(
+        "identify", kHelp, args, {{"--threshold", true}, {"--json", false}, {"--jobs", true}},
+        [](const ParsedArgs& a) {
+            a.expectPositional(3, std::size_t(-1), "ORIGINAL SUSPECT WATERMARK.wmk...");
+            const double threshold = a.real("--threshold", kDefaultThreshold);
+            const unsigned jobs = jobCount(a.integer("--jobs", 0, 0, 256));
+            const std::string& originalPath = a.positional()[0];
+            const std::string& suspectPath = a.positional()[1];
+
+            const PictureRef original = loadPictureFile(originalPath);
+            const PictureRef suspect = loadPictureFile(suspectPath);
+            require24Bit(originalPath, *original);
+            require24Bit(suspectPath, *suspect);
+            if (original->width() != suspect->width() || original->height() != suspect->height())
+                throw FileError(suspectPath, "the suspect picture is " + sizeText(suspect->width(), suspect->height()) +
+                                                 " but the original is " +
+                                                 sizeText(original->width(), original->height()) +
+                                                 "; pictures of different sizes cannot be compared");
+
+            std::vector<Entry> entries(a.positional().size() - 2);
+            runParallel(entries.size(), jobs, [&](std::size_t i) {
+                entries[i].path = a.positional()[i + 2];
+                try {
+                    entries[i].watermark = readWatermark(entries[i].path);
+                } catch (const std::exception& e) {
+                    entries[i].error = e.what();
+                }
+            });
+            Analysis analyses[2];
+            std::string analysisError[2];
+            runParallel(2, jobs, [&](std::size_t i) {
+                try {
+                    analyses[i] = analysePicture(i == 0 ? *original : *suspect);
+                } catch (const std::exception& e) {
+                    analysisError[i] = e.what();
+                }
+            });
+            for (int i = 0; i < 2; ++i)
+                if (!analysisError[i].empty()) throw FileError(a.positional()[std::size_t(i)], analysisError[i]);
+            const Analysis& originalAnalysis = analyses[0];
+            const Analysis& suspectAnalysis = analyses[1];
+
+            // One detector and one extraction per watermark length.
+            std::map<int, std::pair<std::unique_ptr<ReferenceDetector>, std::vector<double>>> byLength;
+            bool anyBad = false;
+            std::vector<const Entry*> ranked;
+            for (Entry& e : entries) {
+                try {
+                    if (e.error.empty()) {
+                        auto& slot = byLength[e.watermark.length];
+                        if (!slot.first) {
+                            slot.first = std::make_unique<ReferenceDetector>(originalAnalysis, e.watermark.length);
+                            slot.second = slot.first->extract(suspectAnalysis);
+                        }
+                        e.result = slot.first->detect(slot.second, e.watermark, threshold);
+                        ranked.push_back(&e);
+                        continue;
+                    }
+                } catch (const Error& err) {
+                    e.error = err.what();
+                }
+                anyBad = true;
+                std::fprintf(stderr, "pelinor-cli identify: %s\n", fileMessage(e.path, e.error).c_str());
+            }
+            std::stable_sort(ranked.begin(), ranked.end(), [](const Entry* x, const Entry* y) {
+                return x->result.similarity > y->result.similarity;
+            });
+            if (a.has("--json"))
+                printJson(ranked);
+            else
+                printText(ranked);
+            if (anyBad) return kExitError;
+            const bool found = std::any_of(ranked.begin(), ranked.end(), [](const Entry* e) { return e->result.found; });
+            return found ? kExitOk : kExitNotFound;
+        });
 }
 
 }  // namespace pelinor::cli

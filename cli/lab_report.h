@@ -1,0 +1,28 @@
+// The evaluation report: CSV, Markdown and a self-contained HTML page.
+#pragma once
+
+#include <string>
+
+#include "watermark/evaluation.h"
+
+namespace pelinor::cli {
+
+struct ReportInfo {
+    std::string original;   // paths as given
+    std::string watermark;
+    std::uint64_t seed = 0;
+    double seconds = 0.0;   // wall time of the evaluation
+};
+
+std::string reportCsv(const Evaluation& ev);
+std::string reportMarkdown(const Evaluation& ev, const ReportInfo& info);
+std::string reportHtml(const Evaluation& ev, const ReportInfo& info);
+
+// Shared by the three: "0.9871", "37.52" / "inf", "found" / "not found".
+std::string formatNumber(double v, const char* format);
+std::string formatPsnr(double db, const char* infinite);
+const char* verdictWord(bool found);
+// How many rows of the battery (not the plain marked picture or the control) still detect.
+int survivedAttacks(const Evaluation& ev, int* attacks);
+
+}  // namespace pelinor::cli

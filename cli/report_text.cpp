@@ -1,0 +1,73 @@
+#include <cmath>
+#include <cstdio>
+
+#include "cli/lab_report.h"
+
+namespace pelinor::cli {
+
+std::string formatNumber(double v, const char* format)
+{
+    char buf[64];
+    std::snprintf(buf, sizeof buf, format, v);
+    return buf;
+}
+
+std::string formatPsnr(double db, const char* infinite)
+{
+    return std::isinf(db) ? std::string(infinite) : formatNumber(db, "%.2f");
+}
+
+const char* verdictWord(bool found) { return found ? "found" : "not found"; }
+
+int survivedAttacks(const Evaluation& ev, int* attacks)
+{
+    int survived = 0, total = 0;
+    for (const EvaluationRow& r : ev.rows) {
+        if (r.family == "none" || r.family == "control") continue;
+        ++total;
+        survived += r.result.found;
+    }
+    if (attacks) *attacks = total;
+    return survived;
+}
+
+std::string reportCsv(const Evaluation& ev)
+{
+    std::string s = "family,attack,parameter,similarity,found,z,false_positive_probability,psnr_db\n";
+    for (const EvaluationRow& r : ev.rows) {
+        s += r.family + ",\"" + r.label + "\"," + formatNumber(r.parameter, "%g") + "," +
+             formatNumber(r.result.similarity, "%.6f") + "," + (r.result.found ? "1" : "0") + "," +
+             formatNumber(r.result.z, "%.3f") + "," + formatNumber(r.result.falsePositive, "%.3g") + "," +
+             formatPsnr(r.psnr, "inf") + "\n";
+    }
+    return s;
+}
+
+std::string reportMarkdown(const Evaluation& ev, const ReportInfo& info)
+{
+    int attacks = 0;
+    const int survived = survivedAttacks(ev, &attacks);
+    std::string s = "# Robustness report\n\n";
+    s += "- original: `" + info.original + "` (" + std::to_string(ev.width) + " x " + std::to_string(ev.height) +
+         ")\n";
+    s += "- watermark: `" + info.watermark + "` (N = " + std::to_string(ev.length) +
+         ", alpha = " + formatNumber(ev.alpha, "%g") + "), " + std::to_string(ev.changed) +
+         " coefficients changed\n";
+    s += "- marked picture: PSNR " + formatPsnr(ev.markedPsnr, "inf") + " dB against the original\n";
+    s += "- threshold " + formatNumber(ev.threshold, "%g") + ": the watermark survives " + std::to_string(survived) +
+         " of " + std::to_string(attacks) + " attacks\n\n";
+    s += "| attack | similarity | verdict | z | PSNR (dB) |\n|---|---:|---|---:|---:|\n";
+    for (const EvaluationRow& r : ev.rows) {
+        s += "| " + r.label + " | " + formatNumber(r.result.similarity, "%.4f") + " | " + verdictWord(r.result.found) +
+             " | " + formatNumber(r.result.z, "%.1f") + " | " + formatPsnr(r.psnr, "∞") + " |\n";
+    }
+    s += "\n## False positives\n\n";
+    s += std::to_string(ev.randomSimilarities.size()) +
+         " random watermarks that were never embedded (same length and distribution, seed " +
+         std::to_string(info.seed) + "), tested against the marked picture: maximum similarity " +
+         formatNumber(ev.randomMax, "%.4f") + ", 99th percentile " + formatNumber(ev.randomP99, "%.4f") +
+         "; the embedded watermark reaches " + formatNumber(ev.embeddedSimilarity(), "%.4f") + ".\n";
+    return s;
+}
+
+}  // namespace pelinor::cli

@@ -1,0 +1,152 @@
+#!/usr/bin/env bash
+# Command-line tests of attack, evaluate, identify and embed --target-psnr.
+# usage: lab_cli_test.sh PELINOR_CLI LAB_MAKE_PICTURE TESTDATA CASE
+set -uo pipefail
+cli=$1
+make_picture=$2
+testdata=$3
+case_name=$4
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+# expect STATUS COMMAND...: runs the command, keeps stdout/stderr in out.txt/err.txt.
+expect() {
+  local want=$1
+  shift
+  "$@" >out.txt 2>err.txt
+  local got=$?
+  if [ "$got" -ne "$want" ]; then
+    fail "exit $got, wanted $want: $*"
+    sed 's/^/  stderr: /' err.txt | head -5
+  fi
+}
+stderr_has() { grep -q -- "$1" err.txt || fail "stderr lacks '$1': $(head -3 err.txt)"; }
+stdout_has() { grep -q -- "$1" out.txt || fail "stdout lacks '$1'"; }
+
+"$make_picture" original.bmp 96 80 3 || exit 1
+"$make_picture" other.bmp 96 81 4 || exit 1
+
+case_attack() {
+  expect 0 "$cli" attack original.bmp jpeg.png --jpeg 50
+  [ -s jpeg.png ] || fail "no JPEG-attacked output"
+  expect 0 "$cli" attack original.bmp n1.bmp --noise 5 --seed 7
+  expect 0 "$cli" attack original.bmp n2.bmp --noise 5 --seed 7
+  expect 0 "$cli" attack original.bmp n3.bmp --noise=5 --seed 8
+  cmp -s n1.bmp n2.bmp || fail "the same seed gave different noise"
+  cmp -s n1.bmp n3.bmp && fail "different seeds gave the same noise"
+  # Identities: whole area kept, all 256 levels, scale 1, blur 0.
+  expect 0 "$cli" attack original.bmp same.bmp --crop 1 --requantize 256 --scale 1 --blur 0 \
+    --fill-from original.bmp
+  cmp -s original.bmp same.bmp || fail "identity attacks changed the picture"
+  expect 0 "$cli" attack n1.bmp back.bmp --crop 0 --fill-from original.bmp
+  cmp -s original.bmp back.bmp || fail "crop 0 is not the fill picture"
+  expect 0 "$cli" attack original.bmp chain.jpg --blur 1 --scale 0.5 --noise 2 --crop 0.5 --fill-from original.bmp \
+    --quality 80
+  [ -s chain.jpg ] || fail "no output of a chain"
+
+  expect 2 "$cli" attack original.bmp x.bmp
+  stderr_has "no attack given"
+  expect 2 "$cli" attack original.bmp x.bmp --crop 0.5
+  stderr_has "--fill-from"
+  expect 2 "$cli" attack original.bmp x.bmp --crop 0.5 --fill-from other.bmp
+  stderr_has "other.bmp"
+  expect 2 "$cli" attack original.bmp x.bmp --jpeg 0
+  stderr_has "from 1 to 100"
+  expect 2 "$cli" attack original.bmp x.bmp --scale abc
+  stderr_has "not a finite number"
+  expect 2 "$cli" attack missing.bmp x.bmp --jpeg 50
+  stderr_has "missing.bmp"
+  expect 2 "$cli" attack "$testdata/bmpsuite/g/pal8.bmp" x.bmp --jpeg 50
+  stderr_has "24-bit bitmaps only"
+  [ -e x.bmp ] && fail "a failed attack left an output file"
+  expect 0 "$cli" attack --help
+  stdout_has "--requantize"
+}
+
+case_evaluate() {
+  "$cli" generate w.wmk --length 200 --seed 5 >/dev/null || fail "generate"
+  expect 0 "$cli" evaluate original.bmp w.wmk --out report --random 150 --seed 3
+  for f in report.csv report.md report.html; do [ -s "report/$f" ] || fail "missing report/$f"; done
+  [ "$(wc -l <report/report.csv)" -eq 26 ] || fail "report.csv should have a header and 25 rows"
+  grep -q '^none,"marked, no attack",0,0\.9[5-9][0-9]*,1,' report/report.csv || fail "marked row: $(sed -n 2p report/report.csv)"
+  grep -q '^control,"unmarked original",0,0\.000000,0,.*,inf$' report/report.csv || fail "control row: $(sed -n 3p report/report.csv)"
+  grep -q '^jpeg,"JPEG Q=90",90,' report/report.csv || fail "no JPEG 90 row"
+  grep -q '| crop 25% |' report/report.md || fail "report.md lacks the crop row"
+  grep -q '150 random watermarks' report/report.md || fail "report.md lacks the false-positive line"
+  grep -q '<table id="results">' report/report.html || fail "report.html lacks the table"
+  [ "$(grep -c '<svg' report/report.html)" -eq 7 ] || fail "report.html should hold 7 charts"
+  grep -Eq '<script|<link|src=|href=|url\(' report/report.html && fail "report.html refers to something outside itself"
+  grep -q '\[ *[0-9]*/[0-9]*\]' err.txt || fail "no progress on stderr"
+  stdout_has "| JPEG Q=5 |"
+  # Same seed, same report.
+  expect 0 "$cli" evaluate original.bmp w.wmk --out again --random 150 --seed 3 --jobs 1
+  cmp -s report/report.csv again/report.csv || fail "evaluation is not reproducible"
+
+  expect 2 "$cli" evaluate original.bmp w.wmk
+  stderr_has "--out"
+  expect 2 "$cli" evaluate original.bmp w.wmk --out r2 --random -1
+  stderr_has "--random"
+  expect 2 "$cli" evaluate original.bmp missing.wmk --out r3
+  stderr_has "missing.wmk"
+  printf 'garbage\n' >bad.wmk
+  expect 2 "$cli" evaluate original.bmp bad.wmk --out r4
+  stderr_has "bad.wmk"
+  [ -e r4/report.html ] && fail "a failed evaluation wrote a report"
+}
+
+case_identify() {
+  for i in 1 2 3 4 5; do "$cli" generate "w$i.wmk" --length 300 --seed "$i" >/dev/null || fail "generate $i"; done
+  "$cli" generate long.wmk --length 500 --seed 9 >/dev/null || fail "generate long"
+  expect 0 "$cli" embed original.bmp w3.wmk marked.bmp
+  expect 0 "$cli" identify original.bmp marked.bmp w1.wmk w2.wmk w3.wmk w4.wmk w5.wmk long.wmk
+  [ "$(sed -n 2p out.txt | awk '{print $5}')" = w3.wmk ] || fail "w3 is not ranked first: $(cat out.txt)"
+  [ "$(grep -c ' found ' out.txt)" -eq 1 ] || fail "exactly one watermark should be found"
+  [ "$(wc -l <out.txt)" -eq 7 ] || fail "a header and six ranked lines expected"
+  expect 0 "$cli" identify original.bmp marked.bmp w5.wmk w3.wmk --json
+  head -1 out.txt | grep -q '^\[{"watermark": "w3.wmk", "similarity": 0\.9[0-9]*, "found": true, "z": [0-9.]*}' ||
+    fail "JSON: $(cat out.txt)"
+  grep -q '"watermark": "w5.wmk", "similarity": [-0-9.e]*, "found": false' out.txt || fail "JSON lacks w5"
+  if command -v python3 >/dev/null; then python3 -m json.tool out.txt >/dev/null || fail "invalid JSON"; fi
+
+  expect 1 "$cli" identify original.bmp original.bmp w1.wmk w3.wmk
+  printf '"CXSG"\n3\nx\n' >bad.wmk
+  expect 2 "$cli" identify original.bmp marked.bmp w3.wmk bad.wmk missing.wmk
+  stderr_has "bad.wmk"
+  stderr_has "missing.wmk"
+  stdout_has "w3.wmk"
+  expect 2 "$cli" identify original.bmp other.bmp w3.wmk
+  stderr_has "96 x 81"
+  expect 2 "$cli" identify original.bmp marked.bmp
+  stderr_has "missing arguments"
+}
+
+case_target_psnr() {
+  "$cli" generate w.wmk --length 300 --alpha 0.3 --seed 2 >/dev/null || fail "generate"
+  for target in 36 42; do
+    expect 0 "$cli" embed original.bmp w.wmk "m$target.bmp" --target-psnr "$target"
+    stdout_has "alpha"
+    # The reported PSNR is at or just above the target.
+    psnr=$(grep -io 'psnr[^0-9]*[0-9.]*' out.txt | grep -o '[0-9.]*$' | head -1)
+    awk -v p="$psnr" -v t="$target" 'BEGIN { exit !(p >= t && p < t + 0.3) }' || fail "PSNR $psnr for target $target"
+    expect 0 "$cli" detect original.bmp w.wmk "m$target.bmp"
+  done
+  expect 2 "$cli" embed original.bmp w.wmk x.bmp --target-psnr 200
+  stderr_has "200"
+  expect 2 "$cli" embed original.bmp w.wmk x.bmp --target-psnr abc
+}
+
+case_browser() {
+  "$cli" generate w.wmk --length 200 --seed 5 >/dev/null || fail "generate"
+  expect 0 "$cli" evaluate original.bmp w.wmk --out report --random 200
+  "$(dirname "$0")/../../scripts/report_check.sh" report/report.html report/report.png
+  local status=$?
+  [ "$status" -eq 77 ] && exit 77
+  [ "$status" -eq 0 ] || fail "the report did not render in the browser"
+}
+
+"case_$case_name"
+[ "$failures" -eq 0 ] || { echo "$failures failure(s)"; exit 1; }
+echo "ok"
