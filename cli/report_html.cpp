@@ -1,6 +1,8 @@
 // The HTML report: one self-contained page, styles inline, charts as inline SVG, no
 // scripts and nothing fetched from anywhere.
 
+#include <string>
+
 #include "cli/lab_report.h"
 #include "cli/svg_chart.h"
 
@@ -131,6 +133,7 @@ std::string reportHtml(const Evaluation& ev, const ReportInfo& info)
         c.pointLabels.insert(c.pointLabels.begin(), "no attack");
         for (auto& p : c.points) p.first *= f.scale;
         c.reverseX = f.untouched > 0;  // the untouched end on the left
+        c.logX = std::string(f.key) == "requantize";
         s += svgLineChart(c);
     }
     s += "</div>\n";

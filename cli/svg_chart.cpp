@@ -22,9 +22,10 @@ struct Frame {
     double x0, x1, y0, y1;  // data ranges
     double width, height;   // whole picture
     bool reverseX = false;
+    bool logX = false;
     double px(double x) const
     {
-        double t = (x - x0) / (x1 - x0);
+        double t = logX ? (std::log(x) - std::log(x0)) / (std::log(x1) - std::log(x0)) : (x - x0) / (x1 - x0);
         if (reverseX) t = 1.0 - t;
         return kLeft + t * (width - kLeft - kRight);
     }
@@ -89,20 +90,28 @@ std::string htmlEscape(const std::string& in)
 
 std::string svgLineChart(const LineChart& chart, int width, int height)
 {
-    Frame f{0, 1, -0.25, 1.0, double(width), double(height), chart.reverseX};
+    const bool logX = chart.logX && std::all_of(chart.points.begin(), chart.points.end(),
+                                                [](const auto& p) { return p.first > 0; });
+    Frame f{0, 1, -0.25, 1.0, double(width), double(height), chart.reverseX, logX};
     if (!chart.points.empty()) {
         auto [lo, hi] = std::minmax_element(chart.points.begin(), chart.points.end());
         f.x0 = lo->first;
         f.x1 = hi->first;
         for (const auto& p : chart.points) f.y0 = std::min(f.y0, std::floor(p.second * 4) / 4);
     }
-    if (f.x1 <= f.x0) {
-        f.x0 -= 1;
-        f.x1 += 1;
+    if (f.logX) {
+        const double pad = std::pow(f.x1 > f.x0 ? f.x1 / f.x0 : 2.0, 0.05);
+        f.x0 /= pad;
+        f.x1 *= pad;
+    } else {
+        if (f.x1 <= f.x0) {
+            f.x0 -= 1;
+            f.x1 += 1;
+        }
+        const double pad = 0.05 * (f.x1 - f.x0);
+        f.x0 -= pad;
+        f.x1 += pad;
     }
-    const double pad = 0.05 * (f.x1 - f.x0);
-    f.x0 -= pad;
-    f.x1 += pad;
 
     std::vector<double> yTicks;
     for (double t = f.y0; t <= 1.0 + 1e-9; t += 0.25) yTicks.push_back(t);

@@ -17,6 +17,7 @@ struct LineChart {
     std::vector<std::string> pointLabels;           // tooltips, one per point (optional)
     double threshold = 0.7;
     bool reverseX = false;  // larger x on the left (e.g. JPEG quality falling to the right)
+    bool logX = false;      // logarithmic x axis (x > 0), for levels 256, 32, 8
 };
 
 // Similarity (y, from -0.25 to 1) against a parameter, with the threshold drawn.

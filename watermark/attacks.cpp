@@ -17,14 +17,6 @@ void require24(const Picture& picture)
     if (!is24Bit(&picture)) throw Error(err::Not24Bit, std::string(kOnly24BitText));
 }
 
-// Limit to 0..255, then round half to even (the default rounding mode).
-std::uint8_t toByte(double v)
-{
-    if (!(v > 0.0)) return 0;
-    if (v > 255.0) return 255;
-    return static_cast<std::uint8_t>(std::nearbyint(v));
-}
-
 // Rows by their position on screen (0 = top), whatever order the picture stores them in.
 const std::uint8_t* visualRow(const Picture& p, int y) { return p.bits() + p.stride() * std::size_t(p.storedRow(y)); }
 std::uint8_t* visualRow(Picture& p, int y) { return p.bits() + p.stride() * std::size_t(p.storedRow(y)); }
@@ -123,7 +115,7 @@ PictureRef filterSeparable(const Picture& in, int outW, int outH, const std::vec
             for (std::size_t i = 0; i < rowLen; ++i) acc[i] += w * row[i];
         }
         std::uint8_t* dst = visualRow(*out, y);
-        for (std::size_t i = 0; i < rowLen; ++i) dst[i] = toByte(acc[i]);
+        for (std::size_t i = 0; i < rowLen; ++i) dst[i] = limitAndRound(acc[i]);
     }
     return out;
 }
@@ -162,6 +154,13 @@ std::string number(double v)
 
 }  // namespace
 
+std::uint8_t limitAndRound(double v)
+{
+    if (!(v > 0.0)) return 0;
+    if (v > 255.0) return 255;
+    return static_cast<std::uint8_t>(std::nearbyint(v));  // the default rounding mode: half to even
+}
+
 PictureRef attackJpeg(const Picture& picture, int quality)
 {
     require24(picture);
@@ -182,7 +181,7 @@ PictureRef attackNoise(const Picture& picture, double sigma, std::uint64_t seed)
     if (sigma <= 0.0) return picture.clone();
     std::mt19937_64 rng(seed);
     std::normal_distribution<double> noise(0.0, sigma);
-    return mapBytes(picture, [&](std::uint8_t v) { return toByte(v + noise(rng)); });
+    return mapBytes(picture, [&](std::uint8_t v) { return limitAndRound(v + noise(rng)); });
 }
 
 PictureRef attackBlur(const Picture& picture, double sigma)
@@ -238,7 +237,7 @@ PictureRef attackRequantize(const Picture& picture, int levels)
 {
     const double step = 255.0 / double(levels - 1);
     std::uint8_t table[256];
-    for (int v = 0; v < 256; ++v) table[v] = toByte(std::nearbyint(v / step) * step);
+    for (int v = 0; v < 256; ++v) table[v] = limitAndRound(std::nearbyint(v / step) * step);
     return mapBytes(picture, [&](std::uint8_t v) { return table[v]; });
 }
 

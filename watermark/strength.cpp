@@ -18,13 +18,6 @@ namespace pelinor {
 
 namespace {
 
-std::uint8_t toByte(double v)
-{
-    if (!(v > 0.0)) return 0;
-    if (v > 255.0) return 255;
-    return static_cast<std::uint8_t>(std::nearbyint(v));
-}
-
 class PsnrModel {
 public:
     PsnrModel(const Picture& source, const Watermark& watermark)
@@ -53,7 +46,7 @@ public:
         for (int x = 0; x < m_width; ++x)
             for (int y = 0; y < m_height; ++y)
                 m_work.data()[std::size_t(y) * m_work.n1() + 3 * std::size_t(x)] =
-                    toByte(m_planes.data()[std::size_t(y) * m_planes.n1() + 3 * std::size_t(x)] + alpha * m_direction(x, y));
+                    limitAndRound(m_planes.data()[std::size_t(y) * m_planes.n1() + 3 * std::size_t(x)] + alpha * m_direction(x, y));
         PretvoriURGB(m_work, m_rgb.view());
         double sum = 0.0;
         for (int y = 0; y < m_height; ++y) {
