@@ -32,7 +32,7 @@ echo "evaluate 512x512, N = 1000, K = 1000 (median of $runs):"
 for _ in $(seq "$runs"); do wall "$cli" evaluate p512.bmp w.wmk --out report --random 1000; done | median
 
 mkdir -p marks
-for i in $(seq 1000); do "$cli" generate "marks/w$i.wmk" --length 1000 --seed "$i" >/dev/null; done
+for i in $(seq 1000); do "$cli" generate "marks/w$i.wmk" --length 1000 --seed "$((i + 1000))" >/dev/null; done
 cp w.wmk marks/w0.wmk
 echo "identify 1000x1000, 1 file (median of $runs):"
 one=$(for _ in $(seq "$runs"); do wall "$cli" identify p1m.bmp marked1m.bmp marks/w0.wmk; done | median)

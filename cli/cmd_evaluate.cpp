@@ -17,7 +17,7 @@ namespace {
 
 const char kHelp[] =
     "usage: pelinor-cli evaluate ORIGINAL WATERMARK.wmk --out DIR [--random K] [--seed S]\n"
-    "                            [--threshold T] [--jobs J]\n"
+    "                            [--threshold T] [--jobs J] [--target-psnr DB]\n"
     "\n"
     "Embeds the watermark into ORIGINAL, attacks the marked picture with a standard battery\n"
     "(JPEG 90, 75, 50, 30, 20, 10, 5; noise sigma 2, 5, 10, 20; blur sigma 0.5, 1, 2; scale 1/2\n"
@@ -33,6 +33,8 @@ const char kHelp[] =
     "  --seed S       seed of the noise attacks and the random watermarks (default 1)\n"
     "  --threshold T  similarity above which the watermark counts as found (default 0.7)\n"
     "  --jobs J       worker threads (default: one per core)\n"
+    "  --target-psnr DB  embed with the alpha that brings the PSNR to DB (as embed does)\n"
+    "                    instead of the file's alpha\n"
     "\n"
     "Exit status: 0 reports written, 2 usage or input error.\n";
 
@@ -42,7 +44,8 @@ int cmdEvaluate(const Args& args)
 {
     return runCommand(
         "evaluate", kHelp, args,
-        {{"--out", true}, {"--random", true}, {"--seed", true}, {"--threshold", true}, {"--jobs", true}},
+        {{"--out", true}, {"--random", true}, {"--seed", true}, {"--threshold", true}, {"--jobs", true},
+         {"--target-psnr", true}},
         [](const ParsedArgs& a) {
             a.expectPositional(2, 2, "ORIGINAL WATERMARK.wmk");
             const auto out = a.value("--out");
@@ -52,6 +55,9 @@ int cmdEvaluate(const Args& args)
             options.seed = std::uint64_t(a.integer("--seed", 1, 0, (1LL << 62)));
             options.threshold = a.real("--threshold", kDefaultThreshold);
             options.jobs = int(a.integer("--jobs", 0, 0, 256));
+            options.targetPsnr = a.real("--target-psnr", 0.0);
+            if (a.has("--target-psnr") && options.targetPsnr <= 0)
+                throw UsageError("--target-psnr: the PSNR must be above 0 dB");
             const std::string& originalPath = a.positional()[0];
             const std::string& watermarkPath = a.positional()[1];
 

@@ -22,6 +22,8 @@ std::string reportHtml(const Evaluation& ev, const ReportInfo& info);
 std::string formatNumber(double v, const char* format);
 std::string formatPsnr(double db, const char* infinite);
 const char* verdictWord(bool found);
+// "N = 1000, alpha = 0.1", with the target PSNR when alpha was chosen for one.
+std::string strengthText(const Evaluation& ev, const char* alphaName);
 // How many rows of the battery (not the plain marked picture or the control) still detect.
 int survivedAttacks(const Evaluation& ev, int* attacks);
 

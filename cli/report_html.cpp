@@ -109,8 +109,7 @@ std::string reportHtml(const Evaluation& ev, const ReportInfo& info)
                     "</style>\n</head>\n<body>\n";
     s += "<h1>Robustness report</h1>\n<p class=\"sub\">" + htmlEscape(info.original) + " · " +
          std::to_string(ev.width) + " × " + std::to_string(ev.height) + " pixels · watermark " +
-         htmlEscape(info.watermark) + " (N = " + std::to_string(ev.length) + ", α = " + formatNumber(ev.alpha, "%g") +
-         ")</p>\n";
+         htmlEscape(info.watermark) + " (" + htmlEscape(strengthText(ev, "α")) + ")</p>\n";
 
     s += "<div class=\"cards\">\n";
     s += card(formatPsnr(ev.markedPsnr, "∞") + " dB", "PSNR of the marked picture");

@@ -19,6 +19,13 @@ std::string formatPsnr(double db, const char* infinite)
 
 const char* verdictWord(bool found) { return found ? "found" : "not found"; }
 
+std::string strengthText(const Evaluation& ev, const char* alphaName)
+{
+    std::string s = "N = " + std::to_string(ev.length) + ", " + alphaName + " = " + formatNumber(ev.alpha, "%.6g");
+    if (ev.targetPsnr > 0) s += " chosen for a PSNR of at least " + formatNumber(ev.targetPsnr, "%g") + " dB";
+    return s;
+}
+
 int survivedAttacks(const Evaluation& ev, int* attacks)
 {
     int survived = 0, total = 0;
@@ -50,8 +57,7 @@ std::string reportMarkdown(const Evaluation& ev, const ReportInfo& info)
     std::string s = "# Robustness report\n\n";
     s += "- original: `" + info.original + "` (" + std::to_string(ev.width) + " x " + std::to_string(ev.height) +
          ")\n";
-    s += "- watermark: `" + info.watermark + "` (N = " + std::to_string(ev.length) +
-         ", alpha = " + formatNumber(ev.alpha, "%g") + "), " + std::to_string(ev.changed) +
+    s += "- watermark: `" + info.watermark + "` (" + strengthText(ev, "alpha") + "), " + std::to_string(ev.changed) +
          " coefficients changed\n";
     s += "- marked picture: PSNR " + formatPsnr(ev.markedPsnr, "inf") + " dB against the original\n";
     s += "- threshold " + formatNumber(ev.threshold, "%g") + ": the watermark survives " + std::to_string(survived) +

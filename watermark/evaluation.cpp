@@ -127,6 +127,7 @@ Evaluation evaluateRobustness(const Picture& original, const Watermark& watermar
     ev.height = original.height();
     ev.length = watermark.length;
     ev.alpha = watermark.alpha;
+    ev.targetPsnr = options.targetPsnr;
     ev.threshold = options.threshold;
 
     const int total = int(options.battery.size()) + 5;  // embed, analyse, two plain rows, battery, false positives
@@ -138,7 +139,14 @@ Evaluation evaluateRobustness(const Picture& original, const Watermark& watermar
         if (progress) progress(done, total, what);
     };
 
-    const EmbedResult embedded = embedWatermark(original, watermark);
+    EmbedResult embedded;
+    if (options.targetPsnr > 0.0) {
+        TargetPsnrEmbed chosen = embedForTargetPsnr(original, watermark, options.targetPsnr);
+        ev.alpha = chosen.alpha;
+        embedded = std::move(chosen.embedded);
+    } else {
+        embedded = embedWatermark(original, watermark);
+    }
     ev.changed = embedded.changed;
     ev.markedPsnr = psnr(original, *embedded.marked);
     step("embedded");

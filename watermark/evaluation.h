@@ -34,6 +34,7 @@ struct EvaluationOptions {
     int randomCount = 1000;  // never-embedded watermarks for the false-positive side
     std::uint64_t seed = 1;  // noise attacks and random watermarks
     int jobs = 0;            // worker threads; 0 = one per core
+    double targetPsnr = 0.0; // above 0: embed at the alpha that gives this PSNR (see embedForTargetPsnr)
     std::vector<Attack> battery = standardBattery();
 };
 
@@ -41,7 +42,8 @@ struct Evaluation {
     int width = 0;
     int height = 0;
     int length = 0;
-    double alpha = 0.0;
+    double alpha = 0.0;       // the strength embedded (the file's, or the one chosen for a target PSNR)
+    double targetPsnr = 0.0;  // the target alpha was chosen for, 0 if none
     double threshold = kDefaultThreshold;
     long long changed = 0;     // coefficients the embedding scaled
     double markedPsnr = 0.0;   // marked against original

@@ -85,6 +85,13 @@ case_evaluate() {
   expect 0 "$cli" evaluate original.bmp w.wmk --out again --random 150 --seed 3 --jobs 1
   cmp -s report/report.csv again/report.csv || fail "evaluation is not reproducible"
 
+  # The strength chosen for a PSNR, and no false-positive side.
+  expect 0 "$cli" evaluate original.bmp w.wmk --out chosen --random 0 --target-psnr 40
+  grep -q 'chosen for a PSNR of at least 40 dB' chosen/report.md || fail "report.md lacks the chosen strength"
+  psnr=$(sed -n 2p chosen/report.csv | awk -F, '{ print $NF }')
+  awk -v p="$psnr" 'BEGIN { exit !(p >= 40 && p < 40.3) }' || fail "marked PSNR $psnr for target 40"
+  grep -q '<table id="results">' chosen/report.html || fail "report.html without random watermarks"
+
   expect 2 "$cli" evaluate original.bmp w.wmk
   stderr_has "--out"
   expect 2 "$cli" evaluate original.bmp w.wmk --out r2 --random -1
