@@ -89,7 +89,11 @@ PictureRef filterSeparable(const Picture& in, int outW, int outH, const std::vec
                            const std::vector<Taps>& vTaps, bool topDown)
 {
     const int inH = in.height();
-    std::vector<double> mid(std::size_t(outW) * 3 * std::size_t(inH));
+    // The rows-only intermediate: 24 bytes per pixel of (output width x input height).
+    if (double(outW) * inH * 3 * sizeof(double) > double(kMaxPixelBytes) * 2)
+        throw Error(err::OutOfMemory, "picture too large to resample to " + std::to_string(outW) + " x " +
+                                          std::to_string(outH) + " pixels");
+    std::vector<double> mid = allocateElements<double>(std::size_t(outW) * 3, std::size_t(inH));
     for (int y = 0; y < inH; ++y) {
         const std::uint8_t* src = visualRow(in, y);
         double* dst = mid.data() + std::size_t(y) * 3 * std::size_t(outW);
@@ -281,10 +285,10 @@ void validateAttack(const Attack& attack)
         if (p < 0 || p > 1000) badParameter(attack, "from 0 to 1000");
         break;
     case Attack::Kind::Blur:
-        if (p < 0 || p > 100) badParameter(attack, "from 0 to 100");
+        if (p < 0 || p > 20) badParameter(attack, "from 0 to 20");
         break;
     case Attack::Kind::Scale:
-        if (p <= 0 || p > 8) badParameter(attack, "above 0 and at most 8");
+        if (p <= 0 || p > 4) badParameter(attack, "above 0 and at most 4");
         break;
     case Attack::Kind::Crop:
         if (p < 0 || p > 1) badParameter(attack, "from 0 to 1");

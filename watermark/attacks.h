@@ -20,7 +20,8 @@ PictureRef attackJpeg(const Picture& picture, int quality);
 // independently, then limits to 0..255 and rounds. The same seed gives the same noise.
 PictureRef attackNoise(const Picture& picture, double sigma, std::uint64_t seed);
 
-// Separable Gaussian blur of standard deviation sigma (pixels); edges are extended.
+// Separable Gaussian blur of standard deviation sigma (pixels, kernel radius 3 sigma);
+// edges are extended.
 PictureRef attackBlur(const Picture& picture, double sigma);
 
 // Resizes by the factor f (each side, at least one pixel) and back to the original size

@@ -85,6 +85,12 @@ case_evaluate() {
   expect 0 "$cli" evaluate original.bmp w.wmk --out again --random 150 --seed 3 --jobs 1
   cmp -s report/report.csv again/report.csv || fail "evaluation is not reproducible"
 
+  # Names are escaped in the page.
+  cp w.wmk 'a<b>&"c.wmk'
+  expect 0 "$cli" evaluate original.bmp 'a<b>&"c.wmk' --out escaped --random 10
+  grep -q 'a&lt;b&gt;&amp;&quot;c.wmk' escaped/report.html || fail "file name not escaped in report.html"
+  grep -q 'a<b>' escaped/report.html && fail "raw file name in report.html"
+
   # The strength chosen for a PSNR, and no false-positive side.
   expect 0 "$cli" evaluate original.bmp w.wmk --out chosen --random 0 --target-psnr 40
   grep -q 'chosen for a PSNR of at least 40 dB' chosen/report.md || fail "report.md lacks the chosen strength"

@@ -92,7 +92,7 @@ TEST_P(ConstantBlur, LeavesAConstantPictureUnchanged)
     EXPECT_TRUE(samePixels(*p, *attackBlur(*p, GetParam())));
 }
 
-INSTANTIATE_TEST_SUITE_P(Sigmas, ConstantBlur, ::testing::Values(0.0, 0.5, 1.0, 2.0, 7.5, 30.0));
+INSTANTIATE_TEST_SUITE_P(Sigmas, ConstantBlur, ::testing::Values(0.0, 0.5, 1.0, 2.0, 7.5, 20.0));
 
 TEST(AttackBlur, SmoothsAndPreservesTheMean)
 {
@@ -217,8 +217,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ParameterCase{K::Jpeg, 0, false}, ParameterCase{K::Jpeg, 101, false},
                       ParameterCase{K::Jpeg, 50.5, false}, ParameterCase{K::Noise, 0, true},
                       ParameterCase{K::Noise, -1, false}, ParameterCase{K::Noise, NAN, false},
-                      ParameterCase{K::Blur, 100, true}, ParameterCase{K::Blur, 1e9, false},
-                      ParameterCase{K::Scale, 0, false}, ParameterCase{K::Scale, 0.25, true},
+                      ParameterCase{K::Blur, 20, true}, ParameterCase{K::Blur, 1e9, false},
+                      ParameterCase{K::Scale, 0, false}, ParameterCase{K::Scale, 0.25, true}, ParameterCase{K::Scale, 4.5, false},
                       ParameterCase{K::Scale, INFINITY, false}, ParameterCase{K::Crop, 1, true},
                       ParameterCase{K::Crop, 1.01, false}, ParameterCase{K::Requantize, 1, false},
                       ParameterCase{K::Requantize, 2, true}, ParameterCase{K::Requantize, 257, false}));
