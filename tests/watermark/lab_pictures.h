@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "image/picture.h"
+#include "obrada/error.h"
 
 namespace pelinor::testing {
 
@@ -47,6 +48,17 @@ inline bool samePixels(const Picture& a, const Picture& b)
             for (int c = 0; c < 3; ++c)
                 if (pixel(a, x, y, c) != pixel(b, x, y, c)) return false;
     return true;
+}
+
+// The error number f throws, 0 if none.
+inline int errorNumber(const std::function<void()>& f)
+{
+    try {
+        f();
+    } catch (const Error& e) {
+        return e.number();
+    }
+    return 0;
 }
 
 }  // namespace pelinor::testing

@@ -13,17 +13,8 @@ namespace {
 using testing::makePicture;
 using testing::pixel;
 using testing::samePixels;
+using testing::errorNumber;
 using testing::texturedPicture;
-
-int errorNumber(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const Error& e) {
-        return e.number();
-    }
-    return 0;
-}
 
 TEST(AttackJpeg, LowerQualityLosesMore)
 {

@@ -10,6 +10,7 @@
 namespace pelinor {
 namespace {
 
+using testing::errorNumber;
 using testing::texturedPicture;
 
 Watermark gaussianWatermark(int n, double alpha, unsigned seed)
@@ -23,16 +24,6 @@ Watermark gaussianWatermark(int n, double alpha, unsigned seed)
     std::normal_distribution<double> normal(0.0, 1.0);
     for (int i = 0; i < n; ++i) w.values.push_back(normal(rng));
     return w;
-}
-
-int errorNumber(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const Error& e) {
-        return e.number();
-    }
-    return 0;
 }
 
 class LabFixture : public ::testing::Test {
