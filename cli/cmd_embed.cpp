@@ -1,8 +1,10 @@
 #include <atomic>
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <limits>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -15,6 +17,7 @@
 #include "cli/progress.h"
 #include "image/image_io.h"
 #include "watermark/embed.h"
+#include "watermark/evaluation.h"
 
 namespace pelinor::cli {
 
@@ -35,24 +38,47 @@ const char kHelp[] =
     "                    a bad picture is reported and the others still run\n"
     "  --jobs J          batch: pictures embedded at once (default: one per core)\n"
     "  --format F        batch: write bmp, png or jpg instead of each input's own format\n"
+    "  --target-psnr DB  choose alpha for each picture (keeping the sign of the file's) so that\n"
+    "                    the PSNR is as close to DB as possible without going below it; the\n"
+    "                    alpha used is reported, and the file's alpha still detects the mark\n"
     "\n"
     "Exit status: 0 success, 2 usage or input error (in a batch: any picture failed).\n";
 
-std::string describe(const EmbedResult& r)
+std::string describe(const EmbedResult& r, const double* chosenAlpha = nullptr)
 {
-    char text[128];
+    char text[192];
     if (r.psnr == std::numeric_limits<double>::infinity())
         std::snprintf(
             text, sizeof text, "%lld coefficients changed, PSNR infinite (no pixel changed)", r.changed);
     else
         std::snprintf(text, sizeof text, "%lld coefficients changed, PSNR %.2f dB", r.changed, r.psnr);
+    if (chosenAlpha) {
+        const std::size_t used = std::strlen(text);
+        std::snprintf(text + used, sizeof text - used, ", alpha %.6g", *chosenAlpha);
+    }
     return text;
 }
 
-EmbedResult embedAndSave(const std::string& input, PictureRef source, const Watermark& watermark,
-                         const std::string& output, int quality)
+// --target-psnr DB, checked; none when the option is absent.
+std::optional<double> targetPsnr(const ParsedArgs& a)
 {
-    EmbedResult r = withFile(input, [&] { return embedWatermark(*source, watermark); });
+    if (!a.has("--target-psnr")) return std::nullopt;
+    const double db = a.real("--target-psnr", 0.0);
+    if (db <= 0) throw UsageError("--target-psnr: the PSNR must be above 0 dB");
+    return db;
+}
+
+// With a target PSNR the strength is chosen for this picture; `alpha` receives the one used.
+EmbedResult embedAndSave(const std::string& input, PictureRef source, const Watermark& watermark,
+                         const std::string& output, int quality, std::optional<double> target, double& alpha)
+{
+    alpha = watermark.alpha;
+    EmbedResult r = withFile(input, [&] {
+        if (!target) return embedWatermark(*source, watermark);
+        TargetPsnrEmbed t = embedForTargetPsnr(*source, watermark, *target);
+        alpha = t.alpha;
+        return std::move(t.embedded);
+    });
     source.reset();  // not needed while the output is encoded
     withFile(output, [&] { savePicture(*r.marked, output, quality); });
     return r;
@@ -68,8 +94,10 @@ int embedOne(const ParsedArgs& a, int quality)
     // The picture is checked before the watermark file is read.
     require24Bit(input, *source);
     const Watermark watermark = readWatermarkFile(a.positional()[1]);
-    const EmbedResult r = embedAndSave(input, std::move(source), watermark, output, quality);
-    std::printf("%s: %s\n", output.c_str(), describe(r).c_str());
+    const std::optional<double> target = targetPsnr(a);
+    double alpha = 0.0;
+    const EmbedResult r = embedAndSave(input, std::move(source), watermark, output, quality, target, alpha);
+    std::printf("%s: %s\n", output.c_str(), describe(r, target ? &alpha : nullptr).c_str());
     return kExitOk;
 }
 
@@ -127,6 +155,7 @@ int embedBatch(const ParsedArgs& a, int quality)
     a.expectPositional(2, std::numeric_limits<std::size_t>::max(), "WATERMARK.wmk IMAGE...");
 
     const Watermark watermark = readWatermarkFile(a.positional()[0]);
+    const std::optional<double> target = targetPsnr(a);
     std::error_code ec;
     fs::create_directories(dir, ec);
     if (ec || !fs::is_directory(dir)) throw FileError(dir, ec ? ec.message() : "not a folder");
@@ -142,9 +171,10 @@ int embedBatch(const ParsedArgs& a, int quality)
                 if (!item.refusal.empty()) throw FileError(item.input, item.refusal);
                 PictureRef source = loadPictureFile(item.input);
                 require24Bit(item.input, *source);
-                const EmbedResult r
-                    = embedAndSave(item.input, std::move(source), watermark, item.output, quality);
-                progress.print(stdout, item.output + ": " + describe(r));
+                double alpha = 0.0;
+                const EmbedResult r =
+                    embedAndSave(item.input, std::move(source), watermark, item.output, quality, target, alpha);
+                progress.print(stdout, item.output + ": " + describe(r, target ? &alpha : nullptr));
             } catch (const std::exception& e) {
                 ++failed;
                 progress.print(stderr, std::string("pelinor-cli embed: ") + e.what());
@@ -165,7 +195,8 @@ int embedBatch(const ParsedArgs& a, int quality)
 int cmdEmbed(const Args& args)
 {
     return runCommand("embed", kHelp, args,
-                      {{"--quality", true}, {"--output-dir", true}, {"--jobs", true}, {"--format", true}},
+                      {{"--quality", true}, {"--output-dir", true}, {"--jobs", true}, {"--format", true},
+                       {"--target-psnr", true}},
                       [](const ParsedArgs& a) {
                           const int quality = int(a.integer("--quality", 90, 1, 100));
                           return a.has("--output-dir") ? embedBatch(a, quality) : embedOne(a, quality);
