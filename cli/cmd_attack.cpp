@@ -41,8 +41,12 @@ struct Flag {
 };
 
 const Flag kAttackFlags[] = {
-    {"--jpeg", Attack::Kind::Jpeg},   {"--noise", Attack::Kind::Noise}, {"--blur", Attack::Kind::Blur},
-    {"--scale", Attack::Kind::Scale}, {"--crop", Attack::Kind::Crop},   {"--requantize", Attack::Kind::Requantize},
+    {"--jpeg", Attack::Kind::Jpeg},
+    {"--noise", Attack::Kind::Noise},
+    {"--blur", Attack::Kind::Blur},
+    {"--scale", Attack::Kind::Scale},
+    {"--crop", Attack::Kind::Crop},
+    {"--requantize", Attack::Kind::Requantize},
 };
 
 // The attacks in command-line order ("--name value" or "--name=value").
@@ -81,7 +85,8 @@ int cmdAttack(const Args& args)
         [&args](const ParsedArgs& a) {
             a.expectPositional(2, 2, "INPUT OUTPUT");
             const std::vector<Attack> attacks = attacksInOrder(args);
-            if (attacks.empty()) throw UsageError("no attack given (--jpeg, --noise, --blur, --scale, --crop, --requantize)");
+            if (attacks.empty())
+                throw UsageError("no attack given (--jpeg, --noise, --blur, --scale, --crop, --requantize)");
             const auto seed = std::uint64_t(a.integer("--seed", 1, 0, (1LL << 62)));
             const int quality = int(a.integer("--quality", 90, 1, 100));
             const std::string& inputPath = a.positional()[0];
@@ -93,17 +98,20 @@ int cmdAttack(const Args& args)
             for (const Attack& attack : attacks) {
                 if (attack.kind != Attack::Kind::Crop || fill) continue;
                 const auto fillPath = a.value("--fill-from");
-                if (!fillPath) throw UsageError("--crop needs --fill-from ORIGINAL, the picture to fill the rest from");
+                if (!fillPath)
+                    throw UsageError("--crop needs --fill-from ORIGINAL, the picture to fill the rest from");
                 fill = loadPictureFile(*fillPath);
                 require24Bit(*fillPath, *fill);
                 if (fill->width() != picture->width() || fill->height() != picture->height())
-                    throw FileError(*fillPath, "is " + sizeText(fill->width(), fill->height()) + " but " + inputPath +
-                                                   " is " + sizeText(picture->width(), picture->height()));
+                    throw FileError(*fillPath,
+                        "is " + sizeText(fill->width(), fill->height()) + " but " + inputPath + " is "
+                            + sizeText(picture->width(), picture->height()));
             }
             std::uint64_t noiseSeed = seed;
             for (const Attack& attack : attacks) {
                 // Each noise attack in a chain draws its own noise.
-                picture = withFile(inputPath, [&] { return applyAttack(*picture, attack, fill.get(), noiseSeed); });
+                picture = withFile(
+                    inputPath, [&] { return applyAttack(*picture, attack, fill.get(), noiseSeed); });
                 if (attack.kind == Attack::Kind::Noise) ++noiseSeed;
             }
             withFile(outputPath, [&] { savePicture(*picture, outputPath, quality); });

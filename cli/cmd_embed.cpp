@@ -172,8 +172,8 @@ int embedBatch(const ParsedArgs& a, int quality)
                 PictureRef source = loadPictureFile(item.input);
                 require24Bit(item.input, *source);
                 double alpha = 0.0;
-                const EmbedResult r =
-                    embedAndSave(item.input, std::move(source), watermark, item.output, quality, target, alpha);
+                const EmbedResult r = embedAndSave(
+                    item.input, std::move(source), watermark, item.output, quality, target, alpha);
                 progress.print(stdout, item.output + ": " + describe(r, target ? &alpha : nullptr));
             } catch (const std::exception& e) {
                 ++failed;

@@ -66,14 +66,17 @@ int cmdEvaluate(const Args& args)
             const Watermark watermark = readWatermarkFile(watermarkPath);
             std::error_code ec;
             std::filesystem::create_directories(*out, ec);
-            if (ec || !std::filesystem::is_directory(*out)) throw FileError(*out, "cannot create the folder: " + ec.message());
+            if (ec || !std::filesystem::is_directory(*out))
+                throw FileError(*out, "cannot create the folder: " + ec.message());
 
             const bool terminal = Progress::stderrIsTerminal();
             const auto start = std::chrono::steady_clock::now();
             const Evaluation ev = withFile(watermarkPath, [&] {
-                return evaluateRobustness(*original, watermark, options, [&](int done, int total, const std::string& what) {
-                    std::fprintf(stderr, terminal ? "\r\033[K[%2d/%d] %s" : "[%2d/%d] %s\n", done, total, what.c_str());
-                });
+                return evaluateRobustness(
+                    *original, watermark, options, [&](int done, int total, const std::string& what) {
+                        std::fprintf(stderr, terminal ? "\r\033[K[%2d/%d] %s" : "[%2d/%d] %s\n", done, total,
+                            what.c_str());
+                    });
             });
             if (terminal) std::fputs("\n", stderr);
             ReportInfo info;
@@ -85,12 +88,13 @@ int cmdEvaluate(const Args& args)
             const std::string dir = *out;
             const std::string markdown = reportMarkdown(ev, info);
             for (const auto& [name, text] : {std::pair<std::string, std::string>{"report.csv", reportCsv(ev)},
-                                             {"report.md", markdown}, {"report.html", reportHtml(ev, info)}}) {
+                     {"report.md", markdown}, {"report.html", reportHtml(ev, info)}}) {
                 const std::string path = (std::filesystem::path(dir) / name).string();
                 withFile(path, [&] { writeFileAtomic(path, text); });
             }
             std::fputs(markdown.c_str(), stdout);
-            std::printf("\nwrote %s/report.csv, report.md and report.html in %.2f s\n", dir.c_str(), info.seconds);
+            std::printf(
+                "\nwrote %s/report.csv, report.md and report.html in %.2f s\n", dir.c_str(), info.seconds);
             return kExitOk;
         });
 }

@@ -80,10 +80,10 @@ int cmdIdentify(const Args& args)
             require24Bit(originalPath, *original);
             require24Bit(suspectPath, *suspect);
             if (original->width() != suspect->width() || original->height() != suspect->height())
-                throw FileError(suspectPath, "the suspect picture is " + sizeText(suspect->width(), suspect->height()) +
-                                                 " but the original is " +
-                                                 sizeText(original->width(), original->height()) +
-                                                 "; pictures of different sizes cannot be compared");
+                throw FileError(suspectPath,
+                    "the suspect picture is " + sizeText(suspect->width(), suspect->height())
+                        + " but the original is " + sizeText(original->width(), original->height())
+                        + "; pictures of different sizes cannot be compared");
 
             std::vector<Entry> entries(a.positional().size() - 2);
             runParallel(entries.size(), jobs, [&](std::size_t i) {
@@ -104,7 +104,8 @@ int cmdIdentify(const Args& args)
                 }
             });
             for (int i = 0; i < 2; ++i)
-                if (!analysisError[i].empty()) throw FileError(a.positional()[std::size_t(i)], analysisError[i]);
+                if (!analysisError[i].empty())
+                    throw FileError(a.positional()[std::size_t(i)], analysisError[i]);
             const Analysis& originalAnalysis = analyses[0];
             const Analysis& suspectAnalysis = analyses[1];
 
@@ -117,7 +118,8 @@ int cmdIdentify(const Args& args)
                     if (e.error.empty()) {
                         auto& slot = byLength[e.watermark.length];
                         if (!slot.first) {
-                            slot.first = std::make_unique<ReferenceDetector>(originalAnalysis, e.watermark.length);
+                            slot.first
+                                = std::make_unique<ReferenceDetector>(originalAnalysis, e.watermark.length);
                             slot.second = slot.first->extract(suspectAnalysis);
                         }
                         e.result = slot.first->detect(slot.second, e.watermark, threshold);
@@ -138,7 +140,8 @@ int cmdIdentify(const Args& args)
             else
                 printText(ranked);
             if (anyBad) return kExitError;
-            const bool found = std::any_of(ranked.begin(), ranked.end(), [](const Entry* e) { return e->result.found; });
+            const bool found
+                = std::any_of(ranked.begin(), ranked.end(), [](const Entry* e) { return e->result.found; });
             return found ? kExitOk : kExitNotFound;
         });
 }

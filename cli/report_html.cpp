@@ -63,7 +63,8 @@ const Family kFamilies[] = {
     {"requantize", "Requantization", "levels per channel", 256.0, 1.0},
 };
 
-LineChart familyChart(const Evaluation& ev, const std::string& key, const std::string& title, const std::string& xLabel)
+LineChart familyChart(
+    const Evaluation& ev, const std::string& key, const std::string& title, const std::string& xLabel)
 {
     LineChart c;
     c.title = title;
@@ -79,20 +80,23 @@ LineChart familyChart(const Evaluation& ev, const std::string& key, const std::s
 
 std::string card(const std::string& value, const std::string& caption)
 {
-    return "<div class=\"card\"><b>" + htmlEscape(value) + "</b><span>" + htmlEscape(caption) + "</span></div>\n";
+    return "<div class=\"card\"><b>" + htmlEscape(value) + "</b><span>" + htmlEscape(caption)
+        + "</span></div>\n";
 }
 
 std::string resultsTable(const Evaluation& ev)
 {
-    std::string s = "<table id=\"results\">\n<thead><tr><th>attack</th><th>similarity</th><th>verdict</th><th>z</th>"
-                    "<th>false-positive probability</th><th>PSNR (dB)</th></tr></thead>\n<tbody>\n";
+    std::string s
+        = "<table id=\"results\">\n<thead><tr><th>attack</th><th>similarity</th><th>verdict</th><th>z</th>"
+          "<th>false-positive probability</th><th>PSNR (dB)</th></tr></thead>\n<tbody>\n";
     for (const EvaluationRow& r : ev.rows) {
         std::string cls = r.result.found ? "found" : "missed";
         if (r.family == "none" || r.family == "control") cls += " plain";
-        s += "<tr class=\"" + cls + "\"><td>" + htmlEscape(r.label) + "</td><td>" +
-             formatNumber(r.result.similarity, "%.4f") + "</td><td class=\"verdict\">" + verdictWord(r.result.found) +
-             "</td><td>" + formatNumber(r.result.z, "%.1f") + "</td><td>" +
-             formatNumber(r.result.falsePositive, "%.2g") + "</td><td>" + formatPsnr(r.psnr, "∞") + "</td></tr>\n";
+        s += "<tr class=\"" + cls + "\"><td>" + htmlEscape(r.label) + "</td><td>"
+            + formatNumber(r.result.similarity, "%.4f") + "</td><td class=\"verdict\">"
+            + verdictWord(r.result.found) + "</td><td>" + formatNumber(r.result.z, "%.1f") + "</td><td>"
+            + formatNumber(r.result.falsePositive, "%.2g") + "</td><td>" + formatPsnr(r.psnr, "∞")
+            + "</td></tr>\n";
     }
     return s + "</tbody>\n</table>\n";
 }

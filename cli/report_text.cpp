@@ -21,7 +21,8 @@ const char* verdictWord(bool found) { return found ? "found" : "not found"; }
 
 std::string strengthText(const Evaluation& ev, const char* alphaName)
 {
-    std::string s = "N = " + std::to_string(ev.length) + ", " + alphaName + " = " + formatNumber(ev.alpha, "%.6g");
+    std::string s
+        = "N = " + std::to_string(ev.length) + ", " + alphaName + " = " + formatNumber(ev.alpha, "%.6g");
     if (ev.targetPsnr > 0) s += " chosen for a PSNR of at least " + formatNumber(ev.targetPsnr, "%g") + " dB";
     return s;
 }
@@ -55,17 +56,18 @@ std::string reportMarkdown(const Evaluation& ev, const ReportInfo& info)
     int attacks = 0;
     const int survived = survivedAttacks(ev, &attacks);
     std::string s = "# Robustness report\n\n";
-    s += "- original: `" + info.original + "` (" + std::to_string(ev.width) + " x " + std::to_string(ev.height) +
-         ")\n";
-    s += "- watermark: `" + info.watermark + "` (" + strengthText(ev, "alpha") + "), " + std::to_string(ev.changed) +
-         " coefficients changed\n";
+    s += "- original: `" + info.original + "` (" + std::to_string(ev.width) + " x "
+        + std::to_string(ev.height) + ")\n";
+    s += "- watermark: `" + info.watermark + "` (" + strengthText(ev, "alpha") + "), "
+        + std::to_string(ev.changed) + " coefficients changed\n";
     s += "- marked picture: PSNR " + formatPsnr(ev.markedPsnr, "inf") + " dB against the original\n";
-    s += "- threshold " + formatNumber(ev.threshold, "%g") + ": the watermark survives " + std::to_string(survived) +
-         " of " + std::to_string(attacks) + " attacks\n\n";
+    s += "- threshold " + formatNumber(ev.threshold, "%g") + ": the watermark survives "
+        + std::to_string(survived) + " of " + std::to_string(attacks) + " attacks\n\n";
     s += "| attack | similarity | verdict | z | PSNR (dB) |\n|---|---:|---|---:|---:|\n";
     for (const EvaluationRow& r : ev.rows) {
-        s += "| " + r.label + " | " + formatNumber(r.result.similarity, "%.4f") + " | " + verdictWord(r.result.found) +
-             " | " + formatNumber(r.result.z, "%.1f") + " | " + formatPsnr(r.psnr, "∞") + " |\n";
+        s += "| " + r.label + " | " + formatNumber(r.result.similarity, "%.4f") + " | "
+            + verdictWord(r.result.found) + " | " + formatNumber(r.result.z, "%.1f") + " | "
+            + formatPsnr(r.psnr, "∞") + " |\n";
     }
     s += "\n## False positives\n\n";
     s += std::to_string(ev.randomSimilarities.size()) +

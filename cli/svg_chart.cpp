@@ -34,27 +34,27 @@ struct Frame {
 
 std::string open(const std::string& title, double width, double height)
 {
-    return "<svg xmlns=\"http://www.w3.org/2000/svg\" class=\"chart\" width=\"" + num(width, "%.0f") +
-           "\" height=\"" + num(height, "%.0f") + "\" viewBox=\"0 0 " + num(width, "%.0f") + " " +
-           num(height, "%.0f") + "\" role=\"img\" aria-label=\"" + htmlEscape(title) + "\">\n<text class=\"title\" x=\"" +
-           num(kLeft) + "\" y=\"18\">" + htmlEscape(title) + "</text>\n";
+    return "<svg xmlns=\"http://www.w3.org/2000/svg\" class=\"chart\" width=\"" + num(width, "%.0f")
+        + "\" height=\"" + num(height, "%.0f") + "\" viewBox=\"0 0 " + num(width, "%.0f") + " "
+        + num(height, "%.0f") + "\" role=\"img\" aria-label=\"" + htmlEscape(title)
+        + "\">\n<text class=\"title\" x=\"" + num(kLeft) + "\" y=\"18\">" + htmlEscape(title) + "</text>\n";
 }
 
 std::string line(double x1, double y1, double x2, double y2, const char* cls)
 {
-    return "<line class=\"" + std::string(cls) + "\" x1=\"" + num(x1) + "\" y1=\"" + num(y1) + "\" x2=\"" + num(x2) +
-           "\" y2=\"" + num(y2) + "\"/>\n";
+    return "<line class=\"" + std::string(cls) + "\" x1=\"" + num(x1) + "\" y1=\"" + num(y1) + "\" x2=\""
+        + num(x2) + "\" y2=\"" + num(y2) + "\"/>\n";
 }
 
 std::string text(double x, double y, const std::string& s, const char* cls, const char* anchor = "middle")
 {
-    return "<text class=\"" + std::string(cls) + "\" x=\"" + num(x) + "\" y=\"" + num(y) + "\" text-anchor=\"" +
-           anchor + "\">" + htmlEscape(s) + "</text>\n";
+    return "<text class=\"" + std::string(cls) + "\" x=\"" + num(x) + "\" y=\"" + num(y) + "\" text-anchor=\""
+        + anchor + "\">" + htmlEscape(s) + "</text>\n";
 }
 
 // Axes box, horizontal grid lines with labels, and the x axis title.
-std::string axes(const Frame& f, const std::vector<double>& yTicks, const char* yFormat, const std::string& xLabel,
-                 const std::string& yLabel)
+std::string axes(const Frame& f, const std::vector<double>& yTicks, const char* yFormat,
+    const std::string& xLabel, const std::string& yLabel)
 {
     std::string s;
     for (double t : yTicks) {
@@ -121,7 +121,8 @@ std::string svgLineChart(const LineChart& chart, int width, int height)
         s += text(f.px(p.first), height - kBottom + 16, num(p.first, "%g"), "tick");
     }
     s += line(kLeft, f.py(chart.threshold), width - kRight, f.py(chart.threshold), "threshold");
-    s += text(width - kRight - 2, f.py(chart.threshold) - 4, "threshold " + num(chart.threshold, "%g"), "note", "end");
+    s += text(width - kRight - 2, f.py(chart.threshold) - 4, "threshold " + num(chart.threshold, "%g"),
+        "note", "end");
 
     std::string path;
     for (const auto& p : chart.points) path += num(f.px(p.first)) + "," + num(f.py(p.second)) + " ";
@@ -173,10 +174,10 @@ std::string svgHistogram(const Histogram& h, int width, int height)
         const double x = f.px(lo + b * binWidth);
         const double w = std::max(1.0, f.px(lo + (b + 1) * binWidth) - x);
         const double y = f.py(counts[std::size_t(b)]);
-        s += "<rect class=\"bar\" x=\"" + num(x) + "\" y=\"" + num(y) + "\" width=\"" + num(w) + "\" height=\"" +
-             num(height - kBottom - y) + "\"><title>" + num(lo + b * binWidth, "%.3f") + " to " +
-             num(lo + (b + 1) * binWidth, "%.3f") + ": " + std::to_string(counts[std::size_t(b)]) +
-             "</title></rect>\n";
+        s += "<rect class=\"bar\" x=\"" + num(x) + "\" y=\"" + num(y) + "\" width=\"" + num(w)
+            + "\" height=\"" + num(height - kBottom - y) + "\"><title>" + num(lo + b * binWidth, "%.3f")
+            + " to " + num(lo + (b + 1) * binWidth, "%.3f") + ": " + std::to_string(counts[std::size_t(b)])
+            + "</title></rect>\n";
     }
     auto marker = [&](double v, const char* cls, const std::string& label, double dy) {
         s += line(f.px(v), kTop, f.px(v), height - kBottom, cls);

@@ -18,7 +18,10 @@ void require24(const Picture& picture)
 }
 
 // Rows by their position on screen (0 = top), whatever order the picture stores them in.
-const std::uint8_t* visualRow(const Picture& p, int y) { return p.bits() + p.stride() * std::size_t(p.storedRow(y)); }
+const std::uint8_t* visualRow(const Picture& p, int y)
+{
+    return p.bits() + p.stride() * std::size_t(p.storedRow(y));
+}
 std::uint8_t* visualRow(Picture& p, int y) { return p.bits() + p.stride() * std::size_t(p.storedRow(y)); }
 
 PictureRef blankLike(const Picture& p) { return Picture::create(p.width(), p.height(), 24, p.topDown()); }
@@ -152,8 +155,9 @@ std::string number(double v)
 
 [[noreturn]] void badParameter(const Attack& attack, const char* range)
 {
-    throw Error(err::InvalidCall, "invalid " + attackName(attack.kind) + " parameter " + number(attack.parameter) +
-                                      ": must be " + range);
+    throw Error(err::InvalidCall,
+        "invalid " + attackName(attack.kind) + " parameter " + number(attack.parameter) + ": must be "
+            + range);
 }
 
 }  // namespace
@@ -218,9 +222,10 @@ PictureRef attackCrop(const Picture& picture, double f, const Picture& fill)
     require24(picture);
     require24(fill);
     if (fill.width() != picture.width() || fill.height() != picture.height())
-        throw Error(err::SizeMismatch, "the picture to fill from is " + std::to_string(fill.width()) + "x" +
-                                           std::to_string(fill.height()) + ", the attacked picture " +
-                                           std::to_string(picture.width()) + "x" + std::to_string(picture.height()));
+        throw Error(err::SizeMismatch,
+            "the picture to fill from is " + std::to_string(fill.width()) + "x"
+                + std::to_string(fill.height()) + ", the attacked picture " + std::to_string(picture.width())
+                + "x" + std::to_string(picture.height()));
     const double side = std::sqrt(std::clamp(f, 0.0, 1.0));
     const int keepW = int(std::lround(picture.width() * side));
     const int keepH = int(std::lround(picture.height() * side));
@@ -232,7 +237,8 @@ PictureRef attackCrop(const Picture& picture, double f, const Picture& fill)
         std::uint8_t* dst = visualRow(*out, y);
         std::copy_n(visualRow(fill, y), rowBytes, dst);
         if (y >= y0 && y < y0 + keepH)
-            std::copy_n(visualRow(picture, y) + 3 * std::size_t(x0), 3 * std::size_t(keepW), dst + 3 * std::size_t(x0));
+            std::copy_n(visualRow(picture, y) + 3 * std::size_t(x0), 3 * std::size_t(keepW),
+                dst + 3 * std::size_t(x0));
     }
     return out;
 }
@@ -299,7 +305,8 @@ void validateAttack(const Attack& attack)
     }
 }
 
-PictureRef applyAttack(const Picture& picture, const Attack& attack, const Picture* original, std::uint64_t seed)
+PictureRef applyAttack(
+    const Picture& picture, const Attack& attack, const Picture* original, std::uint64_t seed)
 {
     validateAttack(attack);
     switch (attack.kind) {
@@ -308,7 +315,8 @@ PictureRef applyAttack(const Picture& picture, const Attack& attack, const Pictu
     case Attack::Kind::Blur: return attackBlur(picture, attack.parameter);
     case Attack::Kind::Scale: return attackScale(picture, attack.parameter);
     case Attack::Kind::Crop:
-        if (original == nullptr) throw Error(err::InvalidCall, "crop needs a picture to fill the cut-away area from");
+        if (original == nullptr)
+            throw Error(err::InvalidCall, "crop needs a picture to fill the cut-away area from");
         return attackCrop(picture, attack.parameter, *original);
     case Attack::Kind::Requantize: return attackRequantize(picture, int(attack.parameter));
     }

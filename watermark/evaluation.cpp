@@ -59,9 +59,9 @@ double psnr(const Picture& a, const Picture& b)
 {
     if (!is24Bit(&a) || !is24Bit(&b)) throw Error(err::Not24Bit, std::string(kOnly24BitText));
     if (a.width() != b.width() || a.height() != b.height())
-        throw Error(err::SizeMismatch, "cannot compare a " + std::to_string(a.width()) + "x" +
-                                           std::to_string(a.height()) + " picture with a " + std::to_string(b.width()) +
-                                           "x" + std::to_string(b.height()) + " one");
+        throw Error(err::SizeMismatch,
+            "cannot compare a " + std::to_string(a.width()) + "x" + std::to_string(a.height())
+                + " picture with a " + std::to_string(b.width()) + "x" + std::to_string(b.height()) + " one");
     const std::size_t rowBytes = 3 * std::size_t(a.width());
     double sum = 0.0;
     for (int y = 0; y < a.height(); ++y) {
@@ -118,8 +118,8 @@ std::vector<double> randomSimilarities(std::span<const double> extracted, const 
     return out;
 }
 
-Evaluation evaluateRobustness(const Picture& original, const Watermark& watermark, const EvaluationOptions& options,
-                              const ProgressFn& progress)
+Evaluation evaluateRobustness(const Picture& original, const Watermark& watermark,
+    const EvaluationOptions& options, const ProgressFn& progress)
 {
     for (const Attack& a : options.battery) validateAttack(a);
     Evaluation ev;
@@ -130,7 +130,8 @@ Evaluation evaluateRobustness(const Picture& original, const Watermark& watermar
     ev.targetPsnr = options.targetPsnr;
     ev.threshold = options.threshold;
 
-    const int total = int(options.battery.size()) + 5;  // embed, analyse, two plain rows, battery, false positives
+    const int total
+        = int(options.battery.size()) + 5; // embed, analyse, two plain rows, battery, false positives
     int done = 0;
     std::mutex progressMutex;
     auto step = [&](const std::string& what) {
@@ -157,7 +158,8 @@ Evaluation evaluateRobustness(const Picture& original, const Watermark& watermar
     std::vector<Task> tasks;
     tasks.push_back({"none", "marked, no attack", 0.0, nullptr});
     tasks.push_back({"control", "unmarked original", 0.0, nullptr});
-    for (const Attack& a : options.battery) tasks.push_back({attackName(a.kind), attackLabel(a), a.parameter, &a});
+    for (const Attack& a : options.battery)
+        tasks.push_back({attackName(a.kind), attackLabel(a), a.parameter, &a});
     ev.rows.resize(tasks.size());
     std::vector<double> markedValues;
 
@@ -172,8 +174,9 @@ Evaluation evaluateRobustness(const Picture& original, const Watermark& watermar
             row.result = detector.detect(originalAnalysis, watermark, options.threshold);
             row.psnr = std::numeric_limits<double>::infinity();
         } else {
-            const PictureRef tested =
-                t.attack ? applyAttack(*embedded.marked, *t.attack, &original, options.seed) : embedded.marked;
+            const PictureRef tested = t.attack
+                ? applyAttack(*embedded.marked, *t.attack, &original, options.seed)
+                : embedded.marked;
             const std::vector<double> values = detector.extract(analysePicture(*tested));
             row.result = detector.detect(values, watermark, options.threshold);
             row.psnr = psnr(original, *tested);

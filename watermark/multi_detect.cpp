@@ -18,7 +18,8 @@ std::string sizeText(int w, int h) { return std::to_string(w) + "x" + std::to_st
 ReferenceDetector::ReferenceDetector(const Analysis& original, int length)
     : m_width(original.width), m_height(original.height), m_length(length)
 {
-    if (length < 1) throw Error(err::SubscriptOutOfRange, "watermark length " + std::to_string(length) + " is below 1");
+    if (length < 1)
+        throw Error(err::SubscriptOutOfRange, "watermark length " + std::to_string(length) + " is below 1");
     const Plane& c0 = original.coeffs;
     const double threshold = OdrediPrag(c0, length);
     forEachSignificant(c0, threshold, [&](int u, int v, long long i) {
@@ -63,11 +64,13 @@ DetectResult ReferenceDetector::detect(std::span<const double> extracted, const 
     if (watermark.alpha == 0.0)
         throw Error(err::ZeroAlpha, "the watermark's alpha is 0, so no embedded value can be extracted");
     if (int(watermark.values.size()) != m_length)
-        throw Error(err::InvalidCall, "the watermark has " + std::to_string(watermark.values.size()) +
-                                          " values, the detection was set up for " + std::to_string(m_length));
+        throw Error(err::InvalidCall,
+            "the watermark has " + std::to_string(watermark.values.size())
+                + " values, the detection was set up for " + std::to_string(m_length));
     bool allZero = true;
     for (double w : watermark.values) allZero = allZero && w == 0.0;
-    if (allZero) throw Error(err::ZeroWatermark, "every value of the watermark is 0, so no similarity exists");
+    if (allZero)
+        throw Error(err::ZeroWatermark, "every value of the watermark is 0, so no similarity exists");
 
     DetectResult r;
     r.similarity = similarity(extracted, watermark.values);
@@ -82,7 +85,8 @@ DetectResult ReferenceDetector::detect(std::span<const double> extracted, const 
     return r;
 }
 
-DetectResult ReferenceDetector::detect(const Analysis& suspect, const Watermark& watermark, double threshold) const
+DetectResult ReferenceDetector::detect(
+    const Analysis& suspect, const Watermark& watermark, double threshold) const
 {
     return detect(extract(suspect), watermark, threshold);
 }

@@ -45,15 +45,17 @@ public:
     {
         for (int x = 0; x < m_width; ++x)
             for (int y = 0; y < m_height; ++y)
-                m_work.data()[std::size_t(y) * m_work.n1() + 3 * std::size_t(x)] =
-                    limitAndRound(m_planes.data()[std::size_t(y) * m_planes.n1() + 3 * std::size_t(x)] + alpha * m_direction(x, y));
+                m_work.data()[std::size_t(y) * m_work.n1() + 3 * std::size_t(x)]
+                    = limitAndRound(m_planes.data()[std::size_t(y) * m_planes.n1() + 3 * std::size_t(x)]
+                        + alpha * m_direction(x, y));
         PretvoriURGB(m_work, m_rgb.view());
         double sum = 0.0;
         for (int y = 0; y < m_height; ++y) {
             const std::uint8_t* a = m_pixels.row(y);
             const std::uint8_t* b = m_rgb.data() + std::size_t(y) * m_rgb.n1();
             long long rowSum = 0;
-            for (int i = 0; i < m_pixels.n1(); ++i) rowSum += (int(a[i]) - int(b[i])) * (int(a[i]) - int(b[i]));
+            for (int i = 0; i < m_pixels.n1(); ++i)
+                rowSum += (int(a[i]) - int(b[i])) * (int(a[i]) - int(b[i]));
             sum += double(rowSum);
         }
         if (sum <= 0.0) return std::numeric_limits<double>::infinity();
@@ -99,7 +101,8 @@ double alphaForTargetPsnr(const Picture& source, const Watermark& watermark, dou
         lo = hi;
         hi *= 2.0;
         if (hi > 1e6)
-            throw Error(err::InvalidCall, "the strength does not change this picture, so no target PSNR applies");
+            throw Error(
+                err::InvalidCall, "the strength does not change this picture, so no target PSNR applies");
     }
     while (hi - lo > 1e-7 * hi) {
         const double mid = 0.5 * (lo + hi);

@@ -25,8 +25,8 @@ int main(int argc, char* argv[])
             std::uint8_t* row = picture->bits() + picture->stride() * std::size_t(y);
             for (int x = 0; x < w; ++x)
                 for (int c = 0; c < 3; ++c) {
-                    const double v = 128 + 55 * std::sin(x * 0.06 + p[c]) * std::cos(y * 0.045 + p[0]) +
-                                     30 * std::sin(x * 0.27 + y * 0.19 + p[1]) + 14 * std::cos(x * 0.8 - y * 0.6 + c);
+                    const double v = 128 + 55 * std::sin(x * 0.06 + p[c]) * std::cos(y * 0.045 + p[0])
+                        + 30 * std::sin(x * 0.27 + y * 0.19 + p[1]) + 14 * std::cos(x * 0.8 - y * 0.6 + c);
                     row[3 * x + c] = std::uint8_t(std::lround(std::fmin(255.0, std::fmax(0.0, v))));
                 }
         }

@@ -11,7 +11,8 @@
 namespace pelinor::testing {
 
 // value(x, y, channel) with y = 0 the top row and channel 0 = blue.
-inline PictureRef makePicture(int w, int h, const std::function<int(int, int, int)>& value, bool topDown = false)
+inline PictureRef makePicture(
+    int w, int h, const std::function<int(int, int, int)>& value, bool topDown = false)
 {
     PictureRef p = Picture::create(w, h, 24, topDown);
     for (int y = 0; y < h; ++y) {
@@ -33,8 +34,8 @@ inline PictureRef texturedPicture(int w, int h, bool topDown = false)
     return makePicture(
         w, h,
         [](int x, int y, int c) {
-            const double v = 128 + 60 * std::sin(x * 0.07 + c) * std::cos(y * 0.05) + 30 * std::sin(x * 0.31 + y * 0.23) +
-                             15 * std::cos(x * 0.9 - y * 0.7 + c);
+            const double v = 128 + 60 * std::sin(x * 0.07 + c) * std::cos(y * 0.05)
+                + 30 * std::sin(x * 0.31 + y * 0.23) + 15 * std::cos(x * 0.9 - y * 0.7 + c);
             return int(std::lround(std::fmin(255.0, std::fmax(0.0, v))));
         },
         topDown);

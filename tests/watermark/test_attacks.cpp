@@ -202,23 +202,24 @@ TEST_P(AttackParameters, AreChecked)
 }
 
 using K = Attack::Kind;
-INSTANTIATE_TEST_SUITE_P(
-    Table, AttackParameters,
+INSTANTIATE_TEST_SUITE_P(Table, AttackParameters,
     ::testing::Values(ParameterCase{K::Jpeg, 1, true}, ParameterCase{K::Jpeg, 100, true},
-                      ParameterCase{K::Jpeg, 0, false}, ParameterCase{K::Jpeg, 101, false},
-                      ParameterCase{K::Jpeg, 50.5, false}, ParameterCase{K::Noise, 0, true},
-                      ParameterCase{K::Noise, -1, false}, ParameterCase{K::Noise, NAN, false},
-                      ParameterCase{K::Blur, 20, true}, ParameterCase{K::Blur, 1e9, false},
-                      ParameterCase{K::Scale, 0, false}, ParameterCase{K::Scale, 0.25, true}, ParameterCase{K::Scale, 4.5, false},
-                      ParameterCase{K::Scale, INFINITY, false}, ParameterCase{K::Crop, 1, true},
-                      ParameterCase{K::Crop, 1.01, false}, ParameterCase{K::Requantize, 1, false},
-                      ParameterCase{K::Requantize, 2, true}, ParameterCase{K::Requantize, 257, false}));
+        ParameterCase{K::Jpeg, 0, false}, ParameterCase{K::Jpeg, 101, false},
+        ParameterCase{K::Jpeg, 50.5, false}, ParameterCase{K::Noise, 0, true},
+        ParameterCase{K::Noise, -1, false}, ParameterCase{K::Noise, NAN, false},
+        ParameterCase{K::Blur, 20, true}, ParameterCase{K::Blur, 1e9, false},
+        ParameterCase{K::Scale, 0, false}, ParameterCase{K::Scale, 0.25, true},
+        ParameterCase{K::Scale, 4.5, false}, ParameterCase{K::Scale, INFINITY, false},
+        ParameterCase{K::Crop, 1, true}, ParameterCase{K::Crop, 1.01, false},
+        ParameterCase{K::Requantize, 1, false}, ParameterCase{K::Requantize, 2, true},
+        ParameterCase{K::Requantize, 257, false}));
 
 TEST(Attacks, RefuseOtherDepthsAndKeepTheInput)
 {
     const PictureRef eight = Picture::create(8, 8, 8);
     for (const Attack& a : standardBattery())
-        EXPECT_EQ(errorNumber([&] { applyAttack(*eight, a, eight.get(), 1); }), err::Not24Bit) << attackLabel(a);
+        EXPECT_EQ(errorNumber([&] { applyAttack(*eight, a, eight.get(), 1); }), err::Not24Bit)
+            << attackLabel(a);
 
     const PictureRef p = texturedPicture(24, 24);
     const PictureRef copy = p->clone();

@@ -122,12 +122,13 @@ TEST_F(LabFixture, EvaluationRowsAndFalsePositives)
     EvaluationOptions options;
     options.randomCount = 200;
     int calls = 0, lastDone = 0, lastTotal = 0;
-    const Evaluation ev = evaluateRobustness(*original, watermark, options, [&](int done, int total, const std::string&) {
-        ++calls;
-        EXPECT_EQ(done, lastDone + 1);
-        lastDone = done;
-        lastTotal = total;
-    });
+    const Evaluation ev
+        = evaluateRobustness(*original, watermark, options, [&](int done, int total, const std::string&) {
+              ++calls;
+              EXPECT_EQ(done, lastDone + 1);
+              lastDone = done;
+              lastTotal = total;
+          });
     EXPECT_EQ(lastDone, lastTotal);
     EXPECT_EQ(calls, lastTotal);
     ASSERT_EQ(ev.rows.size(), standardBattery().size() + 2);
