@@ -19,9 +19,8 @@ namespace pelinor {
 
 namespace {
 
-// Rows converted at a time: the colour planes are only ever held for one band, so the
-// conversions cost no whole-picture array, and the band stays in cache while its
-// luminance is moved to or from the column-major plane.
+// Rows converted at a time: a band of colour planes stays in cache while its luminance
+// is moved to or from the column-major plane, and the bands split evenly over threads.
 constexpr int kBandRows = 32;
 // Below this many pixels a second thread costs more than it saves.
 constexpr long long kThreadedPixels = 1LL << 16;
@@ -85,12 +84,13 @@ void forEachBand(int width, int height, F&& work)
 
 // Limits to 0..255, then rounds to nearest with ties to even. Adding and removing
 // 1.5 * 2^52 leaves exactly that whole number under the default rounding mode, as
-// std::nearbyint would, without a library call per byte.
+// std::nearbyint would, without a library call per byte. A NaN (only an absurd watermark
+// could make one) becomes 0 rather than undefined behaviour.
 inline std::uint8_t toByte(double v) noexcept
 {
     constexpr double kRound = 6755399441055744.0;
     v = v > 255.0 ? 255.0 : v;
-    v = v < 0.0 ? 0.0 : v;
+    v = v >= 0.0 ? v : 0.0;
     return static_cast<std::uint8_t>(static_cast<int>((v + kRound) - kRound));
 }
 

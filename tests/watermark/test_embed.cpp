@@ -224,6 +224,17 @@ TEST(Embed, NeverModifiesTheSourceOrAnEarlierResult)
     EXPECT_EQ(pixelBytes(*first.marked), firstBytes);
 }
 
+// Values that overflow the coefficients to infinities and NaNs still give bytes 0..255.
+TEST(Embed, AbsurdWatermarkValuesStillGivePixels)
+{
+    const PictureRef noise = noisePicture(32, 32, 6);
+    Watermark wm = gaussianWatermark(50, 10.0, 6);
+    for (std::size_t i = 0; i < wm.values.size(); ++i) wm.values[i] = i % 2 ? 1e308 : -1e308;
+    const EmbedResult r = embedWatermark(*noise, wm);
+    EXPECT_EQ(r.changed, 50);
+    EXPECT_EQ(pixelBytes(*r.marked).size(), 32u * 32u * 3u);
+}
+
 TEST(Embed, PsnrOfAnIdenticalResultIsInfinite)
 {
     // A grey picture survives the colour round trip, and its coefficients outside
