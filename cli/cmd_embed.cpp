@@ -131,8 +131,9 @@ std::vector<BatchItem> planBatch(const std::vector<std::string>& inputs, const f
     for (const std::string& input : inputs) {
         const fs::path in(input);
         BatchItem item{input, (dir / in.stem()).string() + outputExtension(in, format), {}};
-        const fs::path key = fs::weakly_canonical(item.output);
         std::error_code ec;
+        fs::path key = fs::weakly_canonical(item.output, ec);
+        if (ec) key = fs::path(item.output).lexically_normal();
         if (fs::equivalent(in, item.output, ec))
             item.refusal
                 = fileMessage(input, "the output " + item.output + " would replace this input picture");
