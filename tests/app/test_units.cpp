@@ -1,6 +1,11 @@
 // The small pieces under the windows: twips, the layout rule, the filter
 // conversion, numbers in the user's locale, failure texts and the hourglass guard.
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScopeGuard>
 #include <QTest>
+#include <QTimer>
 #include <QWidget>
 
 #include "app/common_dialog.h"
@@ -17,6 +22,8 @@ using pelinor::test::Recorded;
 
 Q_DECLARE_METATYPE(std::optional<double>)
 Q_DECLARE_METATYPE(std::optional<std::int32_t>)
+Q_DECLARE_METATYPE(pelinor::FileDialogMode)
+Q_DECLARE_METATYPE(pelinor::MessageIcon)
 
 class TestGuiUnits : public QObject {
     Q_OBJECT
@@ -35,7 +42,24 @@ private slots:
     void failureTexts();
     void waitCursorRestoresOnEveryPath();
     void commonDialogKeepsLastPath();
+    void realFileDialogSettings_data();
+    void realFileDialogSettings();
+    void realMessageBox_data();
+    void realMessageBox();
 };
+
+namespace {
+
+// The first visible top-level widget of type T, once the event loop runs.
+template <class T>
+T* shownTopLevel()
+{
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* found = qobject_cast<T*>(widget); found != nullptr && found->isVisible()) return found;
+    return nullptr;
+}
+
+}  // namespace
 
 void TestGuiUnits::twipsAt96Dpi()
 {
@@ -224,6 +248,77 @@ void TestGuiUnits::commonDialogKeepsLastPath()
     QCOMPARE(requests[0].request.filter, QStringLiteral("Bitmape (*.bmp)"));
     QCOMPARE(requests[0].request.title, QStringLiteral("Pelinor"));
     QCOMPARE(dialog.fileName(), QStringLiteral("/tmp/b.wmk"));
+}
+
+void TestGuiUnits::realFileDialogSettings_data()
+{
+    QTest::addColumn<FileDialogMode>("mode");
+    QTest::addColumn<bool>("accept");
+    QTest::newRow("open, cancelled") << FileDialogMode::Open << false;
+    QTest::newRow("save, accepted") << FileDialogMode::Save << true;
+}
+
+void TestGuiUnits::realFileDialogSettings()
+{
+    QFETCH(FileDialogMode, mode);
+    QFETCH(bool, accept);
+    const QString start = QDir::temp().filePath(QStringLiteral("pelinor-nema-takve-datoteke.bmp"));
+    bool checked = false;
+    QTimer::singleShot(0, [&] {
+        QFileDialog* dialog = shownTopLevel<QFileDialog>();
+        if (dialog == nullptr) return;
+        checked = true;
+        // Closes the dialog even when a check below fails, so the test cannot hang.
+        auto closer = qScopeGuard([dialog] { dialog->reject(); });
+        QCOMPARE(dialog->windowTitle(), QStringLiteral("Odabir"));
+        QCOMPARE(dialog->nameFilters(), QStringList{QStringLiteral("Bitmape (*.bmp)")});
+        QCOMPARE(dialog->fileMode(), QFileDialog::AnyFile);  // no check that the file exists
+        QVERIFY(dialog->testOption(QFileDialog::DontConfirmOverwrite));
+        QCOMPARE(dialog->defaultSuffix(), QString());
+        QCOMPARE(dialog->acceptMode(),
+                 mode == FileDialogMode::Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+        QCOMPARE(dialog->selectedFiles().value(0), start);
+        if (accept) {
+            closer.dismiss();
+            QMetaObject::invokeMethod(dialog, "accept");
+        }
+    });
+    QtUiServices ui;
+    const std::optional<QString> chosen =
+        ui.chooseFile(nullptr, FileDialogRequest{mode, QStringLiteral("Odabir"), QStringLiteral("Bitmape (*.bmp)"),
+                                                 start});
+    QVERIFY(checked);
+    QCOMPARE(chosen.has_value(), accept);
+    if (accept) QCOMPARE(*chosen, start);  // a file that does not exist is accepted as typed
+}
+
+void TestGuiUnits::realMessageBox_data()
+{
+    QTest::addColumn<MessageIcon>("icon");
+    QTest::addColumn<int>("qtIcon");
+    QTest::newRow("information") << MessageIcon::Information << int(QMessageBox::Information);
+    QTest::newRow("warning") << MessageIcon::Warning << int(QMessageBox::Warning);
+    QTest::newRow("critical") << MessageIcon::Critical << int(QMessageBox::Critical);
+}
+
+void TestGuiUnits::realMessageBox()
+{
+    QFETCH(MessageIcon, icon);
+    QFETCH(int, qtIcon);
+    bool checked = false;
+    QTimer::singleShot(0, [&] {
+        QMessageBox* box = shownTopLevel<QMessageBox>();
+        if (box == nullptr) return;
+        checked = true;
+        auto closer = qScopeGuard([box] { box->buttons().front()->click(); });
+        QCOMPARE(box->windowTitle(), QStringLiteral("Vazna obavijest"));
+        QCOMPARE(box->text(), QStringLiteral(" 24-bit bitmaps only"));
+        QCOMPARE(int(box->icon()), qtIcon);
+        QCOMPARE(box->buttons().size(), 1);
+        QCOMPARE(box->standardButton(box->buttons().front()), QMessageBox::Ok);
+    });
+    QtUiServices().message(nullptr, QStringLiteral(" 24-bit bitmaps only"), icon, QStringLiteral("Vazna obavijest"));
+    QVERIFY(checked);
 }
 
 QTEST_MAIN(TestGuiUnits)
