@@ -266,10 +266,12 @@ void TestTestDialog::errorsShowNumberAndText_data()
     QTest::addColumn<QString>("marked");
     QTest::addColumn<int>("number");
     QTest::addColumn<bool>("afterNotice");
-    const QString missing = QStringLiteral("/nema/takve/slike.bmp");
+    const QString missing = m_dir->filePath(QStringLiteral("nema.bmp"));
     QTest::newRow("missing original") << missing << QString() << QString() << 53 << false;
     QTest::newRow("missing marked") << QString() << QString() << missing << 53 << false;
-    QTest::newRow("missing watermark") << QString() << QStringLiteral("/nema/zig.wmk") << QString() << 53 << false;
+    QTest::newRow("missing watermark") << QString() << m_dir->filePath(QStringLiteral("nema.wmk")) << QString() << 53 << false;
+    QTest::newRow("missing folder") << QStringLiteral("/nema/takve/mape/slika.bmp") << QString() << QString() << 76
+                                    << false;
     QTest::newRow("empty watermark path") << QString() << QString() << QString() << -1 << false;
     QTest::newRow("marked of another size") << QString() << QString() << QStringLiteral("mali") << -1 << true;
 }
