@@ -40,9 +40,16 @@ FrmSlika::FrmSlika(UiServices& ui, QWidget* parent)
 
 void FrmSlika::addTo(QMdiArea* area, FrmSlika* window)
 {
-    if (area != nullptr) area->addSubWindow(window);
-    // The first size is ours to choose; the window never follows its picture's size.
-    window->resize(twipsToPixelsX(6000, window), twipsToPixelsY(4500, window));
+    // The first size is ours to choose (the window never follows its picture's
+    // size): half the area's width, so that an image and its marked copy stand
+    // side by side where the area places them.
+    QSize size(twipsToPixelsX(6000, window), twipsToPixelsY(4500, window));
+    if (area != nullptr) {
+        area->addSubWindow(window);
+        const QSize room = area->viewport()->size();
+        if (room.width() > 200 && room.height() > 150) size = QSize(room.width() / 2, room.height() * 3 / 4);
+    }
+    window->resize(size);
 }
 
 const PictureRef& FrmSlika::shownPicture() const { return m_picSlika->picture(); }
