@@ -42,6 +42,31 @@ void siftDown(std::vector<Slot>& heap) noexcept
     heap[i] = moving;
 }
 
+// Walks the candidates in scan order and leaves in `heap` the filled slots.
+void keepLargest(const Plane& coeffs, long long slots, std::vector<Slot>& heap)
+{
+    const int n1 = coeffs.n1();
+    const int n2 = coeffs.n2();
+    double floor = 0.0;  // a candidate enters only if its magnitude is strictly greater
+    const double* data = coeffs.data();
+    for (int u = 1; u < n1; ++u) {
+        const double* row = data + std::size_t(u) * std::size_t(n2);
+        for (int v = 1; v < n2; ++v) {
+            const double c = row[v];
+            if (!(std::fabs(c) > floor)) continue;
+            if ((long long)(heap.size()) < slots) {
+                heap.push_back(Slot{c, (long long)(heap.size())});
+                if ((long long)(heap.size()) < slots) continue;
+                std::make_heap(heap.begin(), heap.end(), [](const Slot& a, const Slot& b) { return before(b, a); });
+            } else {
+                heap[0].value = c;
+                siftDown(heap);
+            }
+            floor = std::fabs(heap[0].value);
+        }
+    }
+}
+
 }  // namespace
 
 // The result is that of the plain procedure: N + 1 slots, all 0.0 at the start; for
@@ -66,30 +91,15 @@ double OdrediPrag(const Plane& coeffs, int n)
     const long long slots = (long long)(n) + 1;
     const long long candidates = n1 > 1 && n2 > 1 ? (long long)(n1 - 1) * (n2 - 1) : 0;
 
+    // Reserved up to a bound, then grown as non-zero candidates arrive: N may far exceed
+    // the non-zero candidates of a large matrix.
+    constexpr long long kReserved = 1 << 20;
     std::vector<Slot> heap;
     try {
-        heap.reserve(std::size_t(std::min(slots, candidates)));
+        heap.reserve(std::size_t(std::min({slots, candidates, kReserved})));
+        keepLargest(coeffs, slots, heap);
     } catch (const std::bad_alloc&) {
         throw Error(err::OutOfMemory, "Out of memory: cannot hold " + std::to_string(slots) + " coefficients");
-    }
-
-    double floor = 0.0;  // a candidate enters only if its magnitude is strictly greater
-    const double* data = coeffs.data();
-    for (int u = 1; u < n1; ++u) {
-        const double* row = data + std::size_t(u) * std::size_t(n2);
-        for (int v = 1; v < n2; ++v) {
-            const double c = row[v];
-            if (!(std::fabs(c) > floor)) continue;
-            if ((long long)(heap.size()) < slots) {
-                heap.push_back(Slot{c, (long long)(heap.size())});
-                if ((long long)(heap.size()) < slots) continue;
-                std::make_heap(heap.begin(), heap.end(), [](const Slot& a, const Slot& b) { return before(b, a); });
-            } else {
-                heap[0].value = c;
-                siftDown(heap);
-            }
-            floor = std::fabs(heap[0].value);
-        }
     }
     if ((long long)(heap.size()) < slots) return 0.0;  // an empty slot is the smallest
     // The final search keeps its starting +infinity when no slot is below it.
