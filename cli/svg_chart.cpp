@@ -121,8 +121,8 @@ std::string svgLineChart(const LineChart& chart, int width, int height)
         s += text(f.px(p.first), height - kBottom + 16, num(p.first, "%g"), "tick");
     }
     s += line(kLeft, f.py(chart.threshold), width - kRight, f.py(chart.threshold), "threshold");
-    s += text(width - kRight - 2, f.py(chart.threshold) - 4, "threshold " + num(chart.threshold, "%g"),
-        "note", "end");
+    // Labelled at the left, where the points usually lie far above the line.
+    s += text(kLeft + 4, f.py(chart.threshold) - 4, "threshold " + num(chart.threshold, "%g"), "note", "start");
 
     std::string path;
     for (const auto& p : chart.points) path += num(f.px(p.first)) + "," + num(f.py(p.second)) + " ";
@@ -186,7 +186,7 @@ std::string svgHistogram(const Histogram& h, int width, int height)
     };
     marker(h.threshold, "threshold", "threshold " + num(h.threshold, "%g"), 12);
     marker(h.percentile99, "p99", "99th percentile " + num(h.percentile99, "%.3f"), 28);
-    marker(h.embedded, "embedded", "embedded watermark " + num(h.embedded, "%.3f"), 44);
+    marker(h.embedded, "embedded", "embedded watermark " + num(h.embedded, "%.4f"), 44);
     return s + "</svg>\n";
 }
 

@@ -41,7 +41,7 @@ flags=(--headless --no-sandbox --disable-gpu --disable-quic --no-first-run --dis
   --disable-component-update --disable-sync --disable-dev-shm-usage --hide-scrollbars
   --user-data-dir="$profile")
 
-timeout 120 "$browser" "${flags[@]}" --window-size=1000,2700 --screenshot="$shot" "$url" \
+timeout 120 "$browser" "${flags[@]}" --window-size=1000,2900 --screenshot="$shot" "$url" \
   >"$profile/shot.log" 2>&1 || { echo "report_check: screenshot failed:" >&2; tail -5 "$profile/shot.log" >&2; exit 1; }
 timeout 120 "$browser" "${flags[@]}" --dump-dom "$url" >"$profile/dom.html" 2>"$profile/dom.log" ||
   { echo "report_check: --dump-dom failed:" >&2; tail -5 "$profile/dom.log" >&2; exit 1; }
