@@ -64,6 +64,10 @@ int cmdEvaluate(const Args& args)
             const PictureRef original = loadPictureFile(originalPath);
             require24Bit(originalPath, *original);
             const Watermark watermark = readWatermarkFile(watermarkPath);
+            // Each random watermark is N draws and a dot product; keep the whole within minutes.
+            if (double(options.randomCount) * watermark.length > 5e9)
+                throw UsageError("--random " + std::to_string(options.randomCount) + " with N = " +
+                                 std::to_string(watermark.length) + " is too much work (K x N at most 5e9)");
             std::error_code ec;
             std::filesystem::create_directories(*out, ec);
             if (ec || !std::filesystem::is_directory(*out))

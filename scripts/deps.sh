@@ -9,6 +9,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth
 )
+# Optional extras, e.g. PELINOR_EXTRA_PACKAGES=chromium for the evaluation report's browser
+# check (scripts/report_check.sh --install asks for it that way).
 if [ "${PELINOR_EXTRA_PACKAGES:-}" != "" ]; then
   # shellcheck disable=SC2206
   packages+=(${PELINOR_EXTRA_PACKAGES})
