@@ -2,7 +2,9 @@
 # Builds the libFuzzer targets with clang in build-fuzz/ and runs each for a bounded time.
 #   scripts/fuzz.sh [seconds-per-target] [target...]      (default 60 s; all four targets)
 # The growing corpus lives in fuzz/corpus-work/<target>/ (not versioned), seeded from
-# fuzz/corpus/<target>/; crashes, hangs and leaks land in build-fuzz/artifacts/.
+# fuzz/corpus/<target>/. A crash, timeout, leak or out-of-memory input is saved in
+# build-fuzz/artifacts/ and fuzzing goes on for the rest of the target's time; the script
+# then fails and lists what it found.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -17,25 +19,45 @@ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 cmake --build build-fuzz --parallel "$(nproc)" --target "${targets[@]/#/fuzz_}"
 
 mkdir -p build-fuzz/artifacts build-fuzz/logs
+export ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=0 UBSAN_OPTIONS=print_stacktrace=1
 status=0
 for t in "${targets[@]}"; do
   work="fuzz/corpus-work/$t"
   mkdir -p "$work"
   dict=()
   [ -f "fuzz/$t.dict" ] && dict=(-dict="fuzz/$t.dict")
-  log="build-fuzz/logs/$t.log"
   echo "== fuzz_$t for ${seconds}s"
-  if ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=0 UBSAN_OPTIONS=print_stacktrace=1 \
-    "build-fuzz/bin/fuzz_$t" "$work" "fuzz/corpus/$t" "${dict[@]}" \
-      -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 -print_final_stats=1 \
+  rm -f build-fuzz/logs/"$t".*.log
+  end=$((SECONDS + seconds))
+  runs=0
+  round=0
+  found=()
+  while [ $((end - SECONDS)) -ge 5 ]; do
+    round=$((round + 1))
+    log="build-fuzz/logs/$t.$round.log"
+    started=$SECONDS
+    failed=0
+    if "build-fuzz/bin/fuzz_$t" "$work" "fuzz/corpus/$t" "${dict[@]}" \
+      -max_total_time=$((end - SECONDS)) -rss_limit_mb=2048 -timeout=10 -print_final_stats=1 \
       -artifact_prefix="build-fuzz/artifacts/$t-" >"$log" 2>&1; then
-    runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' || echo '?')
-    cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1 || true)
-    echo "   ok: $runs executions, $cov, corpus $(find "$work" -type f | wc -l) files"
-  else
-    status=1
-    echo "   FAILED (see $log):"
-    grep -E 'ERROR|SUMMARY|Test unit written' "$log" | head -5 | sed 's/^/   /'
-  fi
+      :
+    else
+      status=1
+      failed=1
+      found+=("$(grep -m1 -oE 'ERROR: [A-Za-z]+: [^(]*|SUMMARY: [^ ]+: [a-z-]+' "$log" | head -1) -> \
+$(grep -o 'Test unit written to .*' "$log" | sed 's/Test unit written to //') ($log)")
+    fi
+    n=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -oE '[0-9]+$' || true)
+    # A run that died on an input prints no final statistics; take its last status line.
+    [ -z "$n" ] && n=$(grep -oE '^#[0-9]+' "$log" | tail -1 | tr -d '#' || true)
+    runs=$((runs + ${n:-0}))
+    if [ $failed -eq 1 ] && [ $((SECONDS - started)) -lt 3 ]; then
+      found+=("stopped: the run failed at once (an input in $work fails; see $log)")
+      break
+    fi
+  done
+  cov=$(cat build-fuzz/logs/"$t".*.log | grep -oE 'cov: [0-9]+' | sort -t' ' -k2 -n | tail -1 || true)
+  echo "   $runs executions in $round run(s), $cov, corpus $(find "$work" -type f | wc -l) files"
+  for f in "${found[@]}"; do echo "   found: $f"; done
 done
 exit $status
