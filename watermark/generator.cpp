@@ -12,6 +12,9 @@ namespace pelinor {
 
 namespace {
 
+// Whatever is generated can be read back: a value line takes at most 24 bytes.
+static_assert(std::size_t(kMaxWatermarkLength) * 24 + 256 < kMaxWatermarkFileBytes);
+
 std::mt19937 seededGenerator(std::int32_t seed)
 {
     if (seed != 0) return std::mt19937(static_cast<std::uint32_t>(seed));

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <random>
 
@@ -212,6 +213,10 @@ TEST(ReadWatermark, FileRoundTripAndMissingFile)
     expectError([&] { readWatermark(dir.file("missing.wmk")); }, err::FileNotFound);
     test::writeText(path, fileText("5", "1\r\n"));
     expectError([&] { readWatermark(path); }, err::InputPastEnd, "mark.wmk");
+
+    // Larger than any file the generator writes: refused before reading (a sparse file).
+    std::filesystem::resize_file(path, kMaxWatermarkFileBytes + 1);
+    expectError([&] { readWatermark(path); }, err::OutOfMemory);
 }
 
 }  // namespace
