@@ -62,88 +62,105 @@ void printJson(const std::vector<const Entry*>& ranked)
     std::printf("%s]\n", s.c_str());
 }
 
+// Reads every watermark file on `jobs` threads; a file that fails keeps its error text.
+std::vector<Entry> readWatermarks(const std::vector<std::string>& paths, unsigned jobs)
+{
+    std::vector<Entry> entries(paths.size());
+    runParallel(entries.size(), jobs, [&](std::size_t i) {
+        entries[i].path = paths[i];
+        try {
+            entries[i].watermark = readWatermark(paths[i]);
+        } catch (const std::exception& e) {
+            entries[i].error = e.what();
+        }
+    });
+    return entries;
+}
+
+// The two transforms, side by side.
+void analyseBoth(
+    const PictureRef (&pictures)[2], const std::string (&paths)[2], Analysis (&analyses)[2], unsigned jobs)
+{
+    std::string errors[2];
+    runParallel(2, jobs, [&](std::size_t i) {
+        try {
+            analyses[i] = analysePicture(*pictures[i]);
+        } catch (const std::exception& e) {
+            errors[i] = e.what();
+        }
+    });
+    for (int i = 0; i < 2; ++i)
+        if (!errors[i].empty()) throw FileError(paths[i], errors[i]);
+}
+
+// Scores every readable entry, one detector and one extraction per watermark length;
+// reports the others on stderr. Returns the scored entries, best first.
+std::vector<const Entry*> rank(std::vector<Entry>& entries, const Analysis& original, const Analysis& suspect,
+    double threshold, bool& anyBad)
+{
+    std::map<int, std::pair<std::unique_ptr<ReferenceDetector>, std::vector<double>>> byLength;
+    std::vector<const Entry*> ranked;
+    for (Entry& e : entries) {
+        try {
+            if (e.error.empty()) {
+                auto& slot = byLength[e.watermark.length];
+                if (!slot.first) {
+                    slot.first = std::make_unique<ReferenceDetector>(original, e.watermark.length);
+                    slot.second = slot.first->extract(suspect);
+                }
+                e.result = slot.first->detect(slot.second, e.watermark, threshold);
+                ranked.push_back(&e);
+                continue;
+            }
+        } catch (const Error& err) {
+            e.error = err.what();
+        }
+        anyBad = true;
+        std::fprintf(stderr, "pelinor-cli identify: %s\n", fileMessage(e.path, e.error).c_str());
+    }
+    std::stable_sort(ranked.begin(), ranked.end(),
+        [](const Entry* x, const Entry* y) { return x->result.similarity > y->result.similarity; });
+    return ranked;
+}
+
+int identify(const ParsedArgs& a)
+{
+    a.expectPositional(3, std::size_t(-1), "ORIGINAL SUSPECT WATERMARK.wmk...");
+    const double threshold = a.real("--threshold", kDefaultThreshold);
+    const unsigned jobs = jobCount(a.integer("--jobs", 0, 0, 256));
+    const std::string paths[2] = {a.positional()[0], a.positional()[1]};
+    const PictureRef pictures[2] = {loadPictureFile(paths[0]), loadPictureFile(paths[1])};
+    require24Bit(paths[0], *pictures[0]);
+    require24Bit(paths[1], *pictures[1]);
+    const Picture& original = *pictures[0];
+    const Picture& suspect = *pictures[1];
+    if (original.width() != suspect.width() || original.height() != suspect.height())
+        throw FileError(paths[1],
+            "the suspect picture is " + sizeText(suspect.width(), suspect.height()) + " but the original is "
+                + sizeText(original.width(), original.height())
+                + "; pictures of different sizes cannot be compared");
+
+    std::vector<Entry> entries
+        = readWatermarks(std::vector<std::string>(a.positional().begin() + 2, a.positional().end()), jobs);
+    Analysis analyses[2];
+    analyseBoth(pictures, paths, analyses, jobs);
+    bool anyBad = false;
+    const std::vector<const Entry*> ranked = rank(entries, analyses[0], analyses[1], threshold, anyBad);
+    if (a.has("--json"))
+        printJson(ranked);
+    else
+        printText(ranked);
+    if (anyBad) return kExitError;
+    const bool found = std::any_of(ranked.begin(), ranked.end(), [](const Entry* e) { return e->result.found; });
+    return found ? kExitOk : kExitNotFound;
+}
+
 }  // namespace
 
 int cmdIdentify(const Args& args)
 {
     return runCommand(
-        "identify", kHelp, args, {{"--threshold", true}, {"--json", false}, {"--jobs", true}},
-        [](const ParsedArgs& a) {
-            a.expectPositional(3, std::size_t(-1), "ORIGINAL SUSPECT WATERMARK.wmk...");
-            const double threshold = a.real("--threshold", kDefaultThreshold);
-            const unsigned jobs = jobCount(a.integer("--jobs", 0, 0, 256));
-            const std::string& originalPath = a.positional()[0];
-            const std::string& suspectPath = a.positional()[1];
-
-            const PictureRef original = loadPictureFile(originalPath);
-            const PictureRef suspect = loadPictureFile(suspectPath);
-            require24Bit(originalPath, *original);
-            require24Bit(suspectPath, *suspect);
-            if (original->width() != suspect->width() || original->height() != suspect->height())
-                throw FileError(suspectPath,
-                    "the suspect picture is " + sizeText(suspect->width(), suspect->height())
-                        + " but the original is " + sizeText(original->width(), original->height())
-                        + "; pictures of different sizes cannot be compared");
-
-            std::vector<Entry> entries(a.positional().size() - 2);
-            runParallel(entries.size(), jobs, [&](std::size_t i) {
-                entries[i].path = a.positional()[i + 2];
-                try {
-                    entries[i].watermark = readWatermark(entries[i].path);
-                } catch (const std::exception& e) {
-                    entries[i].error = e.what();
-                }
-            });
-            Analysis analyses[2];
-            std::string analysisError[2];
-            runParallel(2, jobs, [&](std::size_t i) {
-                try {
-                    analyses[i] = analysePicture(i == 0 ? *original : *suspect);
-                } catch (const std::exception& e) {
-                    analysisError[i] = e.what();
-                }
-            });
-            for (int i = 0; i < 2; ++i)
-                if (!analysisError[i].empty())
-                    throw FileError(a.positional()[std::size_t(i)], analysisError[i]);
-            const Analysis& originalAnalysis = analyses[0];
-            const Analysis& suspectAnalysis = analyses[1];
-
-            // One detector and one extraction per watermark length.
-            std::map<int, std::pair<std::unique_ptr<ReferenceDetector>, std::vector<double>>> byLength;
-            bool anyBad = false;
-            std::vector<const Entry*> ranked;
-            for (Entry& e : entries) {
-                try {
-                    if (e.error.empty()) {
-                        auto& slot = byLength[e.watermark.length];
-                        if (!slot.first) {
-                            slot.first
-                                = std::make_unique<ReferenceDetector>(originalAnalysis, e.watermark.length);
-                            slot.second = slot.first->extract(suspectAnalysis);
-                        }
-                        e.result = slot.first->detect(slot.second, e.watermark, threshold);
-                        ranked.push_back(&e);
-                        continue;
-                    }
-                } catch (const Error& err) {
-                    e.error = err.what();
-                }
-                anyBad = true;
-                std::fprintf(stderr, "pelinor-cli identify: %s\n", fileMessage(e.path, e.error).c_str());
-            }
-            std::stable_sort(ranked.begin(), ranked.end(), [](const Entry* x, const Entry* y) {
-                return x->result.similarity > y->result.similarity;
-            });
-            if (a.has("--json"))
-                printJson(ranked);
-            else
-                printText(ranked);
-            if (anyBad) return kExitError;
-            const bool found
-                = std::any_of(ranked.begin(), ranked.end(), [](const Entry* e) { return e->result.found; });
-            return found ? kExitOk : kExitNotFound;
-        });
+        "identify", kHelp, args, {{"--threshold", true}, {"--json", false}, {"--jobs", true}}, identify);
 }
 
 }  // namespace pelinor::cli
