@@ -151,7 +151,8 @@ int identify(const ParsedArgs& a)
     else
         printText(ranked);
     if (anyBad) return kExitError;
-    const bool found = std::any_of(ranked.begin(), ranked.end(), [](const Entry* e) { return e->result.found; });
+    const bool found
+        = std::any_of(ranked.begin(), ranked.end(), [](const Entry* e) { return e->result.found; });
     return found ? kExitOk : kExitNotFound;
 }
 
