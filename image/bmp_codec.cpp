@@ -162,10 +162,7 @@ Header readHeader(std::span<const std::uint8_t> bytes)
         invalid("unknown compression " + std::to_string(h.compression));
     }
 
-    const std::uint64_t stride = Picture::strideFor(int(std::min<std::int64_t>(h.width, INT32_MAX)));
-    if (stride > kMaxPixelBytes / std::uint64_t(h.height))
-        invalid(std::to_string(h.width) + " x " + std::to_string(h.height) +
-                " pixels is larger than the 1 GiB pixel limit");
+    if (!withinPixelLimit(h.width, h.height)) throwOverPixelLimit(h.width, h.height);
 
     // Bit masks: inside the larger headers, else right after a 40-byte one.
     h.paletteStart = kFileHeaderSize + h.headerSize;

@@ -122,9 +122,7 @@ PictureRef decodeJpeg(std::span<const std::uint8_t> bytes)
     };
     if (!readHeader(r, bytes)) throw invalid("unreadable header");
     const JDIMENSION width = r.info.image_width, height = r.info.image_height;
-    if (width < 1 || height < 1 || Picture::strideFor(int(width)) > kMaxPixelBytes / height)
-        throw Error(err::InvalidPicture, "Invalid picture: " + std::to_string(width) + " x " + std::to_string(height) +
-                                             " pixels is larger than the 1 GiB pixel limit");
+    if (!withinPixelLimit(width, height)) throwOverPixelLimit(width, height);
     const J_COLOR_SPACE space = r.info.jpeg_color_space;
     if (space != JCS_GRAYSCALE && space != JCS_YCbCr && space != JCS_RGB)
         throw invalid("CMYK and other four-channel JPEG files are not supported");

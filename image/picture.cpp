@@ -12,10 +12,11 @@ std::shared_ptr<Picture> Picture::create(int width, int height, int bitsPerPixel
         throw Error(err::InvalidCall, "Invalid picture size " + std::to_string(width) + " x " + std::to_string(height));
     if (bitsPerPixel < 1 || bitsPerPixel > 64)
         throw Error(err::InvalidCall, "Invalid bits per pixel: " + std::to_string(bitsPerPixel));
-    const std::size_t stride = strideFor(width);
-    if (stride > kMaxPixelBytes / std::size_t(height))
+    if (!withinPixelLimit(width, height))
         throw Error(err::OutOfMemory, "Out of memory: a picture of " + std::to_string(width) + " x " +
-                                          std::to_string(height) + " pixels exceeds the 1 GiB pixel limit");
+                                          std::to_string(height) + " pixels exceeds the pixel limit of " +
+                                          std::to_string(kMaxPixelBytes >> 20) + " MiB");
+    const std::size_t stride = strideFor(width);
     std::shared_ptr<Picture> picture(new Picture);
     picture->m_bits = allocateElements<std::uint8_t>(stride, std::size_t(height));
     picture->m_width = width;
@@ -31,6 +32,19 @@ std::shared_ptr<Picture> Picture::clone() const
     std::shared_ptr<Picture> copy = create(m_width, m_height, m_bitsPerPixel, m_topDown);
     copy->m_bits = m_bits;
     return copy;
+}
+
+bool withinPixelLimit(std::int64_t width, std::int64_t height) noexcept
+{
+    if (width < 1 || height < 1 || width > INT32_MAX || height > INT32_MAX) return false;
+    return Picture::strideFor(int(width)) <= kMaxPixelBytes / std::uint64_t(height);
+}
+
+void throwOverPixelLimit(std::int64_t width, std::int64_t height)
+{
+    throw Error(err::InvalidPicture, "Invalid picture: " + std::to_string(width) + " x " + std::to_string(height) +
+                                         " pixels is larger than the pixel limit of " +
+                                         std::to_string(kMaxPixelBytes >> 20) + " MiB");
 }
 
 BitmapRecord queryBitmap(Picture* picture) noexcept

@@ -56,6 +56,12 @@ using PictureRef = std::shared_ptr<Picture>;
 // Largest pixel memory a picture may have; headers asking for more are refused.
 inline constexpr std::size_t kMaxPixelBytes = std::size_t(1) << 30;
 
+// True when a width x height picture (any values, as a file header gives them) has
+// between 1 and kMaxPixelBytes bytes of pixel memory.
+bool withinPixelLimit(std::int64_t width, std::int64_t height) noexcept;
+// Error 481 naming the size, for a file whose header asks for more than the limit.
+[[noreturn]] void throwOverPixelLimit(std::int64_t width, std::int64_t height);
+
 // The bitmap record as a platform reports it. A null picture reads as all zeros.
 struct BitmapRecord {
     std::int32_t type = 0;

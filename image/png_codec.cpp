@@ -151,10 +151,7 @@ PictureRef decodePng(std::span<const std::uint8_t> bytes)
     // Source depth as stored: 1-8 palette, 1-16 grey, 16/32 grey with alpha, 24/48 RGB, 32/64 RGBA.
     const int bitsPerPixel = h.channels * h.bitDepth;
     // libpng's own row buffers hold up to 8 bytes a pixel.
-    if (h.width < 1 || h.height < 1 || h.width > kMaxPixelBytes / 8 ||
-        Picture::strideFor(int(h.width)) > kMaxPixelBytes / h.height)
-        throw Error(err::InvalidPicture, "Invalid picture: " + std::to_string(h.width) + " x " + std::to_string(h.height) +
-                                             " pixels is larger than the 1 GiB pixel limit");
+    if (h.width > kMaxPixelBytes / 8 || !withinPixelLimit(h.width, h.height)) throwOverPixelLimit(h.width, h.height);
     // Deflate expands at most 1032 to 1: a file too short for its rows would only make
     // us allocate the pixels to find that out.
     const std::uint64_t rawBytes = std::uint64_t(h.height) * (1 + (std::uint64_t(h.width) * unsigned(bitsPerPixel) + 7) / 8);

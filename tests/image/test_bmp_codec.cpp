@@ -212,7 +212,7 @@ const std::pair<const char*, const char*> kBad[] = {
     {"badrleter.bmp", "RLE"},
     {"badwidth.bmp", "width -127"},
     {"pal8badindex.bmp", "palette index"},
-    {"reallybig.bmp", "3000000 x 2000000 pixels is larger than the 1 GiB pixel limit"},
+    {"reallybig.bmp", "3000000 x 2000000 pixels is larger than the pixel limit of 1024 MiB"},
     {"rgb16-880.bmp", "mask"},
     {"rletopdown.bmp", "top-down"},
     {"shortfile.bmp", "truncated"},

@@ -126,6 +126,24 @@ TEST(Picture, StoredRowFollowsOrientation)
     EXPECT_EQ(Picture::create(1, 4, 24, true)->storedRow(0), 0);
 }
 
+TEST(Picture, PixelLimitBoundary)
+{
+    // 5461 pixels make a 16384-byte row; 65536 such rows are exactly the limit.
+    ASSERT_EQ(Picture::strideFor(5461) * 65536, kMaxPixelBytes);
+    EXPECT_TRUE(withinPixelLimit(5461, 65536));
+    EXPECT_FALSE(withinPixelLimit(5461, 65537));
+    EXPECT_FALSE(withinPixelLimit(5462, 65536));
+    for (auto [w, h] : {std::pair<std::int64_t, std::int64_t>{0, 1}, {1, 0}, {-1, 5}, {1ll << 32, 1}, {1, 1ll << 40},
+                        {INT32_MAX, INT32_MAX}})
+        EXPECT_FALSE(withinPixelLimit(w, h)) << w << " x " << h;
+    try {
+        throwOverPixelLimit(70000, 80000);
+    } catch (const Error& e) {
+        EXPECT_EQ(e.number(), err::InvalidPicture);
+        EXPECT_STREQ(e.what(), "Invalid picture: 70000 x 80000 pixels is larger than the pixel limit of 1024 MiB");
+    }
+}
+
 TEST(Picture, BadSizesAreRefused)
 {
     EXPECT_EQ(errorOf([] { Picture::create(0, 1); }), err::InvalidCall);
