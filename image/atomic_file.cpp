@@ -79,7 +79,8 @@ std::string folderOf(const std::string& path)
 TempFile createTemp(const std::string& path)
 {
     const std::string folder = folderOf(path);
-    const std::string name = path.substr(path.find_last_of('/') + 1);
+    // Shortened so that the decorations never push a long name past the name limit.
+    const std::string name = path.substr(path.find_last_of('/') + 1).substr(0, 200);
     std::random_device entropy;
     int lastError = EEXIST;
     for (int attempt = 0; attempt < 100 && lastError == EEXIST; ++attempt) {
@@ -108,7 +109,8 @@ void writeAll(int fd, const std::uint8_t* data, std::size_t size, const std::str
 
 void writeFileAtomic(const std::string& path, std::span<const std::uint8_t> bytes)
 {
-    if (path.empty() || path.back() == '/') throwFileError("Cannot write", path, EISDIR);
+    if (path.empty()) throwFileError("Cannot write", path, ENOENT);
+    if (path.back() == '/') throwFileError("Cannot write", path, EISDIR);
     struct stat existing {};
     const bool replacing = ::stat(path.c_str(), &existing) == 0;
     if (replacing && S_ISDIR(existing.st_mode)) throwFileError("Cannot write", path, EISDIR);

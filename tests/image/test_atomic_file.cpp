@@ -112,6 +112,15 @@ TEST(WriteFileAtomic, WriteFailingHalfwayKeepsTheOldFile)
     EXPECT_EQ(entries(dir.path()), 1u);
 }
 
+TEST(WriteFileAtomic, LongestNameStillWorks)
+{
+    test::TempDir dir;
+    const std::string path = dir.file(std::string(255, 'n'));
+    writeFileAtomic(path, std::string("long"));
+    EXPECT_EQ(contents(path), "long");
+    EXPECT_EQ(entries(dir.path()), 1u);
+}
+
 TEST(ReadFileBytes, ReadsWholeFilesAndRefusesOthers)
 {
     test::TempDir dir;
