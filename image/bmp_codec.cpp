@@ -279,20 +279,23 @@ void decodeUncompressed(std::span<const std::uint8_t> bytes, const Header& h, co
 }
 
 // RLE8 and RLE4: rows bottom-up; pixels the stream skips (delta, early end of line or
-// of bitmap) stay black.
+// of bitmap) stay black. Without a picture the stream is only checked, so that a bad
+// stream is refused before a large picture is allocated for it.
 void decodeRle(std::span<const std::uint8_t> bytes, const Header& h, const std::vector<Bgr>& palette,
-               Picture& picture)
+               Picture* picture)
 {
     const bool rle4 = h.compression == kRle4;
     const std::size_t end = h.sizeImage != 0 ? h.offBits + std::size_t(h.sizeImage) : bytes.size();
-    const std::int64_t width = picture.width(), height = picture.height();
+    const std::int64_t width = h.width, height = h.height;
     std::size_t pos = h.offBits;
     std::int64_t x = 0, y = 0;
     const auto put = [&](unsigned index) {
         if (x >= width || y >= height) invalid("the RLE data runs past the edge of the image");
         if (index >= palette.size()) badIndex(index, palette.size());
-        std::uint8_t* dst = picture.bits() + std::size_t(y) * picture.stride() + 3 * std::size_t(x);
-        dst[0] = palette[index].b, dst[1] = palette[index].g, dst[2] = palette[index].r;
+        if (picture != nullptr) {
+            std::uint8_t* dst = picture->bits() + std::size_t(y) * picture->stride() + 3 * std::size_t(x);
+            dst[0] = palette[index].b, dst[1] = palette[index].g, dst[2] = palette[index].r;
+        }
         ++x;
     };
     const auto need = [&](std::size_t n) {
@@ -349,9 +352,10 @@ PictureRef decodeBmp(std::span<const std::uint8_t> bytes)
     if (h.bitCount <= 8) palette = readPalette(bytes, h);
     std::vector<Channel> channels;
     if (h.bitCount == 16 || h.bitCount == 32) channels = readChannels(h);
+    if (rle) decodeRle(bytes, h, palette, nullptr);
     PictureRef picture = Picture::create(int(h.width), int(h.height), h.bitCount, h.topDown);
     if (rle)
-        decodeRle(bytes, h, palette, *picture);
+        decodeRle(bytes, h, palette, picture.get());
     else
         decodeUncompressed(bytes, h, palette, channels, *picture);
     return picture;

@@ -123,6 +123,13 @@ PictureRef decodeJpeg(std::span<const std::uint8_t> bytes)
     if (!readHeader(r, bytes)) throw invalid("unreadable header");
     const JDIMENSION width = r.info.image_width, height = r.info.image_height;
     if (!withinPixelLimit(width, height)) throwOverPixelLimit(width, height);
+    // Huffman coding spends at least one bit on every block of a scan, and no block
+    // covers more than 32 x 32 pixels: a file shorter than that is cut off, and finding
+    // out by decoding would first allocate all of its pixels.
+    const std::uint64_t minimumBlocks = (std::uint64_t(width) + 31) / 32 * ((std::uint64_t(height) + 31) / 32);
+    if (!r.info.arith_code && bytes.size() < minimumBlocks / 8)
+        throw Error(err::InvalidPicture, "Invalid picture: JPEG: the file is too short for " + std::to_string(width) +
+                                             " x " + std::to_string(height) + " pixels");
     const J_COLOR_SPACE space = r.info.jpeg_color_space;
     if (space != JCS_GRAYSCALE && space != JCS_YCbCr && space != JCS_RGB)
         throw invalid("CMYK and other four-channel JPEG files are not supported");

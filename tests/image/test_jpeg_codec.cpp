@@ -154,10 +154,18 @@ TEST(JpegDecoder, HugeHeaderIsRefusedBeforeAllocating)
     std::size_t at = 2;
     while (at + 9 < file.size() && !(file[at] == 0xff && file[at + 1] == 0xc0)) ++at;
     ASSERT_LT(at + 9, file.size());
-    for (std::size_t i : {at + 5, at + 7}) file[i] = 0xfd, file[i + 1] = 0xe8;
+    const auto setSize = [&](int width, int height) {
+        file[at + 5] = std::uint8_t(height >> 8), file[at + 6] = std::uint8_t(height);
+        file[at + 7] = std::uint8_t(width >> 8), file[at + 8] = std::uint8_t(width);
+    };
+    setSize(65000, 65000);
     std::string text;
     EXPECT_EQ(decodeError(file, &text), err::InvalidPicture);
     EXPECT_NE(text.find("limit"), std::string::npos) << text;
+    // Within the limit, but far more blocks than the few bytes could code.
+    setSize(16000, 16000);
+    EXPECT_EQ(decodeError(file, &text), err::InvalidPicture);
+    EXPECT_NE(text.find("too short for 16000 x 16000"), std::string::npos) << text;
 }
 
 }  // namespace
