@@ -11,6 +11,7 @@
 #include "app/common_dialog.h"
 #include "app/failure_text.h"
 #include "app/numbers.h"
+#include "app/picture_area.h"
 #include "app/twips.h"
 #include "fake_ui.h"
 #include "image/frm_slika.h"
@@ -42,6 +43,8 @@ private slots:
     void failureTexts();
     void waitCursorRestoresOnEveryPath();
     void commonDialogKeepsLastPath();
+    void displayReadsStoredRows_data();
+    void displayReadsStoredRows();
     void realFileDialogSettings_data();
     void realFileDialogSettings();
     void realMessageBox_data();
@@ -248,6 +251,38 @@ void TestGuiUnits::commonDialogKeepsLastPath()
     QCOMPARE(requests[0].request.filter, QStringLiteral("Bitmape (*.bmp)"));
     QCOMPARE(requests[0].request.title, QStringLiteral("Pelinor"));
     QCOMPARE(dialog.fileName(), QStringLiteral("/tmp/b.wmk"));
+}
+
+void TestGuiUnits::displayReadsStoredRows_data()
+{
+    QTest::addColumn<bool>("topDown");
+    QTest::newRow("bottom-up") << false;
+    QTest::newRow("top-down") << true;
+}
+
+void TestGuiUnits::displayReadsStoredRows()
+{
+    QFETCH(bool, topDown);
+    // 3 x 2 pixels: stride 12 bytes, 3 of them padding. Each pixel's blue, green and
+    // red come from its visual place, so a flipped or shifted row shows up.
+    const PictureRef picture = Picture::create(3, 2, 24, topDown);
+    QCOMPARE(picture->stride(), std::size_t(12));
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 3; ++x) {
+            std::uint8_t* pixel = picture->bits() + std::size_t(picture->storedRow(y)) * picture->stride() + 3 * x;
+            pixel[0] = std::uint8_t(10 + x);   // blue
+            pixel[1] = std::uint8_t(100 + y);  // green
+            pixel[2] = 200;                    // red
+        }
+    const QImage image = toQImage(*picture);
+    QCOMPARE(image.size(), QSize(3, 2));
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 3; ++x) QCOMPARE(image.pixel(x, y), qRgb(200, 100 + y, 10 + x));
+
+    PictureArea area;
+    area.setPicture(picture);
+    QCOMPARE(area.size(), QSize(3, 2));  // natural size, one pixel per pixel
+    QCOMPARE(area.grab().toImage().convertToFormat(QImage::Format_RGB32).pixel(2, 1), qRgb(200, 101, 12));
 }
 
 void TestGuiUnits::realFileDialogSettings_data()
