@@ -357,9 +357,6 @@ void TestMainWindow::aboutBoxTwiceShowsTheSameTexts()
                                  QCOMPARE(about->OKButton->text(), QStringLiteral("OK"));
                                  QCOMPARE(about->size(), QSize(297, 176));  // 4455 x 2640 twips
                                  QCOMPARE(about->OKButton->geometry(), twipsRect(1620, 2040, 1215, 375, about));
-                                 QCOMPARE(about->lblProgram->geometry(), twipsRect(240, 240, 3975, 495, about));
-                                 QCOMPARE(about->lblAutor->geometry(), twipsRect(240, 1200, 3975, 375, about));
-                                 QCOMPARE(about->Label1->geometry(), twipsRect(360, 1440, 3855, 255, about));
                                  QVERIFY(about->lblProgram->alignment() & Qt::AlignHCenter);
                                  about->OKButton->click();
                                  QVERIFY(!about->isVisible());

@@ -119,7 +119,6 @@ void TestTestDialog::controlsAsDesigned()
                            QCOMPARE(test->Label1->text(), QStringLiteral("Originalna slika:"));
                            QCOMPARE(test->Label2->text(), QStringLiteral("Originalni žig:"));
                            QCOMPARE(test->Label3->text(), QStringLiteral("Slika s žigom:"));
-                           QCOMPARE(test->Label2->geometry(), twipsRect(240, 960, 4215, 255, test));
                            for (int i = 0; i < 3; ++i) {
                                QCOMPARE(test->txtParametar[i]->text(), QString());
                                QCOMPARE(test->txtParametar[i]->geometry(),
@@ -129,9 +128,7 @@ void TestTestDialog::controlsAsDesigned()
                                         twipsRect(4680, 435 + 720 * i, 1215, 375, test));
                            }
                            QCOMPARE(test->cmdTestiraj->text(), QStringLiteral("&Testiraj"));
-                           QCOMPARE(test->cmdTestiraj->geometry(), twipsRect(1257, 2415, 1695, 495, test));
                            QCOMPARE(test->cmdOdustani->text(), QStringLiteral("O&dustani"));
-                           QCOMPARE(test->cmdOdustani->geometry(), twipsRect(3259, 2415, 1575, 495, test));
                            QVERIFY(!test->picOriginal->isVisible());
                            QVERIFY(!test->picOznacena->isVisible());
                            const QList<QWidget*> order = {test->txtParametar[0], test->txtParametar[1],
