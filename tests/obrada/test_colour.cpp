@@ -70,7 +70,7 @@ struct ColourCase {
     bool toPlanes;
 };
 
-TEST(Colour, DesignTable)
+TEST(Colour, KnownColours)
 {
     const ColourCase cases[] = {
         {{0, 0, 0}, {0, 128, 128}, true},

@@ -13,7 +13,7 @@
 namespace pelinor {
 namespace {
 
-// The direct evaluation of the transform pair, in its original order of operations,
+// The direct evaluation of the transform pair, in its reference order of operations,
 // with its shortened pi, as the reference for the FFTW-based code.
 class LiteralDct {
 public:

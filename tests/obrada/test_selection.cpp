@@ -15,7 +15,7 @@ namespace {
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
 // The slot procedure itself, as the reference. `start` is where both minimum searches
-// begin: 100000.0 in the original procedure, +infinity in the mended one.
+// begin: 100000.0 in the capped procedure, +infinity in the one we use.
 double literalPrag(const Plane& C, int n, double start, std::vector<double>* slotsOut = nullptr)
 {
     std::vector<double> K(std::size_t(n) + 1, 0.0);
@@ -66,7 +66,7 @@ struct Example {
     std::vector<int> significantV;
 };
 
-TEST(Selection, DesignExamples)
+TEST(Selection, WorkedExamples)
 {
     const Example examples[] = {
         {{5, -9, 3, 9}, 2, 5, {2, 4}},
@@ -157,7 +157,7 @@ TEST(Selection, MatchesSlotProcedureOnRandomTies)
             const double fast = OdrediPrag(C, n);
             const double slow = literalPrag(C, n, kInf);
             ASSERT_TRUE(sameBits(fast, slow)) << trial << " n=" << n << ": " << fast << " vs " << slow;
-            // Magnitudes far below the cap: the original procedure agrees too.
+            // Magnitudes far below the cap: the capped procedure agrees too.
             ASSERT_TRUE(sameBits(fast, literalPrag(C, n, 100000.0)));
             // Never more than N significant.
             const auto hits = scan(C, fast);
@@ -189,7 +189,7 @@ TEST(Selection, ScanYieldsTheNLargestWhenTheBoundaryIsNotTied)
 
 TEST(Selection, LargeCoefficientsAreNotCapped)
 {
-    // The original procedure, with both searches starting at 100000.0: N = 0 and two
+    // The capped procedure, with both searches starting at 100000.0: N = 0 and two
     // candidates above it, the second larger: slot 0 ends holding the second, yet the
     // result is 100000.0 itself. Now the result is the largest candidate.
     const Plane two = candidateMatrix(2, 3, {150000.0, -210000.0});
@@ -200,7 +200,7 @@ TEST(Selection, LargeCoefficientsAreNotCapped)
     EXPECT_TRUE(scan(two, OdrediPrag(two, 0)).empty());
 
     // Two gratings as a large photograph gives them (about 111,700 each) among small
-    // coefficients: with N = 1 the original threshold makes both significant, more than
+    // coefficients: with N = 1 the capped threshold makes both significant, more than
     // N; the mended one makes exactly the larger one significant.
     std::vector<double> values(9 * 9, 3.0);
     values[17] = 111731.5;
