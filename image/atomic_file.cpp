@@ -1,14 +1,13 @@
 #include "image/atomic_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "obrada/error.h"
 
 #include <cerrno>
+#include <fcntl.h>
 #include <random>
+#include <sys/stat.h>
 #include <system_error>
-
-#include "obrada/error.h"
+#include <unistd.h>
 
 namespace pelinor {
 namespace {
@@ -34,14 +33,17 @@ int errorNumberFor(int code)
 
 [[noreturn]] void throwFileError(const std::string& action, const std::string& path, int code)
 {
-    throw Error(errorNumberFor(code),
-                action + " \"" + path + "\": " + std::generic_category().message(code));
+    throw Error(errorNumberFor(code), action + " \"" + path + "\": " + std::generic_category().message(code));
 }
 
 // Closes the descriptor and removes the temporary unless the write was committed.
 class TempFile {
 public:
-    TempFile(std::string path, int fd) : m_path(std::move(path)), m_fd(fd) {}
+    TempFile(std::string path, int fd)
+        : m_path(std::move(path))
+        , m_fd(fd)
+    {
+    }
     TempFile(const TempFile&) = delete;
     TempFile& operator=(const TempFile&) = delete;
     ~TempFile()
@@ -105,13 +107,13 @@ void writeAll(int fd, const std::uint8_t* data, std::size_t size, const std::str
     }
 }
 
-}  // namespace
+} // namespace
 
 void writeFileAtomic(const std::string& path, std::span<const std::uint8_t> bytes)
 {
     if (path.empty()) throwFileError("Cannot write", path, ENOENT);
     if (path.back() == '/') throwFileError("Cannot write", path, EISDIR);
-    struct stat existing {};
+    struct stat existing { };
     const bool replacing = ::stat(path.c_str(), &existing) == 0;
     if (replacing && S_ISDIR(existing.st_mode)) throwFileError("Cannot write", path, EISDIR);
 
@@ -142,7 +144,7 @@ std::vector<std::uint8_t> readFileBytes(const std::string& path, std::size_t max
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         const int code = errno;
-        struct stat folder {};
+        struct stat folder { };
         if (code == ENOENT && ::stat(folderOf(path).c_str(), &folder) == 0)
             throw Error(err::FileNotFound, "File not found: \"" + path + "\"");
         throwFileError("Cannot read", path, code);
@@ -152,12 +154,12 @@ std::vector<std::uint8_t> readFileBytes(const std::string& path, std::size_t max
         ~Closer() { ::close(fd); }
     } closer{fd};
 
-    struct stat info {};
+    struct stat info { };
     if (::fstat(fd, &info) != 0) throwFileError("Cannot read", path, errno);
     if (S_ISDIR(info.st_mode)) throwFileError("Cannot read", path, EISDIR);
     const auto tooLarge = [&] {
-        return Error(err::OutOfMemory, "File too large: \"" + path + "\" has more than " +
-                                           std::to_string(maxBytes) + " bytes");
+        return Error(err::OutOfMemory,
+            "File too large: \"" + path + "\" has more than " + std::to_string(maxBytes) + " bytes");
     };
     if (S_ISREG(info.st_mode) && std::uint64_t(info.st_size) > maxBytes) throw tooLarge();
 
@@ -184,4 +186,4 @@ std::vector<std::uint8_t> readFileBytes(const std::string& path, std::size_t max
     return bytes;
 }
 
-}  // namespace pelinor
+} // namespace pelinor

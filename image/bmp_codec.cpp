@@ -1,12 +1,12 @@
 // Windows and OS/2 bitmap files, read and written from the file format itself.
+#include "image/image_io.h"
+#include "obrada/error.h"
+
 #include <algorithm>
 #include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-
-#include "image/image_io.h"
-#include "obrada/error.h"
 
 namespace pelinor {
 namespace {
@@ -17,13 +17,17 @@ namespace {
 }
 
 constexpr std::size_t kFileHeaderSize = 14;
-constexpr std::uint32_t kRgb = 0, kRle8 = 1, kRle4 = 2, kBitFields = 3, kJpeg = 4, kPng = 5, kAlphaBitFields = 6;
+constexpr std::uint32_t kRgb = 0, kRle8 = 1, kRle4 = 2, kBitFields = 3, kJpeg = 4, kPng = 5,
+                        kAlphaBitFields = 6;
 // Beyond this a resolution field is nonsense (about 25,000 dots per inch).
 constexpr std::int64_t kMaxPixelsPerMetre = 1000000;
 
 class LittleEndian {
 public:
-    explicit LittleEndian(std::span<const std::uint8_t> bytes) : m_bytes(bytes) {}
+    explicit LittleEndian(std::span<const std::uint8_t> bytes)
+        : m_bytes(bytes)
+    {
+    }
     std::uint16_t u16(std::size_t at) const
     {
         need(at, 2);
@@ -32,8 +36,8 @@ public:
     std::uint32_t u32(std::size_t at) const
     {
         need(at, 4);
-        return std::uint32_t(m_bytes[at]) | std::uint32_t(m_bytes[at + 1]) << 8 |
-               std::uint32_t(m_bytes[at + 2]) << 16 | std::uint32_t(m_bytes[at + 3]) << 24;
+        return std::uint32_t(m_bytes[at]) | std::uint32_t(m_bytes[at + 1]) << 8
+            | std::uint32_t(m_bytes[at + 2]) << 16 | std::uint32_t(m_bytes[at + 3]) << 24;
     }
     std::int32_t i32(std::size_t at) const { return static_cast<std::int32_t>(u32(at)); }
 
@@ -69,17 +73,16 @@ struct Channel {
 };
 
 struct Header {
-    std::size_t fileSize = 0;  // bytes actually present
     std::uint32_t offBits = 0;
     std::uint32_t headerSize = 0;
     std::int64_t width = 0;
-    std::int64_t height = 0;  // rows, always positive
+    std::int64_t height = 0; // rows, always positive
     bool topDown = false;
     int bitCount = 0;
     std::uint32_t compression = kRgb;
     std::uint32_t sizeImage = 0;
     std::uint32_t colorsUsed = 0;
-    std::uint32_t masks[4] = {0, 0, 0, 0};  // red, green, blue, alpha
+    std::uint32_t masks[4] = {0, 0, 0, 0}; // red, green, blue, alpha
     std::size_t paletteStart = 0;
     std::size_t paletteEntrySize = 4;
 };
@@ -92,17 +95,9 @@ bool knownHeaderSize(std::uint32_t size)
     return false;
 }
 
-Header readHeader(std::span<const std::uint8_t> bytes)
+// Size, depth and compression from the information header, whose layout depends on its size.
+void readSizeAndDepth(const LittleEndian& le, Header& h)
 {
-    const LittleEndian le(bytes);
-    Header h;
-    h.fileSize = bytes.size();
-    if (bytes.size() < 2 || bytes[0] != 'B' || bytes[1] != 'M') invalid("not a bitmap file");
-    h.offBits = le.u32(10);
-    h.headerSize = le.u32(14);
-    if (!knownHeaderSize(h.headerSize)) invalid("unknown bitmap header size " + std::to_string(h.headerSize));
-    le.u32(kFileHeaderSize + h.headerSize - 4);  // the whole header must be present
-
     const std::size_t info = kFileHeaderSize;
     std::int64_t height = 0;
     int planes = 0;
@@ -122,8 +117,8 @@ Header readHeader(std::span<const std::uint8_t> bytes)
             h.sizeImage = le.u32(info + 20);
             const std::int64_t xppm = le.i32(info + 24), ypmm = le.i32(info + 28);
             if (std::max(std::abs(xppm), std::abs(ypmm)) > kMaxPixelsPerMetre)
-                invalid("implausible resolution of " + std::to_string(xppm) + " x " + std::to_string(ypmm) +
-                        " pixels per metre");
+                invalid("implausible resolution of " + std::to_string(xppm) + " x " + std::to_string(ypmm)
+                    + " pixels per metre");
             h.colorsUsed = le.u32(info + 32);
         }
     }
@@ -132,7 +127,11 @@ Header readHeader(std::span<const std::uint8_t> bytes)
     h.topDown = height < 0;
     h.height = h.topDown ? -height : height;
     if (planes != 1) invalid(std::to_string(planes) + " colour planes (must be 1)");
+}
 
+// The compression must suit the depth and the row order.
+void checkCompression(const Header& h)
+{
     // OS/2 2.x numbers its compressions differently from Windows.
     const bool os2v2 = h.headerSize == 16 || h.headerSize == 64;
     if (os2v2 && h.compression == 3) invalid("Huffman-compressed OS/2 bitmaps are not supported");
@@ -161,15 +160,31 @@ Header readHeader(std::span<const std::uint8_t> bytes)
     default:
         invalid("unknown compression " + std::to_string(h.compression));
     }
+}
+
+Header readHeader(std::span<const std::uint8_t> bytes)
+{
+    const LittleEndian le(bytes);
+    Header h;
+    if (bytes.size() < 2 || bytes[0] != 'B' || bytes[1] != 'M') invalid("not a bitmap file");
+    h.offBits = le.u32(10);
+    h.headerSize = le.u32(14);
+    if (!knownHeaderSize(h.headerSize)) invalid("unknown bitmap header size " + std::to_string(h.headerSize));
+    le.u32(kFileHeaderSize + h.headerSize - 4); // the whole header must be present
+
+    readSizeAndDepth(le, h);
+    checkCompression(h);
 
     if (!withinPixelLimit(h.width, h.height)) throwOverPixelLimit(h.width, h.height);
 
     // Bit masks: inside the larger headers, else right after a 40-byte one.
+    const int bpp = h.bitCount;
     h.paletteStart = kFileHeaderSize + h.headerSize;
     if (h.compression == kBitFields || h.compression == kAlphaBitFields) {
-        const std::size_t at = info + 40;
+        const std::size_t at = kFileHeaderSize + 40;
         const int count = h.compression == kAlphaBitFields || h.headerSize >= 56 ? 4 : 3;
-        for (int i = 0; i < count; ++i) h.masks[i] = le.u32(at + 4 * std::size_t(i));
+        for (int i = 0; i < count; ++i)
+            h.masks[i] = le.u32(at + 4 * std::size_t(i));
         if (h.headerSize == 40) h.paletteStart += 4 * std::size_t(count);
     } else if (bpp == 16) {
         h.masks[0] = 0x7c00, h.masks[1] = 0x03e0, h.masks[2] = 0x001f;
@@ -177,10 +192,11 @@ Header readHeader(std::span<const std::uint8_t> bytes)
         h.masks[0] = 0xff0000, h.masks[1] = 0xff00, h.masks[2] = 0xff;
     }
     if (h.offBits < h.paletteStart || h.offBits > bytes.size())
-        invalid("the pixel data offset " + std::to_string(h.offBits) + " does not lie between the headers and the end of the file");
+        invalid("the pixel data offset " + std::to_string(h.offBits)
+            + " does not lie between the headers and the end of the file");
     if (le.u32(2) > bytes.size())
-        invalid("the bitmap file is truncated: its header gives " + std::to_string(le.u32(2)) + " bytes, the file has " +
-                std::to_string(bytes.size()));
+        invalid("the bitmap file is truncated: its header gives " + std::to_string(le.u32(2))
+            + " bytes, the file has " + std::to_string(bytes.size()));
     if (h.sizeImage > bytes.size() - h.offBits)
         invalid("the image size field (" + std::to_string(h.sizeImage) + " bytes) exceeds the file");
     return h;
@@ -212,8 +228,9 @@ std::vector<Bgr> readPalette(std::span<const std::uint8_t> bytes, const Header& 
     const std::size_t room = (h.offBits - h.paletteStart) / h.paletteEntrySize;
     std::size_t count = h.colorsUsed != 0 ? h.colorsUsed : maxEntries;
     if (count > room) {
-        if (h.colorsUsed != 0) invalid("the palette of " + std::to_string(h.colorsUsed) + " colours does not fit the file");
-        count = room;  // an implied full palette may be cut short by the data offset
+        if (h.colorsUsed != 0)
+            invalid("the palette of " + std::to_string(h.colorsUsed) + " colours does not fit the file");
+        count = room; // an implied full palette may be cut short by the data offset
     }
     count = std::min(count, maxEntries);
     if (count == 0) invalid("the palette is empty");
@@ -227,8 +244,8 @@ std::vector<Bgr> readPalette(std::span<const std::uint8_t> bytes, const Header& 
 
 [[noreturn]] void badIndex(unsigned index, std::size_t count)
 {
-    invalid("palette index " + std::to_string(index) + " is outside the palette of " + std::to_string(count) +
-            " colours");
+    invalid("palette index " + std::to_string(index) + " is outside the palette of " + std::to_string(count)
+        + " colours");
 }
 
 // Bytes of one stored row of an uncompressed file, padded to four.
@@ -242,12 +259,12 @@ void checkUncompressedSize(std::span<const std::uint8_t> bytes, const Header& h)
     // The pixel limit bounds width and height, so this cannot overflow.
     const std::uint64_t needed = sourceStride(h) * std::uint64_t(h.height);
     if (needed > bytes.size() - h.offBits)
-        invalid("the bitmap file is truncated: its pixels need " + std::to_string(needed) + " bytes, " +
-                std::to_string(bytes.size() - h.offBits) + " are present");
+        invalid("the bitmap file is truncated: its pixels need " + std::to_string(needed) + " bytes, "
+            + std::to_string(bytes.size() - h.offBits) + " are present");
 }
 
 void decodeUncompressed(std::span<const std::uint8_t> bytes, const Header& h, const std::vector<Bgr>& palette,
-                        const std::vector<Channel>& channels, Picture& picture)
+    const std::vector<Channel>& channels, Picture& picture)
 {
     const int width = picture.width();
     const int bpp = h.bitCount;
@@ -264,7 +281,8 @@ void decodeUncompressed(std::span<const std::uint8_t> bytes, const Header& h, co
                 const unsigned shift = 8 - unsigned(bpp) * (1 + unsigned(x) % perByte);
                 const unsigned index = (src[unsigned(x) / perByte] >> shift) & mask;
                 if (index >= palette.size()) badIndex(index, palette.size());
-                dst[3 * x] = palette[index].b, dst[3 * x + 1] = palette[index].g, dst[3 * x + 2] = palette[index].r;
+                dst[3 * x] = palette[index].b, dst[3 * x + 1] = palette[index].g,
+                        dst[3 * x + 2] = palette[index].r;
             }
         } else {
             const std::size_t bytesPerPixel = std::size_t(bpp) / 8;
@@ -272,7 +290,8 @@ void decodeUncompressed(std::span<const std::uint8_t> bytes, const Header& h, co
                 const std::uint8_t* p = src + std::size_t(x) * bytesPerPixel;
                 std::uint32_t pixel = std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8;
                 if (bpp == 32) pixel |= std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
-                dst[3 * x] = channels[2](pixel), dst[3 * x + 1] = channels[1](pixel), dst[3 * x + 2] = channels[0](pixel);
+                dst[3 * x] = channels[2](pixel), dst[3 * x + 1] = channels[1](pixel),
+                        dst[3 * x + 2] = channels[0](pixel);
             }
         }
     }
@@ -281,8 +300,8 @@ void decodeUncompressed(std::span<const std::uint8_t> bytes, const Header& h, co
 // RLE8 and RLE4: rows bottom-up; pixels the stream skips (delta, early end of line or
 // of bitmap) stay black. Without a picture the stream is only checked, so that a bad
 // stream is refused before a large picture is allocated for it.
-void decodeRle(std::span<const std::uint8_t> bytes, const Header& h, const std::vector<Bgr>& palette,
-               Picture* picture)
+void decodeRle(
+    std::span<const std::uint8_t> bytes, const Header& h, const std::vector<Bgr>& palette, Picture* picture)
 {
     const bool rle4 = h.compression == kRle4;
     const std::size_t end = h.sizeImage != 0 ? h.offBits + std::size_t(h.sizeImage) : bytes.size();
@@ -306,7 +325,8 @@ void decodeRle(std::span<const std::uint8_t> bytes, const Header& h, const std::
         const unsigned count = bytes[pos], value = bytes[pos + 1];
         pos += 2;
         if (count > 0) {
-            for (unsigned i = 0; i < count; ++i) put(rle4 ? (i % 2 == 0 ? value >> 4 : value & 15) : value);
+            for (unsigned i = 0; i < count; ++i)
+                put(rle4 ? (i % 2 == 0 ? value >> 4 : value & 15) : value);
         } else if (value == 0) {
             x = 0;
             ++y;
@@ -332,10 +352,11 @@ void decodeRle(std::span<const std::uint8_t> bytes, const Header& h, const std::
 
 void putLe(std::vector<std::uint8_t>& out, std::uint32_t value, int bytes)
 {
-    for (int i = 0; i < bytes; ++i) out.push_back(std::uint8_t(value >> (8 * i)));
+    for (int i = 0; i < bytes; ++i)
+        out.push_back(std::uint8_t(value >> (8 * i)));
 }
 
-}  // namespace
+} // namespace
 
 PictureRef decodeBmp(std::span<const std::uint8_t> bytes)
 {
@@ -371,27 +392,27 @@ std::vector<std::uint8_t> encodeBmp(const Picture& picture)
     out.push_back('B');
     out.push_back('M');
     putLe(out, std::uint32_t(headers + imageSize), 4);
-    putLe(out, 0, 4);  // reserved
+    putLe(out, 0, 4); // reserved
     putLe(out, std::uint32_t(headers), 4);
     putLe(out, 40, 4);
     putLe(out, std::uint32_t(picture.width()), 4);
-    putLe(out, std::uint32_t(picture.height()), 4);  // positive: bottom row first
-    putLe(out, 1, 2);   // planes
-    putLe(out, 24, 2);  // bits per pixel
+    putLe(out, std::uint32_t(picture.height()), 4); // positive: bottom row first
+    putLe(out, 1, 2); // planes
+    putLe(out, 24, 2); // bits per pixel
     putLe(out, kRgb, 4);
     putLe(out, std::uint32_t(imageSize), 4);
-    putLe(out, 2835, 4);  // 72 dots per inch
+    putLe(out, 2835, 4); // 72 dots per inch
     putLe(out, 2835, 4);
-    putLe(out, 0, 4);  // colours used
-    putLe(out, 0, 4);  // important colours
-    out.resize(headers + imageSize);  // padding bytes stay zero
+    putLe(out, 0, 4); // colours used
+    putLe(out, 0, 4); // important colours
+    out.resize(headers + imageSize); // padding bytes stay zero
     const std::size_t rowBytes = 3 * std::size_t(picture.width());
     for (int fileRow = 0; fileRow < picture.height(); ++fileRow) {
         const int stored = picture.storedRow(picture.height() - 1 - fileRow);
         std::memcpy(out.data() + headers + std::size_t(fileRow) * stride,
-                    picture.bits() + std::size_t(stored) * stride, rowBytes);
+            picture.bits() + std::size_t(stored) * stride, rowBytes);
     }
     return out;
 }
 
-}  // namespace pelinor
+} // namespace pelinor

@@ -1,10 +1,10 @@
 #include "image/image_io.h"
 
-#include <algorithm>
-#include <cstring>
-
 #include "image/atomic_file.h"
 #include "obrada/error.h"
+
+#include <algorithm>
+#include <cstring>
 
 namespace pelinor {
 namespace {
@@ -14,15 +14,16 @@ bool startsWith(std::span<const std::uint8_t> bytes, std::string_view magic)
     return bytes.size() >= magic.size() && std::memcmp(bytes.data(), magic.data(), magic.size()) == 0;
 }
 
-}  // namespace
+} // namespace
 
 PictureRef decodePicture(std::span<const std::uint8_t> bytes)
 {
     if (startsWith(bytes, "BM")) return decodeBmp(bytes);
     if (startsWith(bytes, "\x89PNG\r\n\x1a\n")) return decodePng(bytes);
     if (startsWith(bytes, "\xff\xd8\xff")) return decodeJpeg(bytes);
-    throw Error(err::InvalidPicture, bytes.empty() ? "Invalid picture: the file is empty"
-                                                   : "Invalid picture: not a BMP, PNG or JPEG file");
+    throw Error(err::InvalidPicture,
+        bytes.empty() ? "Invalid picture: the file is empty"
+                      : "Invalid picture: not a BMP, PNG or JPEG file");
 }
 
 PictureRef loadPicture(const std::string& path)
@@ -43,7 +44,8 @@ ImageFormat formatForPath(const std::string& path)
     const auto dot = path.find_last_of('.');
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return ImageFormat::Bmp;
     std::string ext = path.substr(dot + 1);
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(c | (c >= 'A' && c <= 'Z' ? 0x20 : 0)); });
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+        [](unsigned char c) { return char(c | (c >= 'A' && c <= 'Z' ? 0x20 : 0)); });
     if (ext == "png") return ImageFormat::Png;
     if (ext == "jpg" || ext == "jpeg") return ImageFormat::Jpeg;
     return ImageFormat::Bmp;
@@ -67,4 +69,4 @@ void savePicture(const Picture& picture, const std::string& path, int jpegQualit
     writeFileAtomic(path, encodePicture(picture, formatForPath(path), jpegQuality));
 }
 
-}  // namespace pelinor
+} // namespace pelinor

@@ -2,21 +2,20 @@
 // setjmp holds nothing with a destructor; the C++ objects live one frame up.
 #include <cstdio>
 // jpeglib.h needs FILE and size_t declared first.
-#include <jpeglib.h>
-#include <jerror.h>
+#include "image/image_io.h"
+#include "obrada/error.h"
 
 #include <csetjmp>
 #include <cstdlib>
+#include <jerror.h>
+#include <jpeglib.h>
 #include <string>
-
-#include "image/image_io.h"
-#include "obrada/error.h"
 
 namespace pelinor {
 namespace {
 
 struct JpegErrors {
-    jpeg_error_mgr base;  // first, so that the library's pointer is ours
+    jpeg_error_mgr base; // first, so that the library's pointer is ours
     std::jmp_buf jump;
     char text[JMSG_LENGTH_MAX];
 };
@@ -66,11 +65,12 @@ bool readPixels(JpegReader& r, Picture& picture) noexcept
     if (setjmp(r.errors.jump)) return false;
     r.info.out_color_space = JCS_EXT_BGR;
     jpeg_start_decompress(&r.info);
-    if (r.info.output_components != 3 || int(r.info.output_width) != picture.width() ||
-        int(r.info.output_height) != picture.height())
+    if (r.info.output_components != 3 || int(r.info.output_width) != picture.width()
+        || int(r.info.output_height) != picture.height())
         return false;
     while (r.info.output_scanline < r.info.output_height) {
-        JSAMPROW row = picture.bits() + std::size_t(picture.storedRow(int(r.info.output_scanline))) * picture.stride();
+        JSAMPROW row
+            = picture.bits() + std::size_t(picture.storedRow(int(r.info.output_scanline))) * picture.stride();
         jpeg_read_scanlines(&r.info, &row, 1);
     }
     jpeg_finish_decompress(&r.info);
@@ -80,7 +80,7 @@ bool readPixels(JpegReader& r, Picture& picture) noexcept
 struct JpegWriter {
     jpeg_compress_struct info{};
     JpegErrors errors{};
-    unsigned char* buffer = nullptr;  // from jpeg_mem_dest, which uses malloc
+    unsigned char* buffer = nullptr; // from jpeg_mem_dest, which uses malloc
     unsigned long size = 0;
     ~JpegWriter()
     {
@@ -102,15 +102,15 @@ bool writeImage(JpegWriter& w, const Picture& picture, int quality) noexcept
     jpeg_set_quality(&w.info, quality, TRUE);
     jpeg_start_compress(&w.info, TRUE);
     while (w.info.next_scanline < w.info.image_height) {
-        auto row = const_cast<JSAMPROW>(picture.bits() +
-                                         std::size_t(picture.storedRow(int(w.info.next_scanline))) * picture.stride());
+        auto row = const_cast<JSAMPROW>(
+            picture.bits() + std::size_t(picture.storedRow(int(w.info.next_scanline))) * picture.stride());
         jpeg_write_scanlines(&w.info, &row, 1);
     }
     jpeg_finish_compress(&w.info);
     return true;
 }
 
-}  // namespace
+} // namespace
 
 PictureRef decodeJpeg(std::span<const std::uint8_t> bytes)
 {
@@ -118,7 +118,8 @@ PictureRef decodeJpeg(std::span<const std::uint8_t> bytes)
     r.info.err = &r.errors.base;
     setUpErrors(r.errors);
     const auto invalid = [&](const std::string& why) {
-        return Error(err::InvalidPicture, "Invalid picture: JPEG: " + (r.errors.text[0] != '\0' ? r.errors.text : why));
+        return Error(err::InvalidPicture,
+            "Invalid picture: JPEG: " + (r.errors.text[0] != '\0' ? r.errors.text : why));
     };
     if (!readHeader(r, bytes)) throw invalid("unreadable header");
     const JDIMENSION width = r.info.image_width, height = r.info.image_height;
@@ -126,10 +127,12 @@ PictureRef decodeJpeg(std::span<const std::uint8_t> bytes)
     // Huffman coding spends at least one bit on every block of a scan, and no block
     // covers more than 32 x 32 pixels: a file shorter than that is cut off, and finding
     // out by decoding would first allocate all of its pixels.
-    const std::uint64_t minimumBlocks = (std::uint64_t(width) + 31) / 32 * ((std::uint64_t(height) + 31) / 32);
+    const std::uint64_t minimumBlocks
+        = (std::uint64_t(width) + 31) / 32 * ((std::uint64_t(height) + 31) / 32);
     if (!r.info.arith_code && bytes.size() < minimumBlocks / 8)
-        throw Error(err::InvalidPicture, "Invalid picture: JPEG: the file is too short for " + std::to_string(width) +
-                                             " x " + std::to_string(height) + " pixels");
+        throw Error(err::InvalidPicture,
+            "Invalid picture: JPEG: the file is too short for " + std::to_string(width) + " x "
+                + std::to_string(height) + " pixels");
     const J_COLOR_SPACE space = r.info.jpeg_color_space;
     if (space != JCS_GRAYSCALE && space != JCS_YCbCr && space != JCS_RGB)
         throw invalid("CMYK and other four-channel JPEG files are not supported");
@@ -147,8 +150,9 @@ std::vector<std::uint8_t> encodeJpeg(const Picture& picture, int quality)
     JpegWriter w;
     w.info.err = &w.errors.base;
     setUpErrors(w.errors);
-    if (!writeImage(w, picture, quality)) throw Error(err::PathAccess, std::string("Cannot write JPEG: ") + w.errors.text);
+    if (!writeImage(w, picture, quality))
+        throw Error(err::PathAccess, std::string("Cannot write JPEG: ") + w.errors.text);
     return std::vector<std::uint8_t>(w.buffer, w.buffer + w.size);
 }
 
-}  // namespace pelinor
+} // namespace pelinor

@@ -1,21 +1,22 @@
 #include "image/picture.h"
 
-#include <string>
-
 #include "obrada/error.h"
+
+#include <string>
 
 namespace pelinor {
 
 std::shared_ptr<Picture> Picture::create(int width, int height, int bitsPerPixel, bool topDown)
 {
     if (width < 1 || height < 1)
-        throw Error(err::InvalidCall, "Invalid picture size " + std::to_string(width) + " x " + std::to_string(height));
+        throw Error(err::InvalidCall,
+            "Invalid picture size " + std::to_string(width) + " x " + std::to_string(height));
     if (bitsPerPixel < 1 || bitsPerPixel > 64)
         throw Error(err::InvalidCall, "Invalid bits per pixel: " + std::to_string(bitsPerPixel));
     if (!withinPixelLimit(width, height))
-        throw Error(err::OutOfMemory, "Out of memory: a picture of " + std::to_string(width) + " x " +
-                                          std::to_string(height) + " pixels exceeds the pixel limit of " +
-                                          std::to_string(kMaxPixelBytes >> 20) + " MiB");
+        throw Error(err::OutOfMemory,
+            "Out of memory: a picture of " + std::to_string(width) + " x " + std::to_string(height)
+                + " pixels exceeds the pixel limit of " + std::to_string(kMaxPixelBytes >> 20) + " MiB");
     const std::size_t stride = strideFor(width);
     std::shared_ptr<Picture> picture(new Picture);
     picture->m_bits = allocateElements<std::uint8_t>(stride, std::size_t(height));
@@ -42,9 +43,9 @@ bool withinPixelLimit(std::int64_t width, std::int64_t height) noexcept
 
 void throwOverPixelLimit(std::int64_t width, std::int64_t height)
 {
-    throw Error(err::InvalidPicture, "Invalid picture: " + std::to_string(width) + " x " + std::to_string(height) +
-                                         " pixels is larger than the pixel limit of " +
-                                         std::to_string(kMaxPixelBytes >> 20) + " MiB");
+    throw Error(err::InvalidPicture,
+        "Invalid picture: " + std::to_string(width) + " x " + std::to_string(height)
+            + " pixels is larger than the pixel limit of " + std::to_string(kMaxPixelBytes >> 20) + " MiB");
 }
 
 BitmapRecord queryBitmap(Picture* picture) noexcept
@@ -73,4 +74,4 @@ ByteView openView(const Picture& picture)
     return ByteView(base, 3 * picture.width(), picture.height(), picture.stride());
 }
 
-}  // namespace pelinor
+} // namespace pelinor

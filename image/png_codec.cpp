@@ -1,14 +1,13 @@
 // PNG through libpng. libpng reports errors by longjmp, so every function that calls
 // setjmp holds nothing with a destructor; the C++ objects live one frame up.
-#include <png.h>
+#include "image/image_io.h"
+#include "obrada/error.h"
 
 #include <csetjmp>
 #include <cstring>
 #include <new>
+#include <png.h>
 #include <string>
-
-#include "image/image_io.h"
-#include "obrada/error.h"
 
 namespace pelinor {
 namespace {
@@ -24,7 +23,9 @@ struct PngMessage {
     png_longjmp(png, 1);
 }
 
-void pngWarning(png_structp, png_const_charp) {}
+void pngWarning(png_structp, png_const_charp)
+{
+}
 
 struct MemoryInput {
     const std::uint8_t* data;
@@ -82,7 +83,8 @@ bool setUpTransforms(PngReader& r, const PngHeader& h) noexcept
     if (h.colourType == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(r.png);
     if (h.colourType == PNG_COLOR_TYPE_GRAY && h.bitDepth < 8) png_set_expand_gray_1_2_4_to_8(r.png);
     if (h.bitDepth == 16) png_set_scale_16(r.png);
-    if (h.colourType == PNG_COLOR_TYPE_GRAY || h.colourType == PNG_COLOR_TYPE_GRAY_ALPHA) png_set_gray_to_rgb(r.png);
+    if (h.colourType == PNG_COLOR_TYPE_GRAY || h.colourType == PNG_COLOR_TYPE_GRAY_ALPHA)
+        png_set_gray_to_rgb(r.png);
     png_set_strip_alpha(r.png);
     png_set_bgr(r.png);
     png_set_interlace_handling(r.png);
@@ -101,7 +103,7 @@ bool readRows(PngReader& r, png_bytepp rows) noexcept
 [[noreturn]] void invalid(const PngReader& r, const char* fallback)
 {
     throw Error(err::InvalidPicture,
-                std::string("Invalid picture: PNG: ") + (r.message.text[0] != '\0' ? r.message.text : fallback));
+        std::string("Invalid picture: PNG: ") + (r.message.text[0] != '\0' ? r.message.text : fallback));
 }
 
 struct MemoryOutput {
@@ -118,7 +120,9 @@ void writeToMemory(png_structp png, png_bytep data, png_size_t length)
     }
 }
 
-void flushMemory(png_structp) {}
+void flushMemory(png_structp)
+{
+}
 
 struct PngWriter {
     png_structp png = nullptr;
@@ -127,12 +131,13 @@ struct PngWriter {
     ~PngWriter() { png_destroy_write_struct(&png, &info); }
 };
 
-bool writeImage(PngWriter& w, MemoryOutput& out, png_uint_32 width, png_uint_32 height, png_bytepp rows) noexcept
+bool writeImage(
+    PngWriter& w, MemoryOutput& out, png_uint_32 width, png_uint_32 height, png_bytepp rows) noexcept
 {
     if (setjmp(png_jmpbuf(w.png))) return false;
     png_set_write_fn(w.png, &out, writeToMemory, flushMemory);
-    png_set_IHDR(w.png, w.info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
+    png_set_IHDR(w.png, w.info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+        PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(w.png, w.info);
     png_set_bgr(w.png);
     png_write_image(w.png, rows);
@@ -140,7 +145,7 @@ bool writeImage(PngWriter& w, MemoryOutput& out, png_uint_32 width, png_uint_32 
     return true;
 }
 
-}  // namespace
+} // namespace
 
 PictureRef decodePng(std::span<const std::uint8_t> bytes)
 {
@@ -155,13 +160,16 @@ PictureRef decodePng(std::span<const std::uint8_t> bytes)
     // Source depth as stored: 1-8 palette, 1-16 grey, 16/32 grey with alpha, 24/48 RGB, 32/64 RGBA.
     const int bitsPerPixel = h.channels * h.bitDepth;
     // libpng's own row buffers hold up to 8 bytes a pixel.
-    if (h.width > kMaxPixelBytes / 8 || !withinPixelLimit(h.width, h.height)) throwOverPixelLimit(h.width, h.height);
+    if (h.width > kMaxPixelBytes / 8 || !withinPixelLimit(h.width, h.height))
+        throwOverPixelLimit(h.width, h.height);
     // Deflate expands at most 1032 to 1: a file too short for its rows would only make
     // us allocate the pixels to find that out.
-    const std::uint64_t rawBytes = std::uint64_t(h.height) * (1 + (std::uint64_t(h.width) * unsigned(bitsPerPixel) + 7) / 8);
+    const std::uint64_t rawBytes
+        = std::uint64_t(h.height) * (1 + (std::uint64_t(h.width) * unsigned(bitsPerPixel) + 7) / 8);
     if (rawBytes / 1032 > bytes.size())
-        throw Error(err::InvalidPicture, "Invalid picture: PNG: the file is too short for " + std::to_string(h.width) +
-                                             " x " + std::to_string(h.height) + " pixels");
+        throw Error(err::InvalidPicture,
+            "Invalid picture: PNG: the file is too short for " + std::to_string(h.width) + " x "
+                + std::to_string(h.height) + " pixels");
     if (!setUpTransforms(r, h)) invalid(r, "unsupported pixel format");
 
     // Rows go in bottom-up, as from a BMP file, so that the same picture has the same
@@ -183,7 +191,8 @@ std::vector<std::uint8_t> encodePng(const Picture& picture)
 
     std::vector<png_bytep> rows(std::size_t(picture.height()));
     for (int y = 0; y < picture.height(); ++y)
-        rows[std::size_t(y)] = const_cast<png_bytep>(picture.bits()) + std::size_t(picture.storedRow(y)) * picture.stride();
+        rows[std::size_t(y)]
+            = const_cast<png_bytep>(picture.bits()) + std::size_t(picture.storedRow(y)) * picture.stride();
     std::vector<std::uint8_t> bytes;
     MemoryOutput out{&bytes};
     if (!writeImage(w, out, png_uint_32(picture.width()), png_uint_32(picture.height()), rows.data()))
@@ -191,4 +200,4 @@ std::vector<std::uint8_t> encodePng(const Picture& picture)
     return bytes;
 }
 
-}  // namespace pelinor
+} // namespace pelinor

@@ -1,12 +1,12 @@
 // Helpers shared by the image tests.
 #pragma once
 
+#include "image/picture.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
-
-#include "image/picture.h"
 
 namespace pelinor::test {
 
@@ -53,4 +53,4 @@ private:
     std::string m_path;
 };
 
-}  // namespace pelinor::test
+} // namespace pelinor::test

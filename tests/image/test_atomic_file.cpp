@@ -1,15 +1,13 @@
-#include <gtest/gtest.h>
-
-#include <sys/resource.h>
+#include "image/atomic_file.h"
+#include "image_test_util.h"
+#include "obrada/error.h"
 
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <iterator>
-
-#include "image/atomic_file.h"
-#include "image_test_util.h"
-#include "obrada/error.h"
+#include <sys/resource.h>
 
 namespace pelinor {
 namespace {
@@ -47,16 +45,17 @@ TEST(WriteFileAtomic, ReplacedFileKeepsItsPermissions)
     writeFileAtomic(path, std::string("a"));
     fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     writeFileAtomic(path, std::string("b"));
-    EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(fs::status(path).permissions(),
+        fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 }
 
 struct FailureCase {
     const char* name;
-    const char* target;  // relative to a fresh folder that holds "good.txt" and "sub/"
+    const char* target; // relative to a fresh folder that holds "good.txt" and "sub/"
     int error;
 };
 
-class WriteFileAtomicFailure : public ::testing::TestWithParam<FailureCase> {};
+class WriteFileAtomicFailure : public ::testing::TestWithParam<FailureCase> { };
 
 // Tests may run as root, so failures come from the shape of the path, not from permissions.
 TEST_P(WriteFileAtomicFailure, LeavesEverythingAsItWasAndNamesTheFile)
@@ -74,16 +73,15 @@ TEST_P(WriteFileAtomicFailure, LeavesEverythingAsItWasAndNamesTheFile)
     }
     EXPECT_EQ(contents(dir.file("good.txt")), "precious");
     EXPECT_TRUE(fs::is_directory(dir.file("sub")));
-    EXPECT_EQ(entries(dir.path()), 2u);  // no temporary left behind
+    EXPECT_EQ(entries(dir.path()), 2u); // no temporary left behind
     EXPECT_EQ(entries(dir.file("sub")), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Paths, WriteFileAtomicFailure,
+INSTANTIATE_TEST_SUITE_P(Paths, WriteFileAtomicFailure,
     ::testing::Values(FailureCase{"MissingFolder", "missing/out.txt", err::PathNotFound},
-                      FailureCase{"FileAsFolder", "good.txt/out.txt", err::PathNotFound},
-                      FailureCase{"FolderAsTarget", "sub", err::PathAccess},
-                      FailureCase{"TrailingSlash", "sub/", err::PathAccess}),
+        FailureCase{"FileAsFolder", "good.txt/out.txt", err::PathNotFound},
+        FailureCase{"FolderAsTarget", "sub", err::PathAccess},
+        FailureCase{"TrailingSlash", "sub/", err::PathAccess}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 TEST(WriteFileAtomic, WriteFailingHalfwayKeepsTheOldFile)
@@ -145,8 +143,8 @@ TEST(ReadFileBytes, ReadsWholeFilesAndRefusesOthers)
     EXPECT_EQ(errorOf(dir.file("missing/deeper"), 100), err::PathNotFound);
     EXPECT_EQ(errorOf(dir.path(), 100), err::PathAccess);
     EXPECT_EQ(errorOf(path, 1000), err::OutOfMemory);
-    EXPECT_EQ(errorOf("/dev/zero", 1000), err::OutOfMemory);  // no size: stops at the limit
+    EXPECT_EQ(errorOf("/dev/zero", 1000), err::OutOfMemory); // no size: stops at the limit
 }
 
-}  // namespace
-}  // namespace pelinor
+} // namespace
+} // namespace pelinor

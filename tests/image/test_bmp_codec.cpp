@@ -1,14 +1,13 @@
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cmath>
-#include <iterator>
-#include <ostream>
-#include <filesystem>
-
 #include "image/atomic_file.h"
 #include "image/image_io.h"
 #include "image_test_util.h"
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <ostream>
 
 namespace pelinor {
 namespace {
@@ -16,7 +15,10 @@ namespace {
 using test::pixelAt;
 using test::suitePath;
 
-PictureRef loadSuite(const std::string& relative) { return loadPicture(suitePath(relative)); }
+PictureRef loadSuite(const std::string& relative)
+{
+    return loadPicture(suitePath(relative));
+}
 
 // Largest difference of any channel of any pixel, comparing what is seen (top row first).
 int maxDifference(const Picture& a, const Picture& b)
@@ -39,7 +41,8 @@ double blockDifference(const Picture& a, const Picture& b, int n)
             for (int c = 0; c < 3; ++c) {
                 double sa = 0, sb = 0;
                 for (int y = by; y < by + n; ++y)
-                    for (int x = bx; x < bx + n; ++x) sa += pixelAt(a, x, y)[c], sb += pixelAt(b, x, y)[c];
+                    for (int x = bx; x < bx + n; ++x)
+                        sa += pixelAt(a, x, y)[c], sb += pixelAt(b, x, y)[c];
                 worst = std::max(worst, std::abs(sa - sb) / (n * n));
             }
     return worst;
@@ -65,11 +68,14 @@ struct GoodCase {
     const char* file;
     int bitsPerPixel;
     bool topDown;
-    int maxFromRgb24;  // largest channel difference from rgb24.bmp; -1: a different picture
+    int maxFromRgb24; // largest channel difference from rgb24.bmp; -1: a different picture
     std::uint64_t hash;
 };
 
-std::ostream& operator<<(std::ostream& os, const GoodCase& c) { return os << c.file; }
+std::ostream& operator<<(std::ostream& os, const GoodCase& c)
+{
+    return os << c.file;
+}
 
 const GoodCase kGood[] = {
     {"pal1.bmp", 1, false, -1, 0x93cb10c47d28db4dull},
@@ -101,7 +107,7 @@ const GoodCase kGood[] = {
     {"rgb32bfdef.bmp", 32, false, 0, 0x02b2eb409fb10057ull},
 };
 
-class BmpSuiteGood : public ::testing::TestWithParam<GoodCase> {};
+class BmpSuiteGood : public ::testing::TestWithParam<GoodCase> { };
 
 TEST_P(BmpSuiteGood, DecodesToTheSamePicture)
 {
@@ -129,8 +135,9 @@ TEST(BmpSuiteGood, TableCoversTheWholeFolder)
     for (const auto& entry : std::filesystem::directory_iterator(suitePath("g"))) {
         ++files;
         const std::string name = entry.path().filename().string();
-        EXPECT_TRUE(std::any_of(std::begin(kGood), std::end(kGood), [&](const GoodCase& c) { return name == c.file; }))
-            << name;
+        EXPECT_TRUE(std::any_of(std::begin(kGood), std::end(kGood), [&](const GoodCase& c) {
+            return name == c.file;
+        })) << name;
     }
     EXPECT_EQ(files, std::size(kGood));
 }
@@ -138,37 +145,59 @@ TEST(BmpSuiteGood, TableCoversTheWholeFolder)
 // Questionable files: which we read, and what those must look like.
 struct QuestionableCase {
     const char* file;
-    const char* sameAs;  // g/ file it must equal exactly, "" for read without a reference, nullptr for refused
+    const char* sameAs; // g/ file it must equal exactly, "" for read without a reference, nullptr for refused
 };
 
-std::ostream& operator<<(std::ostream& os, const QuestionableCase& c) { return os << c.file; }
+std::ostream& operator<<(std::ostream& os, const QuestionableCase& c)
+{
+    return os << c.file;
+}
 
 const QuestionableCase kQuestionable[] = {
-    {"pal1huffmsb.bmp", nullptr},        {"pal1p1.bmp", ""},
-    {"pal2.bmp", ""},                    {"pal2color.bmp", ""},
-    {"pal4rlecut.bmp", ""},              {"pal4rletrns.bmp", ""},
-    {"pal8offs.bmp", "pal8.bmp"},        {"pal8os2-hs.bmp", "pal8.bmp"},
-    {"pal8os2-sz.bmp", "pal8.bmp"},      {"pal8os2sp.bmp", "pal8.bmp"},
-    {"pal8os2v2-16.bmp", "pal8.bmp"},    {"pal8os2v2-40sz.bmp", "pal8.bmp"},
-    {"pal8os2v2-sz.bmp", "pal8.bmp"},    {"pal8os2v2.bmp", "pal8.bmp"},
-    {"pal8oversizepal.bmp", "pal8.bmp"}, {"pal8rlecut.bmp", ""},
-    {"pal8rletrns.bmp", ""},             {"rgb16-231.bmp", ""},
-    {"rgb16-3103.bmp", ""},              {"rgb16faketrns.bmp", "rgb16.bmp"},
-                   {"rgb24largepal.bmp", "rgb24.bmp"},
-    {"rgb24lprof.bmp", "rgb24.bmp"},     
-    {"rgb24prof.bmp", "rgb24.bmp"},      {"rgb24prof2.bmp", ""},
-    {"rgb24rle24.bmp", nullptr},         {"rgb32-111110.bmp", ""},
-    {"rgb32-7187.bmp", ""},              {"rgb32-xbgr.bmp", "rgb24.bmp"},
-    {"rgb32fakealpha.bmp", "rgb24.bmp"}, {"rgb32h52.bmp", "rgb24.bmp"},
-    {"rgba16-1924.bmp", ""},             {"rgba16-4444.bmp", ""},
-    {"rgba16-5551.bmp", "rgb16.bmp"},    {"rgba32-1.bmp", ""},
-    {"rgba32-1010102.bmp", ""},          {"rgba32-2.bmp", ""},
-    {"rgba32-61754.bmp", ""},            {"rgba32-81284.bmp", ""},
-    {"rgba32abf.bmp", ""},               {"rgba32h56.bmp", ""},
+    {"pal1huffmsb.bmp", nullptr},
+    {"pal1p1.bmp", ""},
+    {"pal2.bmp", ""},
+    {"pal2color.bmp", ""},
+    {"pal4rlecut.bmp", ""},
+    {"pal4rletrns.bmp", ""},
+    {"pal8offs.bmp", "pal8.bmp"},
+    {"pal8os2-hs.bmp", "pal8.bmp"},
+    {"pal8os2-sz.bmp", "pal8.bmp"},
+    {"pal8os2sp.bmp", "pal8.bmp"},
+    {"pal8os2v2-16.bmp", "pal8.bmp"},
+    {"pal8os2v2-40sz.bmp", "pal8.bmp"},
+    {"pal8os2v2-sz.bmp", "pal8.bmp"},
+    {"pal8os2v2.bmp", "pal8.bmp"},
+    {"pal8oversizepal.bmp", "pal8.bmp"},
+    {"pal8rlecut.bmp", ""},
+    {"pal8rletrns.bmp", ""},
+    {"rgb16-231.bmp", ""},
+    {"rgb16-3103.bmp", ""},
+    {"rgb16faketrns.bmp", "rgb16.bmp"},
+    {"rgb24largepal.bmp", "rgb24.bmp"},
+    {"rgb24lprof.bmp", "rgb24.bmp"},
+    {"rgb24prof.bmp", "rgb24.bmp"},
+    {"rgb24prof2.bmp", ""},
+    {"rgb24rle24.bmp", nullptr},
+    {"rgb32-111110.bmp", ""},
+    {"rgb32-7187.bmp", ""},
+    {"rgb32-xbgr.bmp", "rgb24.bmp"},
+    {"rgb32fakealpha.bmp", "rgb24.bmp"},
+    {"rgb32h52.bmp", "rgb24.bmp"},
+    {"rgba16-1924.bmp", ""},
+    {"rgba16-4444.bmp", ""},
+    {"rgba16-5551.bmp", "rgb16.bmp"},
+    {"rgba32-1.bmp", ""},
+    {"rgba32-1010102.bmp", ""},
+    {"rgba32-2.bmp", ""},
+    {"rgba32-61754.bmp", ""},
+    {"rgba32-81284.bmp", ""},
+    {"rgba32abf.bmp", ""},
+    {"rgba32h56.bmp", ""},
     {"rgba64.bmp", nullptr},
 };
 
-class BmpSuiteQuestionable : public ::testing::TestWithParam<QuestionableCase> {};
+class BmpSuiteQuestionable : public ::testing::TestWithParam<QuestionableCase> { };
 
 TEST_P(BmpSuiteQuestionable, ReadOrRefusedClearly)
 {
@@ -224,7 +253,8 @@ TEST(BmpSuiteBad, EveryFileIsRefusedWithItsReason)
     for (const auto& entry : std::filesystem::directory_iterator(suitePath("b"))) {
         ++files;
         const std::string name = entry.path().filename().string();
-        const auto found = std::find_if(std::begin(kBad), std::end(kBad), [&](const auto& c) { return name == c.first; });
+        const auto found
+            = std::find_if(std::begin(kBad), std::end(kBad), [&](const auto& c) { return name == c.first; });
         ASSERT_NE(found, std::end(kBad)) << name;
         try {
             loadPicture(entry.path().string());
@@ -243,8 +273,8 @@ TEST(BmpSuiteBad, EveryFileIsRefusedWithItsReason)
 // Every prefix of a file must be refused (or read), never crash or over-read.
 TEST(BmpDecoder, EveryTruncationIsRefused)
 {
-    for (const char* file : {"g/pal8rle.bmp", "g/pal4rle.bmp", "g/rgb16-565.bmp", "g/pal1.bmp", "g/pal8os2.bmp",
-                             "g/pal8v5.bmp"}) {
+    for (const char* file : {"g/pal8rle.bmp", "g/pal4rle.bmp", "g/rgb16-565.bmp", "g/pal1.bmp",
+             "g/pal8os2.bmp", "g/pal8v5.bmp"}) {
         const std::vector<std::uint8_t> bytes = readFileBytes(suitePath(file));
         for (std::size_t n = 0; n < bytes.size(); ++n) {
             try {
@@ -260,15 +290,16 @@ TEST(BmpDecoder, EveryTruncationIsRefused)
 
 void putU32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v)
 {
-    for (int i = 0; i < 4; ++i) b[at + std::size_t(i)] = std::uint8_t(v >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        b[at + std::size_t(i)] = std::uint8_t(v >> (8 * i));
 }
 
 // Sizes taken from the header are checked before anything is allocated.
 TEST(BmpDecoder, OversizedHeadersAreRefusedBeforeAllocating)
 {
     const std::pair<std::int32_t, std::int32_t> sizes[] = {
-        {70000, 70000},  {2147483647, 1}, {1, 2147483647}, {2147483647, -2147483647 - 1},
-        {2147483647, 2147483647}, {357913942, 1},  // 1 GiB + a row of 1,073,741,828 bytes
+        {70000, 70000}, {2147483647, 1}, {1, 2147483647}, {2147483647, -2147483647 - 1},
+        {2147483647, 2147483647}, {357913942, 1}, // 1 GiB + a row of 1,073,741,828 bytes
     };
     for (auto [width, height] : sizes) {
         std::vector<std::uint8_t> bytes = encodeBmp(*test::patternPicture(2, 2));
@@ -279,8 +310,8 @@ TEST(BmpDecoder, OversizedHeadersAreRefusedBeforeAllocating)
             FAIL() << width << " x " << height;
         } catch (const Error& e) {
             EXPECT_EQ(e.number(), err::InvalidPicture);
-            EXPECT_TRUE(std::string(e.what()).find("limit") != std::string::npos ||
-                        std::string(e.what()).find("height") != std::string::npos)
+            EXPECT_TRUE(std::string(e.what()).find("limit") != std::string::npos
+                || std::string(e.what()).find("height") != std::string::npos)
                 << e.what();
         }
     }
@@ -296,7 +327,7 @@ TEST(BmpDecoder, HeaderLargerThanTheDataIsRefusedBeforeAllocating)
         FAIL();
     } catch (const Error& e) {
         EXPECT_NE(std::string(e.what()).find("truncated: its pixels need 768000000 bytes, 16 are present"),
-                  std::string::npos)
+            std::string::npos)
             << e.what();
     }
 }
@@ -306,11 +337,12 @@ std::vector<std::uint8_t> rle8File(std::vector<std::uint8_t> stream)
 {
     std::vector<std::uint8_t> b = encodeBmp(*Picture::create(4, 2));
     b.resize(54);
-    putU32(b, 30, 1);  // RLE8
-    putU32(b, 46, 2);  // colours used
+    putU32(b, 30, 1); // RLE8
+    putU32(b, 46, 2); // colours used
     putU32(b, 10, 54 + 8);
     b[28] = 8;
-    for (std::uint8_t v : {0, 0, 0, 0, 0xff, 0xff, 0xff, 0}) b.push_back(v);
+    for (std::uint8_t v : {0, 0, 0, 0, 0xff, 0xff, 0xff, 0})
+        b.push_back(v);
     putU32(b, 34, std::uint32_t(stream.size()));
     b.insert(b.end(), stream.begin(), stream.end());
     putU32(b, 2, std::uint32_t(b.size()));
@@ -322,7 +354,7 @@ TEST(BmpDecoder, RleStreams)
     struct Case {
         const char* name;
         std::vector<std::uint8_t> stream;
-        const char* error;  // nullptr: read
+        const char* error; // nullptr: read
         std::vector<std::uint8_t> bottomRowBlue;
     };
     const Case cases[] = {
@@ -341,7 +373,8 @@ TEST(BmpDecoder, RleStreams)
         try {
             PictureRef p = decodeBmp(rle8File(c.stream));
             ASSERT_EQ(c.error, nullptr) << c.name;
-            for (int x = 0; x < 4; ++x) EXPECT_EQ(p->bits()[3 * x], c.bottomRowBlue[std::size_t(x)]) << c.name << " x " << x;
+            for (int x = 0; x < 4; ++x)
+                EXPECT_EQ(p->bits()[3 * x], c.bottomRowBlue[std::size_t(x)]) << c.name << " x " << x;
         } catch (const Error& e) {
             ASSERT_NE(c.error, nullptr) << c.name << ": " << e.what();
             EXPECT_NE(std::string(e.what()).find(c.error), std::string::npos) << c.name << ": " << e.what();
@@ -354,7 +387,7 @@ struct RoundTrip {
     bool topDown;
 };
 
-class BmpWriter : public ::testing::TestWithParam<RoundTrip> {};
+class BmpWriter : public ::testing::TestWithParam<RoundTrip> { };
 
 TEST_P(BmpWriter, WritesBottomUpTwentyFourBitAndReadsBack)
 {
@@ -362,19 +395,22 @@ TEST_P(BmpWriter, WritesBottomUpTwentyFourBitAndReadsBack)
     PictureRef p = test::patternPicture(width, height, topDown);
     // Padding bytes of the picture must not leak into the file.
     for (int y = 0; y < height; ++y)
-        for (std::size_t i = 3 * std::size_t(width); i < p->stride(); ++i) p->bits()[std::size_t(y) * p->stride() + i] = 0xee;
+        for (std::size_t i = 3 * std::size_t(width); i < p->stride(); ++i)
+            p->bits()[std::size_t(y) * p->stride() + i] = 0xee;
 
     const std::vector<std::uint8_t> file = encodeBmp(*p);
     const std::size_t stride = Picture::strideFor(width);
     ASSERT_EQ(file.size(), 54 + stride * std::size_t(height));
-    const auto u32 = [&](std::size_t at) { return file[at] | file[at + 1] << 8 | file[at + 2] << 16 | file[at + 3] << 24; };
+    const auto u32 = [&](std::size_t at) {
+        return file[at] | file[at + 1] << 8 | file[at + 2] << 16 | file[at + 3] << 24;
+    };
     EXPECT_EQ(file[0], 'B');
     EXPECT_EQ(file[1], 'M');
     EXPECT_EQ(std::size_t(u32(2)), file.size());
     EXPECT_EQ(u32(10), 54);
     EXPECT_EQ(u32(14), 40);
     EXPECT_EQ(u32(18), width);
-    EXPECT_EQ(u32(22), height);  // positive: bottom-up
+    EXPECT_EQ(u32(22), height); // positive: bottom-up
     EXPECT_EQ(file[26] | file[27] << 8, 1);
     EXPECT_EQ(file[28] | file[29] << 8, 24);
     EXPECT_EQ(u32(30), 0);
@@ -382,7 +418,8 @@ TEST_P(BmpWriter, WritesBottomUpTwentyFourBitAndReadsBack)
     EXPECT_EQ(file[54], pixelAt(*p, 0, height - 1)[0]);
     EXPECT_EQ(file[54 + 3 * std::size_t(width) - 1], pixelAt(*p, width - 1, height - 1)[2]);
     for (int row = 0; row < height; ++row)
-        for (std::size_t i = 3 * std::size_t(width); i < stride; ++i) EXPECT_EQ(file[54 + row * stride + i], 0);
+        for (std::size_t i = 3 * std::size_t(width); i < stride; ++i)
+            EXPECT_EQ(file[54 + row * stride + i], 0);
 
     PictureRef back = decodeBmp(file);
     EXPECT_EQ(back->bitsPerPixel(), 24);
@@ -393,9 +430,8 @@ TEST_P(BmpWriter, WritesBottomUpTwentyFourBitAndReadsBack)
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, BmpWriter,
-                         ::testing::Values(RoundTrip{1, 1, false}, RoundTrip{2, 3, false}, RoundTrip{3, 2, true},
-                                           RoundTrip{5, 4, false}, RoundTrip{6, 1, true}, RoundTrip{7, 5, false},
-                                           RoundTrip{127, 64, true}));
+    ::testing::Values(RoundTrip{1, 1, false}, RoundTrip{2, 3, false}, RoundTrip{3, 2, true},
+        RoundTrip{5, 4, false}, RoundTrip{6, 1, true}, RoundTrip{7, 5, false}, RoundTrip{127, 64, true}));
 
 TEST(BmpWriter, OtherDepthsAreWrittenAsTwentyFourBit)
 {
@@ -407,5 +443,5 @@ TEST(BmpWriter, OtherDepthsAreWrittenAsTwentyFourBit)
     }
 }
 
-}  // namespace
-}  // namespace pelinor
+} // namespace
+} // namespace pelinor

@@ -1,11 +1,10 @@
-#include <gtest/gtest.h>
-
-#include <cstring>
-#include <filesystem>
-
 #include "image/atomic_file.h"
 #include "image/image_io.h"
 #include "image_test_util.h"
+
+#include <cstring>
+#include <filesystem>
+#include <gtest/gtest.h>
 
 namespace pelinor {
 namespace {
@@ -13,12 +12,20 @@ namespace {
 TEST(FormatForPath, ExtensionDecides)
 {
     const std::pair<const char*, ImageFormat> cases[] = {
-        {"a.png", ImageFormat::Png},        {"A.PNG", ImageFormat::Png},     {"x/y.jpg", ImageFormat::Jpeg},
-        {"y.JpEg", ImageFormat::Jpeg},      {"y.bmp", ImageFormat::Bmp},     {"noext", ImageFormat::Bmp},
-        {"dir.png/file", ImageFormat::Bmp}, {"a.png.bmp", ImageFormat::Bmp}, {"a.jpe", ImageFormat::Bmp},
-        {".png", ImageFormat::Png},         {"a.txt", ImageFormat::Bmp},
+        {"a.png", ImageFormat::Png},
+        {"A.PNG", ImageFormat::Png},
+        {"x/y.jpg", ImageFormat::Jpeg},
+        {"y.JpEg", ImageFormat::Jpeg},
+        {"y.bmp", ImageFormat::Bmp},
+        {"noext", ImageFormat::Bmp},
+        {"dir.png/file", ImageFormat::Bmp},
+        {"a.png.bmp", ImageFormat::Bmp},
+        {"a.jpe", ImageFormat::Bmp},
+        {".png", ImageFormat::Png},
+        {"a.txt", ImageFormat::Bmp},
     };
-    for (const auto& [path, format] : cases) EXPECT_EQ(formatForPath(path), format) << path;
+    for (const auto& [path, format] : cases)
+        EXPECT_EQ(formatForPath(path), format) << path;
 }
 
 struct SaveCase {
@@ -27,7 +34,7 @@ struct SaveCase {
     bool lossless;
 };
 
-class SaveAndLoad : public ::testing::TestWithParam<SaveCase> {};
+class SaveAndLoad : public ::testing::TestWithParam<SaveCase> { };
 
 // Saving picks the format by the name; loading finds it by the content, whatever the name.
 TEST_P(SaveAndLoad, FormatFollowsTheNameAndIsFoundByContent)
@@ -53,10 +60,10 @@ TEST_P(SaveAndLoad, FormatFollowsTheNameAndIsFoundByContent)
 }
 
 INSTANTIATE_TEST_SUITE_P(Names, SaveAndLoad,
-                         ::testing::Values(SaveCase{"a.bmp", "BM", true}, SaveCase{"a.PNG", "\x89PNG", true},
-                                           SaveCase{"a.jpeg", "\xff\xd8\xff", false},
-                                           SaveCase{"a.Jpg", "\xff\xd8\xff", false}, SaveCase{"a.dat", "BM", true}),
-                         [](const auto& testInfo) { return std::to_string(testInfo.index); });
+    ::testing::Values(SaveCase{"a.bmp", "BM", true}, SaveCase{"a.PNG", "\x89PNG", true},
+        SaveCase{"a.jpeg", "\xff\xd8\xff", false}, SaveCase{"a.Jpg", "\xff\xd8\xff", false},
+        SaveCase{"a.dat", "BM", true}),
+    [](const auto& testInfo) { return std::to_string(testInfo.index); });
 
 TEST(SavePicture, JpegQualityIsPassedOn)
 {
@@ -64,7 +71,8 @@ TEST(SavePicture, JpegQualityIsPassedOn)
     PictureRef p = test::patternPicture(40, 30);
     savePicture(*p, dir.file("low.jpg"), 10);
     savePicture(*p, dir.file("high.jpg"), 95);
-    EXPECT_LT(std::filesystem::file_size(dir.file("low.jpg")), std::filesystem::file_size(dir.file("high.jpg")));
+    EXPECT_LT(
+        std::filesystem::file_size(dir.file("low.jpg")), std::filesystem::file_size(dir.file("high.jpg")));
 }
 
 TEST(SavePicture, FailureLeavesTheOldFile)
@@ -74,7 +82,7 @@ TEST(SavePicture, FailureLeavesTheOldFile)
     savePicture(*p, dir.file("keep.bmp"));
     const auto before = readFileBytes(dir.file("keep.bmp"));
     try {
-        savePicture(*p, dir.file("keep.jpg"), 0);  // invalid quality: nothing is written
+        savePicture(*p, dir.file("keep.jpg"), 0); // invalid quality: nothing is written
         FAIL();
     } catch (const Error& e) {
         EXPECT_EQ(e.number(), err::InvalidCall);
@@ -113,5 +121,5 @@ TEST(LoadPicture, ErrorsNameTheFileAndTheReason)
     }
 }
 
-}  // namespace
-}  // namespace pelinor
+} // namespace
+} // namespace pelinor

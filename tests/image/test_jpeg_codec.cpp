@@ -1,13 +1,11 @@
-#include <gtest/gtest.h>
-
-#include <cstdio>
-#include <jpeglib.h>
-
-#include <cmath>
-#include <cstring>
-
 #include "image/image_io.h"
 #include "image_test_util.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <jpeglib.h>
 
 namespace pelinor {
 namespace {
@@ -32,11 +30,12 @@ double meanError(const Picture& a, const Picture& b)
 {
     double sum = 0;
     for (int y = 0; y < a.height(); ++y)
-        for (int i = 0; i < 3 * a.width(); ++i) sum += std::abs(pixelAt(a, 0, y)[i] - pixelAt(b, 0, y)[i]);
+        for (int i = 0; i < 3 * a.width(); ++i)
+            sum += std::abs(pixelAt(a, 0, y)[i] - pixelAt(b, 0, y)[i]);
     return sum / (3.0 * a.width() * a.height());
 }
 
-class JpegRoundTrip : public ::testing::TestWithParam<std::pair<int, int>> {};
+class JpegRoundTrip : public ::testing::TestWithParam<std::pair<int, int>> { };
 
 TEST_P(JpegRoundTrip, StaysCloseAndUpright)
 {
@@ -53,20 +52,22 @@ TEST_P(JpegRoundTrip, StaysCloseAndUpright)
         ASSERT_EQ(back->height(), height);
         EXPECT_LT(meanError(*back, *p), 3.0);
         // Orientation: the top-left corner stays top-left.
-        for (int c = 0; c < 3; ++c) EXPECT_NEAR(pixelAt(*back, 0, 0)[c], pixelAt(*p, 0, 0)[c], 12) << c;
+        for (int c = 0; c < 3; ++c)
+            EXPECT_NEAR(pixelAt(*back, 0, 0)[c], pixelAt(*p, 0, 0)[c], 12) << c;
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, JpegRoundTrip,
-                         ::testing::Values(std::pair{1, 1}, std::pair{17, 9}, std::pair{33, 16}, std::pair{127, 64}));
+    ::testing::Values(std::pair{1, 1}, std::pair{17, 9}, std::pair{33, 16}, std::pair{127, 64}));
 
 TEST(JpegEncoder, QualityDecidesSizeAndError)
 {
     PictureRef p = test::patternPicture(64, 48);
-    const std::vector<std::uint8_t> low = encodeJpeg(*p, 20), standard = encodeJpeg(*p), high = encodeJpeg(*p, 100);
+    const std::vector<std::uint8_t> low = encodeJpeg(*p, 20), standard = encodeJpeg(*p),
+                                    high = encodeJpeg(*p, 100);
     EXPECT_LT(low.size(), standard.size());
     EXPECT_LT(standard.size(), high.size());
-    EXPECT_EQ(encodeJpeg(*p, 90), standard);  // 90 is the default
+    EXPECT_EQ(encodeJpeg(*p, 90), standard); // 90 is the default
     EXPECT_GT(meanError(*decodeJpeg(low), *p), meanError(*decodeJpeg(high), *p));
     for (int bad : {0, -5, 101}) {
         try {
@@ -95,7 +96,8 @@ std::vector<std::uint8_t> greyJpeg(int width, int height)
     jpeg_start_compress(&info, TRUE);
     std::vector<std::uint8_t> row(std::size_t(width), 0);
     for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) row[std::size_t(x)] = std::uint8_t(y * 255 / height);
+        for (int x = 0; x < width; ++x)
+            row[std::size_t(x)] = std::uint8_t(y * 255 / height);
         JSAMPROW r = row.data();
         jpeg_write_scanlines(&info, &r, 1);
     }
@@ -152,7 +154,8 @@ TEST(JpegDecoder, HugeHeaderIsRefusedBeforeAllocating)
     std::vector<std::uint8_t> file = encodeJpeg(*test::patternPicture(8, 8));
     // Find the SOF0 marker and make the frame 65000 x 65000.
     std::size_t at = 2;
-    while (at + 9 < file.size() && !(file[at] == 0xff && file[at + 1] == 0xc0)) ++at;
+    while (at + 9 < file.size() && !(file[at] == 0xff && file[at + 1] == 0xc0))
+        ++at;
     ASSERT_LT(at + 9, file.size());
     const auto setSize = [&](int width, int height) {
         file[at + 5] = std::uint8_t(height >> 8), file[at + 6] = std::uint8_t(height);
@@ -168,5 +171,5 @@ TEST(JpegDecoder, HugeHeaderIsRefusedBeforeAllocating)
     EXPECT_NE(text.find("too short for 16000 x 16000"), std::string::npos) << text;
 }
 
-}  // namespace
-}  // namespace pelinor
+} // namespace
+} // namespace pelinor

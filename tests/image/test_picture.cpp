@@ -1,7 +1,7 @@
-#include <gtest/gtest.h>
-
 #include "image/picture.h"
 #include "image_test_util.h"
+
+#include <gtest/gtest.h>
 
 namespace pelinor {
 namespace {
@@ -21,7 +21,7 @@ struct LayoutCase {
     std::size_t stride;
 };
 
-class PictureLayout : public ::testing::TestWithParam<LayoutCase> {};
+class PictureLayout : public ::testing::TestWithParam<LayoutCase> { };
 
 TEST_P(PictureLayout, StrideBoundsAndElementOffsets)
 {
@@ -33,9 +33,10 @@ TEST_P(PictureLayout, StrideBoundsAndElementOffsets)
     ByteView v = openView(*p);
     EXPECT_EQ(v.upper1(), 3 * width - 1);
     EXPECT_EQ(v.upper2(), height - 1);
-    EXPECT_EQ(v.data(), p->bits());  // no copy
+    EXPECT_EQ(v.data(), p->bits()); // no copy
     for (int y = 0; y < height; ++y)
-        for (int x : {0, 1, 3 * width - 1}) EXPECT_EQ(&v.at(x, y), p->bits() + std::size_t(y) * stride + std::size_t(x));
+        for (int x : {0, 1, 3 * width - 1})
+            EXPECT_EQ(&v.at(x, y), p->bits() + std::size_t(y) * stride + std::size_t(x));
 
     // Checked access stops at the bounds with error 9, padding included.
     for (auto [x, y] : {std::pair{3 * width, 0}, {-1, 0}, {0, height}, {0, -1}})
@@ -43,8 +44,8 @@ TEST_P(PictureLayout, StrideBoundsAndElementOffsets)
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, PictureLayout,
-                         ::testing::Values(LayoutCase{1, 1, 4}, LayoutCase{3, 2, 12}, LayoutCase{4, 3, 12},
-                                           LayoutCase{5, 1, 16}, LayoutCase{127, 64, 384}, LayoutCase{2, 5, 8}));
+    ::testing::Values(LayoutCase{1, 1, 4}, LayoutCase{3, 2, 12}, LayoutCase{4, 3, 12}, LayoutCase{5, 1, 16},
+        LayoutCase{127, 64, 384}, LayoutCase{2, 5, 8}));
 
 TEST(PixelView, ThreePixelsWideRowsAreTwelveBytesApart)
 {
@@ -53,7 +54,8 @@ TEST(PixelView, ThreePixelsWideRowsAreTwelveBytesApart)
     EXPECT_EQ(v.upper1(), 8);
     v.at(0, 1) = 0xab;
     EXPECT_EQ(p->bits()[12], 0xab);
-    for (std::size_t i = 9; i < 12; ++i) EXPECT_EQ(p->bits()[i], 0) << "padding byte " << i;
+    for (std::size_t i = 9; i < 12; ++i)
+        EXPECT_EQ(p->bits()[i], 0) << "padding byte " << i;
 }
 
 TEST(PixelView, WritesAreSeenByEveryHolderAndSurviveRelease)
@@ -61,7 +63,7 @@ TEST(PixelView, WritesAreSeenByEveryHolderAndSurviveRelease)
     PictureRef shown = Picture::create(2, 2);
     PictureRef sameObject = shown;
     ByteView v = openView(*shown);
-    v.at(0, 0) = 200;  // blue of the first pixel of the first stored row
+    v.at(0, 0) = 200; // blue of the first pixel of the first stored row
     v.at(5, 1) = 17;
     EXPECT_EQ(sameObject->bits()[0], 200);
     EXPECT_EQ(queryBitmap(sameObject.get()).bits[8 + 5], 17);
@@ -115,7 +117,7 @@ TEST(Picture, CloneIsIndependent)
     PictureRef b = a->clone();
     EXPECT_TRUE(b->topDown());
     EXPECT_EQ(std::vector<std::uint8_t>(a->bits(), a->bits() + a->byteCount()),
-              std::vector<std::uint8_t>(b->bits(), b->bits() + b->byteCount()));
+        std::vector<std::uint8_t>(b->bits(), b->bits() + b->byteCount()));
     b->bits()[0] ^= 0xff;
     EXPECT_NE(a->bits()[0], b->bits()[0]);
 }
@@ -133,14 +135,15 @@ TEST(Picture, PixelLimitBoundary)
     EXPECT_TRUE(withinPixelLimit(5461, 65536));
     EXPECT_FALSE(withinPixelLimit(5461, 65537));
     EXPECT_FALSE(withinPixelLimit(5462, 65536));
-    for (auto [w, h] : {std::pair<std::int64_t, std::int64_t>{0, 1}, {1, 0}, {-1, 5}, {1ll << 32, 1}, {1, 1ll << 40},
-                        {INT32_MAX, INT32_MAX}})
+    for (auto [w, h] : {std::pair<std::int64_t, std::int64_t>{0, 1}, {1, 0}, {-1, 5}, {1ll << 32, 1},
+             {1, 1ll << 40}, {INT32_MAX, INT32_MAX}})
         EXPECT_FALSE(withinPixelLimit(w, h)) << w << " x " << h;
     try {
         throwOverPixelLimit(70000, 80000);
     } catch (const Error& e) {
         EXPECT_EQ(e.number(), err::InvalidPicture);
-        EXPECT_STREQ(e.what(), "Invalid picture: 70000 x 80000 pixels is larger than the pixel limit of 1024 MiB");
+        EXPECT_STREQ(
+            e.what(), "Invalid picture: 70000 x 80000 pixels is larger than the pixel limit of 1024 MiB");
     }
 }
 
@@ -154,5 +157,5 @@ TEST(Picture, BadSizesAreRefused)
     EXPECT_EQ(errorOf([] { Picture::create(int(kMaxPixelBytes / 3) + 2, 1); }), err::OutOfMemory);
 }
 
-}  // namespace
-}  // namespace pelinor
+} // namespace
+} // namespace pelinor

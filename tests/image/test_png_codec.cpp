@@ -1,11 +1,10 @@
+#include "image/image_io.h"
+#include "image_test_util.h"
+
+#include <cstring>
 #include <gtest/gtest.h>
 #include <png.h>
 #include <zlib.h>
-
-#include <cstring>
-
-#include "image/image_io.h"
-#include "image_test_util.h"
 
 namespace pelinor {
 namespace {
@@ -15,8 +14,7 @@ using test::pixelAt;
 // Writes a PNG of any kind with plain libpng, so that the reader is checked against
 // files it did not write. rows: packed samples as libpng expects them, top row first.
 std::vector<std::uint8_t> makePng(int width, int height, int colourType, int bitDepth, bool interlaced,
-                                  const std::vector<std::vector<std::uint8_t>>& rows,
-                                  const std::vector<png_color>& palette = {})
+    const std::vector<std::vector<std::uint8_t>>& rows, const std::vector<png_color>& palette = {})
 {
     std::vector<std::uint8_t> out;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
@@ -29,11 +27,12 @@ std::vector<std::uint8_t> makePng(int width, int height, int colourType, int bit
         },
         nullptr);
     png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), bitDepth, colourType,
-                 interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
+        interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+        PNG_FILTER_TYPE_DEFAULT);
     if (!palette.empty()) png_set_PLTE(png, info, palette.data(), int(palette.size()));
     std::vector<png_bytep> pointers;
-    for (const auto& row : rows) pointers.push_back(const_cast<png_bytep>(row.data()));
+    for (const auto& row : rows)
+        pointers.push_back(const_cast<png_bytep>(row.data()));
     png_set_rows(png, info, pointers.data());
     png_write_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
     png_destroy_write_struct(&png, &info);
@@ -47,9 +46,12 @@ struct FormatCase {
     int bitsPerPixel;
 };
 
-std::ostream& operator<<(std::ostream& os, const FormatCase& c) { return os << c.name; }
+std::ostream& operator<<(std::ostream& os, const FormatCase& c)
+{
+    return os << c.name;
+}
 
-class PngFormats : public ::testing::TestWithParam<FormatCase> {};
+class PngFormats : public ::testing::TestWithParam<FormatCase> { };
 
 // Every kind of PNG loads at its own depth and shows the same colours: sample value
 // v(x, y) = (x * 40 + y * 7) & mask, grey where the file has no colour.
@@ -58,11 +60,11 @@ TEST_P(PngFormats, LoadWithTheirOwnDepth)
     const FormatCase& c = GetParam();
     const int width = 5, height = 3;
     const bool palette = c.colourType == PNG_COLOR_TYPE_PALETTE;
-    const int channels = palette ? 1
-                         : c.colourType == PNG_COLOR_TYPE_GRAY       ? 1
-                         : c.colourType == PNG_COLOR_TYPE_GRAY_ALPHA ? 2
-                         : c.colourType == PNG_COLOR_TYPE_RGB        ? 3
-                                                                     : 4;
+    const int channels = palette                    ? 1
+        : c.colourType == PNG_COLOR_TYPE_GRAY       ? 1
+        : c.colourType == PNG_COLOR_TYPE_GRAY_ALPHA ? 2
+        : c.colourType == PNG_COLOR_TYPE_RGB        ? 3
+                                                    : 4;
     const unsigned mask = (1u << std::min(c.bitDepth, 8)) - 1;
     const auto sample = [&](int x, int y, int ch) { return unsigned(x * 40 + y * 7 + ch * 3) & mask; };
     std::vector<std::vector<std::uint8_t>> rows;
@@ -73,19 +75,21 @@ TEST_P(PngFormats, LoadWithTheirOwnDepth)
                 const unsigned v = sample(x, y, ch);
                 const std::size_t i = std::size_t(x * channels + ch);
                 if (c.bitDepth == 16) {
-                    row[2 * i] = std::uint8_t(v), row[2 * i + 1] = std::uint8_t(v);  // 0xvv.vv scales to 0xvv
+                    row[2 * i] = std::uint8_t(v), row[2 * i + 1] = std::uint8_t(v); // 0xvv.vv scales to 0xvv
                 } else if (c.bitDepth == 8) {
                     row[i] = std::uint8_t(v);
                 } else {
                     const int perByte = 8 / c.bitDepth;
-                    row[i / std::size_t(perByte)] |= std::uint8_t(v << (8 - c.bitDepth * (1 + int(i) % perByte)));
+                    row[i / std::size_t(perByte)]
+                        |= std::uint8_t(v << (8 - c.bitDepth * (1 + int(i) % perByte)));
                 }
             }
         rows.push_back(row);
     }
     std::vector<png_color> colours;
     if (palette)
-        for (unsigned i = 0; i <= mask; ++i) colours.push_back({png_byte(i * 3), png_byte(255 - i), png_byte(i)});
+        for (unsigned i = 0; i <= mask; ++i)
+            colours.push_back({png_byte(i * 3), png_byte(255 - i), png_byte(i)});
 
     PictureRef p = decodePng(makePng(width, height, c.colourType, c.bitDepth, c.interlaced, rows, colours));
     EXPECT_EQ(p->bitsPerPixel(), c.bitsPerPixel);
@@ -112,23 +116,22 @@ TEST_P(PngFormats, LoadWithTheirOwnDepth)
         }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Kinds, PngFormats,
+INSTANTIATE_TEST_SUITE_P(Kinds, PngFormats,
     ::testing::Values(FormatCase{"Rgb8", PNG_COLOR_TYPE_RGB, 8, false, 24},
-                      FormatCase{"Rgb8Interlaced", PNG_COLOR_TYPE_RGB, 8, true, 24},
-                      FormatCase{"Rgba8", PNG_COLOR_TYPE_RGBA, 8, false, 32},
-                      FormatCase{"Rgb16", PNG_COLOR_TYPE_RGB, 16, false, 48},
-                      FormatCase{"Rgba16", PNG_COLOR_TYPE_RGBA, 16, true, 64},
-                      FormatCase{"Grey1", PNG_COLOR_TYPE_GRAY, 1, false, 1},
-                      FormatCase{"Grey4", PNG_COLOR_TYPE_GRAY, 4, true, 4},
-                      FormatCase{"Grey8", PNG_COLOR_TYPE_GRAY, 8, false, 8},
-                      FormatCase{"Grey16", PNG_COLOR_TYPE_GRAY, 16, false, 16},
-                      FormatCase{"GreyAlpha8", PNG_COLOR_TYPE_GRAY_ALPHA, 8, false, 16},
-                      FormatCase{"Palette2", PNG_COLOR_TYPE_PALETTE, 2, false, 2},
-                      FormatCase{"Palette8", PNG_COLOR_TYPE_PALETTE, 8, true, 8}),
+        FormatCase{"Rgb8Interlaced", PNG_COLOR_TYPE_RGB, 8, true, 24},
+        FormatCase{"Rgba8", PNG_COLOR_TYPE_RGBA, 8, false, 32},
+        FormatCase{"Rgb16", PNG_COLOR_TYPE_RGB, 16, false, 48},
+        FormatCase{"Rgba16", PNG_COLOR_TYPE_RGBA, 16, true, 64},
+        FormatCase{"Grey1", PNG_COLOR_TYPE_GRAY, 1, false, 1},
+        FormatCase{"Grey4", PNG_COLOR_TYPE_GRAY, 4, true, 4},
+        FormatCase{"Grey8", PNG_COLOR_TYPE_GRAY, 8, false, 8},
+        FormatCase{"Grey16", PNG_COLOR_TYPE_GRAY, 16, false, 16},
+        FormatCase{"GreyAlpha8", PNG_COLOR_TYPE_GRAY_ALPHA, 8, false, 16},
+        FormatCase{"Palette2", PNG_COLOR_TYPE_PALETTE, 2, false, 2},
+        FormatCase{"Palette8", PNG_COLOR_TYPE_PALETTE, 8, true, 8}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
-class PngRoundTrip : public ::testing::TestWithParam<std::pair<int, int>> {};
+class PngRoundTrip : public ::testing::TestWithParam<std::pair<int, int>> { };
 
 TEST_P(PngRoundTrip, IsLossless)
 {
@@ -148,15 +151,16 @@ TEST_P(PngRoundTrip, IsLossless)
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, PngRoundTrip,
-                         ::testing::Values(std::pair{1, 1}, std::pair{2, 3}, std::pair{3, 2}, std::pair{5, 7},
-                                           std::pair{127, 64}));
+    ::testing::Values(
+        std::pair{1, 1}, std::pair{2, 3}, std::pair{3, 2}, std::pair{5, 7}, std::pair{127, 64}));
 
 void fixChunkCrc(std::vector<std::uint8_t>& file, std::size_t chunkStart)
 {
-    const std::uint32_t length = std::uint32_t(file[chunkStart]) << 24 | file[chunkStart + 1] << 16 |
-                                 file[chunkStart + 2] << 8 | file[chunkStart + 3];
+    const std::uint32_t length = std::uint32_t(file[chunkStart]) << 24 | file[chunkStart + 1] << 16
+        | file[chunkStart + 2] << 8 | file[chunkStart + 3];
     const uLong crc = crc32(0, file.data() + chunkStart + 4, uInt(length + 4));
-    for (int i = 0; i < 4; ++i) file[chunkStart + 8 + length + std::size_t(i)] = std::uint8_t(crc >> (24 - 8 * i));
+    for (int i = 0; i < 4; ++i)
+        file[chunkStart + 8 + length + std::size_t(i)] = std::uint8_t(crc >> (24 - 8 * i));
 }
 
 int decodeError(const std::vector<std::uint8_t>& file, std::string* text = nullptr)
@@ -172,7 +176,8 @@ int decodeError(const std::vector<std::uint8_t>& file, std::string* text = nullp
 
 TEST(PngDecoder, HugeHeaderIsRefusedBeforeAllocating)
 {
-    for (auto [width, height] : {std::pair{100000u, 100000u}, {0x7fffffffu, 1u}, {1u, 0x7fffffffu}, {200000000u, 1u}}) {
+    for (auto [width, height] :
+        {std::pair{100000u, 100000u}, {0x7fffffffu, 1u}, {1u, 0x7fffffffu}, {200000000u, 1u}}) {
         std::vector<std::uint8_t> file = encodePng(*test::patternPicture(2, 2));
         // IHDR data starts at byte 16: width, height, big-endian.
         for (int i = 0; i < 4; ++i) {
@@ -189,7 +194,8 @@ TEST(PngDecoder, HugeHeaderIsRefusedBeforeAllocating)
 TEST(PngDecoder, HeaderLargerThanTheDataCouldHoldIsRefused)
 {
     std::vector<std::uint8_t> file = encodePng(*test::patternPicture(2, 2));
-    for (int i = 0; i < 4; ++i) file[16 + std::size_t(i)] = file[20 + std::size_t(i)] = std::uint8_t(16000 >> (24 - 8 * i));
+    for (int i = 0; i < 4; ++i)
+        file[16 + std::size_t(i)] = file[20 + std::size_t(i)] = std::uint8_t(16000 >> (24 - 8 * i));
     fixChunkCrc(file, 8);
     std::string text;
     EXPECT_EQ(decodeError(file, &text), err::InvalidPicture);
@@ -214,5 +220,5 @@ TEST(PngDecoder, DamagedFilesAreRefused)
     EXPECT_EQ(text.rfind("Invalid picture: PNG: ", 0), 0u) << text;
 }
 
-}  // namespace
-}  // namespace pelinor
+} // namespace
+} // namespace pelinor
