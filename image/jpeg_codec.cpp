@@ -1,11 +1,10 @@
 // JPEG through libjpeg-turbo. Its errors arrive by longjmp, so every function that calls
 // setjmp holds nothing with a destructor; the C++ objects live one frame up.
-#include <cstdio>
-// jpeglib.h needs FILE and size_t declared first.
 #include "image/image_io.h"
 #include "obrada/error.h"
 
 #include <csetjmp>
+#include <cstdio> // before jpeglib.h, which needs FILE and size_t
 #include <cstdlib>
 #include <jerror.h>
 #include <jpeglib.h>
