@@ -3,8 +3,8 @@
 #include "obrada/error.h"
 
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
-#include <random>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -83,10 +83,12 @@ TempFile createTemp(const std::string& path)
     const std::string folder = folderOf(path);
     // Shortened so that the decorations never push a long name past the name limit.
     const std::string name = path.substr(path.find_last_of('/') + 1).substr(0, 200);
-    std::random_device entropy;
+    // Process id and clock make clashes rare; O_EXCL makes them harmless.
+    const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
     int lastError = EEXIST;
     for (int attempt = 0; attempt < 100 && lastError == EEXIST; ++attempt) {
-        std::string candidate = folder + "/." + name + "." + std::to_string(entropy()) + ".tmp";
+        std::string candidate = folder + "/." + name + "." + std::to_string(::getpid()) + "-"
+            + std::to_string(now + attempt * 7919) + ".tmp";
         const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) return TempFile(std::move(candidate), fd);
         lastError = errno;

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <iterator>
 #include <sys/resource.h>
+#include <thread>
 
 namespace pelinor {
 namespace {
@@ -107,6 +108,23 @@ TEST(WriteFileAtomic, WriteFailingHalfwayKeepsTheOldFile)
     std::signal(SIGXFSZ, previousHandler);
     EXPECT_EQ(number, err::DiskFull);
     EXPECT_EQ(contents(path), "old content");
+    EXPECT_EQ(entries(dir.path()), 1u);
+}
+
+TEST(WriteFileAtomic, ConcurrentWritersNeverMixOrLeaveTemporaries)
+{
+    test::TempDir dir;
+    const std::string path = dir.file("shared.txt");
+    const std::string a(5000, 'a'), b(7000, 'b');
+    std::thread first([&] {
+        for (int i = 0; i < 40; ++i)
+            writeFileAtomic(path, a);
+    });
+    for (int i = 0; i < 40; ++i)
+        writeFileAtomic(path, b);
+    first.join();
+    const std::string result = contents(path);
+    EXPECT_TRUE(result == a || result == b);
     EXPECT_EQ(entries(dir.path()), 1u);
 }
 
