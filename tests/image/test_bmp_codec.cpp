@@ -174,8 +174,10 @@ const QuestionableCase kQuestionable[] = {
     {"rgb16-231.bmp", ""},
     {"rgb16-3103.bmp", ""},
     {"rgb16faketrns.bmp", "rgb16.bmp"},
+    {"rgb24jpeg.bmp", ""},
     {"rgb24largepal.bmp", "rgb24.bmp"},
     {"rgb24lprof.bmp", "rgb24.bmp"},
+    {"rgb24png.bmp", "rgb24.bmp"},
     {"rgb24prof.bmp", "rgb24.bmp"},
     {"rgb24prof2.bmp", ""},
     {"rgb24rle24.bmp", nullptr},
@@ -222,6 +224,19 @@ TEST_P(BmpSuiteQuestionable, ReadOrRefusedClearly)
 }
 
 INSTANTIATE_TEST_SUITE_P(Suite, BmpSuiteQuestionable, ::testing::ValuesIn(kQuestionable));
+
+TEST(BmpSuiteQuestionable, TableCoversTheWholeFolder)
+{
+    std::size_t files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(suitePath("q"))) {
+        ++files;
+        const std::string name = entry.path().filename().string();
+        EXPECT_TRUE(std::any_of(std::begin(kQuestionable), std::end(kQuestionable),
+            [&](const QuestionableCase& c) { return name == c.file; }))
+            << name;
+    }
+    EXPECT_EQ(files, std::size(kQuestionable));
+}
 
 // Bad files, with a word of the reason each must give.
 const std::pair<const char*, const char*> kBad[] = {
