@@ -54,12 +54,12 @@ ParsedArgs::ParsedArgs(const Args& args, std::initializer_list<OptionSpec> optio
         }
         const std::size_t eq = a.find('=');
         const std::string name = a.substr(0, eq);
-        const OptionSpec* spec = nullptr;
+        const OptionSpec* option = nullptr;
         for (const OptionSpec& o : options) {
-            if (name == o.name) spec = &o;
+            if (name == o.name) option = &o;
         }
-        if (spec == nullptr) throw UsageError("unknown option '" + name + "'");
-        if (!spec->takesValue) {
+        if (option == nullptr) throw UsageError("unknown option '" + name + "'");
+        if (!option->takesValue) {
             if (eq != std::string::npos) throw UsageError("option '" + name + "' takes no value");
             m_values[name] = "";
         } else if (eq != std::string::npos) {
