@@ -25,50 +25,26 @@ class FakeUi final : public UiServices {
 public:
     void message(QWidget*, const QString& text, MessageIcon icon, const QString& title) override
     {
-        Recorded entry;
-        entry.kind = Recorded::Message;
-        entry.text = text;
-        entry.icon = icon;
-        entry.title = title;
-        entry.waitDepth = m_waitDepth;
-        log.push_back(entry);
+        log.push_back(Recorded{Recorded::Message, text, icon, title, {}, m_waitDepth});
     }
 
     std::optional<QString> chooseFile(QWidget*, const FileDialogRequest& request) override
     {
-        Recorded entry;
-        entry.kind = Recorded::FileDialog;
-        entry.request = request;
-        entry.waitDepth = m_waitDepth;
-        log.push_back(entry);
-        if (answers.empty()) {
-            ++unansweredDialogs;
-            return std::nullopt;
-        }
-        const Answer next = answers.front();
+        log.push_back(Recorded{Recorded::FileDialog, {}, {}, {}, request, m_waitDepth});
+        if (answers.empty()) return std::nullopt;  // an unscripted dialog is cancelled
+        const std::optional<QString> next = answers.front();
         answers.pop_front();
-        if (!next.chosen) return std::nullopt;
-        return next.path;
+        return next;
     }
 
-    void beginWait() override
-    {
-        ++m_waitDepth;
-        log.push_back(Recorded{Recorded::WaitOn, {}, {}, {}, {}, m_waitDepth});
-    }
-    void endWait() override
-    {
-        --m_waitDepth;
-        log.push_back(Recorded{Recorded::WaitOff, {}, {}, {}, {}, m_waitDepth});
-    }
+    void beginWait() override { log.push_back(Recorded{Recorded::WaitOn, {}, {}, {}, {}, ++m_waitDepth}); }
+    void endWait() override { log.push_back(Recorded{Recorded::WaitOff, {}, {}, {}, {}, --m_waitDepth}); }
     QLocale numberLocale() const override { return locale; }
 
     // Queue the user's answer to the next file dialog: a path, or Cancel.
-    void answer(const QString& path) { answers.push_back(Answer{true, path}); }
-    void cancel() { answers.push_back(Answer{false, QString()}); }
+    void answer(const QString& path) { answers.push_back(path); }
+    void cancel() { answers.push_back(std::nullopt); }
 
-    std::vector<Recorded> messages() const { return ofKind(Recorded::Message); }
-    std::vector<Recorded> dialogs() const { return ofKind(Recorded::FileDialog); }
     std::vector<Recorded> ofKind(Recorded::Kind kind) const
     {
         std::vector<Recorded> out;
@@ -76,16 +52,12 @@ public:
             if (entry.kind == kind) out.push_back(entry);
         return out;
     }
+    std::vector<Recorded> messages() const { return ofKind(Recorded::Message); }
+    std::vector<Recorded> dialogs() const { return ofKind(Recorded::FileDialog); }
     int waitDepth() const { return m_waitDepth; }
-    void clear() { log.clear(); }
 
     std::vector<Recorded> log;
-    struct Answer {
-        bool chosen;
-        QString path;
-    };
-    std::deque<Answer> answers;
-    int unansweredDialogs = 0;
+    std::deque<std::optional<QString>> answers;
     QLocale locale = QLocale::c();
 
 private:
