@@ -1,0 +1,907 @@
+// The desktop program's tests: the small pieces under the windows, then every flow
+// end to end through the main window's commands on real files. A scripted fake
+// stands in for the message boxes and file dialogs; the real ones are checked once.
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <algorithm>
+#include <deque>
+#include <functional>
+#include <memory>
+
+#include "app/common_dialog.h"
+#include "app/failure_text.h"
+#include "app/frm_dialog.h"
+#include "app/frm_pocetak.h"
+#include "app/numbers.h"
+#include "app/picture_area.h"
+#include "app/ui_services.h"
+#include "image/frm_slika.h"
+#include "image/image_io.h"
+#include "obrada/error.h"
+#include "watermark/embed.h"
+#include "watermark/frm_gen.h"
+#include "watermark/frm_test.h"
+#include "watermark/generator.h"
+#include "watermark/watermark_file.h"
+
+using namespace pelinor;
+using namespace Qt::StringLiterals;
+using OptDouble = std::optional<double>;
+using OptInt = std::optional<std::int32_t>;
+Q_DECLARE_METATYPE(OptDouble)
+Q_DECLARE_METATYPE(OptInt)
+Q_DECLARE_METATYPE(pelinor::FileDialogMode)
+
+namespace {
+
+const QString kSep = u" ¦ "_s;
+const QString kOnly24 = u"C|Pelinor| 24-bit bitmaps only"_s;
+const QString kGenWarning = u"W|Pelinor|Nepravilno zadane vrijednosti parametara za generiranje žiga"_s;
+const QString kGenDone = u"I|Pelinor|Generiranje žiga je uspješno obavljeno."_s;
+const QString kCtrlAltDel = u"Rad programa se u trenutnoj verziji može prekinuti samo s CTRL-ALT-DEL. :)"_s;
+const QString kRatio = u"I|Pelinor|Odnos sličnosti između originalnog i izvađenog žiga je "_s;
+const QString kPalette = QStringLiteral(PELINOR_TESTDATA "/bmpsuite/g/pal8.bmp");
+
+// A scripted stand-in for the user: records every message, file dialog and
+// hourglass change in one log, and answers file dialogs from a queue (an empty
+// queue cancels).
+struct Recorded {
+    enum Kind { Message, FileDialog, WaitOn, WaitOff };
+    Kind kind = Message;
+    QString text;
+    MessageIcon icon = MessageIcon::Information;
+    QString title;
+    FileDialogRequest request;
+    int waitDepth = 0;  // the hourglass depth when the entry was recorded
+};
+
+class FakeUi final : public UiServices {
+public:
+    void message(QWidget*, const QString& text, MessageIcon icon, const QString& title) override
+    {
+        log.push_back({Recorded::Message, text, icon, title, {}, m_depth});
+    }
+    std::optional<QString> chooseFile(QWidget*, const FileDialogRequest& request) override
+    {
+        log.push_back({Recorded::FileDialog, {}, {}, {}, request, m_depth});
+        if (answers.empty()) return std::nullopt;
+        const std::optional<QString> next = answers.front();
+        answers.pop_front();
+        return next;
+    }
+    void beginWait() override { log.push_back({Recorded::WaitOn, {}, {}, {}, {}, ++m_depth}); }
+    void endWait() override { log.push_back({Recorded::WaitOff, {}, {}, {}, {}, --m_depth}); }
+    QLocale numberLocale() const override { return locale; }
+    void answer(const QString& path) { answers.push_back(path); }
+    void cancel() { answers.push_back(std::nullopt); }
+
+    std::vector<Recorded> log;
+    std::deque<std::optional<QString>> answers;
+    QLocale locale = QLocale::c();
+
+private:
+    int m_depth = 0;
+};
+
+// A 24-bit picture with texture everywhere, so its DCT coefficients are distinct.
+PictureRef texturedPicture(int width, int height, unsigned seed)
+{
+    PictureRef picture = Picture::create(width, height);
+    unsigned state = seed * 2654435761u + 12345u;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < 3 * width; ++x) {
+            state = state * 1664525u + 1013904223u;
+            const int base = (x * 160) / (3 * width) + (y * 60) / height + (x % 3) * 10;
+            picture->bits()[std::size_t(y) * picture->stride() + std::size_t(x)] =
+                std::uint8_t(std::min(255, base + int(state >> 26)));
+        }
+    return picture;
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+QStringList readLines(const QString& path)  // split at CRLF, without the final empty piece
+{
+    QStringList lines = QString::fromLatin1(readAll(path)).split(u"\r\n"_s);
+    if (!lines.isEmpty() && lines.back().isEmpty()) lines.pop_back();
+    return lines;
+}
+
+std::vector<std::uint8_t> pixelsOf(const PictureRef& picture)
+{
+    return std::vector<std::uint8_t>(picture->bits(), picture->bits() + picture->byteCount());
+}
+
+// The menu tree as one line: "&Datoteka[&Otvori,&Spremi,-,I&zlaz],...".
+QString menuText(const QList<QAction*>& actions)
+{
+    QStringList parts;
+    for (const QAction* action : actions)
+        parts << (action->isSeparator() ? u"-"_s : action->text()) +
+                (action->menu() ? u"["_s + menuText(action->menu()->actions()) + u"]"_s : QString());
+    return parts.join(u',');
+}
+
+// What the user met, in order: "I|title|text" for a message ("|busy" under the
+// hourglass), "wait" and "done" for the hourglass and, with `dialogs`,
+// "open|title|filter|start" for a file dialog.
+QString logText(const FakeUi& ui, bool dialogs = false)
+{
+    QStringList out;
+    for (const Recorded& e : ui.log) {
+        if (e.kind == Recorded::Message)
+            out << QStringList{QString(u"IWC"_s[int(e.icon)]), e.title, e.text}.join(u'|') +
+                    (e.waitDepth > 0 ? u"|busy"_s : QString());
+        else if (e.kind != Recorded::FileDialog)
+            out << (e.kind == Recorded::WaitOn ? u"wait"_s : u"done"_s);
+        else if (dialogs)
+            out << QStringList{e.request.mode == FileDialogMode::Open ? u"open"_s : u"save"_s, e.request.title,
+                               e.request.filter, e.request.startPath}
+                       .join(u'|');
+    }
+    return out.join(kSep);
+}
+
+// The first visible top-level widget of type T.
+template <class T>
+T* shownTopLevel()
+{
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* found = qobject_cast<T*>(widget); found != nullptr && found->isVisible()) return found;
+    return nullptr;
+}
+
+}  // namespace
+
+class TestGui : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<FakeUi> m_ui;
+    std::unique_ptr<MDIPocetak> m_window;
+
+    // Answers the command's file dialog with `path` (with `active` the active
+    // window); the image window it made, or nullptr.
+    FrmSlika* run(QAction* command, const QString& path, FrmSlika* active = nullptr)
+    {
+        if (active != nullptr) m_window->mdiArea()->setActiveSubWindow(active);
+        const qsizetype before = m_window->mdiArea()->subWindowList().size();
+        m_ui->answer(path);
+        command->trigger();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        const bool made = m_window->mdiArea()->subWindowList().size() == before + 1;
+        return made ? m_window->activeImageWindow() : nullptr;
+    }
+
+    FrmSlika* open(const QString& path) { return run(m_window->mnuOtvori, path); }
+
+    QString bmp(const QString& name, int width = 48, int height = 40, unsigned seed = 1)
+    {
+        const QString path = m_dir->filePath(name);
+        savePicture(*texturedPicture(width, height, seed), path.toStdString());
+        return path;
+    }
+
+    QString wmk(const QString& name, int length = 100, double alpha = 0.3)
+    {
+        const QString path = m_dir->filePath(name);
+        CoxGenMark(path.toStdString(), alpha, length, 12345, 0.0, 1.0);
+        return path;
+    }
+
+    // Runs `command`, which shows a modal Dialog, and `script` on it once it is up.
+    // Whatever the script leaves open is closed, so a failing check cannot hang.
+    template <class Dialog>
+    void withModal(QAction* command, const std::function<void(Dialog*)>& script)
+    {
+        bool ran = false;
+        QTimer::singleShot(0, m_window.get(), [&] {
+            QPointer<Dialog> dialog = m_window->findChild<Dialog*>();
+            ran = !dialog.isNull() && dialog->isVisible();
+            if (!ran) return;
+            script(dialog.data());
+            if (!dialog.isNull() && dialog->isVisible()) dialog->done(0);
+        });
+        command->trigger();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY2(ran, "the dialog was not shown");
+    }
+
+private slots:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_ui = std::make_unique<FakeUi>();
+        m_window = std::make_unique<MDIPocetak>(*m_ui);
+        m_window->show();
+    }
+
+    void cleanup()
+    {
+        m_window.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        m_ui.reset();
+        m_dir.reset();
+    }
+
+    void layoutRule_data()
+    {
+        QTest::addColumn<double>("outer");
+        QTest::addColumn<double>("area");
+        QTest::addColumn<int>("offset");
+        QTest::newRow("equal width gives 0") << 7335.0 << 7335.0 << 0;
+        QTest::newRow("3 twips narrower gives -1") << 7332.0 << 7335.0 << -1;
+        QTest::newRow("half rounds to even (down)") << 1002.5 << 1000.0 << 1;  // 2.5 -> 2 -> 1
+        QTest::newRow("half rounds to even (up)") << 1003.5 << 1000.0 << 2;    // 3.5 -> 4 -> 2
+        QTest::newRow("negative half to even") << 1000.0 << 1002.5 << -1;      // -2.5 -> -2 -> -1
+    }
+
+    void layoutRule()
+    {
+        QFETCH(double, outer);
+        QFETCH(double, area);
+        QFETCH(int, offset);
+        QCOMPARE(layoutOffset(outer, area), offset);
+    }
+
+    void qtFilter_data()
+    {
+        QTest::addColumn<QString>("classic");
+        QTest::addColumn<QString>("qt");
+            QTest::newRow("description without pattern") << "Slike|*.bmp;*.png" << "Slike (*.bmp *.png)";
+        QTest::newRow("two entries") << "Bitmape (*.bmp)|*.bmp|Sve (*.*)|*.*" << "Bitmape (*.bmp);;Sve (*.*)";
+        QTest::newRow("pattern field wins") << "Bitmape (*.bmp)|*.bmp;*.dib" << "Bitmape (*.bmp *.dib)";
+    }
+
+    void qtFilter()
+    {
+        QFETCH(QString, classic);
+        QFETCH(QString, qt);
+        QCOMPARE(toQtFilter(classic), qt);
+    }
+
+    void numbers_data()
+    {
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<OptDouble>("number");
+        QTest::addColumn<OptInt>("length");  // rounded half to even
+        QTest::addColumn<QString>("shown");  // the number shown back
+        QTest::newRow("C period") << "C" << "0.3" << OptDouble(0.3) << OptInt(0) << "0.3";
+        QTest::newRow("blanks, half to even") << "C" << " -2.5 " << OptDouble(-2.5) << OptInt(-2) << "-2.5";
+                QTest::newRow("C comma is not a decimal") << "C" << "0,3" << OptDouble() << OptInt() << "";
+        QTest::newRow("hr comma") << "hr_HR" << "7,6" << OptDouble(7.6) << OptInt(8) << "7,6";
+        QTest::newRow("hr ascii minus") << "hr_HR" << "-0,25" << OptDouble(-0.25) << OptInt(0) << "-0,25";
+        QTest::newRow("hr period is not a decimal") << "hr_HR" << "0.3" << OptDouble() << OptInt() << "";
+        QTest::newRow("hr 15 significant digits")
+            << "hr_HR" << "0,123456789012345678" << OptDouble(0.123456789012345678) << OptInt(0)
+            << "0,123456789012346";
+        QTest::newRow("hr tiny") << "hr_HR" << "1,5e-7" << OptDouble(1.5e-7) << OptInt(0) << "1,5E-07";
+        QTest::newRow("no group separators")
+            << "en_US" << "1234567.5" << OptDouble(1234567.5) << OptInt(1234568) << "1234567.5";
+        QTest::newRow("letters") << "C" << "sto" << OptDouble() << OptInt() << "";
+            QTest::newRow("overflow") << "C" << "1e400" << OptDouble() << OptInt() << "";
+        QTest::newRow("largest length")
+            << "C" << "2147483647" << OptDouble(2147483647.0) << OptInt(2147483647) << "2147483647";
+        QTest::newRow("too large") << "C" << "2147483648" << OptDouble(2147483648.0) << OptInt() << "2147483648";
+        QTest::newRow("smallest")
+            << "C" << "-2147483648" << OptDouble(-2147483648.0) << OptInt(-2147483647 - 1) << "-2147483648";
+    }
+
+    void numbers()
+    {
+        QFETCH(QString, locale);
+        QFETCH(QString, typed);
+        QFETCH(OptDouble, number);
+        QFETCH(OptInt, length);
+        QFETCH(QString, shown);
+        QCOMPARE(parseLocaleDouble(typed, QLocale(locale)), number);
+        QCOMPARE(parseLocaleInt32(typed, QLocale(locale)), length);
+        if (number) QCOMPARE(formatForDisplay(*number, QLocale(locale)), shown);
+    }
+
+    void failureFallbacks()
+    {
+        // Numbers without a Croatian reason and exceptions from outside the core
+        // still give the user a text.
+        QCOMPARE(failureReason(Error(4242, "Something odd")), u"Something odd"_s);
+        try {
+            throw std::runtime_error("plain");
+        } catch (...) {
+            QCOMPARE(runtimeErrorMessage(currentError()), u"Pogreška 0:\n\nplain"_s);
+        }
+    }
+
+    void displayReadsStoredRows()
+    {
+        // 3 x 2 pixels with 3 padding bytes a row; each pixel's colour comes from its
+        // visual place, so a flipped or shifted row shows up.
+        for (const bool topDown : {false, true}) {
+            const PictureRef picture = Picture::create(3, 2, 24, topDown);
+            for (int y = 0; y < 2; ++y)
+                for (int x = 0; x < 3; ++x) {
+                    std::uint8_t* bgr = picture->bits() + std::size_t(picture->storedRow(y)) * picture->stride() + 3 * x;
+                    bgr[0] = std::uint8_t(10 + x);
+                    bgr[1] = std::uint8_t(100 + y);
+                    bgr[2] = 200;
+                }
+            const QImage image = toQImage(*picture);
+            QCOMPARE(image.size(), QSize(3, 2));
+            for (int y = 0; y < 2; ++y)
+                for (int x = 0; x < 3; ++x) QCOMPARE(image.pixel(x, y), qRgb(200, 100 + y, 10 + x));
+            PictureArea area;
+            area.setPicture(picture);
+            QCOMPARE(area.size(), QSize(3, 2));  // one pixel per pixel
+            QCOMPARE(area.grab().toImage().convertToFormat(QImage::Format_RGB32).pixel(2, 1), qRgb(200, 101, 12));
+        }
+    }
+
+    void realFileDialog_data()
+    {
+        QTest::addColumn<FileDialogMode>("mode");
+        QTest::addColumn<bool>("accept");
+        QTest::newRow("open, cancelled") << FileDialogMode::Open << false;
+        QTest::newRow("save, accepted") << FileDialogMode::Save << true;
+    }
+
+    void realFileDialog()
+    {
+        QFETCH(FileDialogMode, mode);
+        QFETCH(bool, accept);
+        const QString start = QDir::temp().filePath(u"pelinor-nema-takve-datoteke.bmp"_s);
+        bool checked = false;
+        QTimer::singleShot(0, [&] {
+            QFileDialog* dialog = shownTopLevel<QFileDialog>();
+            if (dialog == nullptr) return;
+            checked = true;
+            auto closer = qScopeGuard([dialog] { dialog->reject(); });  // a failed check cannot hang the test
+            QCOMPARE(dialog->windowTitle(), u"Odabir"_s);
+            QCOMPARE(dialog->nameFilters(), QStringList{u"Bitmape (*.bmp)"_s});
+            QCOMPARE(dialog->fileMode(), QFileDialog::AnyFile);  // no check that the file exists
+            QVERIFY(dialog->testOption(QFileDialog::DontConfirmOverwrite));
+            QCOMPARE(dialog->defaultSuffix(), QString());
+            QCOMPARE(dialog->acceptMode(), mode == FileDialogMode::Save ? QFileDialog::AcceptSave
+                                                                        : QFileDialog::AcceptOpen);
+            QCOMPARE(dialog->selectedFiles().value(0), start);
+            if (accept) {
+                closer.dismiss();
+                QMetaObject::invokeMethod(dialog, "accept");
+            }
+        });
+        const std::optional<QString> chosen =
+            QtUiServices().chooseFile(nullptr, FileDialogRequest{mode, u"Odabir"_s, u"Bitmape (*.bmp)"_s, start});
+        QVERIFY(checked);
+        QCOMPARE(chosen, accept ? std::optional<QString>(start) : std::nullopt);  // taken as typed
+    }
+
+    void realMessageBox()
+    {
+        const std::pair<MessageIcon, QMessageBox::Icon> icons[] = {{MessageIcon::Information, QMessageBox::Information},
+                                                                   {MessageIcon::Warning, QMessageBox::Warning},
+                                                                   {MessageIcon::Critical, QMessageBox::Critical}};
+        for (const auto& [icon, qtIcon] : icons) {
+            bool checked = false;
+            QTimer::singleShot(0, [&, qtIcon = qtIcon] {
+                QMessageBox* box = shownTopLevel<QMessageBox>();
+                if (box == nullptr) return;
+                checked = true;
+                auto closer = qScopeGuard([box] { box->buttons().front()->click(); });
+                QCOMPARE(box->windowTitle(), u"Vazna obavijest"_s);
+                QCOMPARE(box->text(), u"Tekst"_s);
+                QCOMPARE(box->icon(), qtIcon);
+                QCOMPARE(box->buttons().size(), 1);
+                QCOMPARE(box->standardButton(box->buttons().front()), QMessageBox::Ok);
+            });
+            QtUiServices().message(nullptr, u"Tekst"_s, icon, u"Vazna obavijest"_s);
+            QVERIFY(checked);
+        }
+    }
+
+    // Every caption fits its control at the designed twips size in the forms' font.
+    void captionsFit()
+    {
+        CommonDialog cdlDat(*m_ui);
+        FrmGen gen(cdlDat, *m_ui);
+        FrmTest test(cdlDat, *m_ui);
+        FrmDialog about;
+        for (const QWidget* form : std::initializer_list<const QWidget*>{&gen, &test, &about}) {
+            for (const QLabel* label : form->findChildren<QLabel*>()) {
+                const QFontMetrics metrics(label->font());
+                const QStringList lines = label->text().split(u'\n');
+                for (const QString& line : lines)
+                    QVERIFY2(metrics.horizontalAdvance(line) <= label->width(), qPrintable(line));
+                QVERIFY2(lines.size() * metrics.lineSpacing() <= label->height(), qPrintable(label->objectName()));
+            }
+            for (const QPushButton* button : form->findChildren<QPushButton*>()) {
+                const QFontMetrics metrics(button->font());
+                const int width = metrics.horizontalAdvance(QString(button->text()).remove(u'&'));
+                QVERIFY2(width + 8 <= button->width(), qPrintable(button->objectName()));
+                QVERIFY2(metrics.height() + 6 <= button->height(), qPrintable(button->objectName()));
+            }
+            for (const QLineEdit* box : form->findChildren<QLineEdit*>())
+                QVERIFY2(QFontMetrics(box->font()).height() + 2 <= box->height(), qPrintable(box->objectName()));
+        }
+    }
+
+    void startUpAndMenuTree()
+    {
+        QCOMPARE(m_window->windowTitle(), u"Pelinor"_s);
+        QVERIFY(m_window->mdiArea()->subWindowList().isEmpty());
+        QVERIFY(m_window->findChild<QDialog*>() == nullptr);
+        QCOMPARE(m_window->mdiArea()->size(), QSize(674, 427));  // 10110 x 6405 twips at 96 dpi
+        const QPoint offCentre =
+            m_window->frameGeometry().center() - m_window->screen()->availableGeometry().center();
+        QVERIFY(offCentre.manhattanLength() <= 2);
+        QCOMPARE(menuText(m_window->menuBar()->actions()),
+                 u"&Datoteka[&Otvori,&Spremi,-,I&zlaz],&Pelinor[Co&x et al. algoritam[&Generiranje žiga,"
+                 u"&Umetanje žiga,&Testiranje žiga]],&O programu"_s);
+        // The commands the tests trigger are the ones in the menus.
+        for (const QAction* action : {m_window->mnuOtvori, m_window->mnuSpremi, m_window->mnuIzlaz,
+                                      m_window->mnuGen, m_window->mnuEmbed, m_window->mnuTest, m_window->mnuAbout})
+            QVERIFY(!action->associatedObjects().isEmpty());
+        QVERIFY(m_ui->log.empty());
+    }
+
+    void openTwiceGivesTwoIndependentWindows()
+    {
+        const QString path = bmp(u"dva puta.bmp"_s);
+        FrmSlika* first = open(path);
+        FrmSlika* second = open(path);
+        QVERIFY(first != nullptr && second != nullptr && first != second);
+        QCOMPARE(first->windowTitle(), path);
+        QCOMPARE(second->windowTitle(), path);
+        QCOMPARE(logText(*m_ui), QString());
+        // Four distinct picture objects holding the same pixels; only picSlika is shown.
+        const PictureRef pictures[4] = {first->shownPicture(), first->workingPicture(), second->shownPicture(),
+                                        second->workingPicture()};
+        for (int i = 0; i < 4; ++i) {
+            for (int j = i + 1; j < 4; ++j) QVERIFY(pictures[i] != pictures[j]);
+            QCOMPARE(pixelsOf(pictures[i]), pixelsOf(pictures[0]));
+        }
+        QCOMPARE(pictures[0]->width(), 48);
+        QVERIFY(first->picSlika()->isVisible() && !first->picBuffer()->isVisible());
+    }
+
+    void failureIsReported_data()
+    {
+        QTest::addColumn<bool>("embedding");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("open: missing file") << false << QByteArray() << "datoteka ne postoji (pogreška 53)";
+        QTest::newRow("open: not a picture") << false << QByteArray("ovo nije slika\r\n")
+                                             << "datoteka nije slika koju program može pročitati (pogreška 481)";
+        QTest::newRow("embed: missing file") << true << QByteArray() << "datoteka ne postoji (pogreška 53)";
+        QTest::newRow("embed: not a number") << true << QByteArray("\"CXSG\"\r\nsto\r\n0.3\r\n0\r\n1\r\n")
+                                             << "vrijednost u datoteci nije ispravan broj (pogreška 13)";
+        QTest::newRow("embed: too few values")
+            << true << QByteArray("\"CXSG\"\r\n3\r\n0.3\r\n0\r\n1\r\n0.5\r\n")
+            << "datoteka završava prije svih najavljenih vrijednosti (pogreška 62)";
+        QTest::newRow("embed: length zero") << true << QByteArray("\"CXSG\"\r\n0\r\n0.3\r\n0\r\n1\r\n")
+                                            << "neispravna duljina ili veličina podataka (pogreška 9)";
+    }
+
+    void failureIsReported()
+    {
+        QFETCH(bool, embedding);
+        QFETCH(QByteArray, content);
+        QFETCH(QString, reason);
+        const QString file = m_dir->filePath(u"los"_s);
+        if (!content.isEmpty()) writeFile(file, content);
+        FrmSlika* source = embedding ? open(bmp(u"original.bmp"_s)) : nullptr;
+        m_ui->log.clear();
+        QVERIFY(run(embedding ? m_window->mnuEmbed : m_window->mnuOtvori, file, source) == nullptr);
+        QCOMPARE(m_window->mdiArea()->subWindowList().size(), embedding ? 1 : 0);  // no empty "Form1" left
+        // A warning naming the file and the reason; no notice and no hourglass.
+        QCOMPARE(logText(*m_ui), (embedding ? u"W|Pelinor|Žig se ne može umetnuti."_s
+                                            : u"W|Pelinor|Slika se ne može otvoriti."_s) +
+                                     u"\n\nDatoteka: "_s + file + u"\nRazlog: "_s + reason + u'.');
+    }
+
+    void cancelledOrWindowlessCommandsAreSilent()
+    {
+        // Without an image window, save and embed still ask for a file, then end quietly.
+        run(m_window->mnuSpremi, m_dir->filePath(u"x.bmp"_s));
+        run(m_window->mnuEmbed, m_dir->filePath(u"x.wmk"_s));
+        QVERIFY(!QFile::exists(m_dir->filePath(u"x.bmp"_s)));
+        QVERIFY(open(bmp(u"a.bmp"_s)) != nullptr);
+        for (QAction* action : {m_window->mnuOtvori, m_window->mnuSpremi, m_window->mnuEmbed}) {
+            m_ui->cancel();
+            action->trigger();
+        }
+        QCOMPARE(logText(*m_ui, true).split(kSep).size(), 6);  // the file dialogs
+        QCOMPARE(logText(*m_ui), QString());                    // and nothing else
+        QCOMPARE(m_window->mdiArea()->subWindowList().size(), 1);
+    }
+
+    void save_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("existing");
+        QTest::addColumn<bool>("marked");
+        QTest::addColumn<bool>("saved");
+        QTest::newRow("no extension added") << "bez nastavka" << QByteArray() << false << true;
+        QTest::newRow("existing file overwritten") << "postoji.bmp" << QByteArray(100000, 'x') << false << true;
+        QTest::newRow("marked window") << "oznacena.bmp" << QByteArray() << true << true;
+        QTest::newRow("missing folder reported") << "nema mape/slika.bmp" << QByteArray() << false << false;
+    }
+
+    void save()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, existing);
+        QFETCH(bool, marked);
+        QFETCH(bool, saved);
+        const QString source = bmp(u"izvor.bmp"_s);
+        FrmSlika* window = open(source);
+        if (marked) window = run(m_window->mnuEmbed, wmk(u"zig.wmk"_s), window);
+        QVERIFY(window != nullptr);
+        const QString target = m_dir->filePath(name);
+        if (!existing.isEmpty()) writeFile(target, existing);
+        m_ui->log.clear();
+        run(m_window->mnuSpremi, target);
+        if (!saved) {
+            const QString log = logText(*m_ui);
+            QVERIFY2(log.startsWith(u"W|Pelinor|Slika se ne može spremiti.\n\nDatoteka: "_s + target +
+                                    u"\nRazlog: "_s),
+                     qPrintable(log));
+            QVERIFY(!QFile::exists(target));
+            return;
+        }
+        QCOMPARE(logText(*m_ui), QString());
+        const std::vector<std::uint8_t> expected = encodeBmp(*window->shownPicture());
+        QCOMPARE(readAll(target), QByteArray(reinterpret_cast<const char*>(expected.data()), qsizetype(expected.size())));
+        QVERIFY(!QFile::exists(target + u".bmp"_s));
+        QCOMPARE(readAll(target) == readAll(source), !marked);
+    }
+
+    void embedMakesNewMarkedWindows()
+    {
+        const QString image = bmp(u"original.bmp"_s);
+        FrmSlika* source = open(image);
+        QVERIFY(source != nullptr);
+        const std::vector<std::uint8_t> before = pixelsOf(source->shownPicture());
+        const QString watermark = wmk(u"a.wmk"_s);
+        m_ui->log.clear();
+        FrmSlika* first = run(m_window->mnuEmbed, watermark, source);
+        QVERIFY(first != nullptr && first != source);
+        QCOMPARE(logText(*m_ui, true).split(kSep),
+                 (QStringList{u"open|Odabir vodenog žiga|Žig (*.wmk)|"_s + image,
+                              u"I|Vazna obavijest|Umetanje žiga može potrajati. "_s + kCtrlAltDel, u"wait"_s,
+                              u"done"_s}));
+        QCOMPARE(first->windowTitle(), u"Označena slika"_s);
+        QCOMPARE(m_window->activeImageWindow(), first);
+        QCOMPARE(first->shownPicture(), first->workingPicture());
+        QCOMPARE(first->picSlika()->size(), QSize(48, 40));
+        QVERIFY(pixelsOf(first->shownPicture()) != before);
+        QCOMPARE(pixelsOf(source->shownPicture()), before);  // the source untouched
+        QCOMPARE(pixelsOf(source->workingPicture()), before);
+        QCOMPARE(source->windowTitle(), image);
+
+        // Embedding again, from the source and from the marked window itself, leaves
+        // the first marked window's picture as it was.
+        const PictureRef firstPicture = first->shownPicture();
+        const std::vector<std::uint8_t> firstPixels = pixelsOf(firstPicture);
+        FrmSlika* second = run(m_window->mnuEmbed, wmk(u"b.wmk"_s, 150, 0.5), source);
+        FrmSlika* third = run(m_window->mnuEmbed, wmk(u"c.wmk"_s), first);
+        QVERIFY(second != nullptr && third != nullptr);
+        QCOMPARE(first->shownPicture(), firstPicture);
+        QCOMPARE(pixelsOf(firstPicture), firstPixels);
+        QVERIFY(pixelsOf(second->shownPicture()) != firstPixels);
+        QVERIFY(third->shownPicture() != firstPicture);
+        QCOMPARE(m_window->mdiArea()->subWindowList().size(), 4);
+    }
+
+    void eightBitPictureIsRefused()
+    {
+        FrmSlika* palette = open(kPalette);
+        QVERIFY(palette != nullptr);  // shown like any other picture
+        m_ui->log.clear();
+        QVERIFY(run(m_window->mnuEmbed, m_dir->filePath(u"nema.wmk"_s), palette) == nullptr);
+        QCOMPARE(logText(*m_ui), kOnly24);  // refused before the watermark file is read
+    }
+
+    void generate_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("lines");  // -1: refused
+        QTest::newRow("defaults") << "" << "" << 105;
+        QTest::newRow("odd length") << "txtVelicina" << "7" << 12;
+        QTest::newRow("negative length") << "txtVelicina" << "-5" << 5;
+        QTest::newRow("length half to even") << "txtVelicina" << "2.5" << 7;
+        QTest::newRow("length rounds up") << "txtVelicina" << "3.5" << 9;
+        QTest::newRow("letters in the length") << "txtVelicina" << "sto" << -1;
+        QTest::newRow("letters in alpha") << "txtAlfa" << "abc" << -1;
+        QTest::newRow("letters in the mean") << "txtSrednjaVrije" << "x" << -1;
+        QTest::newRow("letters in the deviation") << "txtDev" << "jedan" << -1;
+        QTest::newRow("length beyond 32 bits") << "txtVelicina" << "3000000000" << -1;
+        QTest::newRow("empty number") << "txtAlfa" << "" << -1;
+        QTest::newRow("empty file name") << "txtImeDat" << "" << -1;
+    }
+
+    void generate()
+    {
+        QFETCH(QString, field);
+        QFETCH(QString, text);
+        QFETCH(int, lines);
+        const QString path = m_dir->filePath(u"postojeci.wmk"_s);
+        writeFile(path, "staro");
+        QPointer<FrmGen> dialog;
+        withModal<FrmGen>(m_window->mnuGen, [&](FrmGen* gen) {
+            dialog = gen;
+            gen->txtImeDat->setText(path);
+            if (!field.isEmpty()) gen->findChild<QLineEdit*>(field)->setText(text);
+            gen->cmdGen->click();
+            QCOMPARE(gen->isVisible(), lines >= 0);  // a success keeps the dialog open, a failure closes it
+            if (gen->isVisible()) gen->cmdOdustani->click();
+        });
+        QVERIFY(dialog.isNull());
+        if (lines < 0) {
+            QCOMPARE(logText(*m_ui), kGenWarning);
+            QCOMPARE(readAll(path), QByteArray("staro"));  // nothing written or created
+            QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files).size(), 1);
+            return;
+        }
+        QCOMPARE(logText(*m_ui), kGenDone);
+        const QStringList written = readLines(path);
+        QCOMPARE(written.size(), lines);
+        if (field.isEmpty()) QCOMPARE(written.mid(0, 5).join(u'|'), u"\"CXSG\"|100|0.3|0|1"_s);
+        for (const QString& line : written) QVERIFY(!line.startsWith(u' '));
+    }
+
+    void generationDialogLifecycle()
+    {
+        const QString chosen = m_dir->filePath(u"bez nastavka"_s);
+        QPointer<FrmGen> first;
+        withModal<FrmGen>(m_window->mnuGen, [&](FrmGen* gen) {
+            first = gen;
+            QTest::keyClick(gen->txtDev, Qt::Key_Return);  // neither key presses a button
+            QTest::keyClick(gen->txtDev, Qt::Key_Escape);
+            QVERIFY(gen->isVisible() && m_ui->log.empty());
+            gen->txtImeDat->setText(u"tipkano.wmk"_s);
+            m_ui->cancel();
+            gen->cmdOdaberi->click();
+            QCOMPARE(gen->txtImeDat->text(), u"tipkano.wmk"_s);
+            m_ui->answer(chosen);
+            gen->cmdOdaberi->click();
+            QCOMPARE(gen->txtImeDat->text(), chosen);  // as chosen: no extension added
+            gen->txtVelicina->setText(u"10"_s);
+            gen->cmdGen->click();
+            const QStringList once = readLines(chosen);
+            gen->cmdGen->click();  // again: a new sequence from the clock
+            QCOMPARE(gen->txtVelicina->text(), u"10"_s);
+            QCOMPARE(readLines(chosen).size(), 15);
+            QVERIFY(readLines(chosen).mid(5) != once.mid(5));
+            gen->cmdOdustani->click();
+        });
+        QVERIFY(first.isNull());  // "O&dustani" discards it; the next one starts afresh
+        for (int round = 0; round < 2; ++round)
+            withModal<FrmGen>(m_window->mnuGen, [&](FrmGen* gen) {
+                QCOMPARE(gen->txtImeDat->text(), QString());
+                QCOMPARE(gen->txtVelicina->text(), u"100"_s);
+                gen->txtVelicina->setText(u"55"_s);
+                gen->close();  // so does the close box
+            });
+        QCOMPARE(logText(*m_ui), kGenDone + kSep + kGenDone);
+    }
+
+    void generateWithDecimalComma()
+    {
+        m_ui->locale = QLocale(QLocale::Croatian, QLocale::Croatia);
+        const QString path = m_dir->filePath(u"zarez.wmk"_s);
+        withModal<FrmGen>(m_window->mnuGen, [&](FrmGen* gen) {
+            QCOMPARE(gen->txtAlfa->text(), u"0,3"_s);  // the initial alpha in the user's notation
+            gen->txtImeDat->setText(path);
+            gen->txtVelicina->setText(u"4"_s);
+            gen->txtSrednjaVrije->setText(u"-1,5"_s);
+            gen->txtDev->setText(u"2,5"_s);
+            gen->cmdGen->click();
+            QCOMPARE(readLines(path).mid(0, 5).join(u'|'), u"\"CXSG\"|4|0.3|-1.5|2.5"_s);
+            gen->txtAlfa->setText(u"0.3"_s);  // a period is not this locale's separator
+            gen->cmdGen->click();
+        });
+        QCOMPARE(logText(*m_ui), kGenDone + kSep + kGenWarning);
+        QCOMPARE(readLines(path).size(), 9);
+    }
+
+    void testVerdicts_data()
+    {
+        QTest::addColumn<QStringList>("paths");  // original, watermark, marked ("mark": a marked copy)
+        QTest::addColumn<bool>("croatian");
+        QTest::addColumn<int>("presses");
+        QTest::addColumn<QString>("expected");  // a pattern for logText
+        const auto esc = [](const QString& text) { return QRegularExpression::escape(text); };
+        const QString busy = esc(u"I|Vazna obavijest|Testiranje žiga može potrajati. "_s + kCtrlAltDel + kSep +
+                                 u"wait"_s + kSep + u"done"_s + kSep);
+        const QString ratio = busy + esc(kRatio);
+        const QString found = esc(u"\nŽig je pronađen u označenoj slici."_s);
+        const QString error = esc(u"C|Pelinor|Pogreška "_s);
+        const QString rest = u":\n\n[^¦]{6,}"_s;  // the core's own text
+        const QStringList marked = {u"orig"_s, u"zig"_s, u"mark"_s};
+        // Pressed twice, the whole test runs again with the same result.
+        QTest::newRow("marked, twice") << marked << false << 2
+                                       << ratio + u"(0\\.9\\d*|1)"_s + found + esc(kSep) + ratio + u"\\1"_s + found;
+        QTest::newRow("decimal comma") << marked << true << 1 << ratio + u"0,9\\d*"_s + found;
+        QTest::newRow("identical image") << QStringList{"orig", "zig", "orig"} << false << 1
+                                         << ratio + esc(u"0\nOznačena slika ne sadrži žig."_s);
+        QTest::newRow("empty original") << QStringList{"", "zig", "mark"} << false << 1 << esc(kOnly24);
+        QTest::newRow("8-bit original") << QStringList{kPalette, "zig", "mark"} << false << 1 << esc(kOnly24);
+        QTest::newRow("empty marked") << QStringList{"orig", "zig", ""} << false << 1 << busy + esc(kOnly24);
+        QTest::newRow("missing original") << QStringList{"nema.bmp", "zig", "mark"} << false << 1 << error + "53" + rest;
+        QTest::newRow("missing marked") << QStringList{"orig", "zig", "nema.bmp"} << false << 1 << error + "53" + rest;
+        QTest::newRow("missing watermark") << QStringList{"orig", "nema.wmk", "mark"} << false << 1
+                                           << error + "53" + rest;
+        QTest::newRow("missing folder") << QStringList{"/nema/takve/mape/slika.bmp", "zig", "mark"} << false << 1
+                                        << error + "76" + rest;
+        QTest::newRow("empty watermark path") << QStringList{"orig", "", "mark"} << false << 1
+                                              << error + "\\d+" + rest;
+        QTest::newRow("marked of another size") << QStringList{"orig", "zig", "mali"} << false << 1
+                                                << busy + error + "\\d+" + rest;
+    }
+
+    void testVerdicts()
+    {
+        QFETCH(QStringList, paths);
+        QFETCH(bool, croatian);
+        QFETCH(int, presses);
+        QFETCH(QString, expected);
+        const PictureRef original = texturedPicture(48, 40, 5);
+        savePicture(*original, m_dir->filePath(u"orig"_s).toStdString());
+        const Watermark watermark = readWatermark(wmk(u"zig"_s).toStdString());
+        savePicture(*embedWatermark(*original, watermark).marked, m_dir->filePath(u"mark"_s).toStdString());
+        bmp(u"mali"_s, 20, 16, 9);
+        for (QString& path : paths)
+            if (!path.isEmpty() && !path.startsWith(u'/')) path = m_dir->filePath(path);
+        if (croatian) m_ui->locale = QLocale(QLocale::Croatian, QLocale::Croatia);
+        withModal<FrmTest>(m_window->mnuTest, [&](FrmTest* test) {
+            for (int i = 0; i < 3; ++i) test->txtParametar[i]->setText(paths[i]);
+            for (int i = 0; i < presses; ++i) test->cmdTestiraj->click();
+            QVERIFY(test->isVisible());  // the dialog stays open with its texts
+            QCOMPARE(test->txtParametar[1]->text(), paths[1]);
+        });
+        const QString log = logText(*m_ui);
+        QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(expected)).match(log).hasMatch(),
+                 qPrintable(log));
+    }
+
+    void testDialogReopensEmpty()
+    {
+        QPointer<FrmTest> first;
+        for (int round = 0; round < 3; ++round)
+            withModal<FrmTest>(m_window->mnuTest, [&](FrmTest* test) {
+                for (int i = 0; i < 3; ++i) QCOMPARE(test->txtParametar[i]->text(), QString());
+                for (int i = 0; i < 3; ++i) test->txtParametar[i]->setText(u"x"_s);
+                if (round == 0) first = test;
+                if (round == 1)
+                    test->close();  // the close box unloads it like "O&dustani"
+                else
+                    test->cmdOdustani->click();
+                QVERIFY(!test->isVisible());
+            });
+        QVERIFY(first.isNull());
+        QVERIFY(m_ui->log.empty());
+    }
+
+    void aboutBox()
+    {
+        QPointer<FrmDialog> shown;
+        QStringList texts;
+        const auto textsOf = [](const FrmDialog* about) {
+            return QStringList{about->windowTitle(), about->lblProgram->text(), about->lblAutor->text(),
+                               about->Label1->text(), about->OKButton->text()};
+        };
+        // OK hides the box and the next showing is the same one; its close box
+        // destroys it and the next showing makes a new one with the same texts.
+        for (int round = 0; round < 3; ++round) {
+            withModal<FrmDialog>(m_window->mnuAbout, [&](FrmDialog* about) {
+                if (round == 0) shown = about, texts = textsOf(about);
+                QCOMPARE(about == shown.data(), round < 2);
+                QCOMPARE(textsOf(about), texts);
+                if (round == 1)
+                    about->close();
+                else
+                    about->OKButton->click();
+                QVERIFY(!about->isVisible());
+            });
+            QCOMPARE(shown.isNull(), round > 0);
+        }
+        QCOMPARE(texts.value(0), u"O programu"_s);
+        QVERIFY(!texts.contains(QString()));
+        QVERIFY(m_ui->log.empty());
+    }
+
+    void exitClosesUnsavedWindowsWithoutAsking()
+    {
+        FrmSlika* image = open(bmp(u"a.bmp"_s));
+        QVERIFY(run(m_window->mnuEmbed, wmk(u"a.wmk"_s), image) != nullptr);
+        const QPointer<QMdiSubWindow> child = image;
+        m_ui->log.clear();
+        m_window->mnuIzlaz->trigger();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(!m_window->isVisible());
+        QVERIFY(child.isNull());
+        QVERIFY(m_window->mdiArea()->subWindowList().isEmpty());
+        QVERIFY(m_ui->log.empty());
+    }
+
+    void imageWindowLayout()
+    {
+        QCOMPARE(FrmSlika(*m_ui).windowTitle(), u"Form1"_s);  // until a picture is opened
+        FrmSlika* window = open(bmp(u"raspored.bmp"_s, 300, 200));
+        QVERIFY(window != nullptr);
+        const std::pair<QSize, QPoint> cases[] = {
+            {QSize(300, 200), QPoint(0, 0)},      // outer size equal to the picture's
+            {QSize(500, 400), QPoint(100, 100)},  // (7500 - 4500) \ 2 = 1500 twips
+            {QSize(301, 203), QPoint(0, 1)},      // 15 \ 2 = 7 twips -> 0 px; 45 \ 2 = 22 twips -> 1 px
+            {QSize(200, 150), QPoint(-50, -25)},  // a larger picture is cut off equally
+        };
+        for (const auto& [outer, place] : cases) {
+            window->resize(outer);
+            QCOMPARE(window->size(), outer);
+            QCOMPARE(window->picSlika()->pos(), place);
+        }
+    }
+
+    void everyFileChoiceStartsFromTheLastPath()
+    {
+        const QString image = bmp(u"slika.bmp"_s);
+        const QString watermark = m_dir->filePath(u"zig.wmk"_s);
+        const QString original = m_dir->filePath(u"original.bmp"_s);
+        QVERIFY(open(image) != nullptr);
+        withModal<FrmGen>(m_window->mnuGen, [&](FrmGen* gen) {
+            m_ui->answer(watermark);
+            gen->cmdOdaberi->click();
+        });
+        m_ui->cancel();
+        m_window->mnuSpremi->trigger();
+        // The test dialog's three "&Odaberi" buttons each fill their own box.
+        withModal<FrmTest>(m_window->mnuTest, [&](FrmTest* test) {
+            m_ui->answer(image);
+            test->cmdOdaberi[2]->click();
+            m_ui->cancel();
+            test->cmdOdaberi[1]->click();
+            m_ui->answer(original);
+            test->cmdOdaberi[0]->click();
+            QCOMPARE((QStringList{test->txtParametar[0]->text(), test->txtParametar[1]->text(),
+                                  test->txtParametar[2]->text()}),
+                     (QStringList{original, QString(), image}));
+        });
+        m_ui->cancel();
+        m_window->mnuEmbed->trigger();
+        QCOMPARE(logText(*m_ui, true).split(kSep),
+                 (QStringList{u"open|Pelinor|Bitmape (*.bmp)|"_s,  // nothing chosen before the first
+                              u"save|Pelinor|Žigovi (*.wmk)|"_s + image, u"save|Pelinor|Bitmape (*.bmp)|"_s + watermark,
+                              u"open|Slika s žigom|Bitmape (*.bmp)|"_s + watermark,
+                              u"open|Originalni žig|Žig (*.wmk)|"_s + image,
+                              u"open|Originalna slika|Bitmape (*.bmp)|"_s + image,  // a cancel keeps the path
+                              u"open|Odabir vodenog žiga|Žig (*.wmk)|"_s + original}));
+        QCOMPARE(m_window->cdlDat().fileName(), original);
+    }
+};
+
+QTEST_MAIN(TestGui)
+#include "test_gui.moc"
