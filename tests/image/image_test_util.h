@@ -2,7 +2,9 @@
 #pragma once
 
 #include "image/picture.h"
+#include "obrada/error.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
@@ -21,19 +23,53 @@ inline const std::uint8_t* pixelAt(const Picture& p, int x, int visualRow)
     return p.bits() + std::size_t(p.storedRow(visualRow)) * p.stride() + 3 * std::size_t(x);
 }
 
-// A picture filled with a deterministic pattern, every byte of every pixel different
-// across neighbours, so that row order and channel order mistakes show.
+// Largest difference of any channel of any pixel as seen; 256 when the sizes differ. With
+// black given, pixels black in a but not in b are left out and counted there.
+inline int maxDifference(const Picture& a, const Picture& b, int* black = nullptr)
+{
+    if (a.width() != b.width() || a.height() != b.height()) return 256;
+    int worst = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const std::uint8_t *pa = pixelAt(a, x, y), *pb = pixelAt(b, x, y);
+            if (black && (pa[0] | pa[1] | pa[2]) == 0 && (pb[0] | pb[1] | pb[2]) != 0)
+                ++*black;
+            else
+                for (int c = 0; c < 3; ++c)
+                    worst = std::max(worst, std::abs(pa[c] - pb[c]));
+        }
+    return worst;
+}
+
+// Smooth ramps, so that JPEG stays close, yet every channel, row and column (up to 150)
+// differs, so that mistakes in row, column or channel order show.
 inline PictureRef patternPicture(int width, int height, bool topDown = false)
 {
     PictureRef p = Picture::create(width, height, 24, topDown);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
-            auto* px = p->bits() + std::size_t(p->storedRow(y)) * p->stride() + 3 * std::size_t(x);
-            px[0] = std::uint8_t(x * 7 + y * 3);
-            px[1] = std::uint8_t(x * 13 + y * 29 + 50);
-            px[2] = std::uint8_t(255 - x * 5 - y * 11);
+            auto* px = const_cast<std::uint8_t*>(pixelAt(*p, x, y));
+            px[0] = std::uint8_t(40 + 150 * x / width);
+            px[1] = std::uint8_t(200 - 150 * y / height);
+            px[2] = std::uint8_t(60 + 100 * (x + y) / (width + height));
         }
     return p;
+}
+
+// What an action throws: number 0 and no text when it throws nothing.
+struct Failure {
+    int number = 0;
+    std::string text;
+};
+
+inline Failure failureOf(auto&& action)
+{
+    try {
+        action();
+    } catch (const Error& e) {
+        return {e.number(), e.what()};
+    }
+    return {};
 }
 
 // A fresh, empty folder removed again at the end of the test.
