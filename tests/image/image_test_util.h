@@ -9,13 +9,11 @@
 #include <filesystem>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace pelinor::test {
 
-inline std::string suitePath(const std::string& relative)
-{
-    return std::string(PELINOR_TESTDATA) + "/bmpsuite/" + relative;
-}
+inline const std::string kSuite = PELINOR_TESTDATA "/bmpsuite/";
 
 // Blue, green, red of the pixel at (x, visual row y), 0 = top.
 inline const std::uint8_t* pixelAt(const Picture& p, int x, int visualRow)
@@ -56,13 +54,8 @@ inline PictureRef patternPicture(int width, int height, bool topDown = false)
     return p;
 }
 
-// What an action throws: number 0 and no text when it throws nothing.
-struct Failure {
-    int number = 0;
-    std::string text;
-};
-
-inline Failure failureOf(auto&& action)
+// The number and text of the error an action throws; 0 and no text when it throws none.
+inline std::pair<int, std::string> failureOf(auto&& action)
 {
     try {
         action();

@@ -1,62 +1,59 @@
+// Files written by libpng and libjpeg themselves, so that our readers meet files they did
+// not write. Only 8-bit RGB becomes a 24-bit picture; every other kind keeps its depth
+// (and so is refused for watermarking) but shows the same colours.
 #include "image/image_io.h"
 #include "image_test_util.h"
 
 #include <array>
+#include <cstdio>
 #include <gtest/gtest.h>
+#include <jpeglib.h>
 #include <png.h>
 
 namespace pelinor {
 namespace {
 
-// Sample ch of pixel (x, y) in the reference files, cut to the bit depth's mask.
+// Sample ch of pixel (x, y) of the PNG files, cut to the bit depth's mask.
 unsigned sample(int x, int y, int ch, unsigned mask)
 {
     return unsigned(x * 40 + y * 7 + ch * 3) & mask;
 }
 
-// A 5 x 3 PNG written by libpng itself, so that the reader meets files it did not write.
-// 16-bit samples repeat the byte; palette entry v is red 3v, green 255 - v, blue v.
+// A 5 x 3 PNG. 16-bit samples repeat the byte; palette entry v is red 3v, green 255 - v, blue v.
 std::vector<std::uint8_t> referencePng(int colourType, int depth, bool interlaced)
 {
     const int channels = std::array{1, 0, 3, 1, 2, 0, 4}[std::size_t(colourType)];
-    const unsigned mask = (1u << std::min(depth, 8)) - 1;
-    std::vector<std::vector<png_byte>> rows(
-        3, std::vector<png_byte>(std::size_t(5 * channels * depth + 7) / 8));
-    std::vector<png_bytep> pointers;
-    for (int y = 0; y < 3; ++y) {
+    std::vector<png_byte> bytes(3 * 40); // rows of up to 5 pixels x 4 channels x 2 bytes
+    for (int y = 0; y < 3; ++y)
         for (int i = 0; i < 5 * channels; ++i) {
-            const unsigned v = sample(i / channels, y, i % channels, mask);
+            const unsigned v = sample(i / channels, y, i % channels, (1u << std::min(depth, 8)) - 1);
             if (depth == 16)
-                rows[y][2 * i] = rows[y][2 * i + 1] = png_byte(v);
+                bytes[40 * y + 2 * i] = bytes[40 * y + 2 * i + 1] = png_byte(v);
             else
-                rows[y][i * depth / 8] |= png_byte(v << (8 - depth - i * depth % 8));
+                bytes[40 * y + i * depth / 8] |= png_byte(v << (8 - depth - i * depth % 8));
         }
-        pointers.push_back(rows[y].data());
-    }
-    std::vector<png_color> palette;
-    for (unsigned v = 0; v <= mask; ++v)
-        palette.push_back({png_byte(3 * v), png_byte(255 - v), png_byte(v)});
-    std::vector<std::uint8_t> out;
+    std::array<png_bytep, 3> rows = {&bytes[0], &bytes[40], &bytes[80]};
+    std::array<png_color, 256> palette;
+    for (unsigned v = 0; v < 256; ++v)
+        palette[v] = {png_byte(3 * v), png_byte(255 - v), png_byte(v)};
+    char* buffer = nullptr;
+    std::size_t size = 0;
+    FILE* file = ::open_memstream(&buffer, &size);
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
-    png_set_write_fn(
-        png, &out,
-        [](png_structp p, png_bytep data, png_size_t n) {
-            auto* o = static_cast<std::vector<std::uint8_t>*>(png_get_io_ptr(p));
-            o->insert(o->end(), data, data + n);
-        },
-        nullptr);
+    png_init_io(png, file);
     png_set_IHDR(png, info, 5, 3, depth, colourType, interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
         PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    if (colourType == PNG_COLOR_TYPE_PALETTE) png_set_PLTE(png, info, palette.data(), int(palette.size()));
-    png_set_rows(png, info, pointers.data());
+    if (colourType == PNG_COLOR_TYPE_PALETTE) png_set_PLTE(png, info, palette.data(), 1 << depth);
+    png_set_rows(png, info, rows.data());
     png_write_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
     png_destroy_write_struct(&png, &info);
+    std::fclose(file);
+    std::vector<std::uint8_t> out(buffer, buffer + size);
+    std::free(buffer);
     return out;
 }
 
-// Only 8-bit RGB becomes a 24-bit picture; every other kind keeps its depth (and so is
-// refused for watermarking) but shows the same colours.
 TEST(PngDecoder, EveryKindLoadsWithItsOwnDepth)
 {
     // Colour type, bit depth, interlaced, bits per pixel of the picture.
@@ -85,6 +82,38 @@ TEST(PngDecoder, EveryKindLoadsWithItsOwnDepth)
                 EXPECT_EQ((std::array<unsigned, 3>{px[0], px[1], px[2]}), bgr) << x << "," << y;
             }
     }
+}
+
+TEST(JpegDecoder, GreyFilesKeepTheirDepth)
+{
+    jpeg_compress_struct info{};
+    jpeg_error_mgr errors{};
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &buffer, &size);
+    info.image_width = info.image_height = 16;
+    info.input_components = 1;
+    info.in_color_space = JCS_GRAYSCALE;
+    jpeg_set_defaults(&info);
+    jpeg_start_compress(&info, TRUE);
+    for (int y = 0; y < 16; ++y) { // dark at the top, light at the bottom
+        std::vector<JSAMPLE> row(16, JSAMPLE(y * 16));
+        JSAMPROW rowPointer = row.data();
+        jpeg_write_scanlines(&info, &rowPointer, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    PictureRef p = decodeJpeg(std::span(buffer, size));
+    std::free(buffer);
+    EXPECT_EQ(p->bitsPerPixel(), 8);
+    EXPECT_FALSE(is24Bit(p.get()));
+    const std::uint8_t *top = test::pixelAt(*p, 3, 0), *bottom = test::pixelAt(*p, 3, 15);
+    EXPECT_EQ(top[0], top[1]);
+    EXPECT_EQ(top[1], top[2]);
+    EXPECT_LT(top[0], 20);
+    EXPECT_GT(bottom[0], 220);
 }
 
 } // namespace
