@@ -138,8 +138,9 @@ TEST(BmpSuite, BadFilesAreRefusedWithTheirReason)
     const Case cases[] = {{"badbitcount.bmp", "bit count 30000"}, {"badbitssize.bmp", "image size field"},
         {"baddens1.bmp", "resolution"}, {"baddens2.bmp", "resolution"}, {"badfilesize.bmp", "truncated"},
         {"badheadersize.bmp", "header size 66"}, {"badpalettesize.bmp", "palette"},
-        {"badplanes.bmp", "planes"}, {"badrle.bmp", "RLE"}, {"badrle4.bmp", "RLE"}, {"badrle4bis.bmp", "RLE"},
-        {"badrle4ter.bmp", "RLE"}, {"badrlebis.bmp", "RLE"}, {"badrleter.bmp", "RLE"},
+        {"badplanes.bmp", "planes"}, {"badrle.bmp", "RLE data runs past"},
+        {"badrle4.bmp", "RLE data runs past"}, {"badrle4bis.bmp", "RLE delta"},
+        {"badrle4ter.bmp", "RLE delta"}, {"badrlebis.bmp", "RLE delta"}, {"badrleter.bmp", "RLE delta"},
         {"badwidth.bmp", "width -127"}, {"pal8badindex.bmp", "palette index"},
         {"reallybig.bmp", "3000000 x 2000000 pixels is larger than the pixel limit of 1024 MiB"},
         {"rgb16-880.bmp", "mask"}, {"rletopdown.bmp", "top-down"}, {"shortfile.bmp", "truncated"}};
