@@ -154,5 +154,21 @@ TEST(BmpSuite, BadFilesAreRefusedWithTheirReason)
     }
 }
 
+// An RLE delta moves up as well as right; the suite's files that are read move only right.
+TEST(BmpDecoder, RleDeltaMovesUpAndRight)
+{
+    std::vector<std::uint8_t> file = encodeBmp(*Picture::create(2, 2)); // 70 bytes, as the new file
+    file.resize(54);
+    file[10] = 62; // pixels after a black and white palette
+    file[28] = 8;
+    file[30] = 1; // RLE8
+    file[34] = 8; // bytes of the stream
+    file[46] = 2; // colours used
+    file.insert(file.end(), {0, 0, 0, 0, 255, 255, 255, 0, 0, 2, 1, 1, 1, 1, 0, 1});
+    PictureRef p = decodeBmp(file);
+    EXPECT_EQ(test::pixelAt(*p, 1, 0)[0], 255); // the second row up is the top row
+    EXPECT_EQ(test::pixelAt(*p, 0, 0)[0] | test::pixelAt(*p, 0, 1)[0] | test::pixelAt(*p, 1, 1)[0], 0);
+}
+
 } // namespace
 } // namespace pelinor
