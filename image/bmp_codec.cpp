@@ -309,9 +309,10 @@ void decodeRle(
     std::size_t pos = h.offBits;
     std::int64_t x = 0, y = 0;
     const auto put = [&](unsigned index) {
-        if (x >= width || y >= height) invalid("the RLE data runs past the edge of the image");
+        if (y >= height) invalid("the RLE data runs past the edge of the image");
         if (index >= palette.size()) badIndex(index, palette.size());
-        if (picture != nullptr) {
+        // Some writers let a run cover the row's padding; those pixels are dropped.
+        if (x < width && picture != nullptr) {
             std::uint8_t* dst = picture->bits() + std::size_t(y) * picture->stride() + 3 * std::size_t(x);
             dst[0] = palette[index].b, dst[1] = palette[index].g, dst[2] = palette[index].r;
         }

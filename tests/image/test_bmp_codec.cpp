@@ -136,8 +136,8 @@ TEST(BmpSuite, BadFilesAreRefusedWithTheirReason)
     const Case cases[] = {{"badbitcount.bmp", "bit count 30000"}, {"badbitssize.bmp", "image size field"},
         {"baddens1.bmp", "resolution"}, {"baddens2.bmp", "resolution"}, {"badfilesize.bmp", "truncated"},
         {"badheadersize.bmp", "header size 66"}, {"badpalettesize.bmp", "palette"},
-        {"badplanes.bmp", "planes"}, {"badrle.bmp", "RLE data runs past"},
-        {"badrle4.bmp", "RLE data runs past"}, {"badrle4bis.bmp", "RLE delta"},
+        {"badplanes.bmp", "planes"}, {"badrle.bmp", "RLE delta"},
+        {"badrle4.bmp", "RLE delta"}, {"badrle4bis.bmp", "RLE delta"},
         {"badrle4ter.bmp", "RLE delta"}, {"badrlebis.bmp", "RLE delta"}, {"badrleter.bmp", "RLE delta"},
         {"badwidth.bmp", "width -127"}, {"pal8badindex.bmp", "palette index"},
         {"reallybig.bmp", "3000000 x 2000000 pixels is larger than the pixel limit of 1024 MiB"},
@@ -153,19 +153,35 @@ TEST(BmpSuite, BadFilesAreRefusedWithTheirReason)
 }
 
 // An RLE delta moves up as well as right; the suite's files that are read move only right.
-TEST(BmpDecoder, RleDeltaMovesUpAndRight)
+// A 2 x 2 RLE8 file with a black and white palette and the given stream.
+PictureRef decodeRle8(std::initializer_list<std::uint8_t> stream)
 {
     std::vector<std::uint8_t> file = encodeBmp(*Picture::create(2, 2)); // 70 bytes, as the new file
     file.resize(54);
-    file[10] = 62; // pixels after a black and white palette
+    file[10] = 62; // pixels after the palette
     file[28] = 8;
     file[30] = 1; // RLE8
-    file[34] = 8; // bytes of the stream
+    file[34] = std::uint8_t(stream.size());
     file[46] = 2; // colours used
-    file.insert(file.end(), {0, 0, 0, 0, 255, 255, 255, 0, 0, 2, 1, 1, 1, 1, 0, 1});
-    PictureRef p = decodeBmp(file);
+    file.insert(file.end(), {0, 0, 0, 0, 255, 255, 255, 0});
+    file.insert(file.end(), stream);
+    return decodeBmp(file);
+}
+
+TEST(BmpDecoder, RleDeltaMovesUpAndRight)
+{
+    PictureRef p = decodeRle8({0, 2, 1, 1, 1, 1, 0, 1});
     EXPECT_EQ(test::pixelAt(*p, 1, 0)[0], 255); // the second row up is the top row
     EXPECT_EQ(test::pixelAt(*p, 0, 0)[0] | test::pixelAt(*p, 0, 1)[0] | test::pixelAt(*p, 1, 1)[0], 0);
+}
+
+// Some writers (ImageMagick among them) let a run cover the row's padding: the pixels
+// past the edge are dropped, the rest of the picture is read.
+TEST(BmpDecoder, RleRunIntoRowPaddingIsClipped)
+{
+    PictureRef p = decodeRle8({4, 1, 0, 0, 3, 1, 0, 1});
+    for (int x = 0; x < 2; ++x)
+        for (int y = 0; y < 2; ++y) EXPECT_EQ(test::pixelAt(*p, x, y)[0], 255) << x << "," << y;
 }
 
 } // namespace
