@@ -1,40 +1,40 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
-#include <cstdint>
-#include <limits>
-#include <tuple>
-#include <vector>
 
-#include "engine_fixtures.h"
+#include "fixtures.h"
 #include "obrada/colour.h"
 #include "obrada/dct.h"
-#include "obrada/error.h"
 #include "obrada/selection.h"
+#include "watermark/attacks.h"
+#include "watermark/detect.h"
 #include "watermark/embed.h"
+#include "watermark/evaluation.h"
 
 namespace pelinor {
 namespace {
 
-using test::colourRoundTrip;
 using test::gaussianWatermark;
-using test::noisePicture;
-using test::pixelBytes;
-using test::samplePhoto;
+using test::pixels;
 
-// The embedding exactly as its steps read, on whole arrays with checked access:
-// the oracle for the banded implementation.
-std::vector<std::uint8_t> literalEmbed(const Picture& source, const Watermark& wm, long long& changed)
+PictureRef colourRoundTrip(const Picture& source)
+{
+    ByteArray2D planes;
+    PretvoriUYCbCr(openView(source), planes);
+    PictureRef out = Picture::create(source.width(), source.height(), 24, source.topDown());
+    PretvoriURGB(planes, openView(*out));
+    return out;
+}
+
+// The embedding's steps as they read, on whole arrays with checked access.
+PictureRef literalEmbed(const Picture& source, const Watermark& wm, long long& changed)
 {
     ByteArray2D p;
     PretvoriUYCbCr(openView(source), p);
-    const int w = p.upper1() / 3 + 1;
-    const int h = p.upper2() + 1;
-    Plane l(w, h);
+    const int w = source.width(), h = source.height();
+    Plane l(w, h), c;
     for (int x = 0; x < w; ++x)
         for (int y = 0; y < h; ++y) l.at(x, y) = double(p.at(3 * x, y)) - 128.0;
-    Plane c;
     DirektniDCT(l, c);
     const double t = OdrediPrag(c, wm.length);
     changed = 0;
@@ -43,207 +43,133 @@ std::vector<std::uint8_t> literalEmbed(const Picture& source, const Watermark& w
             if (std::fabs(c.at(u, v)) > std::fabs(t))
                 c.at(u, v) = (wm.alpha * wm.values.at(std::size_t(changed++)) + 1) * c.at(u, v);
     InverzniDCT(c, l);
-    for (int x = 0; x < w; ++x) {
-        for (int y = 0; y < h; ++y) {
-            double s = l.at(x, y) + 128;
-            s = std::min(255.0, std::max(0.0, s));
-            p.at(3 * x, y) = std::uint8_t(std::nearbyint(s));
-        }
-    }
-    PictureRef out = Picture::create(source.width(), source.height(), 24, source.topDown());
+    for (int x = 0; x < w; ++x)
+        for (int y = 0; y < h; ++y) p.at(3 * x, y) = std::uint8_t(std::nearbyint(std::clamp(l.at(x, y) + 128, 0.0, 255.0)));
+    PictureRef out = Picture::create(w, h, 24, source.topDown());
     PretvoriURGB(p, openView(*out));
-    return pixelBytes(*out);
+    return out;
 }
 
-double psnr(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b)
-{
-    double sum = 0;
-    for (std::size_t k = 0; k < a.size(); ++k) sum += (double(a[k]) - b[k]) * (double(a[k]) - b[k]);
-    if (sum == 0) return std::numeric_limits<double>::infinity();
-    return 10 * std::log10(255.0 * 255.0 * double(a.size()) / sum);
-}
+struct Shape {
+    int width, height;
+    bool topDown;
+    int length;
+};
 
-// Width, height, top-down rows, watermark length. Sizes straddle the row bands and
-// give odd widths (row padding).
-class EmbedMatchesLiteralSteps : public ::testing::TestWithParam<std::tuple<int, int, bool, int>> {};
+// Sizes straddle the row bands and give odd widths (row padding); one pixel wide or one
+// row high leaves no candidate coefficient.
+class EmbedMatchesLiteralSteps : public ::testing::TestWithParam<Shape> {};
 
 TEST_P(EmbedMatchesLiteralSteps, ByteForByte)
 {
     const auto [width, height, topDown, length] = GetParam();
-    const PictureRef source = noisePicture(width, height, unsigned(width * 131 + height), topDown);
+    const PictureRef source = test::noisePicture(width, height, unsigned(width * 131 + height), topDown);
     const Watermark wm = gaussianWatermark(length, 0.3, 7);
     long long expectedChanged = 0;
-    const std::vector<std::uint8_t> expected = literalEmbed(*source, wm, expectedChanged);
-
+    const PictureRef expected = literalEmbed(*source, wm, expectedChanged);
     const EmbedResult r = embedWatermark(*source, wm);
-    ASSERT_TRUE(r.marked);
-    EXPECT_EQ(r.marked->width(), width);
-    EXPECT_EQ(r.marked->height(), height);
-    EXPECT_EQ(r.marked->bitsPerPixel(), 24);
     EXPECT_EQ(r.marked->topDown(), topDown);
-    EXPECT_EQ(pixelBytes(*r.marked), expected);
+    EXPECT_EQ(pixels(*r.marked), pixels(*expected));
     EXPECT_EQ(r.changed, expectedChanged);
-    EXPECT_DOUBLE_EQ(r.psnr, psnr(pixelBytes(*source), expected));
+    EXPECT_EQ(r.changed, std::min<long long>(length, (width - 1LL) * (height - 1)));  // distinct magnitudes
+    EXPECT_DOUBLE_EQ(r.psnr, psnr(*source, *expected));
+    if (r.changed == 0) {
+        EXPECT_EQ(pixels(*r.marked), pixels(*colourRoundTrip(*source)));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, EmbedMatchesLiteralSteps,
-    ::testing::Values(std::make_tuple(1, 1, false, 1), std::make_tuple(5, 3, false, 3),
-        std::make_tuple(33, 17, false, 10), std::make_tuple(31, 70, true, 100),
-        std::make_tuple(64, 65, false, 100), std::make_tuple(97, 33, true, 1000)));
-
-TEST(Embed, AlphaZeroGivesBackTheColourConversionsLuminance)
-{
-    const PictureRef photo = samplePhoto();
-    Watermark wm = gaussianWatermark(1000, 0.0, 3);
-    const EmbedResult r = embedWatermark(*photo, wm);
-    EXPECT_EQ(r.changed, 1000);
-    EXPECT_EQ(pixelBytes(*r.marked), pixelBytes(*colourRoundTrip(*photo)));
-}
-
-TEST(Embed, ChangesExactlyNCoefficientsOfDistinctMagnitude)
-{
-    const PictureRef noise = noisePicture(64, 48, 11);
-    for (const int n : {100, 1000}) {
-        const EmbedResult r = embedWatermark(*noise, gaussianWatermark(n, 0.3, unsigned(n)));
-        EXPECT_EQ(r.changed, n) << "N = " << n;
-        EXPECT_GT(r.psnr, 20.0);
-        EXPECT_LT(r.psnr, 100.0);
-    }
-}
-
-// Only x(0) is non-zero, so only the first significant coefficient in scan order moves.
-TEST(Embed, FirstValueGoesToFirstSignificantCoefficientInScanOrder)
-{
-    const PictureRef photo = samplePhoto();
-    Watermark wm = gaussianWatermark(100, 0.3, 5);
-    std::fill(wm.values.begin(), wm.values.end(), 0.0);
-    wm.values[0] = 2.0;
-    const EmbedResult r = embedWatermark(*photo, wm);
-
-    Plane c0, c1;
-    DirektniDCT(luminancePlane(openView(*photo)), c0);
-    DirektniDCT(luminancePlane(openView(*r.marked)), c1);
-    int firstU = -1, firstV = -1;
-    forEachSignificant(c0, OdrediPrag(c0, wm.length), [&](int u, int v, long long i) {
-        if (i == 0) firstU = u, firstV = v;
+    ::testing::Values(Shape{1, 1, false, 1}, Shape{5, 3, false, 3}, Shape{1, 40, false, 100},
+                      Shape{40, 1, true, 100}, Shape{31, 70, true, 100}, Shape{64, 65, false, 100},
+                      Shape{97, 33, true, 1000}),
+    [](const auto& c) {
+        const Shape& s = c.param;
+        return std::to_string(s.width) + "x" + std::to_string(s.height) + (s.topDown ? "TopDown" : "") + "N" +
+               std::to_string(s.length);
     });
-    ASSERT_GE(firstU, 1);
-    EXPECT_NEAR(c1(firstU, firstV) / c0(firstU, firstV), 1.6, 0.02);
-    forEachSignificant(c0, OdrediPrag(c0, wm.length), [&](int u, int v, long long i) {
-        if (i > 0) {
-            EXPECT_NEAR(c1(u, v) / c0(u, v), 1.0, 0.02) << "value " << i;
-        }
-    });
-}
 
+// The N largest magnitudes outside row and column 0, found by sorting, each scaled by
+// its own value in scan order (u outer, v inner); nothing else moves.
 TEST(EmbedCoefficients, ScalesTheNLargestInScanOrder)
 {
-    Plane c(20, 15);
-    std::mt19937 rng(9);
-    std::uniform_real_distribution<double> d(-500, 500);
-    for (std::size_t k = 0; k < c.size(); ++k) c.data()[k] = d(rng);
-    const Plane before = c;
-    const Watermark wm = gaussianWatermark(30, 0.25, 1);
+    for (const int n : {100, 1000}) {
+        Plane c(64, 48);
+        std::mt19937 rng(static_cast<unsigned>(n));
+        std::uniform_real_distribution<double> d(-500, 500);
+        for (std::size_t k = 0; k < c.size(); ++k) c.data()[k] = d(rng);
+        const Plane before = c;
+        const Watermark wm = gaussianWatermark(n, 0.25, 1);
+        std::vector<double> magnitudes;
+        for (int u = 1; u < 64; ++u)
+            for (int v = 1; v < 48; ++v) magnitudes.push_back(std::fabs(before(u, v)));
+        std::sort(magnitudes.rbegin(), magnitudes.rend());
 
-    std::vector<double> magnitudes;
-    for (int u = 1; u < 20; ++u)
-        for (int v = 1; v < 15; ++v) magnitudes.push_back(std::fabs(before(u, v)));
-    std::sort(magnitudes.rbegin(), magnitudes.rend());
-    const double cut = magnitudes[30];
-
-    EXPECT_EQ(embedCoefficients(c, wm), 30);
-    std::size_t i = 0;
-    for (int u = 0; u < 20; ++u) {
-        for (int v = 0; v < 15; ++v) {
-            const bool significant = u >= 1 && v >= 1 && std::fabs(before(u, v)) > cut;
-            const double expected = significant ? (0.25 * wm.values[i++] + 1) * before(u, v) : before(u, v);
-            EXPECT_EQ(c(u, v), expected) << u << ", " << v;
-        }
+        EXPECT_EQ(embedCoefficients(c, wm), n);
+        std::size_t i = 0;
+        for (int u = 0; u < 64; ++u)
+            for (int v = 0; v < 48; ++v) {
+                const bool significant = u >= 1 && v >= 1 && std::fabs(before(u, v)) > magnitudes[std::size_t(n)];
+                EXPECT_EQ(c(u, v), significant ? (0.25 * wm.values[i++] + 1) * before(u, v) : before(u, v));
+            }
+        EXPECT_EQ(i, std::size_t(n));
     }
-    EXPECT_EQ(i, 30u);
 }
 
 TEST(EmbedCoefficients, TiesAtTheThresholdChangeFewer)
 {
-    // Candidates (u, v >= 1) in scan order: 9, 8, 7, 7, 7; the row and column 0 hold
-    // large values that never count.
+    // Candidates in scan order 9, 8, 7, 7, 7; row and column 0 hold large values that never count.
     Plane c(2, 6);
     const double column[6] = {1000, 9, 8, 7, 7, 7};
-    for (int v = 0; v < 6; ++v) c(1, v) = column[v];
-    for (int v = 0; v < 6; ++v) c(0, v) = 5000;
-    Watermark wm = gaussianWatermark(3, 0.5, 2);
-    EXPECT_EQ(embedCoefficients(c, wm), 2);  // the third and fourth largest tie at 7
+    for (int v = 0; v < 6; ++v) c(0, v) = 5000, c(1, v) = column[v];
+    EXPECT_EQ(embedCoefficients(c, gaussianWatermark(3, 0.5, 2)), 2);  // the third and fourth largest tie
     EXPECT_EQ(c(1, 3), 7);
-
-    wm = gaussianWatermark(1, 0.5, 2);
     Plane sevens(2, 4);
     sevens(1, 1) = sevens(1, 2) = sevens(1, 3) = 7;
-    EXPECT_EQ(embedCoefficients(sevens, wm), 0);
+    EXPECT_EQ(embedCoefficients(sevens, gaussianWatermark(1, 0.5, 2)), 0);
 }
 
-TEST(Embed, OnePixelWideOrOneRowHighChangesNothing)
+TEST(Embed, AlphaZeroGivesTheColourConversionAndNoResultTouchesItsSource)
 {
-    for (const auto& [w, h] : {std::pair{1, 40}, std::pair{40, 1}}) {
-        const PictureRef p = noisePicture(w, h, 4);
-        const EmbedResult r = embedWatermark(*p, gaussianWatermark(100, 0.3, 4));
-        EXPECT_EQ(r.changed, 0);
-        EXPECT_EQ(pixelBytes(*r.marked), pixelBytes(*colourRoundTrip(*p))) << w << " x " << h;
-    }
-}
+    const PictureRef photo = test::samplePhoto();
+    const std::vector<std::uint8_t> original = pixels(*photo);
+    const EmbedResult zero = embedWatermark(*photo, gaussianWatermark(1000, 0.0, 3));
+    EXPECT_EQ(zero.changed, 1000);
+    EXPECT_EQ(pixels(*zero.marked), pixels(*colourRoundTrip(*photo)));
 
-TEST(Embed, RefusesPicturesThatAreNot24Bit)
-{
-    for (const int bits : {1, 4, 8, 16, 32}) {
-        const PictureRef p = Picture::create(8, 8, bits);
-        try {
-            embedWatermark(*p, gaussianWatermark(10, 0.3, 1));
-            ADD_FAILURE() << bits << " bits accepted";
-        } catch (const Error& e) {
-            EXPECT_EQ(e.number(), err::Not24Bit);
-            EXPECT_EQ(std::string(e.what()), std::string(kOnly24BitText));
-        }
-    }
-}
-
-// Every result is a new picture: a second embedding from the same source leaves the
-// source and the first result as they were.
-TEST(Embed, NeverModifiesTheSourceOrAnEarlierResult)
-{
-    const PictureRef photo = samplePhoto();
-    const std::vector<std::uint8_t> original = pixelBytes(*photo);
+    // A second embedding from the same source, and one from a marked picture, leave the
+    // source and the earlier result as they were.
     const EmbedResult first = embedWatermark(*photo, gaussianWatermark(100, 0.3, 1));
-    const std::vector<std::uint8_t> firstBytes = pixelBytes(*first.marked);
+    const std::vector<std::uint8_t> firstBytes = pixels(*first.marked);
     const EmbedResult second = embedWatermark(*photo, gaussianWatermark(100, 0.3, 2));
-    EXPECT_NE(first.marked.get(), photo.get());
-    EXPECT_NE(second.marked.get(), first.marked.get());
-    EXPECT_EQ(pixelBytes(*photo), original);
-    EXPECT_EQ(pixelBytes(*first.marked), firstBytes);
-    EXPECT_NE(pixelBytes(*second.marked), firstBytes);
-    // Embedding from a marked picture leaves that picture alone too.
     embedWatermark(*first.marked, gaussianWatermark(100, 0.3, 3));
-    EXPECT_EQ(pixelBytes(*first.marked), firstBytes);
+    EXPECT_EQ(pixels(*photo), original);
+    EXPECT_EQ(pixels(*first.marked), firstBytes);
+    EXPECT_NE(pixels(*second.marked), firstBytes);
 }
 
-// Values that overflow the coefficients to infinities and NaNs still give bytes 0..255.
+// Values that overflow the coefficients to infinities and NaNs still give bytes.
 TEST(Embed, AbsurdWatermarkValuesStillGivePixels)
 {
-    const PictureRef noise = noisePicture(32, 32, 6);
     Watermark wm = gaussianWatermark(50, 10.0, 6);
     for (std::size_t i = 0; i < wm.values.size(); ++i) wm.values[i] = i % 2 ? 1e308 : -1e308;
-    const EmbedResult r = embedWatermark(*noise, wm);
-    EXPECT_EQ(r.changed, 50);
-    EXPECT_EQ(pixelBytes(*r.marked).size(), 32u * 32u * 3u);
+    EXPECT_EQ(embedWatermark(*test::noisePicture(32, 32, 6), wm).changed, 50);
 }
 
-TEST(Embed, PsnrOfAnIdenticalResultIsInfinite)
+TEST(Engine, RefusesPicturesThatAreNot24Bit)
 {
-    // A grey picture survives the colour round trip, and its coefficients outside
-    // row and column 0 are zero up to rounding: scaling them moves no byte.
-    const PictureRef grey = Picture::create(16, 16);
-    const ByteView v = openView(*grey);
-    for (int y = 0; y < 16; ++y) std::fill(v.row(y), v.row(y) + v.n1(), std::uint8_t(100));
-    const EmbedResult r = embedWatermark(*grey, gaussianWatermark(10, 0.3, 1));
-    EXPECT_EQ(r.psnr, std::numeric_limits<double>::infinity());
+    const PictureRef good = test::noisePicture(8, 8, 1);
+    const Watermark wm = gaussianWatermark(10, 0.3, 1);
+    const std::string text(kOnly24BitText);
+    for (const int bits : {1, 8, 16, 32}) {
+        SCOPED_TRACE(bits);
+        const PictureRef bad = Picture::create(8, 8, bits);
+        test::expectError([&] { embedWatermark(*bad, wm); }, err::Not24Bit, text);
+        try { embedWatermark(*bad, wm); } catch (const Error& e) { EXPECT_EQ(e.what(), text); }
+        test::expectError([&] { detectWatermark(*bad, wm, *good); }, err::Not24Bit, text);
+        test::expectError([&] { detectWatermark(*good, wm, *bad); }, err::Not24Bit, text);
+        for (const Attack& a : standardBattery())
+            test::expectError([&] { applyAttack(*bad, a, good.get(), 1); }, err::Not24Bit, text);
+    }
 }
 
 }  // namespace

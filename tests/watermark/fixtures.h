@@ -1,0 +1,123 @@
+// Temporary folders, test pictures and watermarks shared by the watermark tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "image/image_io.h"
+#include "image/picture.h"
+#include "obrada/error.h"
+#include "watermark/watermark_file.h"
+
+namespace pelinor::test {
+
+// A fresh folder per test, removed with everything in it at the end.
+class TempDir {
+public:
+    TempDir()
+        : m_path(std::filesystem::temp_directory_path() /
+                 ("pelinor-test-" + std::to_string(std::random_device{}()) + std::to_string(std::random_device{}())))
+    {
+        std::filesystem::create_directories(m_path);
+    }
+    ~TempDir() { std::filesystem::remove_all(m_path, m_ignored); }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    std::string file(const std::string& name) const { return (m_path / name).string(); }
+    const std::filesystem::path& path() const { return m_path; }
+
+private:
+    std::filesystem::path m_path;
+    std::error_code m_ignored;
+};
+
+inline std::string readText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// value(x, y, channel) with y = 0 the top row and channel 0 = blue.
+inline PictureRef makePicture(int w, int h, const std::function<int(int, int, int)>& value, bool topDown = false)
+{
+    PictureRef p = Picture::create(w, h, 24, topDown);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            for (int c = 0; c < 3; ++c)
+                p->bits()[p->stride() * std::size_t(p->storedRow(y)) + 3 * std::size_t(x) + std::size_t(c)] =
+                    std::uint8_t(value(x, y, c));
+    return p;
+}
+
+inline int pixel(const Picture& p, int x, int y, int c)
+{
+    return p.bits()[p.stride() * std::size_t(p.storedRow(y)) + 3 * std::size_t(x) + std::size_t(c)];
+}
+
+// The pixel bytes top row first, without the row padding: equal for equal-looking pictures.
+inline std::vector<std::uint8_t> pixels(const Picture& p)
+{
+    std::vector<std::uint8_t> out;
+    for (int y = 0; y < p.height(); ++y) {
+        const std::uint8_t* row = p.bits() + p.stride() * std::size_t(p.storedRow(y));
+        out.insert(out.end(), row, row + 3 * std::size_t(p.width()));
+    }
+    return out;
+}
+
+inline PictureRef noisePicture(int w, int h, unsigned seed, bool topDown = false)
+{
+    std::mt19937 rng(seed);
+    return makePicture(w, h, [&](int, int, int) { return int(rng() & 0xFF); }, topDown);
+}
+
+// Smooth and photograph-like, with texture at several scales.
+inline PictureRef texturedPicture(int w, int h, bool topDown = false)
+{
+    return makePicture(w, h, [](int x, int y, int c) {
+        const double v = 128 + 60 * std::sin(x * 0.07 + c) * std::cos(y * 0.05) + 30 * std::sin(x * 0.31 + y * 0.23)
+                         + 15 * std::cos(x * 0.9 - y * 0.7 + c);
+        return int(std::lround(std::fmin(255.0, std::fmax(0.0, v))));
+    }, topDown);
+}
+
+// The sample photograph shipped with the sources (451 x 300, 24-bit).
+inline PictureRef samplePhoto()
+{
+    return loadPicture(std::string(PELINOR_SOURCE_DIR) + "/samples/chelsea.png");
+}
+
+inline Watermark gaussianWatermark(int length, double alpha, unsigned seed)
+{
+    Watermark w;
+    w.length = length;
+    w.alpha = alpha;
+    w.deviation = 1.0;
+    std::mt19937 rng(seed);
+    std::normal_distribution<double> normal(0.0, 1.0);
+    for (int i = 0; i < length; ++i) w.values.push_back(normal(rng));
+    return w;
+}
+
+// Expects f to throw error `number` with `part` in its text.
+inline void expectError(const std::function<void()>& f, int number, const std::string& part = {})
+{
+    try {
+        f();
+        ADD_FAILURE() << "no error, expected " << number;
+    } catch (const Error& e) {
+        EXPECT_EQ(e.number(), number) << e.what();
+        EXPECT_NE(std::string(e.what()).find(part), std::string::npos) << e.what();
+    }
+}
+
+}  // namespace pelinor::test
