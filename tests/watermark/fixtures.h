@@ -20,24 +20,14 @@
 
 namespace pelinor::test {
 
-// A fresh folder per test, removed with everything in it at the end.
-class TempDir {
-public:
-    TempDir()
-        : m_path(std::filesystem::temp_directory_path() /
-                 ("pelinor-test-" + std::to_string(std::random_device{}()) + std::to_string(std::random_device{}())))
-    {
-        std::filesystem::create_directories(m_path);
-    }
-    ~TempDir() { std::filesystem::remove_all(m_path, m_ignored); }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    std::string file(const std::string& name) const { return (m_path / name).string(); }
-    const std::filesystem::path& path() const { return m_path; }
-
-private:
-    std::filesystem::path m_path;
-    std::error_code m_ignored;
+// A fresh folder, removed with everything in it at the end.
+struct TempDir {
+    const std::filesystem::path path = std::filesystem::temp_directory_path() /
+                                       ("pelinor-test-" + std::to_string(std::random_device{}()));
+    TempDir() { std::filesystem::create_directories(path); }
+    ~TempDir() { std::filesystem::remove_all(path, ignored); }
+    std::string file(const std::string& name) const { return (path / name).string(); }
+    std::error_code ignored;
 };
 
 inline std::string readText(const std::string& path)
@@ -46,31 +36,26 @@ inline std::string readText(const std::string& path)
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// value(x, y, channel) with y = 0 the top row and channel 0 = blue.
+// Byte c (0 = blue) of pixel x in row y, 0 = the top row.
+inline auto& pixel(auto& p, int x, int y, int c)
+{
+    return p.bits()[p.stride() * std::size_t(p.storedRow(y)) + 3 * std::size_t(x) + std::size_t(c)];
+}
+
 inline PictureRef makePicture(int w, int h, const std::function<int(int, int, int)>& value, bool topDown = false)
 {
     PictureRef p = Picture::create(w, h, 24, topDown);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
-            for (int c = 0; c < 3; ++c)
-                p->bits()[p->stride() * std::size_t(p->storedRow(y)) + 3 * std::size_t(x) + std::size_t(c)] =
-                    std::uint8_t(value(x, y, c));
+            for (int c = 0; c < 3; ++c) pixel(*p, x, y, c) = std::uint8_t(value(x, y, c));
     return p;
-}
-
-inline int pixel(const Picture& p, int x, int y, int c)
-{
-    return p.bits()[p.stride() * std::size_t(p.storedRow(y)) + 3 * std::size_t(x) + std::size_t(c)];
 }
 
 // The pixel bytes top row first, without the row padding: equal for equal-looking pictures.
 inline std::vector<std::uint8_t> pixels(const Picture& p)
 {
     std::vector<std::uint8_t> out;
-    for (int y = 0; y < p.height(); ++y) {
-        const std::uint8_t* row = p.bits() + p.stride() * std::size_t(p.storedRow(y));
-        out.insert(out.end(), row, row + 3 * std::size_t(p.width()));
-    }
+    for (int y = 0; y < p.height(); ++y) out.insert(out.end(), &pixel(p, 0, y, 0), &pixel(p, 0, y, 0) + 3 * p.width());
     return out;
 }
 

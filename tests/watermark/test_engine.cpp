@@ -1,0 +1,245 @@
+// Embedding and detection.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "fixtures.h"
+#include "obrada/colour.h"
+#include "obrada/dct.h"
+#include "obrada/selection.h"
+#include "watermark/attacks.h"
+#include "watermark/detect.h"
+#include "watermark/embed.h"
+#include "watermark/evaluation.h"
+#include "watermark/multi_detect.h"
+
+namespace pelinor {
+namespace {
+
+using test::gaussianWatermark;
+using test::pixels;
+
+// The colour conversion there and back with the luminance bytes scaled by `change`
+// first: nothing else when there is none.
+PictureRef throughPlanes(const Picture& source, const std::function<void(ByteArray2D&)>& change = {})
+{
+    ByteArray2D planes;
+    PretvoriUYCbCr(openView(source), planes);
+    if (change) change(planes);
+    PictureRef out = Picture::create(source.width(), source.height(), 24, source.topDown());
+    PretvoriURGB(planes, openView(*out));
+    return out;
+}
+
+// The embedding's steps as they read, on whole arrays with checked access.
+PictureRef literalEmbed(const Picture& source, const Watermark& wm, long long& changed)
+{
+    return throughPlanes(source, [&](ByteArray2D& p) {
+        const int w = source.width(), h = source.height();
+        Plane l(w, h), c;
+        for (int x = 0; x < w; ++x)
+            for (int y = 0; y < h; ++y) l.at(x, y) = double(p.at(3 * x, y)) - 128.0;
+        DirektniDCT(l, c);
+        const double t = OdrediPrag(c, wm.length);
+        changed = 0;
+        for (int u = 1; u < w; ++u)
+            for (int v = 1; v < h; ++v)
+                if (std::fabs(c.at(u, v)) > std::fabs(t))
+                    c.at(u, v) = (wm.alpha * wm.values.at(std::size_t(changed++)) + 1) * c.at(u, v);
+        InverzniDCT(c, l);
+        for (int x = 0; x < w; ++x)
+            for (int y = 0; y < h; ++y) p.at(3 * x, y) = std::uint8_t(std::nearbyint(std::clamp(l.at(x, y) + 128, 0.0, 255.0)));
+    });
+}
+
+struct Shape {
+    int width, height;
+    bool topDown;
+    int length;
+};
+
+// Sizes straddle the row bands and give odd widths (row padding); one pixel wide or one
+// row high leaves no candidate coefficient. Noise has distinct magnitudes, so exactly
+// N coefficients change, x(0) on the first in scan order as the literal steps put it.
+class EmbedMatchesLiteralSteps : public ::testing::TestWithParam<Shape> {};
+
+TEST_P(EmbedMatchesLiteralSteps, ByteForByte)
+{
+    const auto [width, height, topDown, length] = GetParam();
+    const PictureRef source = test::noisePicture(width, height, unsigned(width * 131 + height), topDown);
+    const Watermark wm = gaussianWatermark(length, 0.3, 7);
+    long long expectedChanged = 0;
+    const PictureRef expected = literalEmbed(*source, wm, expectedChanged);
+    const EmbedResult r = embedWatermark(*source, wm);
+    EXPECT_EQ(r.marked->topDown(), topDown);
+    EXPECT_EQ(pixels(*r.marked), pixels(*expected));
+    EXPECT_EQ(r.changed, expectedChanged);
+    EXPECT_EQ(r.changed, std::min<long long>(length, (width - 1LL) * (height - 1)));
+    EXPECT_DOUBLE_EQ(r.psnr, psnr(*source, *expected));
+    if (r.changed == 0) {
+        EXPECT_EQ(pixels(*r.marked), pixels(*throughPlanes(*source)));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, EmbedMatchesLiteralSteps,
+    ::testing::Values(Shape{1, 1, false, 1}, Shape{5, 3, false, 3}, Shape{1, 40, false, 100},
+                      Shape{40, 1, true, 100}, Shape{31, 70, true, 100}, Shape{64, 65, false, 100},
+                      Shape{97, 33, true, 1000}),
+    [](const auto& c) {
+        return std::to_string(c.param.width) + "x" + std::to_string(c.param.height) +
+               (c.param.topDown ? "TopDown" : "") + "N" + std::to_string(c.param.length);
+    });
+
+TEST(Embed, TiesAtTheThresholdChangeFewer)
+{
+    // Candidates in scan order 9, 8, 7, 7, 7; row and column 0 hold large values that never count.
+    Plane c(2, 6), sevens(2, 4);
+    const double column[6] = {1000, 9, 8, 7, 7, 7};
+    for (int v = 0; v < 6; ++v) c(0, v) = 5000, c(1, v) = column[v];
+    EXPECT_EQ(embedCoefficients(c, gaussianWatermark(3, 0.5, 2)), 2);  // the third and fourth largest tie
+    EXPECT_EQ(c(1, 3), 7);
+    sevens(1, 1) = sevens(1, 2) = sevens(1, 3) = 7;
+    EXPECT_EQ(embedCoefficients(sevens, gaussianWatermark(1, 0.5, 2)), 0);
+}
+
+TEST(Embed, AlphaZeroGivesTheColourConversionAndNoResultTouchesItsSource)
+{
+    const PictureRef photo = test::samplePhoto();
+    const std::vector<std::uint8_t> original = pixels(*photo);
+    const EmbedResult zero = embedWatermark(*photo, gaussianWatermark(1000, 0.0, 3));
+    EXPECT_EQ(zero.changed, 1000);
+    EXPECT_EQ(pixels(*zero.marked), pixels(*throughPlanes(*photo)));
+
+    // A second embedding from the same source, and one from a marked picture, leave the
+    // source and the earlier result as they were.
+    const EmbedResult first = embedWatermark(*photo, gaussianWatermark(100, 0.3, 1));
+    const std::vector<std::uint8_t> firstBytes = pixels(*first.marked);
+    const EmbedResult second = embedWatermark(*photo, gaussianWatermark(100, 0.3, 2));
+    embedWatermark(*first.marked, gaussianWatermark(100, 0.3, 3));
+    EXPECT_EQ(pixels(*photo), original);
+    EXPECT_EQ(pixels(*first.marked), firstBytes);
+    EXPECT_NE(pixels(*second.marked), firstBytes);
+}
+
+// Values that overflow the coefficients to infinities and NaNs still give bytes.
+TEST(Embed, AbsurdWatermarkValuesStillGivePixels)
+{
+    Watermark wm = gaussianWatermark(50, 10.0, 6);
+    for (std::size_t i = 0; i < wm.values.size(); ++i) wm.values[i] = i % 2 ? 1e308 : -1e308;
+    EXPECT_EQ(embedWatermark(*test::noisePicture(32, 32, 6), wm).changed, 50);
+}
+
+TEST(Engine, RefusesPicturesThatAreNot24Bit)
+{
+    const PictureRef good = test::noisePicture(8, 8, 1);
+    const Watermark wm = gaussianWatermark(10, 0.3, 1);
+    const std::string text(kOnly24BitText);
+    for (const int bits : {1, 8, 16, 32}) {
+        SCOPED_TRACE(bits);
+        const PictureRef bad = Picture::create(8, 8, bits);
+        test::expectError([&] { embedWatermark(*bad, wm); }, err::Not24Bit, text);
+        try { embedWatermark(*bad, wm); } catch (const Error& e) { EXPECT_EQ(e.what(), text); }
+        test::expectError([&] { detectWatermark(*bad, wm, *good); }, err::Not24Bit, text);
+        test::expectError([&] { detectWatermark(*good, wm, *bad); }, err::Not24Bit, text);
+        for (const Attack& a : standardBattery())
+            test::expectError([&] { applyAttack(*bad, a, good.get(), 1); }, err::Not24Bit, text);
+    }
+}
+
+TEST(Detect, MarkedPhotoSavedAsBmpDetectsNearOneAndSurvivesJpeg75)
+{
+    const PictureRef photo = test::samplePhoto();
+    for (const int n : {100, 1000}) {
+        SCOPED_TRACE(n);
+        const Watermark wm = gaussianWatermark(n, 0.3, unsigned(n));
+        const PictureRef marked = embedWatermark(*photo, wm).marked;
+        const DetectResult r = detectWatermark(*photo, wm, *decodePicture(encodePicture(*marked, ImageFormat::Bmp)));
+        EXPECT_GE(r.similarity, 0.95);
+        EXPECT_TRUE(r.found);
+        EXPECT_EQ(r.coefficients, n);
+        EXPECT_DOUBLE_EQ(r.z, r.similarity * std::sqrt(double(n)));
+        EXPECT_LT(r.falsePositive, 1e-10);
+        EXPECT_EQ(std::vector<int>({r.originalWidth, r.originalHeight, r.suspectWidth, r.suspectHeight}),
+                  std::vector<int>({451, 300, 451, 300}));
+        const PictureRef jpeg = decodePicture(encodePicture(*marked, ImageFormat::Jpeg, 75));
+        EXPECT_TRUE(detectWatermark(*photo, wm, *jpeg).found);
+    }
+}
+
+// The sample photo marked with a watermark of 1000 values, analysed once for all tests.
+class MarkedPhoto : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        const PictureRef photo = test::samplePhoto();
+        marked = embedWatermark(*photo, wm);
+        original = analysePicture(*photo);
+        suspect = analysePicture(*marked.marked);
+    }
+    static inline const Watermark wm = gaussianWatermark(1000, 0.3, 77);
+    static inline EmbedResult marked;
+    static inline Analysis original, suspect;
+};
+
+// Each extracted value is close to the value the embedding put at that position.
+TEST_F(MarkedPhoto, DetectionUsesTheEmbeddingsPositionsInTheSameOrder)
+{
+    ASSERT_EQ(marked.changed, 1000);
+    const Extraction x = extractWatermark(original, wm, suspect);
+    EXPECT_EQ(x.significant, 1000);
+    ASSERT_EQ(x.values.size(), 1000u);
+    for (std::size_t i = 0; i < 1000; ++i) EXPECT_NEAR(x.values[i], wm.values[i], 0.15) << "value " << i;
+    // The verdict needs a similarity strictly above the threshold.
+    const double s = correlate(original, wm, suspect).similarity;
+    EXPECT_FALSE(correlate(original, wm, suspect, s).found);
+    EXPECT_TRUE(correlate(original, wm, suspect, std::nextafter(s, 0.0)).found);
+}
+
+TEST_F(MarkedPhoto, WatermarksNeverEmbeddedStayFarBelowTheThreshold)
+{
+    double squares = 0;
+    for (unsigned seed = 1000; seed < 1200; ++seed) {
+        const double s = correlate(original, gaussianWatermark(1000, 0.3, seed), suspect).similarity;
+        EXPECT_LT(s, 0.5) << "seed " << seed;
+        squares += s * s;
+    }
+    EXPECT_NEAR(std::sqrt(squares / 200 * 1000), 1.0, 0.3);  // the z-score's deviation 1/sqrt(N)
+}
+
+TEST_F(MarkedPhoto, SuspectIdenticalToTheOriginalIsSimplyNotFound)
+{
+    const DetectResult r = correlate(original, wm, original);
+    EXPECT_EQ(r.similarity, 0.0);
+    EXPECT_FALSE(r.found);
+    EXPECT_EQ(r.coefficients, 1000);
+    EXPECT_EQ(ReferenceDetector(original, 1000).detect(original, wm).similarity, 0.0);
+}
+
+// Detection and the detector for many watermarks refuse alike, naming the cause.
+TEST(Detect, RefusesWhatCannotBeCompared)
+{
+    const struct {
+        int number, width, height;
+        double alpha;
+        bool zeros;
+        const char* mentions[2];
+    } cases[] = {{err::ZeroAlpha, 64, 64, 0.0, false, {"alpha", ""}},
+                 {err::ZeroWatermark, 64, 64, 0.3, true, {"0", ""}},
+                 {err::SizeMismatch, 30, 30, 0.3, false, {"30", "64"}},
+                 {err::SizeMismatch, 80, 64, 0.3, false, {"80", "64"}}};
+    const PictureRef original = test::noisePicture(64, 64, 1);
+    const ReferenceDetector detector(analysePicture(*original), 100);
+    for (const auto& c : cases) {
+        const PictureRef suspect = test::noisePicture(c.width, c.height, 2);
+        Watermark wm = gaussianWatermark(100, c.alpha, 3);
+        if (c.zeros) std::fill(wm.values.begin(), wm.values.end(), 0.0);
+        for (const char* mention : c.mentions) {
+            test::expectError([&] { detectWatermark(*original, wm, *suspect); }, c.number, mention);
+            test::expectError([&] { detector.detect(analysePicture(*suspect), wm); }, c.number, mention);
+        }
+    }
+    test::expectError([&] { ReferenceDetector(analysePicture(*original), 0); }, err::SubscriptOutOfRange);
+}
+
+}  // namespace
+}  // namespace pelinor

@@ -1,0 +1,244 @@
+// The robustness lab: attacks, evaluation, the detector for many watermarks, strength.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <set>
+
+#include "fixtures.h"
+#include "watermark/attacks.h"
+#include "watermark/evaluation.h"
+#include "watermark/multi_detect.h"
+
+namespace pelinor {
+namespace {
+
+using test::makePicture;
+using test::pixel;
+using test::pixels;
+using K = Attack::Kind;
+constexpr double kSame = INFINITY;  // PSNR of an unchanged picture
+
+struct AttackCase {
+    const char* name;
+    K kind;
+    double parameter;
+    bool keepsConstant;  // a picture of one colour comes out exactly as it went in
+    double minDb, maxDb;  // PSNR of the result on a textured picture
+};
+
+class AttackProperties : public ::testing::TestWithParam<AttackCase> {};
+
+// Every attack returns a new picture of the same size, depth and row order, leaves its
+// input alone and repeats itself exactly; what it costs in PSNR is in the table.
+TEST_P(AttackProperties, Hold)
+{
+    const AttackCase& c = GetParam();
+    const Attack attack{c.kind, c.parameter};
+    for (const bool topDown : {false, true}) {
+        SCOPED_TRACE(topDown ? "top-down" : "bottom-up");
+        const PictureRef p = test::texturedPicture(64, 48, topDown);
+        const PictureRef fill = makePicture(64, 48, [](int x, int y, int) { return (x * 7 + y * 3) % 256; });
+        const std::vector<std::uint8_t> before = pixels(*p);
+        const PictureRef out = applyAttack(*p, attack, fill.get(), 9);
+        EXPECT_NE(out.get(), p.get());
+        EXPECT_EQ(std::vector<int>({out->width(), out->height(), out->bitsPerPixel(), out->topDown()}),
+                  std::vector<int>({64, 48, 24, topDown}));
+        EXPECT_EQ(pixels(*p), before);
+        EXPECT_EQ(pixels(*applyAttack(*p, attack, fill.get(), 9)), pixels(*out));
+        const double db = psnr(*p, *out);
+        EXPECT_GE(db, c.minDb);
+        EXPECT_LE(db, c.maxDb);
+        const PictureRef constant = makePicture(23, 17, [](int, int, int ch) { return 37 + 90 * ch; }, topDown);
+        if (c.keepsConstant) {
+            EXPECT_EQ(pixels(*applyAttack(*constant, attack, constant.get(), 9)), pixels(*constant));
+        }
+    }
+}
+
+using C = AttackCase;
+INSTANTIATE_TEST_SUITE_P(Table, AttackProperties,
+    ::testing::Values(
+        C{"Jpeg100", K::Jpeg, 100, false, 35, 37.5}, C{"Jpeg75", K::Jpeg, 75, false, 29, 31},
+        C{"Jpeg10", K::Jpeg, 10, false, 24.5, 26.5}, C{"Noise0", K::Noise, 0, true, kSame, kSame},
+        C{"Noise5", K::Noise, 5, false, 33.8, 34.3}, C{"Noise40", K::Noise, 40, false, 15.8, 16.8},
+        C{"Blur0", K::Blur, 0, true, kSame, kSame}, C{"Blur0p5", K::Blur, 0.5, true, 44, 46.5},
+        C{"Blur2", K::Blur, 2, true, 26.5, 28}, C{"Blur20", K::Blur, 20, true, 18, 19.5},
+        C{"Scale1", K::Scale, 1, true, kSame, kSame}, C{"Scale2", K::Scale, 2, true, 39.5, 41.5},
+        C{"ScaleHalf", K::Scale, 0.5, true, 30.3, 31.8}, C{"ScaleQuarter", K::Scale, 0.25, true, 25.3, 26.7},
+        C{"ScaleTiny", K::Scale, 0.001, true, 16.3, 17.8}, C{"Crop1", K::Crop, 1, true, kSame, kSame},
+        C{"CropHalf", K::Crop, 0.5, true, 11.5, 12.5}, C{"Requantize256", K::Requantize, 256, true, kSame, kSame},
+        C{"Requantize8", K::Requantize, 8, false, 27.3, 28.1}),
+    [](const auto& c) { return std::string(c.param.name); });
+
+TEST(Attacks, NoiseFollowsItsSeedAndResultsAreLimitedAndRoundedHalfToEven)
+{
+    const PictureRef p = test::texturedPicture(16, 16);
+    EXPECT_NE(pixels(*attackNoise(*p, 5.0, 42)), pixels(*attackNoise(*p, 5.0, 43)));
+    const std::pair<double, int> bytes[] = {{-5, 0}, {NAN, 0}, {300, 255}, {2.5, 2}, {3.5, 4}, {254.6, 255}};
+    for (const auto& [value, byte] : bytes) EXPECT_EQ(limitAndRound(value), byte) << value;
+}
+
+TEST(Attacks, ShrinkingAveragesAreas)
+{
+    const PictureRef stripes = makePicture(40, 20, [](int x, int, int) { return x % 2 ? 255 : 0; });
+    const PictureRef half = resizePicture(*stripes, 20, 10);
+    for (int x = 2; x < 18; ++x) EXPECT_NEAR(pixel(*half, x, 5, 2), 128, 1) << x;
+}
+
+TEST(Attacks, CropKeepsTheCentreFractionAndFillsFromTheOriginal)
+{
+    const PictureRef marked = makePicture(40, 30, [](int, int, int) { return 200; });
+    const PictureRef original = makePicture(40, 30, [](int, int, int) { return 10; }, true);
+    EXPECT_EQ(pixels(*attackCrop(*marked, 0.0, *original)), pixels(*original));
+    for (double f : {0.75, 0.5, 0.25}) {
+        const PictureRef out = attackCrop(*marked, f, *original);
+        int kept = 0;
+        for (int y = 0; y < 30; ++y)
+            for (int x = 0; x < 40; ++x) kept += pixel(*out, x, y, 1) == 200;
+        EXPECT_NEAR(kept / 1200.0, f, 0.03) << f;
+        EXPECT_EQ(std::vector<int>({pixel(*out, 20, 15, 0), pixel(*out, 0, 0, 0), pixel(*out, 39, 29, 0)}),
+                  std::vector<int>({200, 10, 10})) << f;
+    }
+    test::expectError([&] { attackCrop(*marked, 0.5, *makePicture(40, 31, [](int, int, int) { return 0; })); },
+                      err::SizeMismatch);
+    test::expectError([&] { applyAttack(*marked, {K::Crop, 0.5}, nullptr, 0); }, err::InvalidCall);
+}
+
+TEST(Attacks, RequantizeGivesExactlyThatManyLevels)
+{
+    const PictureRef ramp = makePicture(256, 1, [](int x, int, int) { return x; });
+    for (const int levels : {2, 3, 8, 32, 100, 256}) {
+        const PictureRef out = attackRequantize(*ramp, levels);
+        std::set<int> seen;
+        for (int x = 0; x < 256; ++x) {
+            seen.insert(pixel(*out, x, 0, 0));
+            EXPECT_LE(std::abs(pixel(*out, x, 0, 0) - x), 128 / (levels - 1) + 1) << x;
+        }
+        EXPECT_EQ(int(seen.size()), levels);
+        EXPECT_EQ(std::pair(*seen.begin(), *seen.rbegin()), std::pair(0, 255));
+    }
+}
+
+TEST(Attacks, ParametersAreChecked)
+{
+    const std::pair<Attack, bool> cases[] = {{{K::Jpeg, 1}, true}, {{K::Jpeg, 100}, true}, {{K::Jpeg, 0}, false},
+        {{K::Jpeg, 101}, false}, {{K::Jpeg, 50.5}, false}, {{K::Noise, 0}, true}, {{K::Noise, -1}, false},
+        {{K::Noise, NAN}, false}, {{K::Blur, 20}, true}, {{K::Blur, 1e9}, false}, {{K::Scale, 0}, false},
+        {{K::Scale, 0.25}, true}, {{K::Scale, 4.5}, false}, {{K::Scale, INFINITY}, false}, {{K::Crop, 1}, true},
+        {{K::Crop, 1.01}, false}, {{K::Requantize, 1}, false}, {{K::Requantize, 2}, true},
+        {{K::Requantize, 257}, false}};
+    for (const auto& [attack, valid] : cases) {
+        SCOPED_TRACE(attackName(attack.kind) + " " + std::to_string(attack.parameter));
+        if (valid) {
+            EXPECT_NO_THROW(validateAttack(attack));
+        } else {
+            test::expectError([&] { validateAttack(attack); }, err::InvalidCall, attackName(attack.kind));
+        }
+    }
+}
+
+TEST(Psnr, KnownValuesAndSizeMismatch)
+{
+    const PictureRef a = makePicture(10, 10, [](int, int, int) { return 100; });
+    const PictureRef b = makePicture(10, 10, [](int, int, int) { return 110; }, true);
+    EXPECT_EQ(psnr(*a, *a), kSame);
+    EXPECT_NEAR(psnr(*a, *b), 10 * std::log10(255.0 * 255.0 / 100.0), 1e-12);
+    test::expectError([&] { psnr(*a, *makePicture(10, 9, [](int, int, int) { return 0; })); }, err::SizeMismatch);
+}
+
+class Lab : public ::testing::Test {
+protected:
+    const PictureRef original = test::texturedPicture(128, 96);
+    const Watermark watermark = test::gaussianWatermark(300, 0.3, 7);
+    const PictureRef marked = embedWatermark(*original, watermark).marked;
+};
+
+TEST_F(Lab, ReferenceDetectorAgreesWithCorrelateAndOnlyTheSignOfAlphaMatters)
+{
+    const Analysis a0 = analysePicture(*original);
+    const ReferenceDetector detector(a0, watermark.length);
+    for (const PictureRef& s : {marked, attackJpeg(*marked, 50), attackNoise(*marked, 10, 3), attackBlur(*marked, 1.0),
+                                attackCrop(*marked, 0.5, *original)}) {
+        const DetectResult fast = detector.detect(analysePicture(*s), watermark);
+        const DetectResult reference = correlate(a0, watermark, analysePicture(*s));
+        EXPECT_NEAR(fast.similarity, reference.similarity, 1e-12);
+        EXPECT_EQ(fast.found, reference.found);
+        EXPECT_EQ(fast.coefficients, reference.coefficients);
+        EXPECT_NEAR(fast.z, reference.z, 1e-9);
+    }
+    const std::vector<double> x = detector.extract(analysePicture(*marked));
+    const double s = detector.detect(x, watermark).similarity;
+    EXPECT_GT(s, 0.95);
+    for (double alpha : {0.01, 5.0, -0.3}) {
+        Watermark w = watermark;
+        w.alpha = alpha;
+        EXPECT_NEAR(detector.detect(x, w).similarity, alpha < 0 ? -s : s, 1e-15);
+    }
+}
+
+TEST_F(Lab, EvaluationRowsAndFalsePositives)
+{
+    EvaluationOptions options;
+    options.randomCount = 200;
+    int calls = 0, lastDone = 0, lastTotal = 0;
+    const Evaluation ev = evaluateRobustness(*original, watermark, options, [&](int done, int total, const std::string&) {
+        EXPECT_EQ(done, ++calls);
+        lastDone = done;
+        lastTotal = total;
+    });
+    EXPECT_EQ(lastDone, lastTotal);
+    ASSERT_EQ(ev.rows.size(), standardBattery().size() + 2);
+    EXPECT_EQ(ev.rows[0].family, "none");
+    EXPECT_GT(ev.rows[0].result.similarity, 0.95);
+    EXPECT_NEAR(ev.rows[0].psnr, ev.markedPsnr, 1e-12);
+    EXPECT_EQ(ev.rows[1].family, "control");
+    EXPECT_EQ(ev.rows[1].result.similarity, 0.0);
+    EXPECT_FALSE(ev.rows[1].result.found);
+    EXPECT_EQ(ev.rows[2].label, "JPEG Q=90");
+    EXPECT_TRUE(ev.rows[2].result.found);
+    for (const EvaluationRow& r : ev.rows) EXPECT_TRUE(r.family == "control" || std::isfinite(r.psnr)) << r.label;
+
+    // Never-embedded watermarks: similarity near normal with deviation 1/sqrt(N).
+    ASSERT_EQ(ev.randomSimilarities.size(), 200u);
+    double squares = 0;
+    for (double s : ev.randomSimilarities) squares += s * s;
+    EXPECT_NEAR(std::sqrt(squares / 200 * 300), 1.0, 0.25);
+    EXPECT_LT(ev.randomMax, 0.5);
+    EXPECT_DOUBLE_EQ(ev.randomP99, percentile(ev.randomSimilarities, 99));
+    EXPECT_LE(ev.randomP99, ev.randomMax);
+    EXPECT_DOUBLE_EQ(percentile({4, 1, 3, 2, 5}, 50), 3.0);
+    EXPECT_DOUBLE_EQ(percentile({1, 2}, 25), 1.25);
+
+    options.jobs = 1;  // the worker count changes nothing
+    const Evaluation serial = evaluateRobustness(*original, watermark, options);
+    for (std::size_t i = 0; i < ev.rows.size(); ++i)
+        EXPECT_EQ(serial.rows[i].result.similarity, ev.rows[i].result.similarity) << ev.rows[i].label;
+    EXPECT_EQ(serial.randomSimilarities, ev.randomSimilarities);
+}
+
+TEST_F(Lab, TargetPsnrLandsJustAboveTheTarget)
+{
+    for (const double target : {32.0, 38.0, 44.0}) {
+        for (const double fileAlpha : {0.3, -0.3}) {
+            SCOPED_TRACE(std::to_string(target) + " dB, alpha " + std::to_string(fileAlpha));
+            Watermark w = watermark;
+            w.alpha = fileAlpha;
+            const TargetPsnrEmbed chosen = embedForTargetPsnr(*original, w, target);
+            EXPECT_GE(chosen.embedded.psnr, target);
+            EXPECT_LT(chosen.embedded.psnr, target + 0.25);
+            EXPECT_EQ(chosen.alpha < 0, fileAlpha < 0);
+            w.alpha = chosen.alpha * 1.02;  // a little stronger falls below the target
+            EXPECT_LT(embedWatermark(*original, w).psnr, target);
+            // The file's alpha still detects the result.
+            EXPECT_EQ(detectWatermark(*original, watermark, *chosen.embedded.marked).found, fileAlpha > 0);
+        }
+    }
+    for (const double unreachable : {150.0, -3.0})
+        test::expectError([&] { alphaForTargetPsnr(*original, watermark, unreachable); }, err::InvalidCall);
+    Watermark zero = watermark;
+    zero.alpha = 0.0;
+    test::expectError([&] { alphaForTargetPsnr(*original, zero, 40.0); }, err::ZeroAlpha);
+}
+
+}  // namespace
+}  // namespace pelinor
