@@ -70,16 +70,12 @@ INSTANTIATE_TEST_SUITE_P(Table, AttackProperties,
         C{"Requantize8", K::Requantize, 8, false, 27.3, 28.1}),
     [](const auto& c) { return std::string(c.param.name); });
 
-TEST(Attacks, NoiseFollowsItsSeedAndResultsAreLimitedAndRoundedHalfToEven)
+TEST(Attacks, NoiseFollowsItsSeedResultsRoundHalfToEvenAndShrinkingAveragesAreas)
 {
     const PictureRef p = test::texturedPicture(16, 16);
     EXPECT_NE(pixels(*attackNoise(*p, 5.0, 42)), pixels(*attackNoise(*p, 5.0, 43)));
     const std::pair<double, int> bytes[] = {{-5, 0}, {NAN, 0}, {300, 255}, {2.5, 2}, {3.5, 4}, {254.6, 255}};
     for (const auto& [value, byte] : bytes) EXPECT_EQ(limitAndRound(value), byte) << value;
-}
-
-TEST(Attacks, ShrinkingAveragesAreas)
-{
     const PictureRef stripes = makePicture(40, 20, [](int x, int, int) { return x % 2 ? 255 : 0; });
     const PictureRef half = resizePicture(*stripes, 20, 10);
     for (int x = 2; x < 18; ++x) EXPECT_NEAR(pixel(*half, x, 5, 2), 128, 1) << x;
@@ -121,19 +117,15 @@ TEST(Attacks, RequantizeGivesExactlyThatManyLevels)
 
 TEST(Attacks, ParametersAreChecked)
 {
-    const std::pair<Attack, bool> cases[] = {{{K::Jpeg, 1}, true}, {{K::Jpeg, 100}, true}, {{K::Jpeg, 0}, false},
-        {{K::Jpeg, 101}, false}, {{K::Jpeg, 50.5}, false}, {{K::Noise, 0}, true}, {{K::Noise, -1}, false},
-        {{K::Noise, NAN}, false}, {{K::Blur, 20}, true}, {{K::Blur, 1e9}, false}, {{K::Scale, 0}, false},
-        {{K::Scale, 0.25}, true}, {{K::Scale, 4.5}, false}, {{K::Scale, INFINITY}, false}, {{K::Crop, 1}, true},
-        {{K::Crop, 1.01}, false}, {{K::Requantize, 1}, false}, {{K::Requantize, 2}, true},
-        {{K::Requantize, 257}, false}};
-    for (const auto& [attack, valid] : cases) {
-        SCOPED_TRACE(attackName(attack.kind) + " " + std::to_string(attack.parameter));
-        if (valid) {
-            EXPECT_NO_THROW(validateAttack(attack));
-        } else {
-            test::expectError([&] { validateAttack(attack); }, err::InvalidCall, attackName(attack.kind));
-        }
+    const struct {
+        K kind;
+        std::vector<double> valid, invalid;
+    } cases[] = {{K::Jpeg, {1, 100}, {0, 101, 50.5}}, {K::Noise, {0}, {-1, NAN}}, {K::Blur, {20}, {1e9}},
+                 {K::Scale, {0.25}, {0, 4.5, INFINITY}}, {K::Crop, {1}, {1.01}}, {K::Requantize, {2}, {1, 257}}};
+    for (const auto& c : cases) {
+        for (const double v : c.valid) EXPECT_NO_THROW(validateAttack({c.kind, v})) << attackName(c.kind) << v;
+        for (const double v : c.invalid)
+            test::expectError([&] { validateAttack({c.kind, v}); }, err::InvalidCall, attackName(c.kind));
     }
 }
 

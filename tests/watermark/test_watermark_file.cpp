@@ -43,22 +43,20 @@ TEST(WatermarkFile, ExactTextWithPeriodsAndCrlfAfterEveryLine)
 
 TEST(WatermarkFile, ReadsBackExactlyWhatIsWritten)
 {
-    // Random bit patterns cover every exponent, denormals included.
-    Watermark w;
+    Watermark w{"", 0, 0, 0, 0, {-Limits::max()}};
     std::mt19937_64 random(12345);
-    for (int i = 0; i < 2000; ++i) {
-        double v;
+    for (int i = 0; i < 2000; ++i) {  // bit patterns: every exponent, denormals included
         const std::uint64_t bits = random();
+        double v;
         std::memcpy(&v, &bits, sizeof v);
         if (std::isfinite(v)) w.values.push_back(v);
     }
-    w.values.push_back(-Limits::max());
     w.length = std::int32_t(w.values.size());
     const Watermark back = parseWatermark(formatWatermark(w));
     ASSERT_EQ(back.values.size(), w.values.size());
     for (std::size_t i = 0; i < w.values.size(); ++i) {
         EXPECT_EQ(formatReal(back.values[i]), formatReal(w.values[i]));
-        EXPECT_LE(std::abs(back.values[i] - w.values[i]), std::abs(w.values[i]) * 1e-14) << formatReal(w.values[i]);
+        EXPECT_LE(std::abs(back.values[i] - w.values[i]), std::abs(w.values[i]) * 1e-14) << w.values[i];
     }
 }
 
@@ -129,11 +127,11 @@ TEST(WatermarkFile, FileRoundTripAndFileErrors)
     expectError([&] { readWatermark(path); }, err::OutOfMemory);
 }
 
-// The file's lines, each of which must end in CRLF.
+// The lines of the file CoxGenMark writes, each of which must end in CRLF.
 std::vector<std::string> generate(const test::TempDir& dir, std::int32_t n, std::int32_t seed, double mean = 0,
-                                  double deviation = 1, double alpha = 0.3)
+                                  double deviation = 1)
 {
-    CoxGenMark(dir.file("mark.wmk"), alpha, n, seed, mean, deviation);
+    CoxGenMark(dir.file("mark.wmk"), 0.3, n, seed, mean, deviation);
     const std::string text = test::readText(dir.file("mark.wmk"));
     std::vector<std::string> lines;
     std::size_t start = 0;
@@ -168,15 +166,29 @@ std::vector<std::string> literalValues(std::int32_t n, std::int32_t seed, double
     return lines;
 }
 
-TEST(CoxGenMark, DefaultDialogValuesGive105Lines)
+struct CommaPunct : std::numpunct<char> {
+    char do_decimal_point() const override { return ','; }
+    char do_thousands_sep() const override { return '.'; }
+    std::string do_grouping() const override { return "\3"; }
+};
+
+// The dialog's defaults, under a decimal-comma C++ locale and the C library's too where
+// such a locale is installed.
+TEST(CoxGenMark, DefaultDialogValuesGive105LinesWithPeriodsInAnyLocale)
 {
     test::TempDir dir;
+    const std::locale saved = std::locale::global(std::locale(std::locale::classic(), new CommaPunct));
+    for (const char* name : {"hr_HR.UTF-8", "hr_HR.utf8", "de_DE.UTF-8", "de_DE.utf8"})
+        if (std::setlocale(LC_ALL, name)) break;
     const auto lines = generate(dir, 100, 0);
+    const auto grouped = generate(dir, 2, 1, -0.5, 1000.25);
+    std::locale::global(saved);  // restores the C library's locale too
     ASSERT_EQ(lines.size(), 105u);
     EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 5),
               (std::vector<std::string>{"\"CXSG\"", "100", "0.3", "0", "1"}));
     for (const auto& line : lines) EXPECT_TRUE(!line.empty() && line.find_first_of(" \t,") == std::string::npos);
-    EXPECT_EQ(valuesOf(dir).size(), 100u);
+    EXPECT_EQ(grouped[3] + " " + grouped[4], "-0.5 1000.25");
+    EXPECT_EQ(readWatermark(dir.file("mark.wmk")).deviation, 1000.25);
 }
 
 TEST(CoxGenMark, MatchesTheLiteralProcedureAndNegativeDeviationMirrors)
@@ -241,31 +253,6 @@ TEST(CoxGenMark, FailureLeavesTheOldFileAlone)
     EXPECT_THROW(CoxGenMark(dir.file("no-such-folder/mark.wmk"), 0.3, 10, 1, 0, 1), Error);
     EXPECT_EQ(test::readText(path), "old contents");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 1);  // no temporary left
-}
-
-struct CommaPunct : std::numpunct<char> {
-    char do_decimal_point() const override { return ','; }
-    char do_thousands_sep() const override { return '.'; }
-    std::string do_grouping() const override { return "\3"; }
-};
-
-TEST(CoxGenMark, CommaLocaleStillWritesPeriods)
-{
-    test::TempDir dir;
-    // A decimal-comma C++ locale, and the C library's too where such a locale is installed.
-    const std::locale saved = std::locale::global(std::locale(std::locale::classic(), new CommaPunct));
-    for (const char* name : {"hr_HR.UTF-8", "hr_HR.utf8", "de_DE.UTF-8", "de_DE.utf8"})
-        if (std::setlocale(LC_ALL, name)) break;
-    const auto lines = generate(dir, 20, 3, -0.5, 1000.25, 0.3);
-    const Watermark w = readWatermark(dir.file("mark.wmk"));
-    std::locale::global(saved);  // restores the C library's locale too
-    std::setlocale(LC_ALL, "C");
-    ASSERT_EQ(lines.size(), 25u);
-    EXPECT_EQ(std::vector<std::string>(lines.begin() + 2, lines.begin() + 5),
-              (std::vector<std::string>{"0.3", "-0.5", "1000.25"}));
-    for (const auto& line : lines) EXPECT_EQ(line.find_first_of(", "), std::string::npos) << line;
-    EXPECT_EQ(w.values.size(), 20u);
-    EXPECT_EQ(w.deviation, 1000.25);
 }
 
 }  // namespace
