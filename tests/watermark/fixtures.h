@@ -42,7 +42,8 @@ inline auto& pixel(auto& p, int x, int y, int c)
     return p.bits()[p.stride() * std::size_t(p.storedRow(y)) + 3 * std::size_t(x) + std::size_t(c)];
 }
 
-inline PictureRef makePicture(int w, int h, const std::function<int(int, int, int)>& value, bool topDown = false)
+inline PictureRef makePicture(
+    int w, int h, const std::function<int(int, int, int)>& value, bool topDown = false)
 {
     PictureRef p = Picture::create(w, h, 24, topDown);
     for (int y = 0; y < h; ++y)
@@ -55,7 +56,8 @@ inline PictureRef makePicture(int w, int h, const std::function<int(int, int, in
 inline std::vector<std::uint8_t> pixels(const Picture& p)
 {
     std::vector<std::uint8_t> out;
-    for (int y = 0; y < p.height(); ++y) out.insert(out.end(), &pixel(p, 0, y, 0), &pixel(p, 0, y, 0) + 3 * p.width());
+    for (int y = 0; y < p.height(); ++y)
+        out.insert(out.end(), &pixel(p, 0, y, 0), &pixel(p, 0, y, 0) + 3 * p.width());
     return out;
 }
 
@@ -68,11 +70,14 @@ inline PictureRef noisePicture(int w, int h, unsigned seed, bool topDown = false
 // Smooth and photograph-like, with texture at several scales.
 inline PictureRef texturedPicture(int w, int h, bool topDown = false)
 {
-    return makePicture(w, h, [](int x, int y, int c) {
-        const double v = 128 + 60 * std::sin(x * 0.07 + c) * std::cos(y * 0.05) + 30 * std::sin(x * 0.31 + y * 0.23)
-                         + 15 * std::cos(x * 0.9 - y * 0.7 + c);
-        return int(std::lround(std::fmin(255.0, std::fmax(0.0, v))));
-    }, topDown);
+    return makePicture(
+        w, h,
+        [](int x, int y, int c) {
+            const double v = 128 + 60 * std::sin(x * 0.07 + c) * std::cos(y * 0.05)
+                + 30 * std::sin(x * 0.31 + y * 0.23) + 15 * std::cos(x * 0.9 - y * 0.7 + c);
+            return int(std::lround(std::fmin(255.0, std::fmax(0.0, v))));
+        },
+        topDown);
 }
 
 // The sample photograph shipped with the sources (451 x 300, 24-bit).
@@ -83,13 +88,10 @@ inline PictureRef samplePhoto()
 
 inline Watermark gaussianWatermark(int length, double alpha, unsigned seed)
 {
-    Watermark w;
-    w.length = length;
-    w.alpha = alpha;
-    w.deviation = 1.0;
+    Watermark w{"", length, alpha, 0.0, 1.0, std::vector<double>(std::size_t(length))};
     std::mt19937 rng(seed);
     std::normal_distribution<double> normal(0.0, 1.0);
-    for (int i = 0; i < length; ++i) w.values.push_back(normal(rng));
+    for (double& x : w.values) x = normal(rng);
     return w;
 }
 

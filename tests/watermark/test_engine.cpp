@@ -48,7 +48,8 @@ PictureRef literalEmbed(const Picture& source, const Watermark& wm, long long& c
                     c.at(u, v) = (wm.alpha * wm.values.at(std::size_t(changed++)) + 1) * c.at(u, v);
         InverzniDCT(c, l);
         for (int x = 0; x < w; ++x)
-            for (int y = 0; y < h; ++y) p.at(3 * x, y) = std::uint8_t(std::nearbyint(std::clamp(l.at(x, y) + 128, 0.0, 255.0)));
+            for (int y = 0; y < h; ++y)
+                p.at(3 * x, y) = std::uint8_t(std::nearbyint(std::clamp(l.at(x, y) + 128, 0.0, 255.0)));
     });
 }
 
@@ -154,7 +155,8 @@ TEST(Detect, MarkedPhoto)
         SCOPED_TRACE(n);
         const Watermark wm = gaussianWatermark(n, 0.3, unsigned(n));
         const EmbedResult e = embedWatermark(*photo, wm);
-        const DetectResult r = detectWatermark(*photo, wm, *decodePicture(encodePicture(*e.marked, ImageFormat::Bmp)));
+        const DetectResult r
+            = detectWatermark(*photo, wm, *decodePicture(encodePicture(*e.marked, ImageFormat::Bmp)));
         EXPECT_GE(r.similarity, 0.95);
         EXPECT_TRUE(r.found);
         EXPECT_EQ(r.coefficients, n);
@@ -162,14 +164,17 @@ TEST(Detect, MarkedPhoto)
         EXPECT_LT(r.falsePositive, 1e-10);
         EXPECT_EQ(std::vector<int>({r.originalWidth, r.originalHeight, r.suspectWidth, r.suspectHeight}),
                   std::vector<int>({451, 300, 451, 300}));
-        EXPECT_TRUE(detectWatermark(*photo, wm, *decodePicture(encodePicture(*e.marked, ImageFormat::Jpeg, 75))).found);
+        EXPECT_TRUE(
+            detectWatermark(*photo, wm, *decodePicture(encodePicture(*e.marked, ImageFormat::Jpeg, 75)))
+                .found);
 
         const Analysis suspect = analysePicture(*e.marked);
         const Extraction x = extractWatermark(original, wm, suspect);
         ASSERT_EQ(e.changed, n);
         ASSERT_EQ(x.values.size(), std::size_t(n));
         for (std::size_t i = 0; i < x.values.size(); ++i) EXPECT_NEAR(x.values[i], wm.values[i], 0.15) << i;
-        const double s = correlate(original, wm, suspect).similarity;  // found only strictly above the threshold
+        const double s
+            = correlate(original, wm, suspect).similarity; // found only strictly above the threshold
         EXPECT_FALSE(correlate(original, wm, suspect, s).found);
         EXPECT_TRUE(correlate(original, wm, suspect, std::nextafter(s, 0.0)).found);
 
@@ -195,7 +200,7 @@ TEST(Detect, RefusesWhatCannotBeCompared)
         double alpha;
         const char* mentions[2];
     } cases[] = {{err::ZeroAlpha, 64, 64, 0.0, {"alpha", ""}}, {err::ZeroWatermark, 64, 64, -1, {"0", ""}},
-                 {err::SizeMismatch, 30, 30, 0.3, {"30", "64"}}, {err::SizeMismatch, 80, 64, 0.3, {"80", "64"}}};
+        {err::SizeMismatch, 30, 30, 0.3, {"30", "64"}}, {err::SizeMismatch, 80, 64, 0.3, {"80", "64"}}};
     const PictureRef original = test::noisePicture(64, 64, 1);
     const ReferenceDetector detector(analysePicture(*original), 100);
     for (const auto& c : cases) {

@@ -48,7 +48,8 @@ TEST_P(AttackProperties, Hold)
         const double db = psnr(*p, *out);
         EXPECT_GE(db, c.minDb);
         EXPECT_LE(db, c.maxDb);
-        const PictureRef constant = makePicture(23, 17, [](int, int, int ch) { return 37 + 90 * ch; }, topDown);
+        const PictureRef constant = makePicture(
+            23, 17, [](int, int, int ch) { return 37 + 90 * ch; }, topDown);
         if (c.keepsConstant) {
             EXPECT_EQ(pixels(*applyAttack(*constant, attack, constant.get(), 9)), pixels(*constant));
         }
@@ -57,8 +58,7 @@ TEST_P(AttackProperties, Hold)
 
 using C = AttackCase;
 INSTANTIATE_TEST_SUITE_P(Table, AttackProperties,
-    ::testing::Values(
-        C{"Jpeg100", K::Jpeg, 100, false, 35, 37.5}, C{"Jpeg75", K::Jpeg, 75, false, 29, 31},
+    ::testing::Values(C{"Jpeg100", K::Jpeg, 100, false, 35, 37.5}, C{"Jpeg75", K::Jpeg, 75, false, 29, 31},
         C{"Jpeg10", K::Jpeg, 10, false, 24.5, 26.5}, C{"Noise0", K::Noise, 0, true, kSame, kSame},
         C{"Noise5", K::Noise, 5, false, 33.8, 34.3}, C{"Noise40", K::Noise, 40, false, 15.8, 16.8},
         C{"Blur0", K::Blur, 0, true, kSame, kSame}, C{"Blur0p5", K::Blur, 0.5, true, 44, 46.5},
@@ -66,11 +66,12 @@ INSTANTIATE_TEST_SUITE_P(Table, AttackProperties,
         C{"Scale1", K::Scale, 1, true, kSame, kSame}, C{"Scale2", K::Scale, 2, true, 39.5, 41.5},
         C{"ScaleHalf", K::Scale, 0.5, true, 30.3, 31.8}, C{"ScaleQuarter", K::Scale, 0.25, true, 25.3, 26.7},
         C{"ScaleTiny", K::Scale, 0.001, true, 16.3, 17.8}, C{"Crop1", K::Crop, 1, true, kSame, kSame},
-        C{"CropHalf", K::Crop, 0.5, true, 11.5, 12.5}, C{"Requantize256", K::Requantize, 256, true, kSame, kSame},
+        C{"CropHalf", K::Crop, 0.5, true, 11.5, 12.5},
+        C{"Requantize256", K::Requantize, 256, true, kSame, kSame},
         C{"Requantize8", K::Requantize, 8, false, 27.3, 28.1}),
     [](const auto& c) { return std::string(c.param.name); });
 
-TEST(Attacks, NoiseFollowsItsSeedResultsRoundHalfToEvenAndShrinkingAveragesAreas)
+TEST(Attacks, NoiseSeedRoundingAreaAveragingAndPsnr)
 {
     const PictureRef p = test::texturedPicture(16, 16);
     EXPECT_NE(pixels(*attackNoise(*p, 5.0, 42)), pixels(*attackNoise(*p, 5.0, 43)));
@@ -79,6 +80,12 @@ TEST(Attacks, NoiseFollowsItsSeedResultsRoundHalfToEvenAndShrinkingAveragesAreas
     const PictureRef stripes = makePicture(40, 20, [](int x, int, int) { return x % 2 ? 255 : 0; });
     const PictureRef half = resizePicture(*stripes, 20, 10);
     for (int x = 2; x < 18; ++x) EXPECT_NEAR(pixel(*half, x, 5, 2), 128, 1) << x;
+
+    const PictureRef a = makePicture(10, 10, [](int, int, int) { return 100; });
+    const PictureRef b = makePicture(10, 10, [](int, int, int) { return 110; }, true);
+    EXPECT_NEAR(psnr(*a, *b), 10 * std::log10(255.0 * 255.0 / 100.0), 1e-12);
+    test::expectError(
+        [&] { psnr(*a, *makePicture(10, 9, [](int, int, int) { return 0; })); }, err::SizeMismatch);
 }
 
 TEST(Attacks, CropKeepsTheCentreFractionAndFillsFromTheOriginal)
@@ -95,8 +102,9 @@ TEST(Attacks, CropKeepsTheCentreFractionAndFillsFromTheOriginal)
         EXPECT_EQ(std::vector<int>({pixel(*out, 20, 15, 0), pixel(*out, 0, 0, 0), pixel(*out, 39, 29, 0)}),
                   std::vector<int>({200, 10, 10})) << f;
     }
-    test::expectError([&] { attackCrop(*marked, 0.5, *makePicture(40, 31, [](int, int, int) { return 0; })); },
-                      err::SizeMismatch);
+    test::expectError(
+        [&] { attackCrop(*marked, 0.5, *makePicture(40, 31, [](int, int, int) { return 0; })); },
+        err::SizeMismatch);
     test::expectError([&] { applyAttack(*marked, {K::Crop, 0.5}, nullptr, 0); }, err::InvalidCall);
 }
 
@@ -110,8 +118,7 @@ TEST(Attacks, RequantizeGivesExactlyThatManyLevels)
             seen.insert(pixel(*out, x, 0, 0));
             EXPECT_LE(std::abs(pixel(*out, x, 0, 0) - x), 128 / (levels - 1) + 1) << x;
         }
-        EXPECT_EQ(int(seen.size()), levels);
-        EXPECT_EQ(std::pair(*seen.begin(), *seen.rbegin()), std::pair(0, 255));
+        EXPECT_EQ(std::tuple(int(seen.size()), *seen.begin(), *seen.rbegin()), std::tuple(levels, 0, 255));
     }
 }
 
@@ -121,21 +128,13 @@ TEST(Attacks, ParametersAreChecked)
         K kind;
         std::vector<double> valid, invalid;
     } cases[] = {{K::Jpeg, {1, 100}, {0, 101, 50.5}}, {K::Noise, {0}, {-1, NAN}}, {K::Blur, {20}, {1e9}},
-                 {K::Scale, {0.25}, {0, 4.5, INFINITY}}, {K::Crop, {1}, {1.01}}, {K::Requantize, {2}, {1, 257}}};
+        {K::Scale, {0.25}, {0, 4.5, INFINITY}}, {K::Crop, {1}, {1.01}}, {K::Requantize, {2}, {1, 257}}};
     for (const auto& c : cases) {
-        for (const double v : c.valid) EXPECT_NO_THROW(validateAttack({c.kind, v})) << attackName(c.kind) << v;
+        for (const double v : c.valid)
+            EXPECT_NO_THROW(validateAttack({c.kind, v})) << attackName(c.kind) << v;
         for (const double v : c.invalid)
             test::expectError([&] { validateAttack({c.kind, v}); }, err::InvalidCall, attackName(c.kind));
     }
-}
-
-TEST(Psnr, KnownValuesAndSizeMismatch)
-{
-    const PictureRef a = makePicture(10, 10, [](int, int, int) { return 100; });
-    const PictureRef b = makePicture(10, 10, [](int, int, int) { return 110; }, true);
-    EXPECT_EQ(psnr(*a, *a), kSame);
-    EXPECT_NEAR(psnr(*a, *b), 10 * std::log10(255.0 * 255.0 / 100.0), 1e-12);
-    test::expectError([&] { psnr(*a, *makePicture(10, 9, [](int, int, int) { return 0; })); }, err::SizeMismatch);
 }
 
 class Lab : public ::testing::Test {
@@ -149,13 +148,13 @@ TEST_F(Lab, ReferenceDetectorAgreesWithCorrelateAndOnlyTheSignOfAlphaMatters)
 {
     const Analysis a0 = analysePicture(*original);
     const ReferenceDetector detector(a0, watermark.length);
-    for (const PictureRef& s : {marked, attackJpeg(*marked, 50), attackNoise(*marked, 10, 3), attackBlur(*marked, 1.0),
-                                attackCrop(*marked, 0.5, *original)}) {
+    for (const PictureRef& s : {marked, attackJpeg(*marked, 50), attackNoise(*marked, 10, 3),
+             attackBlur(*marked, 1.0), attackCrop(*marked, 0.5, *original)}) {
         const DetectResult fast = detector.detect(analysePicture(*s), watermark);
         const DetectResult reference = correlate(a0, watermark, analysePicture(*s));
         EXPECT_NEAR(fast.similarity, reference.similarity, 1e-12);
-        EXPECT_EQ(fast.found, reference.found);
-        EXPECT_EQ(fast.coefficients, reference.coefficients);
+        EXPECT_EQ(
+            std::pair(fast.found, fast.coefficients), std::pair(reference.found, reference.coefficients));
         EXPECT_NEAR(fast.z, reference.z, 1e-9);
     }
     const std::vector<double> x = detector.extract(analysePicture(*marked));
@@ -173,11 +172,12 @@ TEST_F(Lab, EvaluationRowsAndFalsePositives)
     EvaluationOptions options;
     options.randomCount = 200;
     int calls = 0, lastDone = 0, lastTotal = 0;
-    const Evaluation ev = evaluateRobustness(*original, watermark, options, [&](int done, int total, const std::string&) {
-        EXPECT_EQ(done, ++calls);
-        lastDone = done;
-        lastTotal = total;
-    });
+    const Evaluation ev
+        = evaluateRobustness(*original, watermark, options, [&](int done, int total, const std::string&) {
+              EXPECT_EQ(done, ++calls);
+              lastDone = done;
+              lastTotal = total;
+          });
     EXPECT_EQ(lastDone, lastTotal);
     ASSERT_EQ(ev.rows.size(), standardBattery().size() + 2);
     EXPECT_EQ(ev.rows[0].family, "none");
@@ -188,7 +188,8 @@ TEST_F(Lab, EvaluationRowsAndFalsePositives)
     EXPECT_FALSE(ev.rows[1].result.found);
     EXPECT_EQ(ev.rows[2].label, "JPEG Q=90");
     EXPECT_TRUE(ev.rows[2].result.found);
-    for (const EvaluationRow& r : ev.rows) EXPECT_TRUE(r.family == "control" || std::isfinite(r.psnr)) << r.label;
+    for (const EvaluationRow& r : ev.rows)
+        EXPECT_TRUE(r.family == "control" || std::isfinite(r.psnr)) << r.label;
 
     // Never-embedded watermarks: similarity near normal with deviation 1/sqrt(N).
     ASSERT_EQ(ev.randomSimilarities.size(), 200u);
@@ -198,7 +199,6 @@ TEST_F(Lab, EvaluationRowsAndFalsePositives)
     EXPECT_LT(ev.randomMax, 0.5);
     EXPECT_DOUBLE_EQ(ev.randomP99, percentile(ev.randomSimilarities, 99));
     EXPECT_LE(ev.randomP99, ev.randomMax);
-    EXPECT_DOUBLE_EQ(percentile({4, 1, 3, 2, 5}, 50), 3.0);
     EXPECT_DOUBLE_EQ(percentile({1, 2}, 25), 1.25);
 
     options.jobs = 1;  // the worker count changes nothing
