@@ -173,10 +173,13 @@ TEST(Detect, MarkedPhoto)
         ASSERT_EQ(e.changed, n);
         ASSERT_EQ(x.values.size(), std::size_t(n));
         for (std::size_t i = 0; i < x.values.size(); ++i) EXPECT_NEAR(x.values[i], wm.values[i], 0.15) << i;
-        const double s
-            = correlate(original, wm, suspect).similarity; // found only strictly above the threshold
+        // Found only strictly above the threshold; a negative alpha turns the similarity round.
+        const double s = correlate(original, wm, suspect).similarity;
         EXPECT_FALSE(correlate(original, wm, suspect, s).found);
         EXPECT_TRUE(correlate(original, wm, suspect, std::nextafter(s, 0.0)).found);
+        Watermark negative = wm;
+        negative.alpha = -0.3;
+        EXPECT_NEAR(correlate(original, negative, suspect).similarity, -s, 1e-12);
 
         double squares = 0;
         for (unsigned seed = 5000; seed < 5200; ++seed) {
