@@ -19,8 +19,7 @@ namespace {
 using test::gaussianWatermark;
 using test::pixels;
 
-// The colour conversion there and back with the luminance bytes scaled by `change`
-// first: nothing else when there is none.
+// The colour conversion there and back, with `change` applied to the planes in between.
 PictureRef throughPlanes(const Picture& source, const std::function<void(ByteArray2D&)>& change = {})
 {
     ByteArray2D planes;
