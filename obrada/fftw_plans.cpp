@@ -5,8 +5,6 @@
 #include <limits>
 #include <mutex>
 #include <string>
-#include <thread>
-#include <tuple>
 #include <vector>
 
 #include "obrada/error.h"
@@ -15,18 +13,9 @@ namespace pelinor {
 
 namespace {
 
-// Planes at least this large are transformed with FFTW's threads.
-constexpr long long kThreadedElements = 128LL * 128LL;
-// Sizes kept; a batch over pictures of many sizes must not grow the cache without bound.
-constexpr std::size_t kCachedPlans = 8;
-
-struct PlanKey {
-    int n1;
-    int n2;
-    CosineKind kind;
-    bool aligned;
-    bool operator==(const PlanKey&) const = default;
-};
+// Plans kept: a forward and an inverse need up to four each, and a batch over pictures
+// of many sizes must not grow the cache without bound.
+constexpr std::size_t kCachedPlans = 24;
 
 class PlanCache {
 public:
@@ -37,7 +26,7 @@ public:
         return *cache;
     }
 
-    SharedPlan get(const PlanKey& key)
+    SharedPlan get(const CosineBatch& key)
     {
         std::lock_guard<std::recursive_mutex> lock(m_mutex);
         auto it = std::find_if(m_entries.begin(), m_entries.end(),
@@ -54,46 +43,52 @@ public:
 
 private:
     struct Entry {
-        PlanKey key;
+        CosineBatch key;
         SharedPlan plan;
     };
 
     PlanCache()
     {
+        // Initialised so that plans can be pinned to one thread whatever else in the
+        // process set FFTW's thread count to.
         m_threads = fftw_init_threads() != 0;
-        m_maxThreads = int(std::clamp(std::thread::hardware_concurrency(), 1u, 2u));
         m_entries.reserve(kCachedPlans);  // so that inserting never allocates
     }
 
-    // Called with m_mutex held.
-    SharedPlan makePlan(const PlanKey& key)
+    [[noreturn]] static void cannotPlan(const CosineBatch& key)
     {
-        const std::size_t n = std::size_t(key.n1) * std::size_t(key.n2);
-        if (n > std::numeric_limits<std::size_t>::max() / sizeof(double))
-            throw Error(err::OutOfMemory, "Out of memory: transform too large");
+        throw Error(err::OutOfMemory, "Out of memory: cannot plan " + std::to_string(key.count) +
+                                          " transforms of length " + std::to_string(key.n));
+    }
+
+    // Called with m_mutex held.
+    SharedPlan makePlan(const CosineBatch& key)
+    {
+        if (key.n < 1 || key.count < 1 || key.stride < 1 || key.dist < 0) cannotPlan(key);
+        // Elements spanned by the batch; every factor is below 2^31, so this cannot wrap.
+        const unsigned long long span = (unsigned long long)(key.count - 1) * unsigned(key.dist) +
+                                        (unsigned long long)(key.n - 1) * unsigned(key.stride) + 1;
+        if (span > std::numeric_limits<std::size_t>::max() / sizeof(double)) cannotPlan(key);
         // With FFTW_ESTIMATE the planner does not touch the arrays, so these untouched
         // buffers cost address space only; they just tell FFTW about alignment and
         // whether the transform is in place.
-        double* in = fftw_alloc_real(n);
-        double* out = key.kind == CosineKind::Forward ? fftw_alloc_real(n) : in;
+        double* in = fftw_alloc_real(std::size_t(span));
+        double* out = key.inPlace ? in : fftw_alloc_real(std::size_t(span));
         if (!in || !out) {
             fftw_free(in);
             if (out != in) fftw_free(out);
-            throw Error(err::OutOfMemory, "Out of memory: cannot plan a transform of " +
-                                              std::to_string(key.n1) + " x " + std::to_string(key.n2));
+            cannotPlan(key);
         }
-        if (m_threads)
-            fftw_plan_with_nthreads(
-                (long long)(key.n1) * key.n2 >= kThreadedElements ? m_maxThreads : 1);
         const fftw_r2r_kind kind = key.kind == CosineKind::Forward ? FFTW_REDFT10 : FFTW_REDFT01;
         unsigned flags = FFTW_ESTIMATE;
         if (!key.aligned) flags |= FFTW_UNALIGNED;
-        fftw_plan plan = fftw_plan_r2r_2d(key.n1, key.n2, in, out, kind, kind, flags);
+        if (!key.inPlace) flags |= FFTW_PRESERVE_INPUT;
+        if (m_threads) fftw_plan_with_nthreads(1);  // callers split the work themselves
+        fftw_plan plan = fftw_plan_many_r2r(1, &key.n, key.count, in, nullptr, key.stride, key.dist, out,
+                                            nullptr, key.stride, key.dist, &kind, flags);
         fftw_free(in);
         if (out != in) fftw_free(out);
-        if (!plan)
-            throw Error(err::OutOfMemory, "Out of memory: FFTW cannot plan a transform of " +
-                                              std::to_string(key.n1) + " x " + std::to_string(key.n2));
+        if (!plan) cannotPlan(key);
         // The mutex is recursive because the deleter may run right here, with it held
         // (if the control block cannot be allocated).
         return SharedPlan(plan, [this](fftw_plan p) {
@@ -105,14 +100,13 @@ private:
     std::recursive_mutex m_mutex;
     std::vector<Entry> m_entries;
     bool m_threads = false;
-    int m_maxThreads = 1;
 };
 
 }  // namespace
 
-SharedPlan cosinePlan(int n1, int n2, CosineKind kind, bool aligned)
+SharedPlan cosinePlan(const CosineBatch& batch)
 {
-    return PlanCache::instance().get(PlanKey{n1, n2, kind, aligned});
+    return PlanCache::instance().get(batch);
 }
 
 }  // namespace pelinor

@@ -5,14 +5,20 @@
 
 namespace pelinor {
 
+// Whether forRowsInParallel would hand part of the work to a second thread.
+inline bool worthASecondThread(long long count, long long costPerItem) noexcept
+{
+    constexpr long long kWorthAThread = 1LL << 20;
+    return count >= 2 && count * costPerItem >= kWorthAThread && std::thread::hardware_concurrency() >= 2;
+}
+
 // Calls body(begin, end) over [0, count) in at most two parts, the second on its own
 // thread when count * costPerItem is large enough to pay for starting one. `body`
 // must not throw. Without a thread (none available or not worth it) it runs inline.
 template <class Body>
 void forRowsInParallel(long long count, long long costPerItem, const Body& body)
 {
-    constexpr long long kWorthAThread = 1LL << 20;
-    if (count >= 2 && count * costPerItem >= kWorthAThread && std::thread::hardware_concurrency() >= 2) {
+    if (worthASecondThread(count, costPerItem)) {
         const long long half = count / 2;
         std::thread second;
         try {

@@ -297,7 +297,7 @@ TEST(Dct, ConcurrentTransformsAndEvictedPlansStayCorrect)
 TEST(Dct, ImpossibleTransformIsOutOfMemory)
 {
     try {
-        cosinePlan(2000000000, 2000000000, CosineKind::Forward, true);
+        cosinePlan({2000000000, 2000000000, 1, 2000000000, CosineKind::Forward, false, true});
         FAIL();
     } catch (const Error& e) {
         EXPECT_EQ(e.number(), err::OutOfMemory);
@@ -316,8 +316,9 @@ TEST(Dct, UnalignedPlansRunOnUnalignedArrays)
     double* pout = out.data() + (fftwAligned(out.data()) ? 1 : 0);
     ASSERT_FALSE(fftwAligned(pin));
     std::copy(plane.data(), plane.data() + plane.size(), pin);
-    const SharedPlan plan = cosinePlan(n1, n2, CosineKind::Forward, false);
-    fftw_execute_r2r(plan.get(), pin, pout);
+    fftw_execute_r2r(cosinePlan({n2, n1, 1, n2, CosineKind::Forward, false, false}).get(), pin, pout);
+    std::copy(pout, pout + n1 * n2, pin);
+    fftw_execute_r2r(cosinePlan({n1, n2, n2, 1, CosineKind::Forward, false, false}).get(), pin, pout);
     for (int u = 0; u < n1; ++u)
         for (int v = 0; v < n2; ++v) {
             const double f = (u ? std::sqrt(1.0 / (2 * n1)) : std::sqrt(1.0 / (4 * n1))) *
