@@ -1,7 +1,13 @@
 // Splitting row loops of large arrays over two threads.
 #pragma once
 
+#include <algorithm>
+#include <atomic>
+#include <cstddef>
+#include <exception>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 namespace pelinor {
 
@@ -33,6 +39,41 @@ void forRowsInParallel(long long count, long long costPerItem, const Body& body)
         }
     }
     body(0, count);
+}
+
+// Calls work(i) for i = 0..count-1 on up to `jobs` threads (this one included), each
+// taking the next index. After a failure no further item starts; once every thread
+// has stopped, the first failure is rethrown. A thread that cannot be started leaves
+// its share to the others.
+template <class F>
+void runParallel(std::size_t count, unsigned jobs, F&& work)
+{
+    std::atomic<std::size_t> next{0};
+    std::exception_ptr failure;
+    std::mutex failureMutex;
+    auto loop = [&] {
+        for (std::size_t i = next++; i < count; i = next++) {
+            try {
+                work(i);
+            } catch (...) {
+                std::lock_guard<std::mutex> lock(failureMutex);
+                if (!failure) failure = std::current_exception();
+                next = count;
+            }
+        }
+    };
+    const std::size_t threads = std::min<std::size_t>(jobs, count);
+    std::vector<std::thread> pool;
+    for (std::size_t t = 1; t < threads; ++t) {
+        try {
+            pool.emplace_back(loop);
+        } catch (...) {
+            break;  // no more threads to be had
+        }
+    }
+    loop();
+    for (std::thread& t : pool) t.join();
+    if (failure) std::rethrow_exception(failure);
 }
 
 }  // namespace pelinor

@@ -3,16 +3,15 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <exception>
 #include <limits>
 #include <string>
-#include <system_error>
 #include <thread>
 #include <vector>
 
 #include "obrada/colour.h"
 #include "obrada/dct.h"
 #include "obrada/error.h"
+#include "obrada/parallel.h"
 #include "obrada/selection.h"
 
 namespace pelinor {
@@ -41,7 +40,7 @@ int bandParts(int width, int height)
 
 // Calls work(part, firstRow, rows) for every band of rows, the bands split into
 // contiguous parts, one per thread. Bands touch disjoint rows and disjoint stretches of
-// each plane column, so the parts need no locking. Rethrows the first part's error.
+// each plane column, so the parts need no locking. Rethrows the first failure.
 template <class F>
 void forEachBand(int width, int height, F&& work)
 {
@@ -55,31 +54,7 @@ void forEachBand(int width, int height, F&& work)
             work(part, y0, std::min(kBandRows, height - y0));
         }
     };
-    if (parts <= 1) {
-        runPart(0);
-        return;
-    }
-    std::vector<std::exception_ptr> errors(static_cast<std::size_t>(parts));
-    auto guarded = [&](int part) {
-        try {
-            runPart(part);
-        } catch (...) {
-            errors[std::size_t(part)] = std::current_exception();
-        }
-    };
-    std::vector<std::thread> threads;
-    std::vector<int> here{0};  // parts run on this thread
-    for (int part = 1; part < parts; ++part) {
-        try {
-            threads.emplace_back(guarded, part);
-        } catch (const std::system_error&) {
-            here.push_back(part);  // no thread to be had: do it here
-        }
-    }
-    for (const int part : here) guarded(part);
-    for (std::thread& t : threads) t.join();
-    for (const std::exception_ptr& e : errors)
-        if (e) std::rethrow_exception(e);
+    runParallel(std::size_t(parts), unsigned(parts), [&](std::size_t part) { runPart(int(part)); });
 }
 
 // Limits to 0..255, then rounds to nearest with ties to even. Adding and removing
@@ -161,14 +136,13 @@ std::uint64_t writeMarked(const ByteView& source, const Plane& lum, BandPlanes& 
     return total;
 }
 
-double psnrFor(std::uint64_t squares, std::size_t bytes)
-{
-    if (squares == 0) return std::numeric_limits<double>::infinity();
-    const double mse = double(squares) / double(bytes);
-    return 10.0 * std::log10(255.0 * 255.0 / mse);
-}
-
 }  // namespace
+
+double psnrFromSquaredError(double sumSquares, double count)
+{
+    if (sumSquares <= 0.0) return std::numeric_limits<double>::infinity();
+    return 10.0 * std::log10(255.0 * 255.0 * count / sumSquares);
+}
 
 Plane luminancePlane(const ByteView& pixels)
 {
@@ -212,7 +186,7 @@ EmbedResult embedWatermark(const Picture& source, const Watermark& watermark)
     }
     result.marked = Picture::create(source.width(), source.height(), 24, source.topDown());
     const std::uint64_t squares = writeMarked(pixels, lum, planes, openView(*result.marked));
-    result.psnr = psnrFor(squares, std::size_t(pixels.n1()) * std::size_t(pixels.n2()));
+    result.psnr = psnrFromSquaredError(double(squares), double(pixels.n1()) * double(pixels.n2()));
     return result;
 }
 

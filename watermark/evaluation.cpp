@@ -1,25 +1,18 @@
 #include "watermark/evaluation.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
-#include <exception>
 #include <limits>
 #include <mutex>
 #include <random>
 #include <thread>
 
 #include "obrada/error.h"
+#include "obrada/parallel.h"
 
 namespace pelinor {
 
 namespace {
-
-double psnrFromError(double sumSquares, double count)
-{
-    if (sumSquares <= 0.0) return std::numeric_limits<double>::infinity();
-    return 10.0 * std::log10(255.0 * 255.0 * count / sumSquares);
-}
 
 struct Task {
     std::string family;
@@ -27,31 +20,6 @@ struct Task {
     double parameter = 0.0;
     const Attack* attack = nullptr;  // null: the picture as it is
 };
-
-// Runs fn(i) for i in 0..count-1 on `jobs` threads; rethrows the first failure.
-template <class F>
-void runParallel(int count, int jobs, F&& fn)
-{
-    std::atomic<int> next{0};
-    std::exception_ptr failure;
-    std::mutex failureMutex;
-    auto worker = [&] {
-        for (int i = next++; i < count; i = next++) {
-            try {
-                fn(i);
-            } catch (...) {
-                std::lock_guard lock(failureMutex);
-                if (!failure) failure = std::current_exception();
-                next = count;
-            }
-        }
-    };
-    std::vector<std::thread> threads;
-    for (int t = 1; t < jobs; ++t) threads.emplace_back(worker);
-    worker();
-    for (auto& t : threads) t.join();
-    if (failure) std::rethrow_exception(failure);
-}
 
 }  // namespace
 
@@ -74,7 +42,7 @@ double psnr(const Picture& a, const Picture& b)
         }
         sum += double(rowSum);
     }
-    return psnrFromError(sum, double(rowBytes) * a.height());
+    return psnrFromSquaredError(sum, double(rowBytes) * a.height());
 }
 
 std::vector<Attack> standardBattery()
@@ -164,9 +132,9 @@ Evaluation evaluateRobustness(const Picture& original, const Watermark& watermar
     std::vector<double> markedValues;
 
     const int jobs = options.jobs > 0 ? options.jobs : int(std::max(1u, std::thread::hardware_concurrency()));
-    runParallel(int(tasks.size()), std::min(jobs, int(tasks.size())), [&](int i) {
-        const Task& t = tasks[std::size_t(i)];
-        EvaluationRow& row = ev.rows[std::size_t(i)];
+    runParallel(tasks.size(), unsigned(std::max(1, jobs)), [&](std::size_t i) {
+        const Task& t = tasks[i];
+        EvaluationRow& row = ev.rows[i];
         row.family = t.family;
         row.label = t.label;
         row.parameter = t.parameter;
