@@ -225,7 +225,7 @@ PictureRef attackCrop(const Picture& picture, double f, const Picture& fill)
         throw Error(err::SizeMismatch,
             "the picture to fill from is " + std::to_string(fill.width()) + "x"
                 + std::to_string(fill.height()) + ", the attacked picture " + std::to_string(picture.width())
-                + "x" + std::to_string(picture.height()));
+                + " x " + std::to_string(picture.height()));
     const double side = std::sqrt(std::clamp(f, 0.0, 1.0));
     const int keepW = int(std::lround(picture.width() * side));
     const int keepH = int(std::lround(picture.height() * side));

@@ -28,8 +28,8 @@ double psnr(const Picture& a, const Picture& b)
     if (!is24Bit(&a) || !is24Bit(&b)) throw Error(err::Not24Bit, std::string(kOnly24BitText));
     if (a.width() != b.width() || a.height() != b.height())
         throw Error(err::SizeMismatch,
-            "cannot compare a " + std::to_string(a.width()) + "x" + std::to_string(a.height())
-                + " picture with a " + std::to_string(b.width()) + "x" + std::to_string(b.height()) + " one");
+            "cannot compare a " + std::to_string(a.width()) + " x " + std::to_string(a.height())
+                + " picture with a " + std::to_string(b.width()) + " x " + std::to_string(b.height()) + " one");
     const std::size_t rowBytes = 3 * std::size_t(a.width());
     double sum = 0.0;
     for (int y = 0; y < a.height(); ++y) {

@@ -11,7 +11,7 @@ namespace pelinor {
 
 namespace {
 
-std::string sizeText(int w, int h) { return std::to_string(w) + "x" + std::to_string(h); }
+std::string sizeText(int w, int h) { return std::to_string(w) + " x " + std::to_string(h); }
 
 }  // namespace
 
