@@ -223,7 +223,7 @@ PictureRef attackCrop(const Picture& picture, double f, const Picture& fill)
     require24(fill);
     if (fill.width() != picture.width() || fill.height() != picture.height())
         throw Error(err::SizeMismatch,
-            "the picture to fill from is " + std::to_string(fill.width()) + "x"
+            "the picture to fill from is " + std::to_string(fill.width()) + " x "
                 + std::to_string(fill.height()) + ", the attacked picture " + std::to_string(picture.width())
                 + " x " + std::to_string(picture.height()));
     const double side = std::sqrt(std::clamp(f, 0.0, 1.0));
