@@ -54,8 +54,13 @@ QString failureMessage(const QString& what, const QString& path, const Error& er
 
 QString runtimeErrorMessage(const Error& error)
 {
-    return QStringLiteral("Pogreška ") + QString::number(error.number()) + QStringLiteral(":\n\n") +
-           QString::fromUtf8(error.what());
+    // The Croatian reason first, then the core's own text with the details it names
+    // (the file, the sizes).
+    const QString core = QString::fromUtf8(error.what());
+    const QString reason = failureReason(error);
+    QString head = QStringLiteral("Pogreška ") + QString::number(error.number()) + u':';
+    if (reason != core) head += u' ' + reason + u'.';
+    return head + QStringLiteral("\n\n") + core;
 }
 
 }  // namespace pelinor

@@ -18,7 +18,8 @@ QString failureReason(const Error& error);
 // "<what>\n\nDatoteka: <path>\nRazlog: <reason> (pogreška <number>)."
 QString failureMessage(const QString& what, const QString& path, const Error& error);
 
-// The test dialog's report of a run-time error: the error's number and the core's text.
+// The test dialog's report of a run-time error: its number, the Croatian reason when
+// there is one, and the core's text.
 QString runtimeErrorMessage(const Error& error);
 
 }  // namespace pelinor
