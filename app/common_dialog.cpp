@@ -23,14 +23,15 @@ QString toQtFilter(const QString& filter)
     for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
         const QString description = parts[i].trimmed();
         // Qt separates several patterns by blanks, the classic form by semicolons.
-        const QString patterns = parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts).join(QLatin1Char(' '));
+        const QString patterns
+            = parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts).join(QLatin1Char(' '));
         if (description.endsWith(QLatin1Char(')')) && description.contains(QLatin1Char('(')))
-            entries << description.left(description.lastIndexOf(QLatin1Char('('))) + QLatin1Char('(') + patterns +
-                           QLatin1Char(')');
+            entries << description.left(description.lastIndexOf(QLatin1Char('('))) + QLatin1Char('(')
+                    + patterns + QLatin1Char(')');
         else
             entries << description + QStringLiteral(" (") + patterns + QLatin1Char(')');
     }
     return entries.join(QStringLiteral(";;"));
 }
 
-}  // namespace pelinor
+} // namespace pelinor

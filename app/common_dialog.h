@@ -3,10 +3,10 @@
 // which never clears, so every showing starts from the last file chosen anywhere.
 #pragma once
 
+#include "app/ui_services.h"
+
 #include <QString>
 #include <optional>
-
-#include "app/ui_services.h"
 
 class QWidget;
 
@@ -14,7 +14,10 @@ namespace pelinor {
 
 class CommonDialog {
 public:
-    explicit CommonDialog(UiServices& ui) : m_ui(ui) {}
+    explicit CommonDialog(UiServices& ui)
+        : m_ui(ui)
+    {
+    }
 
     void setTitle(const QString& title) { m_title = title; }
     // "description|pattern|description|pattern...", converted for Qt when shown.
@@ -41,4 +44,4 @@ private:
 // A description without its pattern in parentheses gets it appended.
 QString toQtFilter(const QString& filter);
 
-}  // namespace pelinor
+} // namespace pelinor

@@ -1,8 +1,8 @@
 #include "app/demo_script.h"
 
-#include <cstdio>
-
 #include "app/frm_pocetak.h"
+
+#include <cstdio>
 
 namespace pelinor {
 
@@ -16,12 +16,13 @@ QString option(const QStringList& arguments, const QString& name)
     return QString();
 }
 
-}  // namespace
+} // namespace
 
 DemoScript::DemoScript(const QStringList& arguments, UiServices& real)
-    : m_real(real), m_open(option(arguments, QStringLiteral("demo-open"))),
-      m_embed(option(arguments, QStringLiteral("demo-embed"))),
-      m_dialog(option(arguments, QStringLiteral("demo-dialog")))
+    : m_real(real)
+    , m_open(option(arguments, QStringLiteral("demo-open")))
+    , m_embed(option(arguments, QStringLiteral("demo-embed")))
+    , m_dialog(option(arguments, QStringLiteral("demo-dialog")))
 {
 }
 
@@ -59,4 +60,4 @@ std::optional<QString> DemoScript::chooseFile(QWidget* parent, const FileDialogR
     return answer;
 }
 
-}  // namespace pelinor
+} // namespace pelinor

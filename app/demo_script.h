@@ -5,11 +5,11 @@
 //   --demo-dialog=gen|test|about               then open that dialog
 #pragma once
 
+#include "app/ui_services.h"
+
 #include <QString>
 #include <QStringList>
 #include <deque>
-
-#include "app/ui_services.h"
 
 namespace pelinor {
 
@@ -37,4 +37,4 @@ private:
     std::deque<QString> m_answers;
 };
 
-}  // namespace pelinor
+} // namespace pelinor

@@ -1,9 +1,9 @@
 #include "app/failure_text.h"
 
+#include "obrada/error.h"
+
 #include <exception>
 #include <new>
-
-#include "obrada/error.h"
 
 namespace pelinor {
 
@@ -25,31 +25,50 @@ Error currentError()
 QString failureReason(const Error& error)
 {
     switch (error.number()) {
-    case err::Overflow: return QStringLiteral("slika je prevelika za obradu");
-    case err::OutOfMemory: return QStringLiteral("nema dovoljno memorije");
-    case err::SubscriptOutOfRange: return QStringLiteral("neispravna duljina ili veličina podataka");
-    case err::DivisionByZero: return QStringLiteral("dijeljenje s nulom");
-    case err::TypeMismatch: return QStringLiteral("vrijednost u datoteci nije ispravan broj");
-    case err::FileNotFound: return QStringLiteral("datoteka ne postoji");
-    case err::DeviceIo: return QStringLiteral("pogreška pri čitanju ili pisanju");
-    case err::DiskFull: return QStringLiteral("disk je pun");
-    case err::InputPastEnd: return QStringLiteral("datoteka završava prije svih najavljenih vrijednosti");
-    case err::PermissionDenied: return QStringLiteral("pristup nije dopušten");
-    case err::PathAccess: return QStringLiteral("putanji se ne može pristupiti");
-    case err::PathNotFound: return QStringLiteral("mapa ne postoji");
-    case err::InvalidPicture: return QStringLiteral("datoteka nije slika koju program može pročitati");
-    case err::Not24Bit: return QStringLiteral("slika nije 24-bitna");
-    case err::SizeMismatch: return QStringLiteral("slike nisu jednakih dimenzija");
-    case err::ZeroAlpha: return QStringLiteral("alfa faktor žiga je 0");
-    case err::ZeroWatermark: return QStringLiteral("sve vrijednosti žiga su 0");
-    default: return QString::fromUtf8(error.what());
+    case err::Overflow:
+        return QStringLiteral("slika je prevelika za obradu");
+    case err::OutOfMemory:
+        return QStringLiteral("nema dovoljno memorije");
+    case err::SubscriptOutOfRange:
+        return QStringLiteral("neispravna duljina ili veličina podataka");
+    case err::DivisionByZero:
+        return QStringLiteral("dijeljenje s nulom");
+    case err::TypeMismatch:
+        return QStringLiteral("vrijednost u datoteci nije ispravan broj");
+    case err::FileNotFound:
+        return QStringLiteral("datoteka ne postoji");
+    case err::DeviceIo:
+        return QStringLiteral("pogreška pri čitanju ili pisanju");
+    case err::DiskFull:
+        return QStringLiteral("disk je pun");
+    case err::InputPastEnd:
+        return QStringLiteral("datoteka završava prije svih najavljenih vrijednosti");
+    case err::PermissionDenied:
+        return QStringLiteral("pristup nije dopušten");
+    case err::PathAccess:
+        return QStringLiteral("putanji se ne može pristupiti");
+    case err::PathNotFound:
+        return QStringLiteral("mapa ne postoji");
+    case err::InvalidPicture:
+        return QStringLiteral("datoteka nije slika koju program može pročitati");
+    case err::Not24Bit:
+        return QStringLiteral("slika nije 24-bitna");
+    case err::SizeMismatch:
+        return QStringLiteral("slike nisu jednakih dimenzija");
+    case err::ZeroAlpha:
+        return QStringLiteral("alfa faktor žiga je 0");
+    case err::ZeroWatermark:
+        return QStringLiteral("sve vrijednosti žiga su 0");
+    default:
+        return QString::fromUtf8(error.what());
     }
 }
 
 QString failureMessage(const QString& what, const QString& path, const Error& error)
 {
-    return what + QStringLiteral("\n\nDatoteka: ") + path + QStringLiteral("\nRazlog: ") + failureReason(error) +
-           QStringLiteral(" (pogreška ") + QString::number(error.number()) + QStringLiteral(").");
+    return what + QStringLiteral("\n\nDatoteka: ") + path + QStringLiteral("\nRazlog: ")
+        + failureReason(error) + QStringLiteral(" (pogreška ") + QString::number(error.number())
+        + QStringLiteral(").");
 }
 
 QString runtimeErrorMessage(const Error& error)
@@ -63,4 +82,4 @@ QString runtimeErrorMessage(const Error& error)
     return head + QStringLiteral("\n\n") + core;
 }
 
-}  // namespace pelinor
+} // namespace pelinor

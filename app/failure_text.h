@@ -22,4 +22,4 @@ QString failureMessage(const QString& what, const QString& path, const Error& er
 // there is one, and the core's text.
 QString runtimeErrorMessage(const Error& error);
 
-}  // namespace pelinor
+} // namespace pelinor

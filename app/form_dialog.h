@@ -33,4 +33,4 @@ inline QPushButton* plainButton(QWidget* parent, const QString& name, const QStr
     return button;
 }
 
-}  // namespace pelinor
+} // namespace pelinor

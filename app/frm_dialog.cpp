@@ -1,12 +1,12 @@
 #include "app/frm_dialog.h"
 
+#include "app/texts.h"
+#include "app/twips.h"
+
 #include <QCloseEvent>
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
-
-#include "app/texts.h"
-#include "app/twips.h"
 
 namespace pelinor {
 
@@ -20,11 +20,12 @@ QLabel* centredLabel(QWidget* parent, const char* name)
     return label;
 }
 
-}  // namespace
+} // namespace
 
 FrmDialog::FrmDialog(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
-                          Qt::MSWindowsFixedSizeDialogHint)
+    : QDialog(parent,
+        Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
+            | Qt::MSWindowsFixedSizeDialogHint)
 {
     setObjectName(QStringLiteral("frmDialog"));
     setWindowTitle(QStringLiteral("O programu"));
@@ -84,4 +85,4 @@ void FrmDialog::closeEvent(QCloseEvent* event)
     if (event->isAccepted()) deleteLater();
 }
 
-}  // namespace pelinor
+} // namespace pelinor

@@ -31,4 +31,4 @@ private:
     void Form_Load();
 };
 
-}  // namespace pelinor
+} // namespace pelinor

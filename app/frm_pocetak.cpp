@@ -1,13 +1,5 @@
 #include "app/frm_pocetak.h"
 
-#include <QCloseEvent>
-#include <QGuiApplication>
-#include <QMdiArea>
-#include <QMenu>
-#include <QMenuBar>
-#include <QScreen>
-#include <memory>
-
 #include "app/failure_text.h"
 #include "app/frm_dialog.h"
 #include "app/texts.h"
@@ -16,6 +8,14 @@
 #include "image/frm_slika.h"
 #include "watermark/frm_gen.h"
 #include "watermark/frm_test.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QMdiArea>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScreen>
+#include <memory>
 
 namespace pelinor {
 
@@ -28,10 +28,13 @@ QAction* item(QMenu* menu, const char* name, const QString& caption)
     return action;
 }
 
-}  // namespace
+} // namespace
 
 MDIPocetak::MDIPocetak(UiServices& ui, QWidget* parent)
-    : QMainWindow(parent), m_ui(ui), m_area(new QMdiArea(this)), m_cdlDat(ui)
+    : QMainWindow(parent)
+    , m_ui(ui)
+    , m_area(new QMdiArea(this))
+    , m_cdlDat(ui)
 {
     setObjectName(QStringLiteral("MDIPocetak"));
     setWindowTitle(text::kAppTitle);
@@ -48,7 +51,8 @@ void MDIPocetak::placeOnScreen()
     const QSize client(twipsToPixelsX(10110, this), twipsToPixelsY(6405, this));
     const QSize menu = menuBar()->isVisible() ? menuBar()->size() : menuBar()->sizeHint();
     resize(client.width(), client.height() + menu.height());
-    if (const QScreen* screen = this->screen() != nullptr ? this->screen() : QGuiApplication::primaryScreen()) {
+    if (const QScreen* screen
+        = this->screen() != nullptr ? this->screen() : QGuiApplication::primaryScreen()) {
         QRect frame = frameGeometry();
         frame.moveCenter(screen->availableGeometry().center());
         move(frame.topLeft());
@@ -108,8 +112,8 @@ void MDIPocetak::reportFailure(const QString& what, const QString& path)
     m_ui.message(this, failureMessage(what, path, currentError()), MessageIcon::Warning, text::kAppTitle);
 }
 
-void MDIPocetak::onActiveWindow(const QString& path, const QString& failure,
-                                const std::function<void(FrmSlika&)>& operation)
+void MDIPocetak::onActiveWindow(
+    const QString& path, const QString& failure, const std::function<void(FrmSlika&)>& operation)
 {
     // The active window is looked up only after the path was chosen; with none
     // open the command ends quietly.
@@ -150,7 +154,7 @@ void MDIPocetak::mnuSpremi_Click()
     const std::optional<QString> path = m_cdlDat.showSave(this);
     if (path)
         onActiveWindow(*path, QStringLiteral("Slika se ne može spremiti."),
-                       [&](FrmSlika& window) { window.SnimiSliku(*path); });
+            [&](FrmSlika& window) { window.SnimiSliku(*path); });
 }
 
 void MDIPocetak::mnuIzlaz_Click()
@@ -171,7 +175,7 @@ void MDIPocetak::mnuEmbed_Click()
     const std::optional<QString> path = m_cdlDat.showOpen(this);
     if (path)
         onActiveWindow(*path, QStringLiteral("Žig se ne može umetnuti."),
-                       [&](FrmSlika& window) { window.UmetniZig(*path); });
+            [&](FrmSlika& window) { window.UmetniZig(*path); });
 }
 
 void MDIPocetak::mnuTest_Click()
@@ -193,4 +197,4 @@ void MDIPocetak::closeEvent(QCloseEvent* event)
     event->accept();
 }
 
-}  // namespace pelinor
+} // namespace pelinor

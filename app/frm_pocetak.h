@@ -2,11 +2,11 @@
 // owns the shared file dialog cdlDat and the image windows in its MDI area.
 #pragma once
 
+#include "app/common_dialog.h"
+
 #include <QMainWindow>
 #include <QPointer>
 #include <functional>
-
-#include "app/common_dialog.h"
 
 class QAction;
 class QMdiArea;
@@ -60,8 +60,8 @@ private:
     void buildMenus();
     void reportFailure(const QString& what, const QString& path);
     // Runs `operation` on the active image window, reporting a failure with `path`.
-    void onActiveWindow(const QString& path, const QString& failure,
-                        const std::function<void(FrmSlika&)>& operation);
+    void onActiveWindow(
+        const QString& path, const QString& failure, const std::function<void(FrmSlika&)>& operation);
 
     UiServices& m_ui;
     QMdiArea* m_area;
@@ -72,4 +72,4 @@ private:
     bool m_placed = false;
 };
 
-}  // namespace pelinor
+} // namespace pelinor

@@ -1,12 +1,12 @@
+#include "app/demo_script.h"
+#include "app/frm_pocetak.h"
+#include "app/ui_services.h"
+
 #include <QApplication>
 #include <QIcon>
 #include <QPainter>
 #include <QPixmap>
 #include <QTimer>
-
-#include "app/demo_script.h"
-#include "app/frm_pocetak.h"
-#include "app/ui_services.h"
 
 namespace {
 
@@ -22,13 +22,14 @@ QIcon appIcon()
     painter.drawRoundedRect(QRectF(2, 5, 28, 22), 3, 3);
     painter.setPen(Qt::NoPen);
     painter.setBrush(QColor(70, 140, 70));
-    painter.drawPolygon(QPolygonF({QPointF(3, 26), QPointF(13, 14), QPointF(20, 21), QPointF(24, 17), QPointF(29, 26)}));
+    painter.drawPolygon(
+        QPolygonF({QPointF(3, 26), QPointF(13, 14), QPointF(20, 21), QPointF(24, 17), QPointF(29, 26)}));
     painter.setBrush(QColor(250, 210, 60));
     painter.drawEllipse(QPointF(23, 11), 3, 3);
     return QIcon(pixmap);
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char* argv[])
 {

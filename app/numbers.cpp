@@ -20,7 +20,8 @@ std::optional<std::int32_t> parseLocaleInt32(const QString& text, const QLocale&
     if (!value) return std::nullopt;
     // nearbyint rounds in the current mode, which is to nearest with ties to even.
     const double rounded = std::nearbyint(*value);
-    if (rounded < std::numeric_limits<std::int32_t>::min() || rounded > std::numeric_limits<std::int32_t>::max())
+    if (rounded < std::numeric_limits<std::int32_t>::min()
+        || rounded > std::numeric_limits<std::int32_t>::max())
         return std::nullopt;
     return static_cast<std::int32_t>(rounded);
 }
@@ -35,4 +36,4 @@ QString formatForDisplay(double value, const QLocale& locale)
     return text;
 }
 
-}  // namespace pelinor
+} // namespace pelinor

@@ -18,4 +18,4 @@ std::optional<std::int32_t> parseLocaleInt32(const QString& text, const QLocale&
 // a leading "-" when negative, exponent notation for very large or small magnitudes.
 QString formatForDisplay(double value, const QLocale& locale);
 
-}  // namespace pelinor
+} // namespace pelinor

@@ -5,7 +5,8 @@
 
 namespace pelinor {
 
-PictureArea::PictureArea(QWidget* parent) : QWidget(parent)
+PictureArea::PictureArea(QWidget* parent)
+    : QWidget(parent)
 {
     setAttribute(Qt::WA_OpaquePaintEvent, false);
 }
@@ -33,9 +34,9 @@ QImage toQImage(const Picture& picture)
     const std::size_t rowBytes = 3 * std::size_t(picture.width());
     for (int y = 0; y < picture.height(); ++y)
         std::memcpy(image.scanLine(y), picture.bits() + std::size_t(picture.storedRow(y)) * picture.stride(),
-                    rowBytes);
+            rowBytes);
     // Painting from 32-bit pixels is much cheaper than converting on every paint.
     return image.convertToFormat(QImage::Format_RGB32);
 }
 
-}  // namespace pelinor
+} // namespace pelinor

@@ -2,10 +2,10 @@
 // size, one picture pixel per screen pixel, from its top-left corner.
 #pragma once
 
+#include "image/picture.h"
+
 #include <QImage>
 #include <QWidget>
-
-#include "image/picture.h"
 
 namespace pelinor {
 
@@ -24,10 +24,10 @@ protected:
 
 private:
     PictureRef m_picture;
-    QImage m_cache;  // built on first paint; pictures are never changed once set
+    QImage m_cache; // built on first paint; pictures are never changed once set
 };
 
 // The picture's pixels, top row first, as a Qt image (a copy).
 QImage toQImage(const Picture& picture);
 
-}  // namespace pelinor
+} // namespace pelinor

@@ -31,10 +31,16 @@ double dpiY(const QWidget* widget)
     return dpi > 0.0 ? dpi : 96.0;
 }
 
-}  // namespace
+} // namespace
 
-double twipsPerPixelX(const QWidget* widget) { return kTwipsPerInch / dpiX(widget); }
-double twipsPerPixelY(const QWidget* widget) { return kTwipsPerInch / dpiY(widget); }
+double twipsPerPixelX(const QWidget* widget)
+{
+    return kTwipsPerInch / dpiX(widget);
+}
+double twipsPerPixelY(const QWidget* widget)
+{
+    return kTwipsPerInch / dpiY(widget);
+}
 
 int twipsToPixelsX(double twips, const QWidget* widget)
 {
@@ -46,20 +52,26 @@ int twipsToPixelsY(double twips, const QWidget* widget)
     return static_cast<int>(std::lround(twips / twipsPerPixelY(widget)));
 }
 
-double pixelsToTwipsX(int pixels, const QWidget* widget) { return pixels * twipsPerPixelX(widget); }
-double pixelsToTwipsY(int pixels, const QWidget* widget) { return pixels * twipsPerPixelY(widget); }
+double pixelsToTwipsX(int pixels, const QWidget* widget)
+{
+    return pixels * twipsPerPixelX(widget);
+}
+double pixelsToTwipsY(int pixels, const QWidget* widget)
+{
+    return pixels * twipsPerPixelY(widget);
+}
 
 QRect twipsRect(int left, int top, int width, int height, const QWidget* widget)
 {
     return QRect(twipsToPixelsX(left, widget), twipsToPixelsY(top, widget), twipsToPixelsX(width, widget),
-                 twipsToPixelsY(height, widget));
+        twipsToPixelsY(height, widget));
 }
 
 QFont formFont()
 {
     QFont font;
-    font.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans"), QStringLiteral("Nimbus Sans"),
-                      QStringLiteral("Helvetica")});
+    font.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans"),
+        QStringLiteral("Nimbus Sans"), QStringLiteral("Helvetica")});
     font.setStyleHint(QFont::SansSerif);
     font.setPointSizeF(8.0);
     return font;
@@ -75,4 +87,4 @@ void placeTwips(QWidget* widget, int left, int top, int width, int height)
     widget->setGeometry(twipsRect(left, top, width, height, widget));
 }
 
-}  // namespace pelinor
+} // namespace pelinor

@@ -30,4 +30,4 @@ void useFormFont(QWidget* form);
 // Places `widget` at a rectangle given in twips in its parent's coordinates.
 void placeTwips(QWidget* widget, int left, int top, int width, int height);
 
-}  // namespace pelinor
+} // namespace pelinor

@@ -11,14 +11,17 @@ namespace {
 QMessageBox::Icon toQt(MessageIcon icon)
 {
     switch (icon) {
-    case MessageIcon::Information: return QMessageBox::Information;
-    case MessageIcon::Warning: return QMessageBox::Warning;
-    case MessageIcon::Critical: return QMessageBox::Critical;
+    case MessageIcon::Information:
+        return QMessageBox::Information;
+    case MessageIcon::Warning:
+        return QMessageBox::Warning;
+    case MessageIcon::Critical:
+        return QMessageBox::Critical;
     }
     return QMessageBox::NoIcon;
 }
 
-}  // namespace
+} // namespace
 
 void QtUiServices::message(QWidget* parent, const QString& text, MessageIcon icon, const QString& title)
 {
@@ -33,8 +36,8 @@ std::optional<QString> QtUiServices::chooseFile(QWidget* parent, const FileDialo
     // AnyFile also for opening: the dialog does not check that the file exists,
     // the command that uses the path reports a missing file.
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setAcceptMode(request.mode == FileDialogMode::Save ? QFileDialog::AcceptSave
-                                                              : QFileDialog::AcceptOpen);
+    dialog.setAcceptMode(
+        request.mode == FileDialogMode::Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
     dialog.setDefaultSuffix(QString());
     if (!request.startPath.isEmpty()) dialog.selectFile(request.startPath);
@@ -59,4 +62,4 @@ QLocale QtUiServices::numberLocale() const
     return QLocale::system();
 }
 
-}  // namespace pelinor
+} // namespace pelinor

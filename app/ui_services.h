@@ -20,8 +20,8 @@ enum class FileDialogMode { Open, Save };
 struct FileDialogRequest {
     FileDialogMode mode = FileDialogMode::Open;
     QString title;
-    QString filter;     // Qt form: "Bitmape (*.bmp)"; entries joined by ";;"
-    QString startPath;  // the file-name field's starting text
+    QString filter; // Qt form: "Bitmape (*.bmp)"; entries joined by ";;"
+    QString startPath; // the file-name field's starting text
 };
 
 class UiServices {
@@ -45,7 +45,11 @@ public:
 // The hourglass for the lifetime of the guard, restored on every way out.
 class WaitCursor {
 public:
-    explicit WaitCursor(UiServices& ui) : m_ui(&ui) { m_ui->beginWait(); }
+    explicit WaitCursor(UiServices& ui)
+        : m_ui(&ui)
+    {
+        m_ui->beginWait();
+    }
     ~WaitCursor() { release(); }
     WaitCursor(const WaitCursor&) = delete;
     WaitCursor& operator=(const WaitCursor&) = delete;
@@ -72,4 +76,4 @@ public:
     QLocale numberLocale() const override;
 };
 
-}  // namespace pelinor
+} // namespace pelinor

@@ -1,18 +1,17 @@
 // Timings of the numeric module at typical picture sizes, with raw FFTW for comparison.
 // Run: build/bin/bench_obrada --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 
-#include <benchmark/benchmark.h>
-#include <fftw3.h>
-
-#include <algorithm>
-#include <cmath>
-#include <cstdint>
-#include <random>
-#include <vector>
-
 #include "obrada/colour.h"
 #include "obrada/dct.h"
 #include "obrada/selection.h"
+
+#include <algorithm>
+#include <benchmark/benchmark.h>
+#include <cmath>
+#include <cstdint>
+#include <fftw3.h>
+#include <random>
+#include <vector>
 
 namespace pelinor {
 namespace {
@@ -25,7 +24,8 @@ Plane photoPlane(int w, int h)
     Plane p(w, h);
     for (int x = 0; x < w; ++x)
         for (int y = 0; y < h; ++y) {
-            double v = 60.0 * std::sin(x * 0.01) * std::cos(y * 0.013) + (x > w / 3 ? 30.0 : -20.0) + noise(rng);
+            double v
+                = 60.0 * std::sin(x * 0.01) * std::cos(y * 0.013) + (x > w / 3 ? 30.0 : -20.0) + noise(rng);
             p(x, y) = std::fmax(-128.0, std::fmin(127.0, v));
         }
     return p;
@@ -35,7 +35,8 @@ ByteArray2D randomPixels(int w, int h)
 {
     std::mt19937 rng(2);
     ByteArray2D a(3 * w, h);
-    for (std::size_t k = 0; k < std::size_t(3) * w * h; ++k) a.data()[k] = std::uint8_t(rng());
+    for (std::size_t k = 0; k < std::size_t(3) * w * h; ++k)
+        a.data()[k] = std::uint8_t(rng());
     return a;
 }
 
@@ -46,14 +47,15 @@ void sizes(benchmark::internal::Benchmark* b)
 {
     b->Args({512, 512})->Args({2048, 2048})->Args({4096, 3072})->Unit(benchmark::kMillisecond);
     b->UseRealTime()->MeasureProcessCPUTime();
-    b->ComputeStatistics("min", [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); });
+    b->ComputeStatistics(
+        "min", [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); });
 }
 
 void BM_DirektniDCT(benchmark::State& state)
 {
     const Plane plane = photoPlane(int(state.range(0)), int(state.range(1)));
     Plane coeffs;
-    DirektniDCT(plane, coeffs);  // plans once, as a second picture of the same size would
+    DirektniDCT(plane, coeffs); // plans once, as a second picture of the same size would
     for (auto _ : state) {
         DirektniDCT(plane, coeffs);
         benchmark::DoNotOptimize(coeffs.data());
@@ -84,7 +86,8 @@ void BM_RawFftwRedft10(benchmark::State& state)
     Plane out(n1, n2);
     Plane in = plane;
     fftw_plan_with_nthreads(2);
-    fftw_plan plan = fftw_plan_r2r_2d(n1, n2, in.data(), out.data(), FFTW_REDFT10, FFTW_REDFT10, FFTW_ESTIMATE);
+    fftw_plan plan
+        = fftw_plan_r2r_2d(n1, n2, in.data(), out.data(), FFTW_REDFT10, FFTW_REDFT10, FFTW_ESTIMATE);
     for (auto _ : state) {
         fftw_execute(plan);
         benchmark::DoNotOptimize(out.data());
@@ -119,7 +122,8 @@ void BM_OdrediPrag1000(benchmark::State& state)
 {
     Plane coeffs;
     DirektniDCT(photoPlane(int(state.range(0)), int(state.range(1))), coeffs);
-    for (auto _ : state) benchmark::DoNotOptimize(OdrediPrag(coeffs, 1000));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(OdrediPrag(coeffs, 1000));
 }
 BENCHMARK(BM_OdrediPrag1000)->Apply(sizes);
 
@@ -136,7 +140,7 @@ void BM_SelectionScan1000(benchmark::State& state)
 }
 BENCHMARK(BM_SelectionScan1000)->Apply(sizes);
 
-}  // namespace
-}  // namespace pelinor
+} // namespace
+} // namespace pelinor
 
 BENCHMARK_MAIN();

@@ -19,10 +19,11 @@ bool looksLikeOption(const std::string& a)
     return a.size() > 1 && a[0] == '-';
 }
 
-}  // namespace
+} // namespace
 
 FileError::FileError(std::string p, const std::string& reason)
-    : std::runtime_error(fileMessage(p, reason)), path(std::move(p))
+    : std::runtime_error(fileMessage(p, reason))
+    , path(std::move(p))
 {
 }
 
@@ -146,4 +147,4 @@ int runCommand(const char* name, const char* help, const Args& args,
     return kExitError;
 }
 
-}  // namespace pelinor::cli
+} // namespace pelinor::cli

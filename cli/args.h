@@ -1,6 +1,9 @@
 // Command-line parsing and error reporting shared by the subcommands.
 #pragma once
 
+#include "cli/commands.h"
+#include "obrada/error.h"
+
 #include <functional>
 #include <initializer_list>
 #include <map>
@@ -8,9 +11,6 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-#include "cli/commands.h"
-#include "obrada/error.h"
 
 namespace pelinor::cli {
 
@@ -30,7 +30,7 @@ struct FileError : std::runtime_error {
 };
 
 struct OptionSpec {
-    const char* name;  // with its dashes: "--alpha"
+    const char* name; // with its dashes: "--alpha"
     bool takesValue;
 };
 
@@ -68,8 +68,7 @@ int runCommand(const char* name, const char* help, const Args& args,
     std::initializer_list<OptionSpec> options, const std::function<int(const ParsedArgs&)>& body);
 
 // Runs f; a pelinor::Error it throws becomes a FileError for `path`.
-template <class F>
-auto withFile(const std::string& path, F&& f) -> decltype(f())
+template <class F> auto withFile(const std::string& path, F&& f) -> decltype(f())
 {
     try {
         return f();
@@ -81,4 +80,4 @@ auto withFile(const std::string& path, F&& f) -> decltype(f())
 // The text of an error about `path`, naming the file once.
 std::string fileMessage(const std::string& path, const std::string& reason);
 
-}  // namespace pelinor::cli
+} // namespace pelinor::cli

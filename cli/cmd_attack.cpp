@@ -1,39 +1,39 @@
-#include <cstdio>
-#include <string>
-#include <vector>
-
 #include "cli/args.h"
 #include "cli/commands.h"
 #include "cli/io.h"
 #include "image/image_io.h"
 #include "watermark/attacks.h"
 
+#include <cstdio>
+#include <string>
+#include <vector>
+
 namespace pelinor::cli {
 
 namespace {
 
-const char kHelp[] =
-    "usage: pelinor-cli attack INPUT OUTPUT ATTACK... [--seed S] [--fill-from ORIGINAL]\n"
-    "                          [--quality Q]\n"
-    "\n"
-    "Applies attacks to a 24-bit picture, in the order given, and writes the result as a\n"
-    "24-bit picture (format by OUTPUT's extension: .bmp, .png, .jpg).\n"
-    "\n"
-    "attacks:\n"
-    "  --jpeg Q          re-encode as JPEG at quality Q (1..100) and decode\n"
-    "  --noise SIGMA     add Gaussian noise of deviation SIGMA grey levels to each channel\n"
-    "  --blur SIGMA      Gaussian blur of deviation SIGMA pixels (0..20)\n"
-    "  --scale F         resize by the factor F (0 < F <= 4) and back to the original size\n"
-    "  --crop F          keep the centred fraction F (0..1) of the area; the rest comes from\n"
-    "                    the picture given with --fill-from (as Cox et al. did)\n"
-    "  --requantize L    L levels (2..256) per channel\n"
-    "\n"
-    "options:\n"
-    "  --seed S          seed of the noise (default 1); the same seed gives the same noise\n"
-    "  --fill-from FILE  the picture the cropped-away area is taken from (same size)\n"
-    "  --quality Q       JPEG quality when OUTPUT is a JPEG file (default 90)\n"
-    "\n"
-    "Exit status: 0 written, 2 usage or input error.\n";
+const char kHelp[]
+    = "usage: pelinor-cli attack INPUT OUTPUT ATTACK... [--seed S] [--fill-from ORIGINAL]\n"
+      "                          [--quality Q]\n"
+      "\n"
+      "Applies attacks to a 24-bit picture, in the order given, and writes the result as a\n"
+      "24-bit picture (format by OUTPUT's extension: .bmp, .png, .jpg).\n"
+      "\n"
+      "attacks:\n"
+      "  --jpeg Q          re-encode as JPEG at quality Q (1..100) and decode\n"
+      "  --noise SIGMA     add Gaussian noise of deviation SIGMA grey levels to each channel\n"
+      "  --blur SIGMA      Gaussian blur of deviation SIGMA pixels (0..20)\n"
+      "  --scale F         resize by the factor F (0 < F <= 4) and back to the original size\n"
+      "  --crop F          keep the centred fraction F (0..1) of the area; the rest comes from\n"
+      "                    the picture given with --fill-from (as Cox et al. did)\n"
+      "  --requantize L    L levels (2..256) per channel\n"
+      "\n"
+      "options:\n"
+      "  --seed S          seed of the noise (default 1); the same seed gives the same noise\n"
+      "  --fill-from FILE  the picture the cropped-away area is taken from (same size)\n"
+      "  --quality Q       JPEG quality when OUTPUT is a JPEG file (default 90)\n"
+      "\n"
+      "Exit status: 0 written, 2 usage or input error.\n";
 
 struct Flag {
     const char* name;
@@ -74,14 +74,13 @@ std::vector<Attack> attacksInOrder(const Args& args)
     return attacks;
 }
 
-}  // namespace
+} // namespace
 
 int cmdAttack(const Args& args)
 {
-    return runCommand(
-        "attack", kHelp, args,
+    return runCommand("attack", kHelp, args,
         {{"--jpeg", true}, {"--noise", true}, {"--blur", true}, {"--scale", true}, {"--crop", true},
-         {"--requantize", true}, {"--seed", true}, {"--fill-from", true}, {"--quality", true}},
+            {"--requantize", true}, {"--seed", true}, {"--fill-from", true}, {"--quality", true}},
         [&args](const ParsedArgs& a) {
             a.expectPositional(2, 2, "INPUT OUTPUT");
             const std::vector<Attack> attacks = attacksInOrder(args);
@@ -119,4 +118,4 @@ int cmdAttack(const Args& args)
         });
 }
 
-}  // namespace pelinor::cli
+} // namespace pelinor::cli

@@ -1,31 +1,31 @@
-#include <cstdio>
-#include <future>
-#include <string>
-
 #include "cli/args.h"
 #include "cli/commands.h"
 #include "cli/io.h"
 #include "cli/json.h"
 #include "watermark/detect.h"
 
+#include <cstdio>
+#include <future>
+#include <string>
+
 namespace pelinor::cli {
 
 namespace {
 
-const char kHelp[] =
-    "usage: pelinor-cli detect ORIGINAL WATERMARK.wmk SUSPECT [--threshold T] [--json]\n"
-    "\n"
-    "Tests SUSPECT for the watermark, against the unmarked ORIGINAL (both 24-bit pictures of\n"
-    "the same size): the values embedded at the original's significant coefficients are\n"
-    "extracted and correlated with the watermark's.\n"
-    "\n"
-    "  --threshold T  similarity above which the watermark counts as found (default 0.7)\n"
-    "  --json         print one JSON object instead of text\n"
-    "\n"
-    "The z-score is similarity * sqrt(N); the false-positive probability is the chance that a\n"
-    "watermark that was never embedded reaches this similarity.\n"
-    "\n"
-    "Exit status: 0 watermark found, 1 not found, 2 usage or input error.\n";
+const char kHelp[]
+    = "usage: pelinor-cli detect ORIGINAL WATERMARK.wmk SUSPECT [--threshold T] [--json]\n"
+      "\n"
+      "Tests SUSPECT for the watermark, against the unmarked ORIGINAL (both 24-bit pictures of\n"
+      "the same size): the values embedded at the original's significant coefficients are\n"
+      "extracted and correlated with the watermark's.\n"
+      "\n"
+      "  --threshold T  similarity above which the watermark counts as found (default 0.7)\n"
+      "  --json         print one JSON object instead of text\n"
+      "\n"
+      "The z-score is similarity * sqrt(N); the false-positive probability is the chance that a\n"
+      "watermark that was never embedded reaches this similarity.\n"
+      "\n"
+      "Exit status: 0 watermark found, 1 not found, 2 usage or input error.\n";
 
 JsonObject sizeObject(int width, int height)
 {
@@ -53,7 +53,7 @@ void printText(const DetectResult& r)
 {
     std::printf("similarity: %.15g\n", r.similarity);
     std::printf("verdict: %s (%s)\n", r.found ? "watermark found" : "watermark not found",
-                std::string(r.found ? kFoundText : kNotFoundText).c_str());
+        std::string(r.found ? kFoundText : kNotFoundText).c_str());
     std::printf("threshold: %g\n", r.threshold);
     std::printf("coefficients: %lld\n", r.coefficients);
     std::printf("z: %.4g\n", r.z);
@@ -69,16 +69,16 @@ int detect(const ParsedArgs& a)
     const std::string& suspectPath = a.positional()[2];
 
     // The two pictures are read at once; a failure of the original still comes first.
-    std::future<PictureRef> suspectLoad =
-        std::async(std::launch::async, [&] { return loadPictureFile(suspectPath); });
+    std::future<PictureRef> suspectLoad
+        = std::async(std::launch::async, [&] { return loadPictureFile(suspectPath); });
     const PictureRef original = loadPictureFile(originalPath);
     const PictureRef suspect = suspectLoad.get();
     const Watermark watermark = readWatermarkFile(watermarkPath);
     require24Bit(originalPath, *original);
     require24Bit(suspectPath, *suspect);
     try {
-        checkComparable(watermark, original->width(), original->height(), suspect->width(),
-                        suspect->height());
+        checkComparable(
+            watermark, original->width(), original->height(), suspect->width(), suspect->height());
     } catch (const Error& e) {
         throw FileError(e.number() == err::SizeMismatch ? suspectPath : watermarkPath, e.what());
     }
@@ -90,11 +90,11 @@ int detect(const ParsedArgs& a)
     return r.found ? kExitOk : kExitNotFound;
 }
 
-}  // namespace
+} // namespace
 
 int cmdDetect(const Args& args)
 {
     return runCommand("detect", kHelp, args, {{"--threshold", true}, {"--json", false}}, detect);
 }
 
-}  // namespace pelinor::cli
+} // namespace pelinor::cli

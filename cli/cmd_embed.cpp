@@ -1,3 +1,12 @@
+#include "cli/args.h"
+#include "cli/commands.h"
+#include "cli/io.h"
+#include "cli/parallel.h"
+#include "cli/progress.h"
+#include "image/image_io.h"
+#include "watermark/embed.h"
+#include "watermark/evaluation.h"
+
 #include <atomic>
 #include <cctype>
 #include <cstdio>
@@ -10,39 +19,30 @@
 #include <utility>
 #include <vector>
 
-#include "cli/args.h"
-#include "cli/commands.h"
-#include "cli/io.h"
-#include "cli/parallel.h"
-#include "cli/progress.h"
-#include "image/image_io.h"
-#include "watermark/embed.h"
-#include "watermark/evaluation.h"
-
 namespace pelinor::cli {
 
 namespace {
 
 namespace fs = std::filesystem;
 
-const char kHelp[] =
-    "usage: pelinor-cli embed IMAGE WATERMARK.wmk OUTPUT [--quality Q]\n"
-    "       pelinor-cli embed --output-dir DIR WATERMARK.wmk IMAGE... [--jobs J] [--format bmp|png|jpg]\n"
-    "                         [--quality Q]\n"
-    "\n"
-    "Embeds the watermark into the luminance of each 24-bit picture and writes the marked\n"
-    "picture. The output format follows OUTPUT's extension (.png, .jpg/.jpeg, otherwise BMP).\n"
-    "\n"
-    "  --quality Q       JPEG quality 1..100 for JPEG outputs (default 90)\n"
-    "  --output-dir DIR  batch: write DIR/NAME for every IMAGE (DIR is created if missing);\n"
-    "                    a bad picture is reported and the others still run\n"
-    "  --jobs J          batch: pictures embedded at once (default: one per core)\n"
-    "  --format F        batch: write bmp, png or jpg instead of each input's own format\n"
-    "  --target-psnr DB  choose alpha for each picture (keeping the sign of the file's) so that\n"
-    "                    the PSNR is as close to DB as possible without going below it; the\n"
-    "                    alpha used is reported, and the file's alpha still detects the mark\n"
-    "\n"
-    "Exit status: 0 success, 2 usage or input error (in a batch: any picture failed).\n";
+const char kHelp[]
+    = "usage: pelinor-cli embed IMAGE WATERMARK.wmk OUTPUT [--quality Q]\n"
+      "       pelinor-cli embed --output-dir DIR WATERMARK.wmk IMAGE... [--jobs J] [--format bmp|png|jpg]\n"
+      "                         [--quality Q]\n"
+      "\n"
+      "Embeds the watermark into the luminance of each 24-bit picture and writes the marked\n"
+      "picture. The output format follows OUTPUT's extension (.png, .jpg/.jpeg, otherwise BMP).\n"
+      "\n"
+      "  --quality Q       JPEG quality 1..100 for JPEG outputs (default 90)\n"
+      "  --output-dir DIR  batch: write DIR/NAME for every IMAGE (DIR is created if missing);\n"
+      "                    a bad picture is reported and the others still run\n"
+      "  --jobs J          batch: pictures embedded at once (default: one per core)\n"
+      "  --format F        batch: write bmp, png or jpg instead of each input's own format\n"
+      "  --target-psnr DB  choose alpha for each picture (keeping the sign of the file's) so that\n"
+      "                    the PSNR is as close to DB as possible without going below it; the\n"
+      "                    alpha used is reported, and the file's alpha still detects the mark\n"
+      "\n"
+      "Exit status: 0 success, 2 usage or input error (in a batch: any picture failed).\n";
 
 std::string describe(const EmbedResult& r, const double* chosenAlpha = nullptr)
 {
@@ -70,7 +70,7 @@ std::optional<double> targetPsnr(const ParsedArgs& a)
 
 // With a target PSNR the strength is chosen for this picture; `alpha` receives the one used.
 EmbedResult embedAndSave(const std::string& input, PictureRef source, const Watermark& watermark,
-                         const std::string& output, int quality, std::optional<double> target, double& alpha)
+    const std::string& output, int quality, std::optional<double> target, double& alpha)
 {
     alpha = watermark.alpha;
     EmbedResult r = withFile(input, [&] {
@@ -79,7 +79,7 @@ EmbedResult embedAndSave(const std::string& input, PictureRef source, const Wate
         alpha = t.alpha;
         return std::move(t.embedded);
     });
-    source.reset();  // not needed while the output is encoded
+    source.reset(); // not needed while the output is encoded
     withFile(output, [&] { savePicture(*r.marked, output, quality); });
     return r;
 }
@@ -103,7 +103,8 @@ int embedOne(const ParsedArgs& a, int quality)
 
 std::string lower(std::string s)
 {
-    for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : s)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
     return s;
 }
 
@@ -119,12 +120,12 @@ std::string outputExtension(const fs::path& input, const std::string& format)
 struct BatchItem {
     std::string input;
     std::string output;
-    std::string refusal;  // set when the item must not run
+    std::string refusal; // set when the item must not run
 };
 
 // Output names, refusing an output that would replace its own input or another item's output.
-std::vector<BatchItem> planBatch(const std::vector<std::string>& inputs, const fs::path& dir,
-                                 const std::string& format)
+std::vector<BatchItem> planBatch(
+    const std::vector<std::string>& inputs, const fs::path& dir, const std::string& format)
 {
     std::vector<BatchItem> items;
     std::set<fs::path> taken;
@@ -191,17 +192,17 @@ int embedBatch(const ParsedArgs& a, int quality)
     return kExitError;
 }
 
-}  // namespace
+} // namespace
 
 int cmdEmbed(const Args& args)
 {
     return runCommand("embed", kHelp, args,
-                      {{"--quality", true}, {"--output-dir", true}, {"--jobs", true}, {"--format", true},
-                       {"--target-psnr", true}},
-                      [](const ParsedArgs& a) {
-                          const int quality = int(a.integer("--quality", 90, 1, 100));
-                          return a.has("--output-dir") ? embedBatch(a, quality) : embedOne(a, quality);
-                      });
+        {{"--quality", true}, {"--output-dir", true}, {"--jobs", true}, {"--format", true},
+            {"--target-psnr", true}},
+        [](const ParsedArgs& a) {
+            const int quality = int(a.integer("--quality", 90, 1, 100));
+            return a.has("--output-dir") ? embedBatch(a, quality) : embedOne(a, quality);
+        });
 }
 
-}  // namespace pelinor::cli
+} // namespace pelinor::cli

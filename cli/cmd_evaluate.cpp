@@ -1,8 +1,3 @@
-#include <chrono>
-#include <cstdio>
-#include <filesystem>
-#include <string>
-
 #include "cli/args.h"
 #include "cli/commands.h"
 #include "cli/io.h"
@@ -11,41 +6,45 @@
 #include "image/atomic_file.h"
 #include "watermark/evaluation.h"
 
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
 namespace pelinor::cli {
 
 namespace {
 
-const char kHelp[] =
-    "usage: pelinor-cli evaluate ORIGINAL WATERMARK.wmk --out DIR [--random K] [--seed S]\n"
-    "                            [--threshold T] [--jobs J] [--target-psnr DB]\n"
-    "\n"
-    "Embeds the watermark into ORIGINAL, attacks the marked picture with a standard battery\n"
-    "(JPEG 90, 75, 50, 30, 20, 10, 5; noise sigma 2, 5, 10, 20; blur sigma 0.5, 1, 2; scale 1/2\n"
-    "and 1/4; crop keeping 75%, 50%, 25% of the area; requantize to 32 and 8 levels) and tests\n"
-    "each result, with the unmarked original as the control. Then K random watermarks that\n"
-    "were never embedded are tested against the marked picture: the false-positive side.\n"
-    "\n"
-    "Writes DIR/report.csv, DIR/report.md and DIR/report.html (a self-contained page with\n"
-    "charts). Progress goes to stderr, the table to stdout.\n"
-    "\n"
-    "  --out DIR      folder for the reports (created if missing)\n"
-    "  --random K     never-embedded watermarks to test (default 1000, 0 to skip)\n"
-    "  --seed S       seed of the noise attacks and the random watermarks (default 1)\n"
-    "  --threshold T  similarity above which the watermark counts as found (default 0.7)\n"
-    "  --jobs J       worker threads (default: one per core)\n"
-    "  --target-psnr DB  embed with the alpha that brings the PSNR to DB (as embed does)\n"
-    "                    instead of the file's alpha\n"
-    "\n"
-    "Exit status: 0 reports written, 2 usage or input error.\n";
+const char kHelp[]
+    = "usage: pelinor-cli evaluate ORIGINAL WATERMARK.wmk --out DIR [--random K] [--seed S]\n"
+      "                            [--threshold T] [--jobs J] [--target-psnr DB]\n"
+      "\n"
+      "Embeds the watermark into ORIGINAL, attacks the marked picture with a standard battery\n"
+      "(JPEG 90, 75, 50, 30, 20, 10, 5; noise sigma 2, 5, 10, 20; blur sigma 0.5, 1, 2; scale 1/2\n"
+      "and 1/4; crop keeping 75%, 50%, 25% of the area; requantize to 32 and 8 levels) and tests\n"
+      "each result, with the unmarked original as the control. Then K random watermarks that\n"
+      "were never embedded are tested against the marked picture: the false-positive side.\n"
+      "\n"
+      "Writes DIR/report.csv, DIR/report.md and DIR/report.html (a self-contained page with\n"
+      "charts). Progress goes to stderr, the table to stdout.\n"
+      "\n"
+      "  --out DIR      folder for the reports (created if missing)\n"
+      "  --random K     never-embedded watermarks to test (default 1000, 0 to skip)\n"
+      "  --seed S       seed of the noise attacks and the random watermarks (default 1)\n"
+      "  --threshold T  similarity above which the watermark counts as found (default 0.7)\n"
+      "  --jobs J       worker threads (default: one per core)\n"
+      "  --target-psnr DB  embed with the alpha that brings the PSNR to DB (as embed does)\n"
+      "                    instead of the file's alpha\n"
+      "\n"
+      "Exit status: 0 reports written, 2 usage or input error.\n";
 
-}  // namespace
+} // namespace
 
 int cmdEvaluate(const Args& args)
 {
-    return runCommand(
-        "evaluate", kHelp, args,
+    return runCommand("evaluate", kHelp, args,
         {{"--out", true}, {"--random", true}, {"--seed", true}, {"--threshold", true}, {"--jobs", true},
-         {"--target-psnr", true}},
+            {"--target-psnr", true}},
         [](const ParsedArgs& a) {
             a.expectPositional(2, 2, "ORIGINAL WATERMARK.wmk");
             const auto out = a.value("--out");
@@ -66,8 +65,8 @@ int cmdEvaluate(const Args& args)
             const Watermark watermark = readWatermarkFile(watermarkPath);
             // Each random watermark is N draws and a dot product; keep the whole within minutes.
             if (double(options.randomCount) * watermark.length > 5e9)
-                throw UsageError("--random " + std::to_string(options.randomCount) + " with N = " +
-                                 std::to_string(watermark.length) + " is too much work (K x N at most 5e9)");
+                throw UsageError("--random " + std::to_string(options.randomCount) + " with N = "
+                    + std::to_string(watermark.length) + " is too much work (K x N at most 5e9)");
             std::error_code ec;
             std::filesystem::create_directories(*out, ec);
             if (ec || !std::filesystem::is_directory(*out))
@@ -103,4 +102,4 @@ int cmdEvaluate(const Args& args)
         });
 }
 
-}  // namespace pelinor::cli
+} // namespace pelinor::cli

@@ -1,27 +1,27 @@
-#include <cstdint>
-#include <cstdio>
-#include <limits>
-
 #include "cli/args.h"
 #include "cli/commands.h"
 #include "watermark/generator.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <limits>
 
 namespace pelinor::cli {
 
 namespace {
 
-const char kHelp[] =
-    "usage: pelinor-cli generate WATERMARK.wmk [--length N] [--alpha A] [--mean M] [--deviation D]\n"
-    "                            [--seed S]\n"
-    "\n"
-    "Writes a watermark file of N normally distributed values.\n"
-    "\n"
-    "  --length N      number of values, at least 1 (default 100)\n"
-    "  --alpha A       embedding strength stored in the file (default 0.3)\n"
-    "  --mean M        added to every value (default 0)\n"
-    "  --deviation D   scale of every value (default 1)\n"
-    "  --seed S        a non-zero 32-bit seed gives a reproducible watermark;\n"
-    "                  0 or none seeds from the system's entropy\n";
+const char kHelp[]
+    = "usage: pelinor-cli generate WATERMARK.wmk [--length N] [--alpha A] [--mean M] [--deviation D]\n"
+      "                            [--seed S]\n"
+      "\n"
+      "Writes a watermark file of N normally distributed values.\n"
+      "\n"
+      "  --length N      number of values, at least 1 (default 100)\n"
+      "  --alpha A       embedding strength stored in the file (default 0.3)\n"
+      "  --mean M        added to every value (default 0)\n"
+      "  --deviation D   scale of every value (default 1)\n"
+      "  --seed S        a non-zero 32-bit seed gives a reproducible watermark;\n"
+      "                  0 or none seeds from the system's entropy\n";
 
 int generate(const ParsedArgs& a)
 {
@@ -40,14 +40,13 @@ int generate(const ParsedArgs& a)
     return kExitOk;
 }
 
-}  // namespace
+} // namespace
 
 int cmdGenerate(const Args& args)
 {
     return runCommand("generate", kHelp, args,
-                      {{"--length", true}, {"--alpha", true}, {"--mean", true}, {"--deviation", true},
-                       {"--seed", true}},
-                      generate);
+        {{"--length", true}, {"--alpha", true}, {"--mean", true}, {"--deviation", true}, {"--seed", true}},
+        generate);
 }
 
-}  // namespace pelinor::cli
+} // namespace pelinor::cli

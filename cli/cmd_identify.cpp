@@ -1,10 +1,3 @@
-#include <algorithm>
-#include <cstdio>
-#include <map>
-#include <memory>
-#include <string>
-#include <vector>
-
 #include "cli/args.h"
 #include "cli/commands.h"
 #include "cli/io.h"
@@ -12,25 +5,32 @@
 #include "cli/parallel.h"
 #include "watermark/multi_detect.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
 namespace pelinor::cli {
 
 namespace {
 
-const char kHelp[] =
-    "usage: pelinor-cli identify ORIGINAL SUSPECT WATERMARK.wmk... [--threshold T] [--json]\n"
-    "                            [--jobs J]\n"
-    "\n"
-    "Tests one SUSPECT picture against many watermark files (for example one issued to each\n"
-    "recipient of ORIGINAL) and lists them ranked by similarity, with their verdicts and\n"
-    "z-scores. ORIGINAL and SUSPECT are transformed once, whatever the number of files.\n"
-    "\n"
-    "  --threshold T  similarity above which a watermark counts as found (default 0.7)\n"
-    "  --json         print a JSON list of {watermark, similarity, found, z}\n"
-    "  --jobs J       threads reading the watermark files (default: one per core)\n"
-    "\n"
-    "A watermark file that cannot be used is reported on stderr and left out of the ranking.\n"
-    "Exit status: 0 at least one watermark found, 1 none found, 2 usage or input error\n"
-    "(also when any watermark file was bad).\n";
+const char kHelp[]
+    = "usage: pelinor-cli identify ORIGINAL SUSPECT WATERMARK.wmk... [--threshold T] [--json]\n"
+      "                            [--jobs J]\n"
+      "\n"
+      "Tests one SUSPECT picture against many watermark files (for example one issued to each\n"
+      "recipient of ORIGINAL) and lists them ranked by similarity, with their verdicts and\n"
+      "z-scores. ORIGINAL and SUSPECT are transformed once, whatever the number of files.\n"
+      "\n"
+      "  --threshold T  similarity above which a watermark counts as found (default 0.7)\n"
+      "  --json         print a JSON list of {watermark, similarity, found, z}\n"
+      "  --jobs J       threads reading the watermark files (default: one per core)\n"
+      "\n"
+      "A watermark file that cannot be used is reported on stderr and left out of the ranking.\n"
+      "Exit status: 0 at least one watermark found, 1 none found, 2 usage or input error\n"
+      "(also when any watermark file was bad).\n";
 
 struct Entry {
     std::string path;
@@ -45,7 +45,7 @@ void printText(const std::vector<const Entry*>& ranked)
     int rank = 0;
     for (const Entry* e : ranked)
         std::printf("%4d  %10.4f  %7.2f  %-9s  %s\n", ++rank, e->result.similarity, e->result.z,
-                    e->result.found ? "found" : "not found", e->path.c_str());
+            e->result.found ? "found" : "not found", e->path.c_str());
 }
 
 void printJson(const std::vector<const Entry*>& ranked)
@@ -156,7 +156,7 @@ int identify(const ParsedArgs& a)
     return found ? kExitOk : kExitNotFound;
 }
 
-}  // namespace
+} // namespace
 
 int cmdIdentify(const Args& args)
 {
@@ -164,4 +164,4 @@ int cmdIdentify(const Args& args)
         "identify", kHelp, args, {{"--threshold", true}, {"--json", false}, {"--jobs", true}}, identify);
 }
 
-}  // namespace pelinor::cli
+} // namespace pelinor::cli

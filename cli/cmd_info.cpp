@@ -1,23 +1,22 @@
-#include <cstdio>
-#include <fstream>
-#include <string>
-
 #include "cli/args.h"
 #include "cli/commands.h"
 #include "cli/io.h"
+
+#include <cstdio>
+#include <fstream>
+#include <string>
 
 namespace pelinor::cli {
 
 namespace {
 
-const char kHelp[] =
-    "usage: pelinor-cli info IMAGE...\n"
-    "\n"
-    "Describes each picture file: format, size, bits per pixel, and whether it can be\n"
-    "watermarked (24-bit pictures only). An unreadable file is reported and the others\n"
-    "are still described.\n"
-    "\n"
-    "Exit status: 0 success, 2 usage error or any file unreadable.\n";
+const char kHelp[] = "usage: pelinor-cli info IMAGE...\n"
+                     "\n"
+                     "Describes each picture file: format, size, bits per pixel, and whether it can be\n"
+                     "watermarked (24-bit pictures only). An unreadable file is reported and the others\n"
+                     "are still described.\n"
+                     "\n"
+                     "Exit status: 0 success, 2 usage error or any file unreadable.\n";
 
 // The container, from the file's first bytes.
 std::string formatName(const std::string& path)
@@ -40,7 +39,7 @@ std::string describe(const std::string& path)
         + (bits == 24 ? "can be watermarked" : "cannot be watermarked (24-bit pictures only)");
 }
 
-}  // namespace
+} // namespace
 
 int cmdInfo(const Args& args)
 {
@@ -60,4 +59,4 @@ int cmdInfo(const Args& args)
     });
 }
 
-}  // namespace pelinor::cli
+} // namespace pelinor::cli

@@ -17,4 +17,4 @@ int cmdAttack(const Args& args);
 int cmdEvaluate(const Args& args);
 int cmdIdentify(const Args& args);
 
-}  // namespace pelinor::cli
+} // namespace pelinor::cli

@@ -13,8 +13,9 @@ PictureRef loadPictureFile(const std::string& path)
 void require24Bit(const std::string& path, const Picture& picture)
 {
     if (!is24Bit(&picture))
-        throw FileError(path, std::string(kOnly24BitText) + " (this one has " +
-                                  std::to_string(picture.bitsPerPixel()) + " bits per pixel)");
+        throw FileError(path,
+            std::string(kOnly24BitText) + " (this one has " + std::to_string(picture.bitsPerPixel())
+                + " bits per pixel)");
 }
 
 Watermark readWatermarkFile(const std::string& path)
@@ -27,4 +28,4 @@ std::string sizeText(int width, int height)
     return std::to_string(width) + " x " + std::to_string(height);
 }
 
-}  // namespace pelinor::cli
+} // namespace pelinor::cli

@@ -1,10 +1,10 @@
 // Reading the command line's input files, with errors that name the file.
 #pragma once
 
-#include <string>
-
 #include "image/picture.h"
 #include "watermark/watermark_file.h"
+
+#include <string>
 
 namespace pelinor::cli {
 
@@ -17,4 +17,4 @@ Watermark readWatermarkFile(const std::string& path);
 // "512 x 384"
 std::string sizeText(int width, int height);
 
-}  // namespace pelinor::cli
+} // namespace pelinor::cli

@@ -11,18 +11,28 @@ std::string JsonObject::quote(const std::string& text)
     for (const char c : text) {
         const auto u = static_cast<unsigned char>(c);
         switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
         default:
             if (u < 0x20) {
                 char esc[8];
                 std::snprintf(esc, sizeof esc, "\\u%04x", u);
                 out += esc;
             } else {
-                out += c;  // UTF-8 passes through
+                out += c; // UTF-8 passes through
             }
         }
     }
@@ -71,4 +81,4 @@ JsonObject& JsonObject::add(const std::string& key, const JsonObject& object)
     return *this;
 }
 
-}  // namespace pelinor::cli
+} // namespace pelinor::cli

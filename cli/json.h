@@ -9,7 +9,7 @@ class JsonObject {
 public:
     JsonObject& add(const std::string& key, const std::string& text);
     JsonObject& add(const std::string& key, const char* text) { return add(key, std::string(text)); }
-    JsonObject& add(const std::string& key, double number);  // non-finite numbers as null
+    JsonObject& add(const std::string& key, double number); // non-finite numbers as null
     JsonObject& add(const std::string& key, long long number);
     JsonObject& add(const std::string& key, int number) { return add(key, static_cast<long long>(number)); }
     JsonObject& add(const std::string& key, bool value);
@@ -24,4 +24,4 @@ private:
     std::string m_body;
 };
 
-}  // namespace pelinor::cli
+} // namespace pelinor::cli

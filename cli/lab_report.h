@@ -1,17 +1,17 @@
 // The evaluation report: CSV, Markdown and a self-contained HTML page.
 #pragma once
 
-#include <string>
-
 #include "watermark/evaluation.h"
+
+#include <string>
 
 namespace pelinor::cli {
 
 struct ReportInfo {
-    std::string original;   // paths as given
+    std::string original; // paths as given
     std::string watermark;
     std::uint64_t seed = 0;
-    double seconds = 0.0;   // wall time of the evaluation
+    double seconds = 0.0; // wall time of the evaluation
 };
 
 std::string reportCsv(const Evaluation& ev);
@@ -27,4 +27,4 @@ std::string strengthText(const Evaluation& ev, const char* alphaName);
 // How many rows of the battery (not the plain marked picture or the control) still detect.
 int survivedAttacks(const Evaluation& ev, int* attacks);
 
-}  // namespace pelinor::cli
+} // namespace pelinor::cli

@@ -1,10 +1,10 @@
 // pelinor-cli: the command-line twin of the desktop program.
+#include "cli/commands.h"
+
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include "cli/commands.h"
 
 namespace {
 
@@ -27,11 +27,12 @@ const Command kCommands[] = {
 void usage(std::FILE* out)
 {
     std::fprintf(out, "usage: pelinor-cli COMMAND [ARGS...]\n\ncommands:\n");
-    for (const auto& c : kCommands) std::fprintf(out, "  %-9s %s\n", c.name, c.summary);
+    for (const auto& c : kCommands)
+        std::fprintf(out, "  %-9s %s\n", c.name, c.summary);
     std::fprintf(out, "\n'pelinor-cli COMMAND --help' describes one command.\n");
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char* argv[])
 {

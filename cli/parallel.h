@@ -1,10 +1,10 @@
 // Runs independent work items on a few threads.
 #pragma once
 
+#include "obrada/parallel.h"
+
 #include <algorithm>
 #include <thread>
-
-#include "obrada/parallel.h"
 
 namespace pelinor::cli {
 
@@ -17,4 +17,4 @@ inline unsigned jobCount(long long requested)
 
 using pelinor::runParallel;
 
-}  // namespace pelinor::cli
+} // namespace pelinor::cli

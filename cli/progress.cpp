@@ -8,7 +8,9 @@ namespace {
 constexpr int kBarWidth = 30;
 }
 
-Progress::Progress(std::size_t total, bool enabled) : m_total(total), m_enabled(enabled)
+Progress::Progress(std::size_t total, bool enabled)
+    : m_total(total)
+    , m_enabled(enabled)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     drawLocked();
@@ -58,4 +60,4 @@ void Progress::drawLocked()
     std::fflush(stderr);
 }
 
-}  // namespace pelinor::cli
+} // namespace pelinor::cli

@@ -34,4 +34,4 @@ private:
     bool m_enabled;
 };
 
-}  // namespace pelinor::cli
+} // namespace pelinor::cli

@@ -1,10 +1,10 @@
 // The HTML report: one self-contained page, styles inline, charts as inline SVG, no
 // scripts and nothing fetched from anywhere.
 
-#include <string>
-
 #include "cli/lab_report.h"
 #include "cli/svg_chart.h"
+
+#include <string>
 
 namespace pelinor::cli {
 
@@ -51,8 +51,8 @@ struct Family {
     const char* key;
     const char* title;
     const char* xLabel;
-    double untouched;  // the parameter at which the picture is unchanged, drawn from the plain marked row
-    double scale;      // displayed x = parameter * scale
+    double untouched; // the parameter at which the picture is unchanged, drawn from the plain marked row
+    double scale; // displayed x = parameter * scale
 };
 
 const Family kFamilies[] = {
@@ -101,7 +101,7 @@ std::string resultsTable(const Evaluation& ev)
     return s + "</tbody>\n</table>\n";
 }
 
-}  // namespace
+} // namespace
 
 std::string reportHtml(const Evaluation& ev, const ReportInfo& info)
 {
@@ -109,19 +109,19 @@ std::string reportHtml(const Evaluation& ev, const ReportInfo& info)
     const int survived = survivedAttacks(ev, &attacks);
     std::string s = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
                     "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-                    "<title>Robustness report: " + htmlEscape(info.original) + "</title>\n<style>" + kStyle +
-                    "</style>\n</head>\n<body>\n";
-    s += "<h1>Robustness report</h1>\n<p class=\"sub\">" + htmlEscape(info.original) + " · " +
-         std::to_string(ev.width) + " × " + std::to_string(ev.height) + " pixels · watermark " +
-         htmlEscape(info.watermark) + " (" + htmlEscape(strengthText(ev, "α")) + ")</p>\n";
+                    "<title>Robustness report: "
+        + htmlEscape(info.original) + "</title>\n<style>" + kStyle + "</style>\n</head>\n<body>\n";
+    s += "<h1>Robustness report</h1>\n<p class=\"sub\">" + htmlEscape(info.original) + " · "
+        + std::to_string(ev.width) + " × " + std::to_string(ev.height) + " pixels · watermark "
+        + htmlEscape(info.watermark) + " (" + htmlEscape(strengthText(ev, "α")) + ")</p>\n";
 
     s += "<div class=\"cards\">\n";
     s += card(formatPsnr(ev.markedPsnr, "∞") + " dB", "PSNR of the marked picture");
     s += card(formatNumber(ev.embeddedSimilarity(), "%.4f"), "similarity, marked and untouched");
-    s += card(std::to_string(survived) + " of " + std::to_string(attacks), "attacks survived at threshold " +
-                                                                           formatNumber(ev.threshold, "%g"));
+    s += card(std::to_string(survived) + " of " + std::to_string(attacks),
+        "attacks survived at threshold " + formatNumber(ev.threshold, "%g"));
     s += card(formatNumber(ev.randomMax, "%.3f"),
-              "highest of " + std::to_string(ev.randomSimilarities.size()) + " never-embedded watermarks");
+        "highest of " + std::to_string(ev.randomSimilarities.size()) + " never-embedded watermarks");
     s += "</div>\n";
 
     LineChart jpeg = familyChart(ev, "jpeg", "Similarity against JPEG quality", "JPEG quality");
@@ -134,8 +134,9 @@ std::string reportHtml(const Evaluation& ev, const ReportInfo& info)
         if (c.points.empty()) continue;
         c.points.insert(c.points.begin(), {f.untouched, ev.embeddedSimilarity()});
         c.pointLabels.insert(c.pointLabels.begin(), "no attack");
-        for (auto& p : c.points) p.first *= f.scale;
-        c.reverseX = f.untouched > 0;  // the untouched end on the left
+        for (auto& p : c.points)
+            p.first *= f.scale;
+        c.reverseX = f.untouched > 0; // the untouched end on the left
         c.logX = std::string(f.key) == "requantize";
         s += svgLineChart(c);
     }
@@ -147,17 +148,18 @@ std::string reportHtml(const Evaluation& ev, const ReportInfo& info)
     h.embedded = ev.embeddedSimilarity();
     h.threshold = ev.threshold;
     h.percentile99 = ev.randomP99;
-    s += "<h2>False positives</h2>\n<p>" + std::to_string(ev.randomSimilarities.size()) +
-         " random watermarks of the same length and distribution, never embedded: highest similarity " +
-         formatNumber(ev.randomMax, "%.4f") + ", 99th percentile " + formatNumber(ev.randomP99, "%.4f") +
-         ". The embedded watermark reaches " + formatNumber(ev.embeddedSimilarity(), "%.4f") + ".</p>\n" +
-         svgHistogram(h);
+    s += "<h2>False positives</h2>\n<p>" + std::to_string(ev.randomSimilarities.size())
+        + " random watermarks of the same length and distribution, never embedded: highest similarity "
+        + formatNumber(ev.randomMax, "%.4f") + ", 99th percentile " + formatNumber(ev.randomP99, "%.4f")
+        + ". The embedded watermark reaches " + formatNumber(ev.embeddedSimilarity(), "%.4f") + ".</p>\n"
+        + svgHistogram(h);
 
     s += "<h2>All results</h2>\n" + resultsTable(ev);
-    s += "<footer>Made by pelinor-cli " PELINOR_VERSION " in " + formatNumber(info.seconds, "%.2f") +
-         " s; seed " + std::to_string(info.seed) + ". PSNR is measured against the original over all three "
-         "channels; z = similarity × √N.</footer>\n</body>\n</html>\n";
+    s += "<footer>Made by pelinor-cli " PELINOR_VERSION " in " + formatNumber(info.seconds, "%.2f")
+        + " s; seed " + std::to_string(info.seed)
+        + ". PSNR is measured against the original over all three "
+          "channels; z = similarity × √N.</footer>\n</body>\n</html>\n";
     return s;
 }
 
-}  // namespace pelinor::cli
+} // namespace pelinor::cli

@@ -1,7 +1,7 @@
+#include "cli/lab_report.h"
+
 #include <cmath>
 #include <cstdio>
-
-#include "cli/lab_report.h"
 
 namespace pelinor::cli {
 
@@ -17,7 +17,10 @@ std::string formatPsnr(double db, const char* infinite)
     return std::isinf(db) ? std::string(infinite) : formatNumber(db, "%.2f");
 }
 
-const char* verdictWord(bool found) { return found ? "found" : "not found"; }
+const char* verdictWord(bool found)
+{
+    return found ? "found" : "not found";
+}
 
 std::string strengthText(const Evaluation& ev, const char* alphaName)
 {
@@ -43,10 +46,10 @@ std::string reportCsv(const Evaluation& ev)
 {
     std::string s = "family,attack,parameter,similarity,found,z,false_positive_probability,psnr_db\n";
     for (const EvaluationRow& r : ev.rows) {
-        s += r.family + ",\"" + r.label + "\"," + formatNumber(r.parameter, "%g") + "," +
-             formatNumber(r.result.similarity, "%.6f") + "," + (r.result.found ? "1" : "0") + "," +
-             formatNumber(r.result.z, "%.3f") + "," + formatNumber(r.result.falsePositive, "%.3g") + "," +
-             formatPsnr(r.psnr, "inf") + "\n";
+        s += r.family + ",\"" + r.label + "\"," + formatNumber(r.parameter, "%g") + ","
+            + formatNumber(r.result.similarity, "%.6f") + "," + (r.result.found ? "1" : "0") + ","
+            + formatNumber(r.result.z, "%.3f") + "," + formatNumber(r.result.falsePositive, "%.3g") + ","
+            + formatPsnr(r.psnr, "inf") + "\n";
     }
     return s;
 }
@@ -70,12 +73,12 @@ std::string reportMarkdown(const Evaluation& ev, const ReportInfo& info)
             + formatPsnr(r.psnr, "∞") + " |\n";
     }
     s += "\n## False positives\n\n";
-    s += std::to_string(ev.randomSimilarities.size()) +
-         " random watermarks that were never embedded (same length and distribution, seed " +
-         std::to_string(info.seed) + "), tested against the marked picture: maximum similarity " +
-         formatNumber(ev.randomMax, "%.4f") + ", 99th percentile " + formatNumber(ev.randomP99, "%.4f") +
-         "; the embedded watermark reaches " + formatNumber(ev.embeddedSimilarity(), "%.4f") + ".\n";
+    s += std::to_string(ev.randomSimilarities.size())
+        + " random watermarks that were never embedded (same length and distribution, seed "
+        + std::to_string(info.seed) + "), tested against the marked picture: maximum similarity "
+        + formatNumber(ev.randomMax, "%.4f") + ", 99th percentile " + formatNumber(ev.randomP99, "%.4f")
+        + "; the embedded watermark reaches " + formatNumber(ev.embeddedSimilarity(), "%.4f") + ".\n";
     return s;
 }
 
-}  // namespace pelinor::cli
+} // namespace pelinor::cli

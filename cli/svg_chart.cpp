@@ -19,8 +19,8 @@ std::string num(double v, const char* format = "%.1f")
 
 // Maps data coordinates onto the plot area.
 struct Frame {
-    double x0, x1, y0, y1;  // data ranges
-    double width, height;   // whole picture
+    double x0, x1, y0, y1; // data ranges
+    double width, height; // whole picture
     bool reverseX = false;
     bool logX = false;
     double px(double x) const
@@ -64,12 +64,12 @@ std::string axes(const Frame& f, const std::vector<double>& yTicks, const char* 
     s += line(kLeft, f.height - kBottom, f.width - kRight, f.height - kBottom, "axis");
     s += line(kLeft, kTop, kLeft, f.height - kBottom, "axis");
     s += text((kLeft + f.width - kRight) / 2, f.height - 6, xLabel, "label");
-    s += "<text class=\"label\" transform=\"translate(14," + num((kTop + f.height - kBottom) / 2) +
-         ") rotate(-90)\" text-anchor=\"middle\">" + htmlEscape(yLabel) + "</text>\n";
+    s += "<text class=\"label\" transform=\"translate(14," + num((kTop + f.height - kBottom) / 2)
+        + ") rotate(-90)\" text-anchor=\"middle\">" + htmlEscape(yLabel) + "</text>\n";
     return s;
 }
 
-}  // namespace
+} // namespace
 
 std::string htmlEscape(const std::string& in)
 {
@@ -77,12 +77,23 @@ std::string htmlEscape(const std::string& in)
     out.reserve(in.size());
     for (char c : in) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&#39;"; break;
-        default: out += c;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&#39;";
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -90,14 +101,15 @@ std::string htmlEscape(const std::string& in)
 
 std::string svgLineChart(const LineChart& chart, int width, int height)
 {
-    const bool logX = chart.logX && std::all_of(chart.points.begin(), chart.points.end(),
-                                                [](const auto& p) { return p.first > 0; });
+    const bool logX = chart.logX
+        && std::all_of(chart.points.begin(), chart.points.end(), [](const auto& p) { return p.first > 0; });
     Frame f{0, 1, -0.25, 1.0, double(width), double(height), chart.reverseX, logX};
     if (!chart.points.empty()) {
         auto [lo, hi] = std::minmax_element(chart.points.begin(), chart.points.end());
         f.x0 = lo->first;
         f.x1 = hi->first;
-        for (const auto& p : chart.points) f.y0 = std::min(f.y0, std::floor(p.second * 4) / 4);
+        for (const auto& p : chart.points)
+            f.y0 = std::min(f.y0, std::floor(p.second * 4) / 4);
     }
     if (f.logX) {
         const double pad = std::pow(f.x1 > f.x0 ? f.x1 / f.x0 : 2.0, 0.05);
@@ -114,7 +126,8 @@ std::string svgLineChart(const LineChart& chart, int width, int height)
     }
 
     std::vector<double> yTicks;
-    for (double t = f.y0; t <= 1.0 + 1e-9; t += 0.25) yTicks.push_back(t);
+    for (double t = f.y0; t <= 1.0 + 1e-9; t += 0.25)
+        yTicks.push_back(t);
     std::string s = open(chart.title, width, height) + axes(f, yTicks, "%.2f", chart.xLabel, "similarity");
     for (const auto& p : chart.points) {
         s += line(f.px(p.first), height - kBottom, f.px(p.first), height - kBottom + 4, "axis");
@@ -122,18 +135,20 @@ std::string svgLineChart(const LineChart& chart, int width, int height)
     }
     s += line(kLeft, f.py(chart.threshold), width - kRight, f.py(chart.threshold), "threshold");
     // Labelled at the left, where the points usually lie far above the line.
-    s += text(kLeft + 4, f.py(chart.threshold) - 4, "threshold " + num(chart.threshold, "%g"), "note", "start");
+    s += text(
+        kLeft + 4, f.py(chart.threshold) - 4, "threshold " + num(chart.threshold, "%g"), "note", "start");
 
     std::string path;
-    for (const auto& p : chart.points) path += num(f.px(p.first)) + "," + num(f.py(p.second)) + " ";
+    for (const auto& p : chart.points)
+        path += num(f.px(p.first)) + "," + num(f.py(p.second)) + " ";
     s += "<polyline class=\"series\" points=\"" + path + "\"/>\n";
     for (std::size_t i = 0; i < chart.points.size(); ++i) {
         const auto& p = chart.points[i];
-        const std::string tip = (i < chart.pointLabels.size() ? chart.pointLabels[i] + ": " : std::string()) +
-                                "similarity " + num(p.second, "%.4f");
-        s += "<circle class=\"" + std::string(p.second > chart.threshold ? "found" : "missed") + "\" cx=\"" +
-             num(f.px(p.first)) + "\" cy=\"" + num(f.py(p.second)) + "\" r=\"4\"><title>" + htmlEscape(tip) +
-             "</title></circle>\n";
+        const std::string tip = (i < chart.pointLabels.size() ? chart.pointLabels[i] + ": " : std::string())
+            + "similarity " + num(p.second, "%.4f");
+        s += "<circle class=\"" + std::string(p.second > chart.threshold ? "found" : "missed") + "\" cx=\""
+            + num(f.px(p.first)) + "\" cy=\"" + num(f.py(p.second)) + "\" r=\"4\"><title>" + htmlEscape(tip)
+            + "</title></circle>\n";
     }
     return s + "</svg>\n";
 }
@@ -157,13 +172,15 @@ std::string svgHistogram(const Histogram& h, int width, int height)
     const int bins = std::clamp(int(std::ceil((hi - lo) / binWidth)), 1, 600);
     binWidth = (hi - lo) / bins;
     std::vector<int> counts(std::size_t(bins), 0);
-    for (double v : h.values) counts[std::size_t(std::clamp(int((v - lo) / binWidth), 0, bins - 1))]++;
+    for (double v : h.values)
+        counts[std::size_t(std::clamp(int((v - lo) / binWidth), 0, bins - 1))]++;
     const int maxCount = std::max(1, *std::max_element(counts.begin(), counts.end()));
 
     Frame f{lo, hi, 0, double(maxCount), double(width), double(height)};
     std::vector<double> yTicks;
     const double yStep = std::max(1.0, std::ceil(maxCount / 4.0));
-    for (double t = 0; t <= maxCount; t += yStep) yTicks.push_back(t);
+    for (double t = 0; t <= maxCount; t += yStep)
+        yTicks.push_back(t);
     std::string s = open(h.title, width, height) + axes(f, yTicks, "%.0f", "similarity", "watermarks");
     for (double t = std::ceil(lo * 10) / 10; t <= hi; t += 0.1) {
         s += line(f.px(t), height - kBottom, f.px(t), height - kBottom + 4, "axis");
@@ -190,4 +207,4 @@ std::string svgHistogram(const Histogram& h, int width, int height)
     return s + "</svg>\n";
 }
 
-}  // namespace pelinor::cli
+} // namespace pelinor::cli

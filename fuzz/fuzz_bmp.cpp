@@ -1,14 +1,15 @@
-#include <cstdlib>
-
 #include "fuzz_picture.h"
 #include "image/image_io.h"
+
+#include <cstdlib>
 
 namespace {
 
 std::int64_t le(const std::uint8_t* p, int bytes)
 {
     std::uint64_t v = 0;
-    for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | p[i];
+    for (int i = bytes - 1; i >= 0; --i)
+        v = (v << 8) | p[i];
     return bytes == 4 ? std::int64_t(std::int32_t(std::uint32_t(v))) : std::int64_t(v);
 }
 
@@ -26,7 +27,7 @@ bool largeButAllowed(const std::uint8_t* data, std::size_t size)
     return bytes > double(1 << 24) && bytes <= 2.0 * double(pelinor::kMaxPixelBytes);
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

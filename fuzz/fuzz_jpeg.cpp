@@ -1,7 +1,7 @@
-#include <algorithm>
-
 #include "fuzz_picture.h"
 #include "image/image_io.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -13,8 +13,8 @@ double framePixels(const std::uint8_t* data, std::size_t size)
     double largest = 0;
     for (std::size_t at = 0; at + 9 <= size; ++at) {
         const std::uint8_t marker = data[at + 1];
-        if (data[at] != 0xFF || marker < 0xC0 || marker > 0xCF || marker == 0xC4 || marker == 0xC8 ||
-            marker == 0xCC)
+        if (data[at] != 0xFF || marker < 0xC0 || marker > 0xCF || marker == 0xC4 || marker == 0xC8
+            || marker == 0xCC)
             continue;
         const double height = double(std::size_t(data[at + 5]) << 8 | data[at + 6]);
         const double width = double(std::size_t(data[at + 7]) << 8 | data[at + 8]);
@@ -23,7 +23,7 @@ double framePixels(const std::uint8_t* data, std::size_t size)
     return largest;
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

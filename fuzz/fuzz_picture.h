@@ -2,17 +2,16 @@
 // pelinor::Error or returns a picture whose memory matches its size.
 #pragma once
 
+#include "image/picture.h"
+#include "obrada/error.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
 
-#include "image/picture.h"
-#include "obrada/error.h"
-
 namespace pelinor::fuzz {
 
-template <class Decode>
-int checkDecoder(Decode decode, const std::uint8_t* data, std::size_t size)
+template <class Decode> int checkDecoder(Decode decode, const std::uint8_t* data, std::size_t size)
 {
     PictureRef picture;
     try {
@@ -20,9 +19,9 @@ int checkDecoder(Decode decode, const std::uint8_t* data, std::size_t size)
     } catch (const Error&) {
         return 0;
     }
-    if (!picture || picture->width() < 1 || picture->height() < 1 ||
-        picture->stride() != Picture::strideFor(picture->width()) ||
-        picture->byteCount() < picture->stride() * static_cast<std::size_t>(picture->height()))
+    if (!picture || picture->width() < 1 || picture->height() < 1
+        || picture->stride() != Picture::strideFor(picture->width())
+        || picture->byteCount() < picture->stride() * static_cast<std::size_t>(picture->height()))
         __builtin_trap();
     // Touch both ends of the pixel memory so that the address sanitizer checks them.
     volatile std::uint8_t ends = picture->bits()[0] ^ picture->bits()[picture->byteCount() - 1];
@@ -30,4 +29,4 @@ int checkDecoder(Decode decode, const std::uint8_t* data, std::size_t size)
     return 0;
 }
 
-}  // namespace pelinor::fuzz
+} // namespace pelinor::fuzz

@@ -1,9 +1,9 @@
+#include "obrada/error.h"
+#include "watermark/watermark_file.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
-
-#include "obrada/error.h"
-#include "watermark/watermark_file.h"
 
 // Reads the input as a watermark file; whatever reads must hold exactly its announced
 // values and survive writing and reading again unchanged.

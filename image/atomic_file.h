@@ -17,4 +17,4 @@ void writeFileAtomic(const std::string& path, const std::string& text);
 // Whole file; missing file is error 53. Refuses files over maxBytes (error 7).
 std::vector<std::uint8_t> readFileBytes(const std::string& path, std::size_t maxBytes = std::size_t(2) << 30);
 
-}  // namespace pelinor
+} // namespace pelinor

@@ -1,8 +1,5 @@
 #include "image/frm_slika.h"
 
-#include <QMdiArea>
-#include <cmath>
-
 #include "app/picture_area.h"
 #include "app/texts.h"
 #include "app/twips.h"
@@ -11,6 +8,9 @@
 #include "obrada/error.h"
 #include "watermark/embed.h"
 #include "watermark/watermark_file.h"
+
+#include <QMdiArea>
+#include <cmath>
 
 namespace pelinor {
 
@@ -22,8 +22,11 @@ int layoutOffset(double outerTwips, double areaTwips)
 }
 
 FrmSlika::FrmSlika(UiServices& ui, QWidget* parent)
-    : QMdiSubWindow(parent), m_ui(ui), m_client(new QWidget), m_picSlika(new PictureArea(m_client)),
-      m_picBuffer(new PictureArea(m_client))
+    : QMdiSubWindow(parent)
+    , m_ui(ui)
+    , m_client(new QWidget)
+    , m_picSlika(new PictureArea(m_client))
+    , m_picBuffer(new PictureArea(m_client))
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Form1"));
@@ -52,8 +55,14 @@ void FrmSlika::addTo(QMdiArea* area, FrmSlika* window)
     window->resize(size);
 }
 
-const PictureRef& FrmSlika::shownPicture() const { return m_picSlika->picture(); }
-const PictureRef& FrmSlika::workingPicture() const { return m_picBuffer->picture(); }
+const PictureRef& FrmSlika::shownPicture() const
+{
+    return m_picSlika->picture();
+}
+const PictureRef& FrmSlika::workingPicture() const
+{
+    return m_picBuffer->picture();
+}
 
 void FrmSlika::setPictures(PictureRef shown, PictureRef working)
 {
@@ -91,7 +100,7 @@ FrmSlika* FrmSlika::UmetniZig(const QString& ImeZig)
     const PictureRef source = shownPicture();
     if (!is24Bit(source.get())) {
         m_ui.message(this, QString::fromUtf8(kOnly24BitText.data(), qsizetype(kOnly24BitText.size())),
-                     MessageIcon::Critical, text::kAppTitle);
+            MessageIcon::Critical, text::kAppTitle);
         return nullptr;
     }
     const Watermark watermark = readWatermark(ImeZig.toStdString());
@@ -126,4 +135,4 @@ void FrmSlika::resizeEvent(QResizeEvent* event)
     Form_Resize();
 }
 
-}  // namespace pelinor
+} // namespace pelinor

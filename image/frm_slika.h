@@ -2,10 +2,10 @@
 // picture (picSlika) and the working picture (picBuffer), each in a picture area.
 #pragma once
 
+#include "image/picture.h"
+
 #include <QMdiSubWindow>
 #include <QString>
-
-#include "image/picture.h"
 
 namespace pelinor {
 
@@ -57,4 +57,4 @@ private:
     PictureArea* m_picBuffer;
 };
 
-}  // namespace pelinor
+} // namespace pelinor

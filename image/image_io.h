@@ -1,12 +1,12 @@
 // Loading and saving pictures.
 #pragma once
 
+#include "image/picture.h"
+
 #include <cstdint>
 #include <span>
 #include <string>
 #include <vector>
-
-#include "image/picture.h"
 
 namespace pelinor {
 
@@ -29,4 +29,4 @@ std::vector<std::uint8_t> encodePng(const Picture& picture);
 PictureRef decodeJpeg(std::span<const std::uint8_t> bytes);
 std::vector<std::uint8_t> encodeJpeg(const Picture& picture, int quality = 90);
 
-}  // namespace pelinor
+} // namespace pelinor

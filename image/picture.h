@@ -1,13 +1,13 @@
 // Pictures: shared, reference-counted bitmaps.
 #pragma once
 
+#include "obrada/array2d.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string_view>
 #include <vector>
-
-#include "obrada/array2d.h"
 
 namespace pelinor {
 
@@ -22,8 +22,8 @@ inline constexpr std::string_view kOnly24BitText = " 24-bit bitmaps only";
 class Picture {
 public:
     // A zero-filled picture. width, height >= 1; throws error 7 beyond the pixel limit.
-    static std::shared_ptr<Picture> create(int width, int height, int bitsPerPixel = 24,
-                                           bool topDown = false);
+    static std::shared_ptr<Picture> create(
+        int width, int height, int bitsPerPixel = 24, bool topDown = false);
 
     int width() const noexcept { return m_width; }
     int height() const noexcept { return m_height; }
@@ -80,4 +80,4 @@ bool is24Bit(const Picture* picture) noexcept;
 // Throws Error(err::Not24Bit, kOnly24BitText) for any other depth.
 ByteView openView(const Picture& picture);
 
-}  // namespace pelinor
+} // namespace pelinor

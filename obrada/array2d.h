@@ -1,6 +1,8 @@
 // Two-dimensional arrays with lower bounds 0, as the numeric routines use them.
 #pragma once
 
+#include "obrada/error.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -8,34 +10,29 @@
 #include <string>
 #include <vector>
 
-#include "obrada/error.h"
-
 namespace pelinor {
 
 [[noreturn]] inline void throwSubscript(long long i, long long j, long long n1, long long n2)
 {
     throw Error(err::SubscriptOutOfRange,
-                "Subscript out of range: (" + std::to_string(i) + ", " + std::to_string(j) +
-                    ") outside (0.." + std::to_string(n1 - 1) + ", 0.." + std::to_string(n2 - 1) + ")");
+        "Subscript out of range: (" + std::to_string(i) + ", " + std::to_string(j) + ") outside (0.."
+            + std::to_string(n1 - 1) + ", 0.." + std::to_string(n2 - 1) + ")");
 }
 
 // Hands out memory aligned to 64 bytes (a cache line, and enough for any SIMD
 // width FFTW uses), so that transforms planned on aligned buffers run on planes.
-template <class T>
-struct AlignedAllocator {
+template <class T> struct AlignedAllocator {
     using value_type = T;
     static constexpr std::align_val_t alignment{64};
     AlignedAllocator() noexcept = default;
-    template <class U>
-    AlignedAllocator(const AlignedAllocator<U>&) noexcept {}
+    template <class U> AlignedAllocator(const AlignedAllocator<U>&) noexcept { }
     T* allocate(std::size_t n)
     {
         if (n > std::numeric_limits<std::size_t>::max() / sizeof(T)) throw std::bad_alloc();
         return static_cast<T*>(::operator new(n * sizeof(T), alignment));
     }
     void deallocate(T* p, std::size_t) noexcept { ::operator delete(p, alignment); }
-    template <class U>
-    bool operator==(const AlignedAllocator<U>&) const noexcept { return true; }
+    template <class U> bool operator==(const AlignedAllocator<U>&) const noexcept { return true; }
 };
 
 // Allocates n1 * n2 elements or throws error 7; never lets a bad_alloc or a length_error escape.
@@ -47,8 +44,9 @@ std::vector<T, Alloc> allocateElements(std::size_t n1, std::size_t n2)
     try {
         return std::vector<T, Alloc>(n1 * n2);
     } catch (const std::bad_alloc&) {
-        throw Error(err::OutOfMemory, "Out of memory: cannot allocate " + std::to_string(n1) + " x " +
-                                          std::to_string(n2) + " elements");
+        throw Error(err::OutOfMemory,
+            "Out of memory: cannot allocate " + std::to_string(n1) + " x " + std::to_string(n2)
+                + " elements");
     } catch (const std::length_error&) {
         throw Error(err::OutOfMemory, "Out of memory: array too large");
     }
@@ -84,8 +82,14 @@ public:
     }
     double at(int i, int j) const { return const_cast<Plane*>(this)->at(i, j); }
     // Unchecked access for loops whose bounds are already known.
-    double& operator()(int i, int j) noexcept { return m_data[std::size_t(i) * std::size_t(m_n2) + std::size_t(j)]; }
-    double operator()(int i, int j) const noexcept { return m_data[std::size_t(i) * std::size_t(m_n2) + std::size_t(j)]; }
+    double& operator()(int i, int j) noexcept
+    {
+        return m_data[std::size_t(i) * std::size_t(m_n2) + std::size_t(j)];
+    }
+    double operator()(int i, int j) const noexcept
+    {
+        return m_data[std::size_t(i) * std::size_t(m_n2) + std::size_t(j)];
+    }
 
     double* data() noexcept { return m_data.data(); }
     const double* data() const noexcept { return m_data.data(); }
@@ -104,7 +108,12 @@ class ByteView {
 public:
     ByteView() = default;
     ByteView(std::uint8_t* base, int n1, int n2, std::size_t stride) noexcept
-        : m_base(base), m_n1(n1), m_n2(n2), m_stride(stride) {}
+        : m_base(base)
+        , m_n1(n1)
+        , m_n2(n2)
+        , m_stride(stride)
+    {
+    }
 
     int n1() const noexcept { return m_n1; }
     int n2() const noexcept { return m_n2; }
@@ -158,4 +167,4 @@ private:
     std::vector<std::uint8_t> m_data;
 };
 
-}  // namespace pelinor
+} // namespace pelinor

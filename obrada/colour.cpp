@@ -26,7 +26,8 @@ constexpr double kRoundingMagic = 6755399441055744.0;
 
 inline std::uint8_t toByte(double v) noexcept
 {
-    int k = static_cast<std::int32_t>(static_cast<std::uint32_t>(std::bit_cast<std::uint64_t>(v + kRoundingMagic)));
+    int k = static_cast<std::int32_t>(
+        static_cast<std::uint32_t>(std::bit_cast<std::uint64_t>(v + kRoundingMagic)));
     k = k < 0 ? 0 : k;
     k = k > 255 ? 255 : k;
     return static_cast<std::uint8_t>(k);
@@ -63,9 +64,9 @@ struct ForwardTables {
 
 // Indexed by the stored chroma byte; the product is with (byte - 128).
 struct InverseTables {
-    PairTable cbLo;  // (blue term, green term)
-    PairTable crLo;  // (0, green term)
-    PairTable crHi;  // (red term, 0)
+    PairTable cbLo; // (blue term, green term)
+    PairTable crLo; // (0, green term)
+    PairTable crHi; // (red term, 0)
     InverseTables()
     {
         for (int k = 0; k < 256; ++k) {
@@ -121,20 +122,24 @@ inline std::uint32_t packBytes(__m128d lo, __m128d hi) noexcept
     const __m128d magic = _mm_set1_pd(kRoundingMagic);
     lo = _mm_add_pd(lo, magic);
     hi = _mm_add_pd(hi, magic);
-    __m128i w = _mm_castps_si128(_mm_shuffle_ps(_mm_castpd_ps(lo), _mm_castpd_ps(hi), _MM_SHUFFLE(2, 0, 2, 0)));
+    __m128i w
+        = _mm_castps_si128(_mm_shuffle_ps(_mm_castpd_ps(lo), _mm_castpd_ps(hi), _MM_SHUFFLE(2, 0, 2, 0)));
     w = _mm_packs_epi32(w, w);
     w = _mm_packus_epi16(w, w);
     return std::uint32_t(_mm_cvtsi128_si32(w));
 }
 
-inline __m128d load(const Pair& p) noexcept { return _mm_load_pd(&p.a); }
+inline __m128d load(const Pair& p) noexcept
+{
+    return _mm_load_pd(&p.a);
+}
 
 inline std::uint32_t toPlanesVector(const ForwardTables& t, const std::uint8_t* src) noexcept
 {
     const int b = src[0], g = src[1], r = src[2];
     __m128d lo = _mm_add_pd(_mm_add_pd(load(t.rLo[r]), load(t.gLo[g])), load(t.bLo[b]));
     __m128d hi = _mm_add_pd(_mm_add_pd(load(t.rHi[r]), load(t.gHi[g])), load(t.bHi[b]));
-    lo = _mm_add_pd(lo, _mm_set_pd(128.0, 0.0));  // Y gets + 0.0, which changes no byte
+    lo = _mm_add_pd(lo, _mm_set_pd(128.0, 0.0)); // Y gets + 0.0, which changes no byte
     hi = _mm_add_pd(hi, _mm_set_pd(0.0, 128.0));
     return packBytes(lo, hi);
 }
@@ -159,7 +164,8 @@ void rowToPlanes(const ForwardTables& t, const std::uint8_t* src, std::uint8_t* 
         std::memcpy(dst + x, &w, 4);
     }
 #endif
-    for (; x < n1; x += 3) toPlanesScalar(t, src + x, dst + x);
+    for (; x < n1; x += 3)
+        toPlanesScalar(t, src + x, dst + x);
 }
 
 // One row of planes into pixels; `dst` may be `src` itself, so each pixel is read whole
@@ -175,7 +181,8 @@ void rowToPixels(const InverseTables& t, const std::uint8_t* src, std::uint8_t* 
         dst[x + 2] = std::uint8_t(w >> 16);
     }
 #endif
-    for (; x < n1; x += 3) toPixelScalar(t, src + x, dst + x);
+    for (; x < n1; x += 3)
+        toPixelScalar(t, src + x, dst + x);
 }
 
 bool overlaps(const ByteView& view, const ByteArray2D& array)
@@ -192,11 +199,11 @@ void requireWholeTriples(int n1)
 {
     if (n1 % 3 != 0)
         throw Error(err::SubscriptOutOfRange,
-                    "Subscript out of range: first dimension " + std::to_string(n1) +
-                        " does not hold whole pixels (three bytes each)");
+            "Subscript out of range: first dimension " + std::to_string(n1)
+                + " does not hold whole pixels (three bytes each)");
 }
 
-}  // namespace
+} // namespace
 
 void PretvoriUYCbCr(const ByteView& pixels, ByteArray2D& planes)
 {
@@ -228,9 +235,9 @@ void PretvoriURGB(const ByteArray2D& planes, const ByteView& pixels)
     requireWholeTriples(n1);
     if (pixels.n1() < n1 || pixels.n2() < n2)
         throw Error(err::SubscriptOutOfRange,
-                    "Subscript out of range: destination " + std::to_string(pixels.n1()) + " x " +
-                        std::to_string(pixels.n2()) + " is smaller than the colour planes " +
-                        std::to_string(n1) + " x " + std::to_string(n2));
+            "Subscript out of range: destination " + std::to_string(pixels.n1()) + " x "
+                + std::to_string(pixels.n2()) + " is smaller than the colour planes " + std::to_string(n1)
+                + " x " + std::to_string(n2));
     const InverseTables& t = inverseTables();
     forRowsInParallel(n1 == 0 ? 0 : n2, n1, [&](long long first, long long last) {
         for (long long y = first; y < last; ++y) {
@@ -239,4 +246,4 @@ void PretvoriURGB(const ByteArray2D& planes, const ByteView& pixels)
     });
 }
 
-}  // namespace pelinor
+} // namespace pelinor

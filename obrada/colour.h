@@ -12,4 +12,4 @@ void PretvoriUYCbCr(const ByteView& pixels, ByteArray2D& planes);
 // picture). A destination smaller than the source is error 9, raised before any write.
 void PretvoriURGB(const ByteArray2D& planes, const ByteView& pixels);
 
-}  // namespace pelinor
+} // namespace pelinor

@@ -1,5 +1,8 @@
 #include "obrada/dct.h"
 
+#include "obrada/fftw_plans.h"
+#include "obrada/parallel.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -7,9 +10,6 @@
 #include <new>
 #include <string>
 #include <vector>
-
-#include "obrada/fftw_plans.h"
-#include "obrada/parallel.h"
 
 namespace pelinor {
 
@@ -22,7 +22,7 @@ constexpr int kBlock = 16;
 // A rough cost of one n-point transform per row, for deciding on a second thread.
 long long transformCost(int rows, int n)
 {
-    return (long long)(rows) * n * 8;
+    return (long long)(rows)*n * 8;
 }
 
 // Per-dimension factors that turn FFTW's unnormalised transforms into the orthonormal
@@ -55,7 +55,9 @@ using FftwBuffer = std::unique_ptr<double, FftwFree>;
 class RowPass {
 public:
     RowPass(const double* in, double* out, int n1, int n2, CosineKind kind)
-        : m_in(const_cast<double*>(in)), m_out(out), m_n2(n2)
+        : m_in(const_cast<double*>(in))
+        , m_out(out)
+        , m_n2(n2)
     {
         m_rows = std::min(kBlock, n1);
         m_chunks = (n1 + m_rows - 1) / m_rows;
@@ -95,8 +97,13 @@ private:
 class ColumnPass {
 public:
     ColumnPass(const double* src, double* dst, int n1, int n2, CosineKind kind)
-        : m_src(src), m_dst(dst), m_n1(n1), m_n2(n2), m_forward(kind == CosineKind::Forward),
-          m_f1(dimensionFactors(n1, m_forward)), m_f2(dimensionFactors(n2, m_forward))
+        : m_src(src)
+        , m_dst(dst)
+        , m_n1(n1)
+        , m_n2(n2)
+        , m_forward(kind == CosineKind::Forward)
+        , m_f1(dimensionFactors(n1, m_forward))
+        , m_f2(dimensionFactors(n2, m_forward))
     {
         m_width = std::min(kBlock, n2);
         m_blocks = (n2 + m_width - 1) / m_width;
@@ -112,8 +119,9 @@ public:
         for (int t = 0; t < buffers; ++t) {
             m_buffers[t].reset(fftw_alloc_real(std::size_t(n1) * std::size_t(m_width)));
             if (!m_buffers[t])
-                throw Error(err::OutOfMemory, "Out of memory: cannot allocate a transform buffer of " +
-                                                  std::to_string(n1) + " x " + std::to_string(m_width));
+                throw Error(err::OutOfMemory,
+                    "Out of memory: cannot allocate a transform buffer of " + std::to_string(n1) + " x "
+                        + std::to_string(m_width));
         }
     }
 
@@ -148,7 +156,8 @@ private:
             double* to = work + std::size_t(i) * std::size_t(stride);
             if (!m_forward) {
                 const double a = m_f1[std::size_t(i)];
-                for (int c = 0; c < width; ++c) to[c] = from[c] * (a * g[c]);
+                for (int c = 0; c < width; ++c)
+                    to[c] = from[c] * (a * g[c]);
             } else if (from != to) {
                 std::copy(from, from + width, to);
             }
@@ -159,7 +168,8 @@ private:
             double* to = m_dst + std::size_t(i) * n2 + std::size_t(j0);
             if (m_forward) {
                 const double a = m_f1[std::size_t(i)];
-                for (int c = 0; c < width; ++c) to[c] = from[c] * (a * g[c]);
+                for (int c = 0; c < width; ++c)
+                    to[c] = from[c] * (a * g[c]);
             } else if (from != to) {
                 std::copy(from, from + width, to);
             }
@@ -178,7 +188,7 @@ private:
     FftwBuffer m_buffers[2];
 };
 
-}  // namespace
+} // namespace
 
 // Both directions split the 2-D transform into its two 1-D passes, so that no pass walks
 // the long stride of the array with FFTW's generic code; the forward runs the rows first,
@@ -202,9 +212,9 @@ void InverzniDCT(const Plane& coeffs, Plane& plane)
     const int n2 = plane.n2();
     if (coeffs.n1() != n1 || coeffs.n2() != n2)
         throw Error(err::SubscriptOutOfRange,
-                    "Subscript out of range: output plane " + std::to_string(n1) + " x " + std::to_string(n2) +
-                        " differs from the coefficient matrix " + std::to_string(coeffs.n1()) + " x " +
-                        std::to_string(coeffs.n2()));
+            "Subscript out of range: output plane " + std::to_string(n1) + " x " + std::to_string(n2)
+                + " differs from the coefficient matrix " + std::to_string(coeffs.n1()) + " x "
+                + std::to_string(coeffs.n2()));
     if (plane.empty()) return;
     const ColumnPass columns(coeffs.data(), plane.data(), n1, n2, CosineKind::Inverse);
     const RowPass rows(plane.data(), plane.data(), n1, n2, CosineKind::Inverse);
@@ -212,4 +222,4 @@ void InverzniDCT(const Plane& coeffs, Plane& plane)
     rows.run();
 }
 
-}  // namespace pelinor
+} // namespace pelinor

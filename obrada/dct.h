@@ -11,4 +11,4 @@ void DirektniDCT(const Plane& plane, Plane& coeffs);
 // Coefficient matrix -> plane; `plane` must already have the matrix's size (else error 9).
 void InverzniDCT(const Plane& coeffs, Plane& plane);
 
-}  // namespace pelinor
+} // namespace pelinor

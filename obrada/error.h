@@ -24,19 +24,23 @@ inline constexpr int PathAccess = 75;
 inline constexpr int PathNotFound = 76;
 inline constexpr int InvalidPicture = 481;
 // Ours.
-inline constexpr int Not24Bit = 1001;      // text is exactly kOnly24BitText
-inline constexpr int SizeMismatch = 1002;  // suspect and original differ in size
-inline constexpr int ZeroAlpha = 1003;     // alpha = 0 cannot be extracted
+inline constexpr int Not24Bit = 1001; // text is exactly kOnly24BitText
+inline constexpr int SizeMismatch = 1002; // suspect and original differ in size
+inline constexpr int ZeroAlpha = 1003; // alpha = 0 cannot be extracted
 inline constexpr int ZeroWatermark = 1004; // every watermark value is 0
-}  // namespace err
+} // namespace err
 
 class Error : public std::runtime_error {
 public:
-    Error(int number, const std::string& text) : std::runtime_error(text), m_number(number) {}
+    Error(int number, const std::string& text)
+        : std::runtime_error(text)
+        , m_number(number)
+    {
+    }
     int number() const noexcept { return m_number; }
 
 private:
     int m_number;
 };
 
-}  // namespace pelinor
+} // namespace pelinor

@@ -1,13 +1,13 @@
 #include "obrada/fftw_plans.h"
 
+#include "obrada/error.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <limits>
 #include <mutex>
 #include <string>
 #include <vector>
-
-#include "obrada/error.h"
 
 namespace pelinor {
 
@@ -29,10 +29,10 @@ public:
     SharedPlan get(const CosineBatch& key)
     {
         std::lock_guard<std::recursive_mutex> lock(m_mutex);
-        auto it = std::find_if(m_entries.begin(), m_entries.end(),
-                               [&](const Entry& e) { return e.key == key; });
+        auto it
+            = std::find_if(m_entries.begin(), m_entries.end(), [&](const Entry& e) { return e.key == key; });
         if (it != m_entries.end()) {
-            std::rotate(m_entries.begin(), it, it + 1);  // most recent first
+            std::rotate(m_entries.begin(), it, it + 1); // most recent first
             return m_entries.front().plan;
         }
         SharedPlan plan = makePlan(key);
@@ -52,13 +52,14 @@ private:
         // Initialised so that plans can be pinned to one thread whatever else in the
         // process set FFTW's thread count to.
         m_threads = fftw_init_threads() != 0;
-        m_entries.reserve(kCachedPlans);  // so that inserting never allocates
+        m_entries.reserve(kCachedPlans); // so that inserting never allocates
     }
 
     [[noreturn]] static void cannotPlan(const CosineBatch& key)
     {
-        throw Error(err::OutOfMemory, "Out of memory: cannot plan " + std::to_string(key.count) +
-                                          " transforms of length " + std::to_string(key.n));
+        throw Error(err::OutOfMemory,
+            "Out of memory: cannot plan " + std::to_string(key.count) + " transforms of length "
+                + std::to_string(key.n));
     }
 
     // Called with m_mutex held.
@@ -66,8 +67,8 @@ private:
     {
         if (key.n < 1 || key.count < 1 || key.stride < 1 || key.dist < 0) cannotPlan(key);
         // Elements spanned by the batch; every factor is below 2^31, so this cannot wrap.
-        const unsigned long long span = (unsigned long long)(key.count - 1) * unsigned(key.dist) +
-                                        (unsigned long long)(key.n - 1) * unsigned(key.stride) + 1;
+        const unsigned long long span = (unsigned long long)(key.count - 1) * unsigned(key.dist)
+            + (unsigned long long)(key.n - 1) * unsigned(key.stride) + 1;
         if (span > std::numeric_limits<std::size_t>::max() / sizeof(double)) cannotPlan(key);
         // With FFTW_ESTIMATE the planner does not touch the arrays, so these untouched
         // buffers cost address space only; they just tell FFTW about alignment and
@@ -83,9 +84,9 @@ private:
         unsigned flags = FFTW_ESTIMATE;
         if (!key.aligned) flags |= FFTW_UNALIGNED;
         if (!key.inPlace) flags |= FFTW_PRESERVE_INPUT;
-        if (m_threads) fftw_plan_with_nthreads(1);  // callers split the work themselves
+        if (m_threads) fftw_plan_with_nthreads(1); // callers split the work themselves
         fftw_plan plan = fftw_plan_many_r2r(1, &key.n, key.count, in, nullptr, key.stride, key.dist, out,
-                                            nullptr, key.stride, key.dist, &kind, flags);
+            nullptr, key.stride, key.dist, &kind, flags);
         fftw_free(in);
         if (out != in) fftw_free(out);
         if (!plan) cannotPlan(key);
@@ -102,11 +103,11 @@ private:
     bool m_threads = false;
 };
 
-}  // namespace
+} // namespace
 
 SharedPlan cosinePlan(const CosineBatch& batch)
 {
     return PlanCache::instance().get(batch);
 }
 
-}  // namespace pelinor
+} // namespace pelinor

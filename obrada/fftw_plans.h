@@ -2,7 +2,6 @@
 #pragma once
 
 #include <fftw3.h>
-
 #include <memory>
 #include <type_traits>
 
@@ -11,8 +10,8 @@ namespace pelinor {
 using SharedPlan = std::shared_ptr<std::remove_pointer_t<fftw_plan>>;
 
 enum class CosineKind {
-    Forward,  // REDFT10 (DCT-II), unnormalised
-    Inverse,  // REDFT01 (DCT-III), unnormalised
+    Forward, // REDFT10 (DCT-II), unnormalised
+    Inverse, // REDFT01 (DCT-III), unnormalised
 };
 
 // `count` transforms of length `n`: element k of transform t sits at t * dist + k * stride.
@@ -23,7 +22,7 @@ struct CosineBatch {
     int dist;
     CosineKind kind;
     bool inPlace;
-    bool aligned;  // whether the arrays it runs on have FFTW's preferred alignment
+    bool aligned; // whether the arrays it runs on have FFTW's preferred alignment
     bool operator==(const CosineBatch&) const = default;
 };
 
@@ -40,4 +39,4 @@ inline bool fftwAligned(const double* p) noexcept
     return fftw_alignment_of(const_cast<double*>(p)) == 0;
 }
 
-}  // namespace pelinor
+} // namespace pelinor

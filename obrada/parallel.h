@@ -21,8 +21,7 @@ inline bool worthASecondThread(long long count, long long costPerItem) noexcept
 // Calls body(begin, end) over [0, count) in at most two parts, the second on its own
 // thread when count * costPerItem is large enough to pay for starting one. `body`
 // must not throw. Without a thread (none available or not worth it) it runs inline.
-template <class Body>
-void forRowsInParallel(long long count, long long costPerItem, const Body& body)
+template <class Body> void forRowsInParallel(long long count, long long costPerItem, const Body& body)
 {
     if (worthASecondThread(count, costPerItem)) {
         const long long half = count / 2;
@@ -45,8 +44,7 @@ void forRowsInParallel(long long count, long long costPerItem, const Body& body)
 // taking the next index. After a failure no further item starts; once every thread
 // has stopped, the first failure is rethrown. A thread that cannot be started leaves
 // its share to the others.
-template <class F>
-void runParallel(std::size_t count, unsigned jobs, F&& work)
+template <class F> void runParallel(std::size_t count, unsigned jobs, F&& work)
 {
     std::atomic<std::size_t> next{0};
     std::exception_ptr failure;
@@ -68,12 +66,13 @@ void runParallel(std::size_t count, unsigned jobs, F&& work)
         try {
             pool.emplace_back(loop);
         } catch (...) {
-            break;  // no more threads to be had
+            break; // no more threads to be had
         }
     }
     loop();
-    for (std::thread& t : pool) t.join();
+    for (std::thread& t : pool)
+        t.join();
     if (failure) std::rethrow_exception(failure);
 }
 
-}  // namespace pelinor
+} // namespace pelinor

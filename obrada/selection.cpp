@@ -47,7 +47,7 @@ void keepLargest(const Plane& coeffs, long long slots, std::vector<Slot>& heap)
 {
     const int n1 = coeffs.n1();
     const int n2 = coeffs.n2();
-    double floor = 0.0;  // a candidate enters only if its magnitude is strictly greater
+    double floor = 0.0; // a candidate enters only if its magnitude is strictly greater
     const double* data = coeffs.data();
     for (int u = 1; u < n1; ++u) {
         const double* row = data + std::size_t(u) * std::size_t(n2);
@@ -57,7 +57,8 @@ void keepLargest(const Plane& coeffs, long long slots, std::vector<Slot>& heap)
             if ((long long)(heap.size()) < slots) {
                 heap.push_back(Slot{c, (long long)(heap.size())});
                 if ((long long)(heap.size()) < slots) continue;
-                std::make_heap(heap.begin(), heap.end(), [](const Slot& a, const Slot& b) { return before(b, a); });
+                std::make_heap(
+                    heap.begin(), heap.end(), [](const Slot& a, const Slot& b) { return before(b, a); });
             } else {
                 heap[0].value = c;
                 siftDown(heap);
@@ -67,7 +68,7 @@ void keepLargest(const Plane& coeffs, long long slots, std::vector<Slot>& heap)
     }
 }
 
-}  // namespace
+} // namespace
 
 // The result is that of the plain procedure: N + 1 slots, all 0.0 at the start; for
 // each candidate in scan order, find the slot with the smallest magnitude (lowest slot
@@ -85,7 +86,7 @@ double OdrediPrag(const Plane& coeffs, int n)
 {
     if (n < 0)
         throw Error(err::SubscriptOutOfRange,
-                    "Subscript out of range: the coefficient count " + std::to_string(n) + " is negative");
+            "Subscript out of range: the coefficient count " + std::to_string(n) + " is negative");
     const int n1 = coeffs.n1();
     const int n2 = coeffs.n2();
     const long long slots = (long long)(n) + 1;
@@ -99,12 +100,13 @@ double OdrediPrag(const Plane& coeffs, int n)
         heap.reserve(std::size_t(std::min({slots, candidates, kReserved})));
         keepLargest(coeffs, slots, heap);
     } catch (const std::bad_alloc&) {
-        throw Error(err::OutOfMemory, "Out of memory: cannot hold " + std::to_string(slots) + " coefficients");
+        throw Error(
+            err::OutOfMemory, "Out of memory: cannot hold " + std::to_string(slots) + " coefficients");
     }
-    if ((long long)(heap.size()) < slots) return 0.0;  // an empty slot is the smallest
+    if ((long long)(heap.size()) < slots) return 0.0; // an empty slot is the smallest
     // The final search keeps its starting +infinity when no slot is below it.
     if (std::isinf(heap[0].value)) return std::numeric_limits<double>::infinity();
     return heap[0].value;
 }
 
-}  // namespace pelinor
+} // namespace pelinor

@@ -1,12 +1,12 @@
 #include "watermark/attacks.h"
 
+#include "image/image_io.h"
+#include "obrada/error.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <random>
-
-#include "image/image_io.h"
-#include "obrada/error.h"
 
 namespace pelinor {
 
@@ -22,13 +22,18 @@ const std::uint8_t* visualRow(const Picture& p, int y)
 {
     return p.bits() + p.stride() * std::size_t(p.storedRow(y));
 }
-std::uint8_t* visualRow(Picture& p, int y) { return p.bits() + p.stride() * std::size_t(p.storedRow(y)); }
+std::uint8_t* visualRow(Picture& p, int y)
+{
+    return p.bits() + p.stride() * std::size_t(p.storedRow(y));
+}
 
-PictureRef blankLike(const Picture& p) { return Picture::create(p.width(), p.height(), 24, p.topDown()); }
+PictureRef blankLike(const Picture& p)
+{
+    return Picture::create(p.width(), p.height(), 24, p.topDown());
+}
 
 // Applies f to every byte of every pixel (the row padding is left alone).
-template <class F>
-PictureRef mapBytes(const Picture& picture, F&& f)
+template <class F> PictureRef mapBytes(const Picture& picture, F&& f)
 {
     require24(picture);
     PictureRef out = blankLike(picture);
@@ -36,7 +41,8 @@ PictureRef mapBytes(const Picture& picture, F&& f)
     for (int y = 0; y < picture.height(); ++y) {
         const std::uint8_t* src = picture.bits() + picture.stride() * std::size_t(y);
         std::uint8_t* dst = out->bits() + out->stride() * std::size_t(y);
-        for (std::size_t i = 0; i < rowBytes; ++i) dst[i] = f(src[i]);
+        for (std::size_t i = 0; i < rowBytes; ++i)
+            dst[i] = f(src[i]);
     }
     return out;
 }
@@ -66,7 +72,8 @@ std::vector<Taps> resampleTaps(int inSize, int outSize)
             t.weights.push_back(w);
             sum += w;
         }
-        for (double& w : t.weights) w /= sum;  // the nearest input always has w > 0
+        for (double& w : t.weights)
+            w /= sum; // the nearest input always has w > 0
     }
     return taps;
 }
@@ -81,7 +88,8 @@ std::vector<double> gaussianKernel(double sigma)
         k[std::size_t(i + radius)] = std::exp(-double(i) * i / (2.0 * sigma * sigma));
         sum += k[std::size_t(i + radius)];
     }
-    for (double& w : k) w /= sum;
+    for (double& w : k)
+        w /= sum;
     return k;
 }
 
@@ -89,13 +97,14 @@ std::vector<double> gaussianKernel(double sigma)
 // hTaps has one entry per output column, vTaps one per output row; index clamping is the
 // taps' business (they never leave 0..size-1).
 PictureRef filterSeparable(const Picture& in, int outW, int outH, const std::vector<Taps>& hTaps,
-                           const std::vector<Taps>& vTaps, bool topDown)
+    const std::vector<Taps>& vTaps, bool topDown)
 {
     const int inH = in.height();
     // The rows-only intermediate: 24 bytes per pixel of (output width x input height).
     if (double(outW) * inH * 3 * sizeof(double) > double(kMaxPixelBytes) * 2)
-        throw Error(err::OutOfMemory, "picture too large to resample to " + std::to_string(outW) + " x " +
-                                          std::to_string(outH) + " pixels");
+        throw Error(err::OutOfMemory,
+            "picture too large to resample to " + std::to_string(outW) + " x " + std::to_string(outH)
+                + " pixels");
     std::vector<double> mid = allocateElements<double>(std::size_t(outW) * 3, std::size_t(inH));
     for (int y = 0; y < inH; ++y) {
         const std::uint8_t* src = visualRow(in, y);
@@ -105,9 +114,11 @@ PictureRef filterSeparable(const Picture& in, int outW, int outH, const std::vec
             double acc[3] = {0.0, 0.0, 0.0};
             for (std::size_t k = 0; k < t.weights.size(); ++k) {
                 const std::uint8_t* p = src + 3 * std::size_t(t.first + int(k));
-                for (int c = 0; c < 3; ++c) acc[c] += t.weights[k] * p[c];
+                for (int c = 0; c < 3; ++c)
+                    acc[c] += t.weights[k] * p[c];
             }
-            for (int c = 0; c < 3; ++c) dst[3 * x + c] = acc[c];
+            for (int c = 0; c < 3; ++c)
+                dst[3 * x + c] = acc[c];
         }
     }
     PictureRef out = Picture::create(outW, outH, 24, topDown);
@@ -119,10 +130,12 @@ PictureRef filterSeparable(const Picture& in, int outW, int outH, const std::vec
         for (std::size_t k = 0; k < t.weights.size(); ++k) {
             const double* row = mid.data() + std::size_t(t.first + int(k)) * rowLen;
             const double w = t.weights[k];
-            for (std::size_t i = 0; i < rowLen; ++i) acc[i] += w * row[i];
+            for (std::size_t i = 0; i < rowLen; ++i)
+                acc[i] += w * row[i];
         }
         std::uint8_t* dst = visualRow(*out, y);
-        for (std::size_t i = 0; i < rowLen; ++i) dst[i] = limitAndRound(acc[i]);
+        for (std::size_t i = 0; i < rowLen; ++i)
+            dst[i] = limitAndRound(acc[i]);
     }
     return out;
 }
@@ -160,13 +173,13 @@ std::string number(double v)
             + range);
 }
 
-}  // namespace
+} // namespace
 
 std::uint8_t limitAndRound(double v)
 {
     if (!(v > 0.0)) return 0;
     if (v > 255.0) return 255;
-    return static_cast<std::uint8_t>(std::nearbyint(v));  // the default rounding mode: half to even
+    return static_cast<std::uint8_t>(std::nearbyint(v)); // the default rounding mode: half to even
 }
 
 PictureRef attackJpeg(const Picture& picture, int quality)
@@ -198,14 +211,14 @@ PictureRef attackBlur(const Picture& picture, double sigma)
     if (sigma <= 0.0) return picture.clone();
     const std::vector<double> kernel = gaussianKernel(sigma);
     return filterSeparable(picture, picture.width(), picture.height(), gaussianTaps(picture.width(), kernel),
-                           gaussianTaps(picture.height(), kernel), picture.topDown());
+        gaussianTaps(picture.height(), kernel), picture.topDown());
 }
 
 PictureRef resizePicture(const Picture& picture, int width, int height)
 {
     require24(picture);
     return filterSeparable(picture, width, height, resampleTaps(picture.width(), width),
-                           resampleTaps(picture.height(), height), picture.topDown());
+        resampleTaps(picture.height(), height), picture.topDown());
 }
 
 PictureRef attackScale(const Picture& picture, double f)
@@ -247,19 +260,26 @@ PictureRef attackRequantize(const Picture& picture, int levels)
 {
     const double step = 255.0 / double(levels - 1);
     std::uint8_t table[256];
-    for (int v = 0; v < 256; ++v) table[v] = limitAndRound(std::nearbyint(v / step) * step);
+    for (int v = 0; v < 256; ++v)
+        table[v] = limitAndRound(std::nearbyint(v / step) * step);
     return mapBytes(picture, [&](std::uint8_t v) { return table[v]; });
 }
 
 std::string attackName(Attack::Kind kind)
 {
     switch (kind) {
-    case Attack::Kind::Jpeg: return "jpeg";
-    case Attack::Kind::Noise: return "noise";
-    case Attack::Kind::Blur: return "blur";
-    case Attack::Kind::Scale: return "scale";
-    case Attack::Kind::Crop: return "crop";
-    case Attack::Kind::Requantize: return "requantize";
+    case Attack::Kind::Jpeg:
+        return "jpeg";
+    case Attack::Kind::Noise:
+        return "noise";
+    case Attack::Kind::Blur:
+        return "blur";
+    case Attack::Kind::Scale:
+        return "scale";
+    case Attack::Kind::Crop:
+        return "crop";
+    case Attack::Kind::Requantize:
+        return "requantize";
     }
     return "?";
 }
@@ -268,12 +288,18 @@ std::string attackLabel(const Attack& attack)
 {
     const std::string p = number(attack.parameter);
     switch (attack.kind) {
-    case Attack::Kind::Jpeg: return "JPEG Q=" + p;
-    case Attack::Kind::Noise: return "noise σ=" + p;
-    case Attack::Kind::Blur: return "blur σ=" + p;
-    case Attack::Kind::Scale: return "scale ×" + p;
-    case Attack::Kind::Crop: return "crop " + number(attack.parameter * 100.0) + "%";
-    case Attack::Kind::Requantize: return "requantize " + p + " levels";
+    case Attack::Kind::Jpeg:
+        return "JPEG Q=" + p;
+    case Attack::Kind::Noise:
+        return "noise σ=" + p;
+    case Attack::Kind::Blur:
+        return "blur σ=" + p;
+    case Attack::Kind::Scale:
+        return "scale ×" + p;
+    case Attack::Kind::Crop:
+        return "crop " + number(attack.parameter * 100.0) + "%";
+    case Attack::Kind::Requantize:
+        return "requantize " + p + " levels";
     }
     return p;
 }
@@ -310,17 +336,22 @@ PictureRef applyAttack(
 {
     validateAttack(attack);
     switch (attack.kind) {
-    case Attack::Kind::Jpeg: return attackJpeg(picture, int(attack.parameter));
-    case Attack::Kind::Noise: return attackNoise(picture, attack.parameter, seed);
-    case Attack::Kind::Blur: return attackBlur(picture, attack.parameter);
-    case Attack::Kind::Scale: return attackScale(picture, attack.parameter);
+    case Attack::Kind::Jpeg:
+        return attackJpeg(picture, int(attack.parameter));
+    case Attack::Kind::Noise:
+        return attackNoise(picture, attack.parameter, seed);
+    case Attack::Kind::Blur:
+        return attackBlur(picture, attack.parameter);
+    case Attack::Kind::Scale:
+        return attackScale(picture, attack.parameter);
     case Attack::Kind::Crop:
         if (original == nullptr)
             throw Error(err::InvalidCall, "crop needs a picture to fill the cut-away area from");
         return attackCrop(picture, attack.parameter, *original);
-    case Attack::Kind::Requantize: return attackRequantize(picture, int(attack.parameter));
+    case Attack::Kind::Requantize:
+        return attackRequantize(picture, int(attack.parameter));
     }
     throw Error(err::InvalidCall, "unknown attack");
 }
 
-}  // namespace pelinor
+} // namespace pelinor

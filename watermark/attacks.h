@@ -2,11 +2,11 @@
 // measure how well a watermark survives them.
 #pragma once
 
+#include "image/picture.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
-
-#include "image/picture.h"
 
 namespace pelinor {
 
@@ -52,11 +52,11 @@ struct Attack {
 void validateAttack(const Attack& attack);
 
 // Applies one attack. `original` fills the cropped-away area; `seed` drives the noise.
-PictureRef applyAttack(const Picture& picture, const Attack& attack, const Picture* original,
-                       std::uint64_t seed);
+PictureRef applyAttack(
+    const Picture& picture, const Attack& attack, const Picture* original, std::uint64_t seed);
 
 // "jpeg", "noise", ... and a short label such as "JPEG Q=75".
 std::string attackName(Attack::Kind kind);
 std::string attackLabel(const Attack& attack);
 
-}  // namespace pelinor
+} // namespace pelinor

@@ -1,13 +1,13 @@
 #include "watermark/detect.h"
 
-#include <algorithm>
-#include <cmath>
-#include <string>
-
 #include "obrada/dct.h"
 #include "obrada/error.h"
 #include "obrada/selection.h"
 #include "watermark/embed.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
 
 namespace pelinor {
 
@@ -23,7 +23,7 @@ void require24Bit(const Picture& picture)
     if (!is24Bit(&picture)) throw Error(err::Not24Bit, std::string(kOnly24BitText));
 }
 
-}  // namespace
+} // namespace
 
 namespace {
 
@@ -39,7 +39,7 @@ Analysis analyse(const Picture& picture, Plane& lum)
     return analysis;
 }
 
-}  // namespace
+} // namespace
 
 Analysis analysePicture(const Picture& picture)
 {
@@ -47,8 +47,8 @@ Analysis analysePicture(const Picture& picture)
     return analyse(picture, lum);
 }
 
-void checkComparable(const Watermark& watermark, int originalWidth, int originalHeight, int suspectWidth,
-                     int suspectHeight)
+void checkComparable(
+    const Watermark& watermark, int originalWidth, int originalHeight, int suspectWidth, int suspectHeight)
 {
     if (watermark.alpha == 0.0)
         throw Error(err::ZeroAlpha,
@@ -68,8 +68,9 @@ Extraction extractWatermark(const Analysis& original, const Watermark& watermark
     const Plane& c0 = original.coeffs;
     const Plane& c1 = suspect.coeffs;
     if (c0.n1() != c1.n1() || c0.n2() != c1.n2())
-        throw Error(err::SizeMismatch, "Coefficient matrices of " + sizeText(c0.n1(), c0.n2()) + " and " +
-                                           sizeText(c1.n1(), c1.n2()) + " cannot be compared");
+        throw Error(err::SizeMismatch,
+            "Coefficient matrices of " + sizeText(c0.n1(), c0.n2()) + " and " + sizeText(c1.n1(), c1.n2())
+                + " cannot be compared");
     const double threshold = OdrediPrag(c0, watermark.length);
     const double alpha = watermark.alpha;
     Extraction x;
@@ -78,15 +79,15 @@ Extraction extractWatermark(const Analysis& original, const Watermark& watermark
     x.significant = forEachSignificant(c0, threshold, [&](int u, int v, long long i) {
         if (i >= available)
             throw Error(err::SubscriptOutOfRange,
-                        "Subscript out of range: more significant coefficients than the " +
-                            std::to_string(available) + " watermark values");
+                "Subscript out of range: more significant coefficients than the " + std::to_string(available)
+                    + " watermark values");
         x.values[std::size_t(i)] = (c1(u, v) / c0(u, v) - 1.0) / alpha;
     });
     return x;
 }
 
-DetectResult correlate(const Analysis& original, const Watermark& watermark, const Analysis& suspect,
-                       double threshold)
+DetectResult correlate(
+    const Analysis& original, const Watermark& watermark, const Analysis& suspect, double threshold)
 {
     checkComparable(watermark, original.width, original.height, suspect.width, suspect.height);
     const Extraction x = extractWatermark(original, watermark, suspect);
@@ -114,8 +115,8 @@ DetectResult correlate(const Analysis& original, const Watermark& watermark, con
     return r;
 }
 
-DetectResult detectWatermark(const Picture& original, const Watermark& watermark, const Picture& suspect,
-                             double threshold)
+DetectResult detectWatermark(
+    const Picture& original, const Watermark& watermark, const Picture& suspect, double threshold)
 {
     // Every refusal comes before the transforms, in the order the steps would meet them.
     require24Bit(original);
@@ -128,4 +129,4 @@ DetectResult detectWatermark(const Picture& original, const Watermark& watermark
     return correlate(a0, watermark, a1, threshold);
 }
 
-}  // namespace pelinor
+} // namespace pelinor

@@ -1,12 +1,12 @@
 // Detecting a watermark: normalised correlation of the extracted and the original sequence.
 #pragma once
 
-#include <string_view>
-#include <vector>
-
 #include "image/picture.h"
 #include "obrada/array2d.h"
 #include "watermark/watermark_file.h"
+
+#include <string_view>
+#include <vector>
 
 namespace pelinor {
 
@@ -26,31 +26,31 @@ struct DetectResult {
     double similarity = 0.0;
     bool found = false;
     double threshold = kDefaultThreshold;
-    long long coefficients = 0;       // significant coefficients in the original
-    double z = 0.0;                   // similarity * sqrt(N)
-    double falsePositive = 0.0;       // one-sided P(s >= similarity) for a never-embedded watermark
+    long long coefficients = 0; // significant coefficients in the original
+    double z = 0.0; // similarity * sqrt(N)
+    double falsePositive = 0.0; // one-sided P(s >= similarity) for a never-embedded watermark
     int originalWidth = 0, originalHeight = 0, suspectWidth = 0, suspectHeight = 0;
 };
 
 // The extracted sequence: X(i) = (C1(u, v) / C0(u, v) - 1) / alpha at the original's
 // significant positions, in scan order. Entries that no coefficient reached stay 0.
 struct Extraction {
-    std::vector<double> values;  // the watermark's length
+    std::vector<double> values; // the watermark's length
     long long significant = 0;
 };
 Extraction extractWatermark(const Analysis& original, const Watermark& watermark, const Analysis& suspect);
 
 // Refuses what cannot give a meaningful similarity: alpha 0 (err::ZeroAlpha), an all-zero
 // watermark (err::ZeroWatermark), and pictures of different sizes (err::SizeMismatch).
-void checkComparable(const Watermark& watermark, int originalWidth, int originalHeight, int suspectWidth,
-                     int suspectHeight);
+void checkComparable(
+    const Watermark& watermark, int originalWidth, int originalHeight, int suspectWidth, int suspectHeight);
 
 // Steps after both analyses. Refuses alpha 0, an all-zero watermark and differing sizes.
 DetectResult correlate(const Analysis& original, const Watermark& watermark, const Analysis& suspect,
-                       double threshold = kDefaultThreshold);
+    double threshold = kDefaultThreshold);
 
 // The whole detection in the design's order (watermark already read).
 DetectResult detectWatermark(const Picture& original, const Watermark& watermark, const Picture& suspect,
-                             double threshold = kDefaultThreshold);
+    double threshold = kDefaultThreshold);
 
-}  // namespace pelinor
+} // namespace pelinor

@@ -1,5 +1,11 @@
 #include "watermark/embed.h"
 
+#include "obrada/colour.h"
+#include "obrada/dct.h"
+#include "obrada/error.h"
+#include "obrada/parallel.h"
+#include "obrada/selection.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -7,12 +13,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include "obrada/colour.h"
-#include "obrada/dct.h"
-#include "obrada/error.h"
-#include "obrada/parallel.h"
-#include "obrada/selection.h"
 
 namespace pelinor {
 
@@ -41,8 +41,7 @@ int bandParts(int width, int height)
 // Calls work(part, firstRow, rows) for every band of rows, the bands split into
 // contiguous parts, one per thread. Bands touch disjoint rows and disjoint stretches of
 // each plane column, so the parts need no locking. Rethrows the first failure.
-template <class F>
-void forEachBand(int width, int height, F&& work)
+template <class F> void forEachBand(int width, int height, F&& work)
 {
     const int bands = (height + kBandRows - 1) / kBandRows;
     const int parts = bandParts(width, height);
@@ -132,11 +131,12 @@ std::uint64_t writeMarked(const ByteView& source, const Plane& lum, BandPlanes& 
         squares[std::size_t(part)] += sum;
     });
     std::uint64_t total = 0;
-    for (const std::uint64_t s : squares) total += s;
+    for (const std::uint64_t s : squares)
+        total += s;
     return total;
 }
 
-}  // namespace
+} // namespace
 
 double psnrFromSquaredError(double sumSquares, double count)
 {
@@ -165,8 +165,8 @@ long long embedCoefficients(Plane& coeffs, const Watermark& watermark)
     return forEachSignificant(coeffs, threshold, [&](int u, int v, long long i) {
         if (i >= available)
             throw Error(err::SubscriptOutOfRange,
-                        "Subscript out of range: more significant coefficients than the " +
-                            std::to_string(available) + " watermark values");
+                "Subscript out of range: more significant coefficients than the " + std::to_string(available)
+                    + " watermark values");
         coeffs(u, v) = (alpha * x[std::size_t(i)] + 1.0) * coeffs(u, v);
     });
 }
@@ -190,4 +190,4 @@ EmbedResult embedWatermark(const Picture& source, const Watermark& watermark)
     return result;
 }
 
-}  // namespace pelinor
+} // namespace pelinor

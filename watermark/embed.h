@@ -1,18 +1,18 @@
 // Embedding a watermark into the luminance DCT of a 24-bit picture.
 #pragma once
 
-#include <string>
-
 #include "image/picture.h"
 #include "obrada/array2d.h"
 #include "watermark/watermark_file.h"
 
+#include <string>
+
 namespace pelinor {
 
 struct EmbedResult {
-    PictureRef marked;      // a new picture; the source is never modified
-    long long changed = 0;  // coefficients scaled
-    double psnr = 0.0;      // marked against source, all three channels, dB (infinity if identical)
+    PictureRef marked; // a new picture; the source is never modified
+    long long changed = 0; // coefficients scaled
+    double psnr = 0.0; // marked against source, all three channels, dB (infinity if identical)
 };
 
 // PSNR in dB of `count` bytes whose squared differences add up to sumSquares
@@ -33,4 +33,4 @@ void luminanceInto(const ByteView& pixels, Plane& lum);
 // coefficients than values (possible only through the threshold's cap) is error 9.
 long long embedCoefficients(Plane& coeffs, const Watermark& watermark);
 
-}  // namespace pelinor
+} // namespace pelinor

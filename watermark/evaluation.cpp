@@ -1,14 +1,14 @@
 #include "watermark/evaluation.h"
 
+#include "obrada/error.h"
+#include "obrada/parallel.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <mutex>
 #include <random>
 #include <thread>
-
-#include "obrada/error.h"
-#include "obrada/parallel.h"
 
 namespace pelinor {
 
@@ -18,10 +18,10 @@ struct Task {
     std::string family;
     std::string label;
     double parameter = 0.0;
-    const Attack* attack = nullptr;  // null: the picture as it is
+    const Attack* attack = nullptr; // null: the picture as it is
 };
 
-}  // namespace
+} // namespace
 
 double psnr(const Picture& a, const Picture& b)
 {
@@ -29,7 +29,8 @@ double psnr(const Picture& a, const Picture& b)
     if (a.width() != b.width() || a.height() != b.height())
         throw Error(err::SizeMismatch,
             "cannot compare a " + std::to_string(a.width()) + " x " + std::to_string(a.height())
-                + " picture with a " + std::to_string(b.width()) + " x " + std::to_string(b.height()) + " one");
+                + " picture with a " + std::to_string(b.width()) + " x " + std::to_string(b.height())
+                + " one");
     const std::size_t rowBytes = 3 * std::size_t(a.width());
     double sum = 0.0;
     for (int y = 0; y < a.height(); ++y) {
@@ -49,12 +50,18 @@ std::vector<Attack> standardBattery()
 {
     using K = Attack::Kind;
     std::vector<Attack> b;
-    for (double q : {90, 75, 50, 30, 20, 10, 5}) b.push_back({K::Jpeg, q});
-    for (double s : {2, 5, 10, 20}) b.push_back({K::Noise, s});
-    for (double s : {0.5, 1.0, 2.0}) b.push_back({K::Blur, s});
-    for (double f : {0.5, 0.25}) b.push_back({K::Scale, f});
-    for (double f : {0.75, 0.5, 0.25}) b.push_back({K::Crop, f});
-    for (double l : {32, 8}) b.push_back({K::Requantize, l});
+    for (double q : {90, 75, 50, 30, 20, 10, 5})
+        b.push_back({K::Jpeg, q});
+    for (double s : {2, 5, 10, 20})
+        b.push_back({K::Noise, s});
+    for (double s : {0.5, 1.0, 2.0})
+        b.push_back({K::Blur, s});
+    for (double f : {0.5, 0.25})
+        b.push_back({K::Scale, f});
+    for (double f : {0.75, 0.5, 0.25})
+        b.push_back({K::Crop, f});
+    for (double l : {32, 8})
+        b.push_back({K::Requantize, l});
     return b;
 }
 
@@ -68,8 +75,8 @@ double percentile(std::vector<double> values, double p)
     return values[lo] + (pos - double(lo)) * (values[hi] - values[lo]);
 }
 
-std::vector<double> randomSimilarities(std::span<const double> extracted, const Watermark& like, int count,
-                                       std::uint64_t seed)
+std::vector<double> randomSimilarities(
+    std::span<const double> extracted, const Watermark& like, int count, std::uint64_t seed)
 {
     // A stream of its own, so that changing the battery's noise does not change these.
     std::mt19937_64 rng(seed ^ 0x9E3779B97F4A7C15ULL);
@@ -79,7 +86,8 @@ std::vector<double> randomSimilarities(std::span<const double> extracted, const 
     std::vector<double> out;
     out.reserve(std::size_t(std::max(count, 0)));
     for (int k = 0; k < count; ++k) {
-        for (double& v : values) v = spread ? normal(rng) : like.mean;
+        for (double& v : values)
+            v = spread ? normal(rng) : like.mean;
         const double s = ReferenceDetector::similarity(extracted, values);
         out.push_back(like.alpha < 0 ? -s : s);
     }
@@ -89,7 +97,8 @@ std::vector<double> randomSimilarities(std::span<const double> extracted, const 
 Evaluation evaluateRobustness(const Picture& original, const Watermark& watermark,
     const EvaluationOptions& options, const ProgressFn& progress)
 {
-    for (const Attack& a : options.battery) validateAttack(a);
+    for (const Attack& a : options.battery)
+        validateAttack(a);
     Evaluation ev;
     ev.width = original.width();
     ev.height = original.height();
@@ -162,4 +171,4 @@ Evaluation evaluateRobustness(const Picture& original, const Watermark& watermar
     return ev;
 }
 
-}  // namespace pelinor
+} // namespace pelinor

@@ -2,15 +2,15 @@
 // the strength alpha for a target PSNR.
 #pragma once
 
-#include <cstdint>
-#include <functional>
-#include <string>
-#include <vector>
-
 #include "watermark/attacks.h"
 #include "watermark/detect.h"
 #include "watermark/embed.h"
 #include "watermark/multi_detect.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
 
 namespace pelinor {
 
@@ -22,18 +22,18 @@ double psnr(const Picture& a, const Picture& b);
 std::vector<Attack> standardBattery();
 
 struct EvaluationRow {
-    std::string family;  // "none" (marked, untouched), "control" (the unmarked original) or attackName()
+    std::string family; // "none" (marked, untouched), "control" (the unmarked original) or attackName()
     std::string label;
     double parameter = 0.0;
     DetectResult result;
-    double psnr = 0.0;  // the tested picture against the original, dB
+    double psnr = 0.0; // the tested picture against the original, dB
 };
 
 struct EvaluationOptions {
     double threshold = kDefaultThreshold;
-    int randomCount = 1000;  // never-embedded watermarks for the false-positive side
-    std::uint64_t seed = 1;  // noise attacks and random watermarks
-    int jobs = 0;            // worker threads; 0 = one per core
+    int randomCount = 1000; // never-embedded watermarks for the false-positive side
+    std::uint64_t seed = 1; // noise attacks and random watermarks
+    int jobs = 0; // worker threads; 0 = one per core
     double targetPsnr = 0.0; // above 0: embed at the alpha that gives this PSNR (see embedForTargetPsnr)
     std::vector<Attack> battery = standardBattery();
 };
@@ -42,13 +42,13 @@ struct Evaluation {
     int width = 0;
     int height = 0;
     int length = 0;
-    double alpha = 0.0;       // the strength embedded (the file's, or the one chosen for a target PSNR)
-    double targetPsnr = 0.0;  // the target alpha was chosen for, 0 if none
+    double alpha = 0.0; // the strength embedded (the file's, or the one chosen for a target PSNR)
+    double targetPsnr = 0.0; // the target alpha was chosen for, 0 if none
     double threshold = kDefaultThreshold;
-    long long changed = 0;     // coefficients the embedding scaled
-    double markedPsnr = 0.0;   // marked against original
-    std::vector<EvaluationRow> rows;  // "none", "control", then the battery in order
-    std::vector<double> randomSimilarities;  // never-embedded watermarks against the marked picture
+    long long changed = 0; // coefficients the embedding scaled
+    double markedPsnr = 0.0; // marked against original
+    std::vector<EvaluationRow> rows; // "none", "control", then the battery in order
+    std::vector<double> randomSimilarities; // never-embedded watermarks against the marked picture
     double randomMax = 0.0;
     double randomP99 = 0.0;
     double embeddedSimilarity() const { return rows.empty() ? 0.0 : rows.front().result.similarity; }
@@ -58,12 +58,12 @@ struct Evaluation {
 using ProgressFn = std::function<void(int, int, const std::string&)>;
 
 Evaluation evaluateRobustness(const Picture& original, const Watermark& watermark,
-                              const EvaluationOptions& options = {}, const ProgressFn& progress = {});
+    const EvaluationOptions& options = {}, const ProgressFn& progress = {});
 
 // Similarities of `count` watermarks drawn like the generator draws them (normal with the
 // file's mean and deviation, the file's length and alpha sign) against extracted values.
-std::vector<double> randomSimilarities(std::span<const double> extracted, const Watermark& like, int count,
-                                       std::uint64_t seed);
+std::vector<double> randomSimilarities(
+    std::span<const double> extracted, const Watermark& like, int count, std::uint64_t seed);
 
 // The p-th percentile (0..100) with linear interpolation; 0 for an empty set.
 double percentile(std::vector<double> values, double p);
@@ -78,4 +78,4 @@ struct TargetPsnrEmbed {
 TargetPsnrEmbed embedForTargetPsnr(const Picture& source, const Watermark& watermark, double targetDb);
 double alphaForTargetPsnr(const Picture& source, const Watermark& watermark, double targetDb);
 
-}  // namespace pelinor
+} // namespace pelinor

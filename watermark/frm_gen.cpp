@@ -1,10 +1,5 @@
 #include "watermark/frm_gen.h"
 
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <exception>
-
 #include "app/common_dialog.h"
 #include "app/numbers.h"
 #include "app/texts.h"
@@ -12,6 +7,11 @@
 #include "app/ui_services.h"
 #include "obrada/error.h"
 #include "watermark/generator.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <exception>
 
 namespace pelinor {
 
@@ -25,7 +25,7 @@ QLineEdit* textBox(QWidget* parent, const char* name, const QString& text)
 }
 
 // The one failure message; every fault in the fields or while writing ends here.
-class BadParameters : public std::exception {};
+class BadParameters : public std::exception { };
 
 double toDouble(const QLineEdit* box, const QLocale& locale)
 {
@@ -34,12 +34,14 @@ double toDouble(const QLineEdit* box, const QLocale& locale)
     return *value;
 }
 
-}  // namespace
+} // namespace
 
 FrmGen::FrmGen(CommonDialog& cdlDat, UiServices& ui, QWidget* parent)
-    : NoCancelDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
-                          Qt::MSWindowsFixedSizeDialogHint),
-      m_cdlDat(cdlDat), m_ui(ui)
+    : NoCancelDialog(parent,
+        Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
+            | Qt::MSWindowsFixedSizeDialogHint)
+    , m_cdlDat(cdlDat)
+    , m_ui(ui)
 {
     setObjectName(QStringLiteral("frmGen"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -51,11 +53,10 @@ FrmGen::FrmGen(CommonDialog& cdlDat, UiServices& ui, QWidget* parent)
     picGen->setObjectName(QStringLiteral("picGen"));
     placeTwips(picGen, 0, 0, 5295, 3735);
 
-    static const char* const labelTexts[5] = {"Veličina žiga:", "Alfa faktor:", "Srednja vrijednost:",
-                                              "Devijacija:", "Naziv datoteke:"};
-    static const int labelPlaces[5][4] = {
-        {720, 1080, 1095, 375}, {720, 1560, 1095, 375}, {720, 2040, 1575, 255}, {720, 2520, 1095, 375},
-        {240, 120, 3255, 375}};
+    static const char* const labelTexts[5]
+        = {"Veličina žiga:", "Alfa faktor:", "Srednja vrijednost:", "Devijacija:", "Naziv datoteke:"};
+    static const int labelPlaces[5][4] = {{720, 1080, 1095, 375}, {720, 1560, 1095, 375},
+        {720, 2040, 1575, 255}, {720, 2520, 1095, 375}, {240, 120, 3255, 375}};
     for (int i = 0; i < 5; ++i) {
         Label1[i] = new QLabel(QString::fromUtf8(labelTexts[i]), picGen);
         Label1[i]->setObjectName(QStringLiteral("Label1_%1").arg(i));
@@ -84,9 +85,10 @@ FrmGen::FrmGen(CommonDialog& cdlDat, UiServices& ui, QWidget* parent)
 
     // Tab order: cmdGen, txtDev, txtSrednjaVrije, txtAlfa, txtVelicina, cmdOdaberi,
     // txtImeDat, then cmdOdustani (labels take no focus).
-    const QList<QWidget*> tabOrder = {cmdGen, txtDev, txtSrednjaVrije, txtAlfa, txtVelicina,
-                                      cmdOdaberi, txtImeDat, cmdOdustani};
-    for (qsizetype i = 0; i + 1 < tabOrder.size(); ++i) setTabOrder(tabOrder[i], tabOrder[i + 1]);
+    const QList<QWidget*> tabOrder
+        = {cmdGen, txtDev, txtSrednjaVrije, txtAlfa, txtVelicina, cmdOdaberi, txtImeDat, cmdOdustani};
+    for (qsizetype i = 0; i + 1 < tabOrder.size(); ++i)
+        setTabOrder(tabOrder[i], tabOrder[i + 1]);
     cmdGen->setFocus();
 
     connect(cmdOdaberi, &QPushButton::clicked, this, &FrmGen::cmdOdaberi_Click);
@@ -117,12 +119,12 @@ void FrmGen::cmdGen_Click()
         CoxGenMark(fileName.toStdString(), alpha, *length, 0, mean, deviation);
     } catch (...) {
         m_ui.message(this, QStringLiteral("Nepravilno zadane vrijednosti parametara za generiranje žiga"),
-                     MessageIcon::Warning, text::kAppTitle);
+            MessageIcon::Warning, text::kAppTitle);
         cmdOdustani_Click();
         return;
     }
     m_ui.message(this, QStringLiteral("Generiranje žiga je uspješno obavljeno."), MessageIcon::Information,
-                 text::kAppTitle);
+        text::kAppTitle);
 }
 
 void FrmGen::cmdOdustani_Click()
@@ -130,4 +132,4 @@ void FrmGen::cmdOdustani_Click()
     close();
 }
 
-}  // namespace pelinor
+} // namespace pelinor

@@ -40,4 +40,4 @@ private:
     UiServices& m_ui;
 };
 
-}  // namespace pelinor
+} // namespace pelinor

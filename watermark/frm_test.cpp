@@ -1,11 +1,5 @@
 #include "watermark/frm_test.h"
 
-#include <QGuiApplication>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QScreen>
-
 #include "app/common_dialog.h"
 #include "app/failure_text.h"
 #include "app/numbers.h"
@@ -17,6 +11,12 @@
 #include "obrada/error.h"
 #include "watermark/detect.h"
 #include "watermark/watermark_file.h"
+
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
 
 namespace pelinor {
 
@@ -47,15 +47,16 @@ struct DialogChoice {
     const char* filter;
 };
 constexpr DialogChoice kChoices[3] = {{"Originalna slika", "Bitmape (*.bmp)|*.bmp"},
-                                      {"Originalni žig", "Žig (*.wmk)|*.wmk"},
-                                      {"Slika s žigom", "Bitmape (*.bmp)|*.bmp"}};
+    {"Originalni žig", "Žig (*.wmk)|*.wmk"}, {"Slika s žigom", "Bitmape (*.bmp)|*.bmp"}};
 
-}  // namespace
+} // namespace
 
 FrmTest::FrmTest(CommonDialog& cdlDat, UiServices& ui, QWidget* parent)
-    : NoCancelDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
-                          Qt::WindowCloseButtonHint),
-      m_cdlDat(cdlDat), m_ui(ui)
+    : NoCancelDialog(parent,
+        Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint
+            | Qt::WindowCloseButtonHint)
+    , m_cdlDat(cdlDat)
+    , m_ui(ui)
 {
     setObjectName(QStringLiteral("frmTest"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -91,8 +92,9 @@ FrmTest::FrmTest(CommonDialog& cdlDat, UiServices& ui, QWidget* parent)
     picOznacena->hide();
 
     const QList<QWidget*> tabOrder = {txtParametar[0], txtParametar[1], txtParametar[2], cmdOdaberi[0],
-                                      cmdOdaberi[1],   cmdOdaberi[2],   cmdTestiraj,     cmdOdustani};
-    for (qsizetype i = 0; i + 1 < tabOrder.size(); ++i) setTabOrder(tabOrder[i], tabOrder[i + 1]);
+        cmdOdaberi[1], cmdOdaberi[2], cmdTestiraj, cmdOdustani};
+    for (qsizetype i = 0; i + 1 < tabOrder.size(); ++i)
+        setTabOrder(tabOrder[i], tabOrder[i + 1]);
     txtParametar[0]->setFocus();
 
     connect(cmdTestiraj, &QPushButton::clicked, this, &FrmTest::cmdTestiraj_Click);
@@ -147,9 +149,9 @@ void FrmTest::runTest()
 
     const QString verdict = fromView(result.found ? kFoundText : kNotFoundText);
     m_ui.message(this,
-                 QStringLiteral("Odnos sličnosti između originalnog i izvađenog žiga je ") +
-                     formatForDisplay(result.similarity, m_ui.numberLocale()) + QLatin1Char('\n') + verdict,
-                 MessageIcon::Information, text::kAppTitle);
+        QStringLiteral("Odnos sličnosti između originalnog i izvađenog žiga je ")
+            + formatForDisplay(result.similarity, m_ui.numberLocale()) + QLatin1Char('\n') + verdict,
+        MessageIcon::Information, text::kAppTitle);
 }
 
 void FrmTest::cmdOdustani_Click()
@@ -163,11 +165,12 @@ void FrmTest::showEvent(QShowEvent* event)
     if (m_centred) return;
     m_centred = true;
     // Centred on the screen rather than over the main window.
-    if (const QScreen* screen = this->screen() != nullptr ? this->screen() : QGuiApplication::primaryScreen()) {
+    if (const QScreen* screen
+        = this->screen() != nullptr ? this->screen() : QGuiApplication::primaryScreen()) {
         QRect frame = frameGeometry();
         frame.moveCenter(screen->availableGeometry().center());
         move(frame.topLeft());
     }
 }
 
-}  // namespace pelinor
+} // namespace pelinor

@@ -4,7 +4,6 @@
 #pragma once
 
 #include "app/form_dialog.h"
-
 #include "image/picture.h"
 
 class QLabel;
@@ -48,4 +47,4 @@ private:
     UiServices& m_ui;
 };
 
-}  // namespace pelinor
+} // namespace pelinor

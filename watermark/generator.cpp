@@ -1,12 +1,12 @@
 #include "watermark/generator.h"
 
-#include <algorithm>
-#include <cmath>
-#include <new>
-
 #include "image/atomic_file.h"
 #include "obrada/error.h"
 #include "watermark/watermark_file.h"
+
+#include <algorithm>
+#include <cmath>
+#include <new>
 
 namespace pelinor {
 
@@ -21,10 +21,12 @@ std::mt19937 seededGenerator(std::int32_t seed)
     // Not the clock: two generations within one tick must still differ.
     try {
         std::random_device device;
-        std::seed_seq sequence{device(), device(), device(), device(), device(), device(), device(), device()};
+        std::seed_seq sequence{
+            device(), device(), device(), device(), device(), device(), device(), device()};
         return std::mt19937(sequence);
     } catch (const std::exception& e) {
-        throw Error(err::DeviceIo, std::string("Device I/O error: no source of random seeds (") + e.what() + ")");
+        throw Error(
+            err::DeviceIo, std::string("Device I/O error: no source of random seeds (") + e.what() + ")");
     }
 }
 
@@ -36,7 +38,7 @@ double scaled(double x, double genVar, double genMean)
     return value;
 }
 
-}  // namespace
+} // namespace
 
 float uniformDraw(std::mt19937& generator)
 {
@@ -62,12 +64,12 @@ bool polarPair(double u, double v, double& x1, double& x2)
 }
 
 void CoxGenMark(const std::string& datZig, double genAlpha, std::int32_t genSize, std::int32_t genSeed,
-                double genMean, double genVar)
+    double genMean, double genVar)
 {
     if (genSize > kMaxWatermarkLength)
-        throw Error(err::OutOfMemory, "Out of memory: a watermark of " + std::to_string(genSize) +
-                                          " values is too long (at most " + std::to_string(kMaxWatermarkLength) +
-                                          ")");
+        throw Error(err::OutOfMemory,
+            "Out of memory: a watermark of " + std::to_string(genSize) + " values is too long (at most "
+                + std::to_string(kMaxWatermarkLength) + ")");
     std::mt19937 generator = seededGenerator(genSeed);
     std::string text = formatWatermarkHeader(genSize, genAlpha, genMean, genVar);
     try {
@@ -87,9 +89,10 @@ void CoxGenMark(const std::string& datZig, double genAlpha, std::int32_t genSize
             }
         }
     } catch (const std::bad_alloc&) {
-        throw Error(err::OutOfMemory, "Out of memory: generating " + std::to_string(genSize) + " watermark values");
+        throw Error(
+            err::OutOfMemory, "Out of memory: generating " + std::to_string(genSize) + " watermark values");
     }
     writeFileAtomic(datZig, text);
 }
 
-}  // namespace pelinor
+} // namespace pelinor

@@ -12,7 +12,7 @@ namespace pelinor {
 // gives a reproducible sequence. The file is replaced atomically; a length over
 // kMaxWatermarkLength is error 7, a value that overflows error 6, and neither touches it.
 void CoxGenMark(const std::string& datZig, double genAlpha, std::int32_t genSize, std::int32_t genSeed,
-                double genMean, double genVar);
+    double genMean, double genVar);
 
 // The steps of the pair procedure, exposed for tests.
 // One single-precision draw in [0, 1) (24 random bits, so never 1).
@@ -24,4 +24,4 @@ double pairComponent(float r);
 // x1 = f·u and x2 = f·v with f = sqrt(−2·ln s / s), two standard normal deviates.
 bool polarPair(double u, double v, double& x1, double& x2);
 
-}  // namespace pelinor
+} // namespace pelinor

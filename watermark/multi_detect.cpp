@@ -1,22 +1,27 @@
 #include "watermark/multi_detect.h"
 
+#include "obrada/error.h"
+#include "obrada/selection.h"
+
 #include <algorithm>
 #include <cmath>
 #include <string>
-
-#include "obrada/error.h"
-#include "obrada/selection.h"
 
 namespace pelinor {
 
 namespace {
 
-std::string sizeText(int w, int h) { return std::to_string(w) + " x " + std::to_string(h); }
+std::string sizeText(int w, int h)
+{
+    return std::to_string(w) + " x " + std::to_string(h);
+}
 
-}  // namespace
+} // namespace
 
 ReferenceDetector::ReferenceDetector(const Analysis& original, int length)
-    : m_width(original.width), m_height(original.height), m_length(length)
+    : m_width(original.width)
+    , m_height(original.height)
+    , m_length(length)
 {
     if (length < 1)
         throw Error(err::SubscriptOutOfRange, "watermark length " + std::to_string(length) + " is below 1");
@@ -34,12 +39,13 @@ ReferenceDetector::ReferenceDetector(const Analysis& original, int length)
 std::vector<double> ReferenceDetector::extract(const Analysis& suspect) const
 {
     if (suspect.width != m_width || suspect.height != m_height)
-        throw Error(err::SizeMismatch, "the suspect picture is " + sizeText(suspect.width, suspect.height) +
-                                           " but the original is " + sizeText(m_width, m_height) +
-                                           "; coefficients of different sizes cannot be compared");
+        throw Error(err::SizeMismatch,
+            "the suspect picture is " + sizeText(suspect.width, suspect.height) + " but the original is "
+                + sizeText(m_width, m_height) + "; coefficients of different sizes cannot be compared");
     std::vector<double> x(std::size_t(m_length), 0.0);
     const double* c1 = suspect.coeffs.data();
-    for (std::size_t k = 0; k < m_positions.size(); ++k) x[k] = c1[m_positions[k]] / m_original[k] - 1.0;
+    for (std::size_t k = 0; k < m_positions.size(); ++k)
+        x[k] = c1[m_positions[k]] / m_original[k] - 1.0;
     return x;
 }
 
@@ -52,14 +58,15 @@ double ReferenceDetector::similarity(std::span<const double> extracted, std::spa
         sww += values[k] * values[k];
         sxx += extracted[k] * extracted[k];
     }
-    for (std::size_t k = n; k < values.size(); ++k) sww += values[k] * values[k];
+    for (std::size_t k = n; k < values.size(); ++k)
+        sww += values[k] * values[k];
     const double product = sxx * sww;
     if (!(product > 0.0)) return 0.0;
     return sxw / std::sqrt(product);
 }
 
-DetectResult ReferenceDetector::detect(std::span<const double> extracted, const Watermark& watermark,
-                                       double threshold) const
+DetectResult ReferenceDetector::detect(
+    std::span<const double> extracted, const Watermark& watermark, double threshold) const
 {
     if (watermark.alpha == 0.0)
         throw Error(err::ZeroAlpha, "the watermark's alpha is 0, so no embedded value can be extracted");
@@ -68,7 +75,8 @@ DetectResult ReferenceDetector::detect(std::span<const double> extracted, const 
             "the watermark has " + std::to_string(watermark.values.size())
                 + " values, the detection was set up for " + std::to_string(m_length));
     bool allZero = true;
-    for (double w : watermark.values) allZero = allZero && w == 0.0;
+    for (double w : watermark.values)
+        allZero = allZero && w == 0.0;
     if (allZero)
         throw Error(err::ZeroWatermark, "every value of the watermark is 0, so no similarity exists");
 
@@ -96,4 +104,4 @@ double falsePositiveProbability(double s, int n)
     return 0.5 * std::erfc(s * std::sqrt(double(n)) / std::sqrt(2.0));
 }
 
-}  // namespace pelinor
+} // namespace pelinor

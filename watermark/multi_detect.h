@@ -3,11 +3,11 @@
 // so testing many suspects or many watermarks costs a dot product each.
 #pragma once
 
+#include "watermark/detect.h"
+
 #include <cstddef>
 #include <span>
 #include <vector>
-
-#include "watermark/detect.h"
 
 namespace pelinor {
 
@@ -29,9 +29,9 @@ public:
     // The verdict for one watermark from values extract() gave. The size of alpha does not
     // change the similarity, only its sign does. Refuses alpha 0 and an all-zero watermark.
     DetectResult detect(std::span<const double> extracted, const Watermark& watermark,
-                        double threshold = kDefaultThreshold) const;
-    DetectResult detect(const Analysis& suspect, const Watermark& watermark,
-                        double threshold = kDefaultThreshold) const;
+        double threshold = kDefaultThreshold) const;
+    DetectResult detect(
+        const Analysis& suspect, const Watermark& watermark, double threshold = kDefaultThreshold) const;
 
     // Normalised correlation of extracted values with candidate values of length N; 0 when
     // either sequence is all zeros. Sums in ascending index, as the detection does.
@@ -41,12 +41,12 @@ private:
     int m_width = 0;
     int m_height = 0;
     int m_length = 0;
-    std::vector<std::size_t> m_positions;  // element offsets into the coefficient matrix
-    std::vector<double> m_original;        // C0 at those positions
+    std::vector<std::size_t> m_positions; // element offsets into the coefficient matrix
+    std::vector<double> m_original; // C0 at those positions
 };
 
 // One-sided probability that a never-embedded watermark of length n reaches similarity s
 // (s of such a watermark is close to normal with mean 0 and deviation 1/sqrt(n)).
 double falsePositiveProbability(double s, int n);
 
-}  // namespace pelinor
+} // namespace pelinor

@@ -3,16 +3,16 @@
 // watermark's changes at alpha 1. So one forward and one inverse transform give a model
 // whose PSNR at any alpha costs one pass over the pixels; a bisection on that model
 // finds the strength, and one real embedding confirms it.
-#include <cmath>
-#include <cstdio>
-#include <limits>
-#include <string>
-
 #include "obrada/colour.h"
 #include "obrada/dct.h"
 #include "obrada/error.h"
 #include "obrada/selection.h"
 #include "watermark/evaluation.h"
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <string>
 
 namespace pelinor {
 
@@ -21,12 +21,15 @@ namespace {
 class PsnrModel {
 public:
     PsnrModel(const Picture& source, const Watermark& watermark)
-        : m_pixels(openView(source)), m_width(source.width()), m_height(source.height())
+        : m_pixels(openView(source))
+        , m_width(source.width())
+        , m_height(source.height())
     {
         PretvoriUYCbCr(m_pixels, m_planes);
         Plane luminance(m_width, m_height);
         for (int x = 0; x < m_width; ++x)
-            for (int y = 0; y < m_height; ++y) luminance(x, y) = double(m_planes.at(3 * x, y)) - 128.0;
+            for (int y = 0; y < m_height; ++y)
+                luminance(x, y) = double(m_planes.at(3 * x, y)) - 128.0;
         Plane coeffs;
         DirektniDCT(luminance, coeffs);
         const double threshold = OdrediPrag(coeffs, watermark.length);
@@ -79,7 +82,7 @@ std::string dB(double v)
     return buf;
 }
 
-}  // namespace
+} // namespace
 
 double alphaForTargetPsnr(const Picture& source, const Watermark& watermark, double targetDb)
 {
@@ -91,10 +94,11 @@ double alphaForTargetPsnr(const Picture& source, const Watermark& watermark, dou
     const double sign = watermark.alpha < 0 ? -1.0 : 1.0;
     auto at = [&](double a) { return model(sign * a); };
 
-    const double floorPsnr = at(0.0);  // the colour conversions alone
+    const double floorPsnr = at(0.0); // the colour conversions alone
     if (floorPsnr < targetDb)
-        throw Error(err::InvalidCall, "no strength reaches " + dB(targetDb) +
-                                          ": the colour conversion alone already gives " + dB(floorPsnr));
+        throw Error(err::InvalidCall,
+            "no strength reaches " + dB(targetDb) + ": the colour conversion alone already gives "
+                + dB(floorPsnr));
     // Bracket: lo meets the target, hi does not.
     double lo = 0.0, hi = 1e-3;
     while (at(hi) >= targetDb) {
@@ -126,4 +130,4 @@ TargetPsnrEmbed embedForTargetPsnr(const Picture& source, const Watermark& water
     throw Error(err::InvalidCall, "no strength found that keeps the PSNR at or above " + dB(targetDb));
 }
 
-}  // namespace pelinor
+} // namespace pelinor

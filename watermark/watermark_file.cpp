@@ -1,13 +1,13 @@
 #include "watermark/watermark_file.h"
 
+#include "image/atomic_file.h"
+#include "obrada/error.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <new>
 #include <system_error>
-
-#include "image/atomic_file.h"
-#include "obrada/error.h"
 
 namespace pelinor {
 
@@ -25,7 +25,7 @@ char* formatRealTo(char* out, double value)
 {
     if (!std::isfinite(value))
         throw Error(err::Overflow, "Overflow: a watermark value is not a finite number");
-    if (value == 0.0) value = 0.0;  // no "-0"
+    if (value == 0.0) value = 0.0; // no "-0"
     char* end = std::to_chars(out, out + kRealChars, value, std::chars_format::general, 15).ptr;
     char* e = std::find(out, end, 'e');
     if (e != end) {
@@ -50,21 +50,26 @@ std::string quoted(std::string_view field)
 {
     constexpr std::size_t maxShown = 40;
     std::string out = "\"";
-    for (char c : field.substr(0, maxShown)) out += (c >= 0x20 && c < 0x7f) ? c : '?';
+    for (char c : field.substr(0, maxShown))
+        out += (c >= 0x20 && c < 0x7f) ? c : '?';
     if (field.size() > maxShown) out += "...";
     return out + "\"";
 }
 
 [[noreturn]] void notANumber(int line, std::string_view field, const char* what)
 {
-    throw Error(err::TypeMismatch, "Type mismatch: line " + std::to_string(line) + " of the watermark file (" +
-                                       quoted(field) + ") is not " + what);
+    throw Error(err::TypeMismatch,
+        "Type mismatch: line " + std::to_string(line) + " of the watermark file (" + quoted(field)
+            + ") is not " + what);
 }
 
 // Splits the text into lines (LF or CRLF; the line end is not part of the line).
 class LineReader {
 public:
-    explicit LineReader(std::string_view text) : m_rest(text) {}
+    explicit LineReader(std::string_view text)
+        : m_rest(text)
+    {
+    }
 
     bool next(std::string_view& line)
     {
@@ -98,8 +103,9 @@ long long leadingExponent(std::string_view mantissa, std::string_view exponent)
     const auto point = std::min(mantissa.find('.'), mantissa.size());
     const auto first = mantissa.find_first_of("123456789");
     if (first == std::string_view::npos) return 0;
-    return exp + (first < point ? static_cast<long long>(point - first) - 1
-                                : -static_cast<long long>(first - point));
+    return exp
+        + (first < point ? static_cast<long long>(point - first) - 1
+                         : -static_cast<long long>(first - point));
 }
 
 // A real: optional sign, digits with an optional period (a digit on at least one side),
@@ -112,10 +118,12 @@ double parseReal(std::string_view field, int line)
     const std::size_t mantissaStart = i;
     std::size_t digits = 0;
     auto isDigit = [&](std::size_t k) { return k < text.size() && text[k] >= '0' && text[k] <= '9'; };
-    while (isDigit(i)) ++i, ++digits;
+    while (isDigit(i))
+        ++i, ++digits;
     if (i < text.size() && text[i] == '.') {
         ++i;
-        while (isDigit(i)) ++i, ++digits;
+        while (isDigit(i))
+            ++i, ++digits;
     }
     const std::string_view mantissa = text.substr(mantissaStart, i - mantissaStart);
     std::string_view exponent;
@@ -123,7 +131,8 @@ double parseReal(std::string_view field, int line)
         const std::size_t start = i++;
         if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
         if (!isDigit(i)) notANumber(line, field, "a number");
-        while (isDigit(i)) ++i;
+        while (isDigit(i))
+            ++i;
         exponent = text.substr(start + 1, i - start - 1);
     }
     if (digits == 0 || i != text.size()) notANumber(line, field, "a number");
@@ -134,10 +143,12 @@ double parseReal(std::string_view field, int line)
     const auto result = std::from_chars(text.data() + from, text.data() + text.size(), value);
     if (result.ec == std::errc::result_out_of_range) {
         if (leadingExponent(mantissa, exponent) < 0) return text[0] == '-' ? -0.0 : 0.0;
-        throw Error(err::Overflow, "Overflow: line " + std::to_string(line) + " of the watermark file (" +
-                                       quoted(field) + ") is too large a number");
+        throw Error(err::Overflow,
+            "Overflow: line " + std::to_string(line) + " of the watermark file (" + quoted(field)
+                + ") is too large a number");
     }
-    if (result.ec != std::errc() || result.ptr != text.data() + text.size()) notANumber(line, field, "a number");
+    if (result.ec != std::errc() || result.ptr != text.data() + text.size())
+        notANumber(line, field, "a number");
     return value;
 }
 
@@ -148,14 +159,15 @@ std::int32_t parseLength(std::string_view field, int line)
     std::int32_t value = 0;
     const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
     if (result.ec == std::errc::result_out_of_range)
-        throw Error(err::Overflow, "Overflow: the watermark length on line " + std::to_string(line) + " (" +
-                                       quoted(field) + ") is out of range");
+        throw Error(err::Overflow,
+            "Overflow: the watermark length on line " + std::to_string(line) + " (" + quoted(field)
+                + ") is out of range");
     if (text.empty() || result.ec != std::errc() || result.ptr != text.data() + text.size())
         notANumber(line, field, "a whole number");
     return value;
 }
 
-}  // namespace
+} // namespace
 
 std::string formatReal(double value)
 {
@@ -169,7 +181,8 @@ std::string formatWatermarkHeader(std::int32_t length, double alpha, double mean
     text += kLineEnd;
     text += std::to_string(length);
     text += kLineEnd;
-    for (double value : {alpha, mean, deviation}) appendWatermarkValue(text, value);
+    for (double value : {alpha, mean, deviation})
+        appendWatermarkValue(text, value);
     return text;
 }
 
@@ -183,13 +196,14 @@ void appendWatermarkValue(std::string& text, double value)
 std::string formatWatermark(const Watermark& watermark)
 {
     if (watermark.values.size() != static_cast<std::size_t>(std::max(watermark.length, std::int32_t(0))))
-        throw Error(err::InvalidCall, "Invalid procedure call: the watermark announces " +
-                                          std::to_string(watermark.length) + " values but holds " +
-                                          std::to_string(watermark.values.size()));
-    std::string text =
-        formatWatermarkHeader(watermark.length, watermark.alpha, watermark.mean, watermark.deviation);
+        throw Error(err::InvalidCall,
+            "Invalid procedure call: the watermark announces " + std::to_string(watermark.length)
+                + " values but holds " + std::to_string(watermark.values.size()));
+    std::string text
+        = formatWatermarkHeader(watermark.length, watermark.alpha, watermark.mean, watermark.deviation);
     text.reserve(text.size() + watermark.values.size() * 20);
-    for (double value : watermark.values) appendWatermarkValue(text, value);
+    for (double value : watermark.values)
+        appendWatermarkValue(text, value);
     return text;
 }
 
@@ -204,9 +218,9 @@ Watermark parseWatermark(std::string_view text)
     std::string_view fields[kHeaderFields];
     for (int i = 0; i < kHeaderFields; ++i) {
         if (!lines.next(fields[i]))
-            throw Error(err::InputPastEnd, "Input past end of file: the watermark file ends after " +
-                                               std::to_string(i) + " of " + std::to_string(kHeaderFields) +
-                                               " header lines");
+            throw Error(err::InputPastEnd,
+                "Input past end of file: the watermark file ends after " + std::to_string(i) + " of "
+                    + std::to_string(kHeaderFields) + " header lines");
     }
     Watermark w;
     w.tag = std::string(trimBlanks(fields[0]));
@@ -215,8 +229,9 @@ Watermark parseWatermark(std::string_view text)
     w.mean = parseReal(fields[3], 4);
     w.deviation = parseReal(fields[4], 5);
     if (w.length < 1)
-        throw Error(err::SubscriptOutOfRange, "Subscript out of range: the watermark file announces " +
-                                                  std::to_string(w.length) + " values (at least 1 needed)");
+        throw Error(err::SubscriptOutOfRange,
+            "Subscript out of range: the watermark file announces " + std::to_string(w.length)
+                + " values (at least 1 needed)");
 
     // Every value takes at least two bytes ("0" and a line end) but the last, so the text
     // itself bounds the reservation whatever the header claims.
@@ -224,14 +239,16 @@ Watermark parseWatermark(std::string_view text)
     try {
         w.values.reserve(std::min(wanted, lines.remaining() / 2 + 1));
         std::string_view line;
-        while (w.values.size() < wanted && lines.next(line)) w.values.push_back(parseReal(line, lines.number()));
+        while (w.values.size() < wanted && lines.next(line))
+            w.values.push_back(parseReal(line, lines.number()));
     } catch (const std::bad_alloc&) {
-        throw Error(err::OutOfMemory, "Out of memory: reading " + std::to_string(wanted) + " watermark values");
+        throw Error(
+            err::OutOfMemory, "Out of memory: reading " + std::to_string(wanted) + " watermark values");
     }
     if (w.values.size() < wanted)
-        throw Error(err::InputPastEnd, "Input past end of file: the watermark file holds " +
-                                           std::to_string(w.values.size()) + " of the " + std::to_string(wanted) +
-                                           " values it announces");
+        throw Error(err::InputPastEnd,
+            "Input past end of file: the watermark file holds " + std::to_string(w.values.size()) + " of the "
+                + std::to_string(wanted) + " values it announces");
     return w;
 }
 
@@ -245,4 +262,4 @@ Watermark readWatermark(const std::string& path)
     }
 }
 
-}  // namespace pelinor
+} // namespace pelinor

@@ -15,7 +15,7 @@ struct Watermark {
     double alpha = 0.0;
     double mean = 0.0;
     double deviation = 0.0;
-    std::vector<double> values;  // exactly `length` values once read
+    std::vector<double> values; // exactly `length` values once read
 };
 
 // The longest watermark generated and the largest watermark file read. A file text is
@@ -43,4 +43,4 @@ void writeWatermark(const std::string& path, const Watermark& watermark);
 std::string formatWatermarkHeader(std::int32_t length, double alpha, double mean, double deviation);
 void appendWatermarkValue(std::string& text, double value);
 
-}  // namespace pelinor
+} // namespace pelinor

@@ -1,6 +1,22 @@
 // The desktop program's tests: the small pieces under the windows, then every flow
 // end to end through the main window's commands on real files. A scripted fake
 // stands in for the message boxes and file dialogs; the real ones are checked once.
+#include "app/common_dialog.h"
+#include "app/failure_text.h"
+#include "app/frm_dialog.h"
+#include "app/frm_pocetak.h"
+#include "app/numbers.h"
+#include "app/picture_area.h"
+#include "app/ui_services.h"
+#include "image/frm_slika.h"
+#include "image/image_io.h"
+#include "obrada/error.h"
+#include "watermark/embed.h"
+#include "watermark/frm_gen.h"
+#include "watermark/frm_test.h"
+#include "watermark/generator.h"
+#include "watermark/watermark_file.h"
+
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
@@ -19,22 +35,6 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
-
-#include "app/common_dialog.h"
-#include "app/failure_text.h"
-#include "app/frm_dialog.h"
-#include "app/frm_pocetak.h"
-#include "app/numbers.h"
-#include "app/picture_area.h"
-#include "app/ui_services.h"
-#include "image/frm_slika.h"
-#include "image/image_io.h"
-#include "obrada/error.h"
-#include "watermark/embed.h"
-#include "watermark/frm_gen.h"
-#include "watermark/frm_test.h"
-#include "watermark/generator.h"
-#include "watermark/watermark_file.h"
 
 using namespace pelinor;
 using namespace Qt::StringLiterals;
@@ -62,13 +62,13 @@ class FakeUi final : public UiServices {
 public:
     void message(QWidget*, const QString& text, MessageIcon icon, const QString& title) override
     {
-        log << QStringList{u"IWC"_s.mid(int(icon), 1), title, text}.join(u'|') +
-                   (m_depth > 0 ? u"|busy"_s : QString());
+        log << QStringList{u"IWC"_s.mid(int(icon), 1), title, text}.join(u'|')
+                + (m_depth > 0 ? u"|busy"_s : QString());
     }
     std::optional<QString> chooseFile(QWidget*, const FileDialogRequest& request) override
     {
         log << QStringList{request.mode == FileDialogMode::Open ? u"open"_s : u"save"_s, request.title,
-                           request.filter, request.startPath}
+            request.filter, request.startPath}
                    .join(u'|');
         return answers.isEmpty() ? std::nullopt : answers.takeFirst();
     }
@@ -111,8 +111,8 @@ PictureRef texturedPicture(int width, int height, unsigned seed)
         for (int x = 0; x < 3 * width; ++x) {
             state = state * 1664525u + 1013904223u;
             const int base = (x * 160) / (3 * width) + (y * 60) / height + (x % 3) * 10;
-            picture->bits()[std::size_t(y) * picture->stride() + std::size_t(x)] =
-                std::uint8_t(std::min(255, base + int(state >> 26)));
+            picture->bits()[std::size_t(y) * picture->stride() + std::size_t(x)]
+                = std::uint8_t(std::min(255, base + int(state >> 26)));
         }
     return picture;
 }
@@ -130,7 +130,7 @@ void writeFile(const QString& path, const QByteArray& bytes)
     file.write(bytes);
 }
 
-QStringList readLines(const QString& path)  // split at CRLF, without the final empty piece
+QStringList readLines(const QString& path) // split at CRLF, without the final empty piece
 {
     QStringList lines = QString::fromLatin1(readAll(path)).split(u"\r\n"_s);
     if (!lines.isEmpty() && lines.back().isEmpty()) lines.pop_back();
@@ -147,21 +147,20 @@ QString menuText(const QList<QAction*>& actions)
 {
     QStringList parts;
     for (const QAction* action : actions)
-        parts << (action->isSeparator() ? u"-"_s : action->text()) +
-                (action->menu() ? u"["_s + menuText(action->menu()->actions()) + u"]"_s : QString());
+        parts << (action->isSeparator() ? u"-"_s : action->text())
+                + (action->menu() ? u"["_s + menuText(action->menu()->actions()) + u"]"_s : QString());
     return parts.join(u',');
 }
 
 // The first visible top-level widget of type T.
-template <class T>
-T* shownTopLevel()
+template <class T> T* shownTopLevel()
 {
     for (QWidget* widget : QApplication::topLevelWidgets())
         if (auto* found = qobject_cast<T*>(widget); found != nullptr && found->isVisible()) return found;
     return nullptr;
 }
 
-}  // namespace
+} // namespace
 
 class TestGui : public QObject {
     Q_OBJECT
@@ -201,8 +200,7 @@ class TestGui : public QObject {
 
     // Runs `command`, which shows a modal Dialog, and `script` on it once it is up.
     // Whatever the script leaves open is closed, so a failing check cannot hang.
-    template <class Dialog>
-    void withModal(QAction* command, const std::function<void(Dialog*)>& script)
+    template <class Dialog> void withModal(QAction* command, const std::function<void(Dialog*)>& script)
     {
         bool ran = false;
         QTimer::singleShot(0, m_window.get(), [&] {
@@ -241,9 +239,9 @@ private slots:
         QTest::addColumn<int>("offset");
         QTest::newRow("equal width gives 0") << 7335.0 << 7335.0 << 0;
         QTest::newRow("3 twips narrower gives -1") << 7332.0 << 7335.0 << -1;
-        QTest::newRow("half rounds to even (down)") << 1002.5 << 1000.0 << 1;  // 2.5 -> 2 -> 1
-        QTest::newRow("half rounds to even (up)") << 1003.5 << 1000.0 << 2;    // 3.5 -> 4 -> 2
-        QTest::newRow("negative half to even") << 1000.0 << 1002.5 << -1;      // -2.5 -> -2 -> -1
+        QTest::newRow("half rounds to even (down)") << 1002.5 << 1000.0 << 1; // 2.5 -> 2 -> 1
+        QTest::newRow("half rounds to even (up)") << 1003.5 << 1000.0 << 2; // 3.5 -> 4 -> 2
+        QTest::newRow("negative half to even") << 1000.0 << 1002.5 << -1; // -2.5 -> -2 -> -1
     }
 
     void layoutRule()
@@ -258,9 +256,12 @@ private slots:
     {
         QTest::addColumn<QString>("classic");
         QTest::addColumn<QString>("qt");
-        QTest::newRow("description without pattern") << "Slike|*.bmp;*.png" << "Slike (*.bmp *.png)";
-        QTest::newRow("two entries") << "Bitmape (*.bmp)|*.bmp|Sve (*.*)|*.*" << "Bitmape (*.bmp);;Sve (*.*)";
-        QTest::newRow("pattern field wins") << "Bitmape (*.bmp)|*.bmp;*.dib" << "Bitmape (*.bmp *.dib)";
+        QTest::newRow("description without pattern") << "Slike|*.bmp;*.png"
+                                                     << "Slike (*.bmp *.png)";
+        QTest::newRow("two entries") << "Bitmape (*.bmp)|*.bmp|Sve (*.*)|*.*"
+                                     << "Bitmape (*.bmp);;Sve (*.*)";
+        QTest::newRow("pattern field wins") << "Bitmape (*.bmp)|*.bmp;*.dib"
+                                            << "Bitmape (*.bmp *.dib)";
     }
 
     void qtFilter()
@@ -275,28 +276,40 @@ private slots:
         QTest::addColumn<QString>("locale");
         QTest::addColumn<QString>("typed");
         QTest::addColumn<OptDouble>("number");
-        QTest::addColumn<OptInt>("length");  // rounded half to even
-        QTest::addColumn<QString>("shown");  // the number shown back
-        QTest::newRow("C period") << "C" << "0.3" << OptDouble(0.3) << OptInt(0) << "0.3";
-        QTest::newRow("blanks, half to even") << "C" << " -2.5 " << OptDouble(-2.5) << OptInt(-2) << "-2.5";
-        QTest::newRow("C comma is not a decimal") << "C" << "0,3" << OptDouble() << OptInt() << "";
-        QTest::newRow("hr comma") << "hr_HR" << "7,6" << OptDouble(7.6) << OptInt(8) << "7,6";
-        QTest::newRow("hr ascii minus") << "hr_HR" << "-0,25" << OptDouble(-0.25) << OptInt(0) << "-0,25";
-        QTest::newRow("hr period is not a decimal") << "hr_HR" << "0.3" << OptDouble() << OptInt() << "";
+        QTest::addColumn<OptInt>("length"); // rounded half to even
+        QTest::addColumn<QString>("shown"); // the number shown back
+        QTest::newRow("C period") << "C"
+                                  << "0.3" << OptDouble(0.3) << OptInt(0) << "0.3";
+        QTest::newRow("blanks, half to even") << "C"
+                                              << " -2.5 " << OptDouble(-2.5) << OptInt(-2) << "-2.5";
+        QTest::newRow("C comma is not a decimal") << "C"
+                                                  << "0,3" << OptDouble() << OptInt() << "";
+        QTest::newRow("hr comma") << "hr_HR"
+                                  << "7,6" << OptDouble(7.6) << OptInt(8) << "7,6";
+        QTest::newRow("hr ascii minus") << "hr_HR"
+                                        << "-0,25" << OptDouble(-0.25) << OptInt(0) << "-0,25";
+        QTest::newRow("hr period is not a decimal") << "hr_HR"
+                                                    << "0.3" << OptDouble() << OptInt() << "";
         QTest::newRow("hr 15 significant digits")
-            << "hr_HR" << "0,123456789012345678" << OptDouble(0.123456789012345678) << OptInt(0)
-            << "0,123456789012346";
-        QTest::newRow("hr tiny") << "hr_HR" << "1,5e-7" << OptDouble(1.5e-7) << OptInt(0) << "1,5E-07";
+            << "hr_HR"
+            << "0,123456789012345678" << OptDouble(0.123456789012345678) << OptInt(0) << "0,123456789012346";
+        QTest::newRow("hr tiny") << "hr_HR"
+                                 << "1,5e-7" << OptDouble(1.5e-7) << OptInt(0) << "1,5E-07";
         QTest::newRow("no group separators")
-            << "en_US" << "1234567.5" << OptDouble(1234567.5) << OptInt(1234568) << "1234567.5";
-        QTest::newRow("letters") << "C" << "sto" << OptDouble() << OptInt() << "";
-        QTest::newRow("overflow") << "C" << "1e400" << OptDouble() << OptInt() << "";
+            << "en_US"
+            << "1234567.5" << OptDouble(1234567.5) << OptInt(1234568) << "1234567.5";
+        QTest::newRow("letters") << "C"
+                                 << "sto" << OptDouble() << OptInt() << "";
+        QTest::newRow("overflow") << "C"
+                                  << "1e400" << OptDouble() << OptInt() << "";
         QTest::newRow("largest length")
-            << "C" << "2147483647" << OptDouble(2147483647.0) << OptInt(2147483647) << "2147483647";
-        QTest::newRow("too large")
-            << "C" << "2147483648" << OptDouble(2147483648.0) << OptInt() << "2147483648";
-        QTest::newRow("smallest")
-            << "C" << "-2147483648" << OptDouble(-2147483648.0) << OptInt(-2147483647 - 1) << "-2147483648";
+            << "C"
+            << "2147483647" << OptDouble(2147483647.0) << OptInt(2147483647) << "2147483647";
+        QTest::newRow("too large") << "C"
+                                   << "2147483648" << OptDouble(2147483648.0) << OptInt() << "2147483648";
+        QTest::newRow("smallest") << "C"
+                                  << "-2147483648" << OptDouble(-2147483648.0) << OptInt(-2147483647 - 1)
+                                  << "-2147483648";
     }
 
     void numbers()
@@ -340,10 +353,11 @@ private slots:
             const QImage image = toQImage(*picture);
             QCOMPARE(image.size(), QSize(3, 2));
             for (int y = 0; y < 2; ++y)
-                for (int x = 0; x < 3; ++x) QCOMPARE(image.pixel(x, y), qRgb(200, 100 + y, 10 + x));
+                for (int x = 0; x < 3; ++x)
+                    QCOMPARE(image.pixel(x, y), qRgb(200, 100 + y, 10 + x));
             PictureArea area;
             area.setPicture(picture);
-            QCOMPARE(area.size(), QSize(3, 2));  // one pixel per pixel
+            QCOMPARE(area.size(), QSize(3, 2)); // one pixel per pixel
             const QImage painted = area.grab().toImage().convertToFormat(QImage::Format_RGB32);
             QCOMPARE(painted.pixel(2, 1), qRgb(200, 101, 12));
         }
@@ -367,14 +381,14 @@ private slots:
             QFileDialog* dialog = shownTopLevel<QFileDialog>();
             if (dialog == nullptr) return;
             checked = true;
-            auto closer = qScopeGuard([dialog] { dialog->reject(); });  // a failed check cannot hang the test
+            auto closer = qScopeGuard([dialog] { dialog->reject(); }); // a failed check cannot hang the test
             QCOMPARE(dialog->windowTitle(), u"Odabir"_s);
             QCOMPARE(dialog->nameFilters(), QStringList{u"Bitmape (*.bmp)"_s});
-            QCOMPARE(dialog->fileMode(), QFileDialog::AnyFile);  // no check that the file exists
+            QCOMPARE(dialog->fileMode(), QFileDialog::AnyFile); // no check that the file exists
             QVERIFY(dialog->testOption(QFileDialog::DontConfirmOverwrite));
             QCOMPARE(dialog->defaultSuffix(), QString());
-            QCOMPARE(dialog->acceptMode(), mode == FileDialogMode::Save ? QFileDialog::AcceptSave
-                                                                        : QFileDialog::AcceptOpen);
+            QCOMPARE(dialog->acceptMode(),
+                mode == FileDialogMode::Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
             QCOMPARE(dialog->selectedFiles().value(0), start);
             if (accept) {
                 closer.dismiss();
@@ -384,15 +398,14 @@ private slots:
         const FileDialogRequest request{mode, u"Odabir"_s, u"Bitmape (*.bmp)"_s, start};
         const std::optional<QString> chosen = QtUiServices().chooseFile(nullptr, request);
         QVERIFY(checked);
-        QCOMPARE(chosen, accept ? std::optional<QString>(start) : std::nullopt);  // taken as typed
+        QCOMPARE(chosen, accept ? std::optional<QString>(start) : std::nullopt); // taken as typed
     }
 
     void realMessageBox()
     {
-        const std::pair<MessageIcon, QMessageBox::Icon> icons[] = {
-            {MessageIcon::Information, QMessageBox::Information},
-            {MessageIcon::Warning, QMessageBox::Warning},
-            {MessageIcon::Critical, QMessageBox::Critical}};
+        const std::pair<MessageIcon, QMessageBox::Icon> icons[]
+            = {{MessageIcon::Information, QMessageBox::Information},
+                {MessageIcon::Warning, QMessageBox::Warning}, {MessageIcon::Critical, QMessageBox::Critical}};
         for (const auto& [icon, qtIcon] : icons) {
             bool checked = false;
             QTimer::singleShot(0, [&, qtIcon = qtIcon] {
@@ -424,8 +437,8 @@ private slots:
                 const QStringList lines = label->text().split(u'\n');
                 for (const QString& line : lines)
                     QVERIFY2(metrics.horizontalAdvance(line) <= label->width(), qPrintable(line));
-                QVERIFY2(lines.size() * metrics.lineSpacing() <= label->height(),
-                         qPrintable(label->objectName()));
+                QVERIFY2(
+                    lines.size() * metrics.lineSpacing() <= label->height(), qPrintable(label->objectName()));
             }
             for (const QPushButton* button : form->findChildren<QPushButton*>()) {
                 const QFontMetrics metrics(button->font());
@@ -434,8 +447,8 @@ private slots:
                 QVERIFY2(metrics.height() + 6 <= button->height(), qPrintable(button->objectName()));
             }
             for (const QLineEdit* box : form->findChildren<QLineEdit*>())
-                QVERIFY2(QFontMetrics(box->font()).height() + 2 <= box->height(),
-                         qPrintable(box->objectName()));
+                QVERIFY2(
+                    QFontMetrics(box->font()).height() + 2 <= box->height(), qPrintable(box->objectName()));
         }
     }
 
@@ -444,17 +457,16 @@ private slots:
         QCOMPARE(m_window->windowTitle(), u"Pelinor"_s);
         QVERIFY(m_window->mdiArea()->subWindowList().isEmpty());
         QVERIFY(m_window->findChild<QDialog*>() == nullptr);
-        QCOMPARE(m_window->mdiArea()->size(), QSize(674, 427));  // 10110 x 6405 twips at 96 dpi
-        const QPoint offCentre =
-            m_window->frameGeometry().center() - m_window->screen()->availableGeometry().center();
+        QCOMPARE(m_window->mdiArea()->size(), QSize(674, 427)); // 10110 x 6405 twips at 96 dpi
+        const QPoint offCentre
+            = m_window->frameGeometry().center() - m_window->screen()->availableGeometry().center();
         QVERIFY(offCentre.manhattanLength() <= 2);
         QCOMPARE(menuText(m_window->menuBar()->actions()),
-                 u"&Datoteka[&Otvori,&Spremi,-,I&zlaz],&Pelinor[Co&x et al. algoritam[&Generiranje žiga,"
-                 u"&Umetanje žiga,&Testiranje žiga]],&O programu"_s);
+            u"&Datoteka[&Otvori,&Spremi,-,I&zlaz],&Pelinor[Co&x et al. algoritam[&Generiranje žiga,"
+            u"&Umetanje žiga,&Testiranje žiga]],&O programu"_s);
         // The commands the tests trigger are the ones in the menus.
         for (const QAction* action : {m_window->mnuOtvori, m_window->mnuSpremi, m_window->mnuIzlaz,
-                                      m_window->mnuGen, m_window->mnuEmbed, m_window->mnuTest,
-                                      m_window->mnuAbout})
+                 m_window->mnuGen, m_window->mnuEmbed, m_window->mnuTest, m_window->mnuAbout})
             QVERIFY(!action->associatedObjects().isEmpty());
         QVERIFY(m_ui->log.isEmpty());
     }
@@ -469,10 +481,11 @@ private slots:
         QCOMPARE(second->windowTitle(), path);
         QCOMPARE(m_ui->text(), QString());
         // Four distinct picture objects holding the same pixels; only picSlika is shown.
-        const PictureRef pictures[4] = {first->shownPicture(), first->workingPicture(),
-                                        second->shownPicture(), second->workingPicture()};
+        const PictureRef pictures[4] = {
+            first->shownPicture(), first->workingPicture(), second->shownPicture(), second->workingPicture()};
         for (int i = 0; i < 4; ++i) {
-            for (int j = i + 1; j < 4; ++j) QVERIFY(pictures[i] != pictures[j]);
+            for (int j = i + 1; j < 4; ++j)
+                QVERIFY(pictures[i] != pictures[j]);
             QCOMPARE(pixelsOf(pictures[i]), pixelsOf(pictures[0]));
         }
         QCOMPARE(pictures[0]->width(), 48);
@@ -509,15 +522,16 @@ private slots:
         FrmSlika* source = command == u"open" ? nullptr : open(bmp(u"original.bmp"_s));
         m_ui->log.clear();
         QAction* action = command == u"open" ? m_window->mnuOtvori
-                          : command == u"save" ? m_window->mnuSpremi : m_window->mnuEmbed;
+            : command == u"save"             ? m_window->mnuSpremi
+                                             : m_window->mnuEmbed;
         QVERIFY(run(action, file, source) == nullptr);
-        QCOMPARE(m_window->mdiArea()->subWindowList().size(), source ? 1 : 0);  // no empty "Form1" left
+        QCOMPARE(m_window->mdiArea()->subWindowList().size(), source ? 1 : 0); // no empty "Form1" left
         // A warning naming the file and the reason; no notice and no hourglass.
-        const QString what = command == u"open"   ? u"Slika se ne može otvoriti."_s
-                             : command == u"save" ? u"Slika se ne može spremiti."_s
-                                                  : u"Žig se ne može umetnuti."_s;
+        const QString what = command == u"open" ? u"Slika se ne može otvoriti."_s
+            : command == u"save"                ? u"Slika se ne može spremiti."_s
+                                                : u"Žig se ne može umetnuti."_s;
         QCOMPARE(m_ui->text(),
-                 u"W|Pelinor|"_s + what + u"\n\nDatoteka: "_s + file + u"\nRazlog: "_s + reason + u'.');
+            u"W|Pelinor|"_s + what + u"\n\nDatoteka: "_s + file + u"\nRazlog: "_s + reason + u'.');
         QVERIFY(command != u"save" || !QFile::exists(file));
     }
 
@@ -532,8 +546,8 @@ private slots:
             m_ui->cancel();
             action->trigger();
         }
-        QCOMPARE(m_ui->text(true).split(kSep).size(), 6);  // the file dialogs
-        QCOMPARE(m_ui->text(), QString());                    // and nothing else
+        QCOMPARE(m_ui->text(true).split(kSep).size(), 6); // the file dialogs
+        QCOMPARE(m_ui->text(), QString()); // and nothing else
         QCOMPARE(m_window->mdiArea()->subWindowList().size(), 1);
     }
 
@@ -563,7 +577,7 @@ private slots:
         QCOMPARE(m_ui->text(), QString());
         const std::vector<std::uint8_t> expected = encodeBmp(*window->shownPicture());
         QCOMPARE(readAll(target),
-                 QByteArray(reinterpret_cast<const char*>(expected.data()), qsizetype(expected.size())));
+            QByteArray(reinterpret_cast<const char*>(expected.data()), qsizetype(expected.size())));
         QVERIFY(!QFile::exists(target + u".bmp"_s));
         QCOMPARE(readAll(target) == readAll(source), !marked);
     }
@@ -579,15 +593,14 @@ private slots:
         FrmSlika* first = run(m_window->mnuEmbed, watermark, source);
         QVERIFY(first != nullptr && first != source);
         QCOMPARE(m_ui->text(true).split(kSep),
-                 (QStringList{u"open|Odabir vodenog žiga|Žig (*.wmk)|"_s + image,
-                              u"I|Vazna obavijest|Umetanje žiga može potrajati. "_s + kCtrlAltDel, u"wait"_s,
-                              u"done"_s}));
+            (QStringList{u"open|Odabir vodenog žiga|Žig (*.wmk)|"_s + image,
+                u"I|Vazna obavijest|Umetanje žiga može potrajati. "_s + kCtrlAltDel, u"wait"_s, u"done"_s}));
         QCOMPARE(first->windowTitle(), u"Označena slika"_s);
         QCOMPARE(m_window->activeImageWindow(), first);
         QCOMPARE(first->shownPicture(), first->workingPicture());
         QCOMPARE(first->picSlika()->size(), QSize(48, 40));
         QVERIFY(pixelsOf(first->shownPicture()) != before);
-        QCOMPARE(pixelsOf(source->shownPicture()), before);  // the source untouched
+        QCOMPARE(pixelsOf(source->shownPicture()), before); // the source untouched
         QCOMPARE(pixelsOf(source->workingPicture()), before);
         QCOMPARE(source->windowTitle(), image);
 
@@ -608,18 +621,18 @@ private slots:
     void eightBitPictureIsRefused()
     {
         FrmSlika* palette = open(kPalette);
-        QVERIFY(palette != nullptr);  // shown like any other picture
+        QVERIFY(palette != nullptr); // shown like any other picture
         m_ui->log.clear();
         QVERIFY(run(m_window->mnuEmbed, m_dir->filePath(u"nema.wmk"_s), palette) == nullptr);
-        QCOMPARE(m_ui->text(), kOnly24);  // refused before the watermark file is read
+        QCOMPARE(m_ui->text(), kOnly24); // refused before the watermark file is read
     }
 
     void generate_data()
     {
-        QTest::addColumn<QStringList>("typed");  // "field=text"
+        QTest::addColumn<QStringList>("typed"); // "field=text"
         QTest::addColumn<bool>("croatian");
-        QTest::addColumn<int>("lines");      // -1: refused
-        QTest::addColumn<QString>("header");  // the first five lines, when checked
+        QTest::addColumn<int>("lines"); // -1: refused
+        QTest::addColumn<QString>("header"); // the first five lines, when checked
         QTest::newRow("defaults") << QStringList() << false << 105 << "\"CXSG\"|100|0.3|0|1";
         QTest::newRow("decimal comma") << QStringList{"txtVelicina=4", "txtSrednjaVrije=-1,5", "txtDev=2,5"}
                                        << true << 9 << "\"CXSG\"|4|0.3|-1.5|2.5";
@@ -653,13 +666,13 @@ private slots:
             for (const QString& field : typed)
                 gen->findChild<QLineEdit*>(field.section(u'=', 0, 0))->setText(field.section(u'=', 1));
             gen->cmdGen->click();
-            QCOMPARE(gen->isVisible(), lines >= 0);  // a success keeps the dialog open, a failure closes it
+            QCOMPARE(gen->isVisible(), lines >= 0); // a success keeps the dialog open, a failure closes it
             if (gen->isVisible()) gen->cmdOdustani->click();
         });
         QVERIFY(dialog.isNull());
         if (lines < 0) {
             QCOMPARE(m_ui->text(), kGenWarning);
-            QCOMPARE(readAll(path), QByteArray("staro"));  // nothing written or created
+            QCOMPARE(readAll(path), QByteArray("staro")); // nothing written or created
             QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files).size(), 1);
             return;
         }
@@ -667,7 +680,8 @@ private slots:
         const QStringList written = readLines(path);
         QCOMPARE(written.size(), lines);
         if (!header.isEmpty()) QCOMPARE(written.mid(0, 5).join(u'|'), header);
-        for (const QString& line : written) QVERIFY(!line.startsWith(u' ') && !line.contains(u','));
+        for (const QString& line : written)
+            QVERIFY(!line.startsWith(u' ') && !line.contains(u','));
     }
 
     void generationDialogLifecycle()
@@ -676,7 +690,7 @@ private slots:
         QPointer<FrmGen> first;
         withModal<FrmGen>(m_window->mnuGen, [&](FrmGen* gen) {
             first = gen;
-            QTest::keyClick(gen->txtDev, Qt::Key_Return);  // neither key presses a button
+            QTest::keyClick(gen->txtDev, Qt::Key_Return); // neither key presses a button
             QTest::keyClick(gen->txtDev, Qt::Key_Escape);
             QVERIFY(gen->isVisible() && m_ui->log.isEmpty());
             gen->txtImeDat->setText(u"tipkano.wmk"_s);
@@ -685,23 +699,23 @@ private slots:
             QCOMPARE(gen->txtImeDat->text(), u"tipkano.wmk"_s);
             m_ui->answer(chosen);
             gen->cmdOdaberi->click();
-            QCOMPARE(gen->txtImeDat->text(), chosen);  // as chosen: no extension added
+            QCOMPARE(gen->txtImeDat->text(), chosen); // as chosen: no extension added
             gen->txtVelicina->setText(u"10"_s);
             gen->cmdGen->click();
             const QStringList once = readLines(chosen);
-            gen->cmdGen->click();  // again: a new sequence from the clock
+            gen->cmdGen->click(); // again: a new sequence from the clock
             QCOMPARE(gen->txtVelicina->text(), u"10"_s);
             QCOMPARE(readLines(chosen).size(), 15);
             QVERIFY(readLines(chosen).mid(5) != once.mid(5));
             gen->cmdOdustani->click();
         });
-        QVERIFY(first.isNull());  // "O&dustani" discards it; the next one starts afresh
+        QVERIFY(first.isNull()); // "O&dustani" discards it; the next one starts afresh
         for (int round = 0; round < 2; ++round)
             withModal<FrmGen>(m_window->mnuGen, [&](FrmGen* gen) {
                 QCOMPARE(gen->txtImeDat->text(), QString());
                 QCOMPARE(gen->txtVelicina->text(), u"100"_s);
                 gen->txtVelicina->setText(u"55"_s);
-                gen->close();  // so does the close box
+                gen->close(); // so does the close box
             });
         QCOMPARE(m_ui->text(), kGenDone + kSep + kGenDone);
     }
@@ -712,22 +726,22 @@ private slots:
         // "mark" is a marked copy of "orig".
         QTest::addColumn<QStringList>("paths");
         QTest::addColumn<bool>("croatian");
-        QTest::addColumn<QString>("expected");  // a pattern for the log
+        QTest::addColumn<QString>("expected"); // a pattern for the log
         const auto esc = [](const QString& text) { return QRegularExpression::escape(text); };
-        const QString busy = esc(u"I|Vazna obavijest|Testiranje žiga može potrajati. "_s + kCtrlAltDel +
-                                 kSep + u"wait"_s + kSep + u"done"_s + kSep);
+        const QString busy = esc(u"I|Vazna obavijest|Testiranje žiga može potrajati. "_s + kCtrlAltDel + kSep
+            + u"wait"_s + kSep + u"done"_s + kSep);
         const QString ratio = busy + esc(kRatio);
         const QString found = esc(u"\nŽig je pronađen u označenoj slici."_s);
         const QString notFound = esc(u"\nOznačena slika ne sadrži žig."_s);
         const QString error = esc(u"C|Pelinor|Pogreška "_s);
-        const QString body = u"\n\n[^¦]{6,}"_s;  // the core's own text
+        const QString body = u"\n\n[^¦]{6,}"_s; // the core's own text
         const QString rest = u":( [^\n¦]+\\.)?"_s + body;
         const QString missing = esc(u": datoteka ne postoji."_s) + body;
         const QStringList marked = {u"orig"_s, u"zig"_s, u"mark"_s};
         QTest::newRow("found") << marked << false << ratio + u"(0\\.9\\d*|1)"_s + found;
         QTest::newRow("decimal comma") << marked << true << ratio + u"0,9\\d*"_s + found;
-        QTest::newRow("identical image") << QStringList{"orig", "zig", "orig"} << false
-                                         << ratio + u"0"_s + notFound;
+        QTest::newRow("identical image")
+            << QStringList{"orig", "zig", "orig"} << false << ratio + u"0"_s + notFound;
         // A second press reads every box again.
         QTest::newRow("pressed twice")
             << QStringList{"mark", "zig", "orig"} + marked << false
@@ -735,19 +749,18 @@ private slots:
         QTest::newRow("empty original") << QStringList{"", "zig", "mark"} << false << esc(kOnly24);
         QTest::newRow("8-bit original") << QStringList{kPalette, "zig", "mark"} << false << esc(kOnly24);
         QTest::newRow("empty marked") << QStringList{"orig", "zig", ""} << false << busy + esc(kOnly24);
-        QTest::newRow("missing original") << QStringList{"nema.bmp", "zig", "mark"} << false
-                                          << error + "53" + missing;
-        QTest::newRow("missing marked") << QStringList{"orig", "zig", "nema.bmp"} << false
-                                        << error + "53" + missing;
-        QTest::newRow("missing watermark") << QStringList{"orig", "nema.wmk", "mark"} << false
-                                           << error + "53" + missing;
+        QTest::newRow("missing original")
+            << QStringList{"nema.bmp", "zig", "mark"} << false << error + "53" + missing;
+        QTest::newRow("missing marked")
+            << QStringList{"orig", "zig", "nema.bmp"} << false << error + "53" + missing;
+        QTest::newRow("missing watermark")
+            << QStringList{"orig", "nema.wmk", "mark"} << false << error + "53" + missing;
         QTest::newRow("missing folder") << QStringList{"/nema/mape/slika.bmp", "zig", "mark"} << false
                                         << error + "76" + esc(u": mapa ne postoji."_s) + body;
-        QTest::newRow("empty watermark path") << QStringList{"orig", "", "mark"} << false
-                                              << error + "\\d+" + rest;
-        QTest::newRow("marked of another size") << QStringList{"orig", "zig", "mali"} << false
-                                                << busy + error + "1002" +
-                                                       esc(u": slike nisu jednakih dimenzija."_s) + body;
+        QTest::newRow("empty watermark path")
+            << QStringList{"orig", "", "mark"} << false << error + "\\d+" + rest;
+        QTest::newRow("marked of another size") << QStringList{"orig", "zig",
+            "mali"} << false << busy + error + "1002" + esc(u": slike nisu jednakih dimenzija."_s) + body;
     }
 
     void testVerdicts()
@@ -765,15 +778,16 @@ private slots:
         if (croatian) m_ui->locale = QLocale(QLocale::Croatian, QLocale::Croatia);
         withModal<FrmTest>(m_window->mnuTest, [&](FrmTest* test) {
             for (qsizetype press = 0; press < paths.size(); press += 3) {
-                for (int i = 0; i < 3; ++i) test->txtParametar[i]->setText(paths[press + i]);
+                for (int i = 0; i < 3; ++i)
+                    test->txtParametar[i]->setText(paths[press + i]);
                 test->cmdTestiraj->click();
-                QVERIFY(test->isVisible());  // the dialog stays open with its texts
+                QVERIFY(test->isVisible()); // the dialog stays open with its texts
                 QCOMPARE(test->txtParametar[1]->text(), paths[press + 1]);
             }
         });
         const QString log = m_ui->text();
         QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(expected)).match(log).hasMatch(),
-                 qPrintable(log));
+            qPrintable(log));
     }
 
     void testDialogReopensEmpty()
@@ -781,11 +795,13 @@ private slots:
         QPointer<FrmTest> first;
         for (int round = 0; round < 3; ++round)
             withModal<FrmTest>(m_window->mnuTest, [&](FrmTest* test) {
-                for (int i = 0; i < 3; ++i) QCOMPARE(test->txtParametar[i]->text(), QString());
-                for (int i = 0; i < 3; ++i) test->txtParametar[i]->setText(u"x"_s);
+                for (int i = 0; i < 3; ++i)
+                    QCOMPARE(test->txtParametar[i]->text(), QString());
+                for (int i = 0; i < 3; ++i)
+                    test->txtParametar[i]->setText(u"x"_s);
                 if (round == 0) first = test;
                 if (round == 1)
-                    test->close();  // the close box unloads it like "O&dustani"
+                    test->close(); // the close box unloads it like "O&dustani"
                 else
                     test->cmdOdustani->click();
                 QVERIFY(!test->isVisible());
@@ -800,7 +816,7 @@ private slots:
         QStringList texts;
         const auto textsOf = [](const FrmDialog* about) {
             return QStringList{about->windowTitle(), about->lblProgram->text(), about->lblAutor->text(),
-                               about->Label1->text(), about->OKButton->text()};
+                about->Label1->text(), about->OKButton->text()};
         };
         // OK hides the box and the next showing is the same one; its close box
         // destroys it and the next showing makes a new one with the same texts.
@@ -838,14 +854,14 @@ private slots:
 
     void imageWindowLayout()
     {
-        QCOMPARE(FrmSlika(*m_ui).windowTitle(), u"Form1"_s);  // until a picture is opened
+        QCOMPARE(FrmSlika(*m_ui).windowTitle(), u"Form1"_s); // until a picture is opened
         FrmSlika* window = open(bmp(u"raspored.bmp"_s, 300, 200));
         QVERIFY(window != nullptr);
         const std::pair<QSize, QPoint> cases[] = {
-            {QSize(300, 200), QPoint(0, 0)},      // outer size equal to the picture's
-            {QSize(500, 400), QPoint(100, 100)},  // (7500 - 4500) \ 2 = 1500 twips
-            {QSize(301, 203), QPoint(0, 1)},      // 15 \ 2 = 7 twips -> 0 px; 45 \ 2 = 22 twips -> 1 px
-            {QSize(200, 150), QPoint(-50, -25)},  // a larger picture is cut off equally
+            {QSize(300, 200), QPoint(0, 0)}, // outer size equal to the picture's
+            {QSize(500, 400), QPoint(100, 100)}, // (7500 - 4500) \ 2 = 1500 twips
+            {QSize(301, 203), QPoint(0, 1)}, // 15 \ 2 = 7 twips -> 0 px; 45 \ 2 = 22 twips -> 1 px
+            {QSize(200, 150), QPoint(-50, -25)}, // a larger picture is cut off equally
         };
         for (const auto& [outer, place] : cases) {
             window->resize(outer);
@@ -875,19 +891,18 @@ private slots:
             m_ui->answer(original);
             test->cmdOdaberi[0]->click();
             QCOMPARE((QStringList{test->txtParametar[0]->text(), test->txtParametar[1]->text(),
-                                  test->txtParametar[2]->text()}),
-                     (QStringList{original, QString(), image}));
+                         test->txtParametar[2]->text()}),
+                (QStringList{original, QString(), image}));
         });
         m_ui->cancel();
         m_window->mnuEmbed->trigger();
         QCOMPARE(m_ui->text(true).split(kSep),
-                 (QStringList{u"open|Pelinor|Bitmape (*.bmp)|"_s,  // nothing chosen before the first
-                              u"save|Pelinor|Žigovi (*.wmk)|"_s + image,
-                              u"save|Pelinor|Bitmape (*.bmp)|"_s + watermark,
-                              u"open|Slika s žigom|Bitmape (*.bmp)|"_s + watermark,
-                              u"open|Originalni žig|Žig (*.wmk)|"_s + image,
-                              u"open|Originalna slika|Bitmape (*.bmp)|"_s + image,  // a cancel keeps the path
-                              u"open|Odabir vodenog žiga|Žig (*.wmk)|"_s + original}));
+            (QStringList{u"open|Pelinor|Bitmape (*.bmp)|"_s, // nothing chosen before the first
+                u"save|Pelinor|Žigovi (*.wmk)|"_s + image, u"save|Pelinor|Bitmape (*.bmp)|"_s + watermark,
+                u"open|Slika s žigom|Bitmape (*.bmp)|"_s + watermark,
+                u"open|Originalni žig|Žig (*.wmk)|"_s + image,
+                u"open|Originalna slika|Bitmape (*.bmp)|"_s + image, // a cancel keeps the path
+                u"open|Odabir vodenog žiga|Žig (*.wmk)|"_s + original}));
         QCOMPARE(m_window->cdlDat().fileName(), original);
     }
 };

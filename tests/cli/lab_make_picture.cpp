@@ -1,12 +1,12 @@
 // Writes a synthetic, photograph-like 24-bit picture for the command-line tests:
 // lab_make_picture OUTPUT WIDTH HEIGHT [SEED]
+#include "image/image_io.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <random>
-
-#include "image/image_io.h"
 
 int main(int argc, char* argv[])
 {

@@ -136,10 +136,9 @@ TEST(BmpSuite, BadFilesAreRefusedWithTheirReason)
     const Case cases[] = {{"badbitcount.bmp", "bit count 30000"}, {"badbitssize.bmp", "image size field"},
         {"baddens1.bmp", "resolution"}, {"baddens2.bmp", "resolution"}, {"badfilesize.bmp", "truncated"},
         {"badheadersize.bmp", "header size 66"}, {"badpalettesize.bmp", "palette"},
-        {"badplanes.bmp", "planes"}, {"badrle.bmp", "RLE delta"},
-        {"badrle4.bmp", "RLE delta"}, {"badrle4bis.bmp", "RLE delta"},
-        {"badrle4ter.bmp", "RLE delta"}, {"badrlebis.bmp", "RLE delta"}, {"badrleter.bmp", "RLE delta"},
-        {"badwidth.bmp", "width -127"}, {"pal8badindex.bmp", "palette index"},
+        {"badplanes.bmp", "planes"}, {"badrle.bmp", "RLE delta"}, {"badrle4.bmp", "RLE delta"},
+        {"badrle4bis.bmp", "RLE delta"}, {"badrle4ter.bmp", "RLE delta"}, {"badrlebis.bmp", "RLE delta"},
+        {"badrleter.bmp", "RLE delta"}, {"badwidth.bmp", "width -127"}, {"pal8badindex.bmp", "palette index"},
         {"reallybig.bmp", "3000000 x 2000000 pixels is larger than the pixel limit of 1024 MiB"},
         {"rgb16-880.bmp", "mask"}, {"rletopdown.bmp", "top-down"}, {"shortfile.bmp", "truncated"}};
     expectFileCount("b", std::size(cases));
@@ -181,7 +180,8 @@ TEST(BmpDecoder, RleRunIntoRowPaddingIsClipped)
 {
     PictureRef p = decodeRle8({4, 1, 0, 0, 3, 1, 0, 1});
     for (int x = 0; x < 2; ++x)
-        for (int y = 0; y < 2; ++y) EXPECT_EQ(test::pixelAt(*p, x, y)[0], 255) << x << "," << y;
+        for (int y = 0; y < 2; ++y)
+            EXPECT_EQ(test::pixelAt(*p, x, y)[0], 255) << x << "," << y;
 }
 
 } // namespace

@@ -1,15 +1,14 @@
 // Small helpers shared by the numeric module's tests.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include "obrada/error.h"
+
+#include <gtest/gtest.h>
 
 namespace pelinor {
 
 // Runs call() and expects a pelinor::Error with this number.
-template <class F>
-void expectError(int number, F&& call)
+template <class F> void expectError(int number, F&& call)
 {
     try {
         call();
@@ -19,4 +18,4 @@ void expectError(int number, F&& call)
     }
 }
 
-}  // namespace pelinor
+} // namespace pelinor

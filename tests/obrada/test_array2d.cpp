@@ -1,7 +1,7 @@
-#include <gtest/gtest.h>
-
 #include "obrada/array2d.h"
 #include "obrada_test_util.h"
+
+#include <gtest/gtest.h>
 
 namespace pelinor {
 
@@ -15,4 +15,4 @@ TEST(Plane, CheckedAccessAndHugeSizesRaiseErrors)
     expectError(err::OutOfMemory, [&] { p.resize(2000000000, 2000000000); });
 }
 
-}  // namespace pelinor
+} // namespace pelinor

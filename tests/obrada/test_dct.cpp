@@ -1,29 +1,28 @@
-#include <gtest/gtest.h>
+#include "obrada/dct.h"
+#include "obrada/fftw_plans.h"
+#include "obrada_test_util.h"
 
 #include <algorithm>
 #include <cmath>
+#include <gtest/gtest.h>
 #include <numbers>
 #include <random>
 #include <thread>
 #include <vector>
-
-#include "obrada/dct.h"
-#include "obrada/fftw_plans.h"
-#include "obrada_test_util.h"
 
 namespace pelinor {
 namespace {
 
 // The transform pair summed directly, about (N1 N2)^2 operations, with the shortened pi of
 // the reference tables: the oracle for the FFTW-based code on small sizes.
-std::vector<double> basis(int n)  // element (x, u) at x * n + u, the factor of u included
+std::vector<double> basis(int n) // element (x, u) at x * n + u, the factor of u included
 {
     std::vector<double> b(std::size_t(n) * n);
     for (int x = 0; x < n; ++x)
         for (int u = 0; u < n; ++u)
-            b[std::size_t(x) * n + u] =
-                u ? std::cos((2 * x + 1) * u * 3.14159265358979 / (2 * n)) * std::sqrt(2.0 / n)
-                  : std::sqrt(1.0 / n);
+            b[std::size_t(x) * n + u] = u
+                ? std::cos((2 * x + 1) * u * 3.14159265358979 / (2 * n)) * std::sqrt(2.0 / n)
+                : std::sqrt(1.0 / n);
     return b;
 }
 
@@ -37,8 +36,9 @@ Plane literalDct(const Plane& in, bool forward)
         for (int q = 0; q < n2; ++q)
             for (int a = 0; a < n1; ++a)
                 for (int c = 0; c < n2; ++c)
-                    out(p, q) += in(a, c) * (forward ? at(b1, n1, a, p) * at(b2, n2, c, q)
-                                                     : at(b1, n1, p, a) * at(b2, n2, q, c));
+                    out(p, q) += in(a, c)
+                        * (forward ? at(b1, n1, a, p) * at(b2, n2, c, q)
+                                   : at(b1, n1, p, a) * at(b2, n2, q, c));
     return out;
 }
 
@@ -90,13 +90,13 @@ TEST(Dct, WorkedExamples)
     const double r2 = std::sqrt(2.0), r3 = std::sqrt(3.0);
     struct Worked {
         int n1, n2;
-        std::vector<double> plane, coeffs;  // element (i, j) at i * n2 + j
+        std::vector<double> plane, coeffs; // element (i, j) at i * n2 + j
     };
     const Worked cases[] = {
         {1, 1, {42.5}, {42.5}},
-        {2, 2, {1, 3, 2, 4}, {5, -2, -1, 0}},  // L(0,0)=1, L(1,0)=2, L(0,1)=3, L(1,1)=4
+        {2, 2, {1, 3, 2, 4}, {5, -2, -1, 0}}, // L(0,0)=1, L(1,0)=2, L(0,1)=3, L(1,1)=4
         {2, 1, {1, 3}, {2 * r2, -r2}},
-        {1, 2, {1, 3}, {2 * r2, -r2}},  // one pixel wide: the 1-D transform of the other dimension
+        {1, 2, {1, 3}, {2 * r2, -r2}}, // one pixel wide: the 1-D transform of the other dimension
         {3, 1, {1, 2, 3}, {2 * r3, -r2, 0}},
         {1, 3, {1, 2, 3}, {2 * r3, -r2, 0}},
         {3, 5, std::vector<double>(15, 7.0), {7 * std::sqrt(15.0), 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
@@ -126,7 +126,8 @@ TEST(Dct, BasisFunctionsAtLargeSizesInAndOutOfPlace)
             Plane unit(n1, n2), expected(n1, n2);
             unit(u0, v0) = 1.0;
             for (int x = 0; x < n1; ++x)
-                for (int y = 0; y < n2; ++y) expected(x, y) = a(n1, u0, x) * a(n2, v0, y);
+                for (int y = 0; y < n2; ++y)
+                    expected(x, y) = a(n1, u0, x) * a(n2, v0, y);
             const Plane plane = inverse(unit);
             EXPECT_LE(maxDiff(plane, expected, true), 1e-10) << n1 << "x" << n2 << " at " << u0 << "," << v0;
             EXPECT_LE(maxDiff(forward(plane), unit), 1e-12) << n1 << "x" << n2 << " at " << u0 << "," << v0;
@@ -172,9 +173,11 @@ TEST(Dct, ConcurrentTransformsAndEvictedPlansStayCorrect)
                 worst[t] = std::max(worst[t], maxDiff(inverse(forward(plane)), plane));
             }
         });
-    for (auto& th : threads) th.join();
-    for (double w : worst) EXPECT_LE(w, 1e-10);
+    for (auto& th : threads)
+        th.join();
+    for (double w : worst)
+        EXPECT_LE(w, 1e-10);
 }
 
-}  // namespace
-}  // namespace pelinor
+} // namespace
+} // namespace pelinor

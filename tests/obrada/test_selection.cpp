@@ -1,14 +1,13 @@
-#include <gtest/gtest.h>
+#include "obrada/selection.h"
+#include "obrada_test_util.h"
 
 #include <cmath>
 #include <cstring>
+#include <gtest/gtest.h>
 #include <limits>
 #include <random>
 #include <tuple>
 #include <vector>
-
-#include "obrada/selection.h"
-#include "obrada_test_util.h"
 
 namespace pelinor {
 namespace {
@@ -21,7 +20,7 @@ constexpr double kCap = 100000.0;
 double literalPrag(const Plane& C, int n, double start, std::vector<double>* slots = nullptr)
 {
     std::vector<double> K(std::size_t(n) + 1, 0.0);
-    auto smallest = [&](double& b) {  // b ends as the smallest slot value; returns its slot
+    auto smallest = [&](double& b) { // b ends as the smallest slot value; returns its slot
         std::size_t s = 0;
         for (std::size_t k = 0; k < K.size(); ++k)
             if (std::fabs(b) > std::fabs(K[k])) b = K[k], s = k;
@@ -39,7 +38,10 @@ double literalPrag(const Plane& C, int n, double start, std::vector<double>* slo
     return r;
 }
 
-bool sameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool sameBits(double a, double b)
+{
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
 
 // A matrix whose candidates (u, v >= 1), in scan order, are `values`; row 0 and column 0 hold `border`.
 Plane candidates(int n1, int n2, const std::vector<double>& values, double border = 0.0)
@@ -47,7 +49,8 @@ Plane candidates(int n1, int n2, const std::vector<double>& values, double borde
     Plane C(n1, n2);
     std::size_t k = 0;
     for (int u = 0; u < n1; ++u)
-        for (int v = 0; v < n2; ++v) C(u, v) = u == 0 || v == 0 ? border : values.at(k++);
+        for (int v = 0; v < n2; ++v)
+            C(u, v) = u == 0 || v == 0 ? border : values.at(k++);
     return C;
 }
 
@@ -56,8 +59,8 @@ using Hits = std::vector<std::tuple<int, int, long long>>;
 Hits scan(const Plane& C, double r)
 {
     Hits hits;
-    const long long count =
-        forEachSignificant(C, r, [&](int u, int v, long long i) { hits.emplace_back(u, v, i); });
+    const long long count
+        = forEachSignificant(C, r, [&](int u, int v, long long i) { hits.emplace_back(u, v, i); });
     EXPECT_EQ(count, (long long)hits.size());
     return hits;
 }
@@ -65,22 +68,23 @@ Hits scan(const Plane& C, double r)
 TEST(Selection, WorkedExamples)
 {
     struct Example {
-        std::vector<double> values;  // a single row of candidates u = 1, v = 1..
+        std::vector<double> values; // a single row of candidates u = 1, v = 1..
         int n;
         double result;
         std::vector<int> significantV;
     };
     const Example examples[] = {
-        {{5, -9, 3, 9}, 2, 5, {2, 4}}, {{7, 7, 7}, 1, 7, {}},          {{-4, 6, 8}, 1, 6, {3}},
-        {{-6, 4, 8}, 1, -6, {3}},      {{3, -8, 8, 2}, 0, -8, {}},     {{0, 0, 0}, 3, 0.0, {}},
-        {{1, -2, 0}, 5, 0.0, {1, 2}},  // fewer non-zero candidates than N: all of them
+        {{5, -9, 3, 9}, 2, 5, {2, 4}}, {{7, 7, 7}, 1, 7, {}}, {{-4, 6, 8}, 1, 6, {3}},
+        {{-6, 4, 8}, 1, -6, {3}}, {{3, -8, 8, 2}, 0, -8, {}}, {{0, 0, 0}, 3, 0.0, {}},
+        {{1, -2, 0}, 5, 0.0, {1, 2}}, // fewer non-zero candidates than N: all of them
     };
     for (const Example& e : examples) {
         const Plane C = candidates(2, int(e.values.size()) + 1, e.values, 1e6);
         const double r = OdrediPrag(C, e.n);
         EXPECT_TRUE(sameBits(r, e.result) && sameBits(r, literalPrag(C, e.n, kCap))) << r << " " << e.result;
         Hits expected;
-        for (int v : e.significantV) expected.emplace_back(1, v, (long long)expected.size());
+        for (int v : e.significantV)
+            expected.emplace_back(1, v, (long long)expected.size());
         EXPECT_EQ(scan(C, r), expected);
     }
     std::vector<double> slots;
@@ -90,9 +94,12 @@ TEST(Selection, WorkedExamples)
     // No candidates (one pixel wide or one row high, or zeros off row 0 and column 0): 0.0.
     for (auto [n1, n2] : {std::pair{1, 1}, {1, 40}, {40, 1}, {0, 0}, {6, 7}}) {
         Plane B(n1, n2);
-        for (int u = 0; u < n1; ++u) B(u, 0) = 5e5;
-        for (int v = 0; v < n2; ++v) B(0, v) = -5e5;
-        for (int n : {0, 1, 100}) EXPECT_TRUE(sameBits(OdrediPrag(B, n), 0.0) && scan(B, 0.0).empty());
+        for (int u = 0; u < n1; ++u)
+            B(u, 0) = 5e5;
+        for (int v = 0; v < n2; ++v)
+            B(0, v) = -5e5;
+        for (int n : {0, 1, 100})
+            EXPECT_TRUE(sameBits(OdrediPrag(B, n), 0.0) && scan(B, 0.0).empty());
     }
     expectError(err::SubscriptOutOfRange, [] { OdrediPrag(Plane(4, 4), -1); });
 
@@ -119,7 +126,7 @@ TEST(Selection, MatchesSlotProcedureOnRandomTies)
             if (n < 0) continue;
             const double fast = OdrediPrag(C, n);
             ASSERT_TRUE(sameBits(fast, literalPrag(C, n, kInf))) << trial << " n=" << n;
-            ASSERT_TRUE(sameBits(fast, literalPrag(C, n, kCap)));  // far below the cap the two agree
+            ASSERT_TRUE(sameBits(fast, literalPrag(C, n, kCap))); // far below the cap the two agree
             ASSERT_LE((long long)scan(C, fast).size(), n);
             ++checked;
         }
@@ -127,9 +134,10 @@ TEST(Selection, MatchesSlotProcedureOnRandomTies)
     EXPECT_GT(checked, 2000);
     const double nan = std::numeric_limits<double>::quiet_NaN();
     for (const std::vector<double>& values :
-         {std::vector<double>{nan, 3, nan, -2}, {-kInf, kInf, 5}, {-kInf, -kInf}, {kInf, 1, -kInf, 2}}) {
+        {std::vector<double>{nan, 3, nan, -2}, {-kInf, kInf, 5}, {-kInf, -kInf}, {kInf, 1, -kInf, 2}}) {
         const Plane C = candidates(2, int(values.size()) + 1, values);
-        for (int n = 0; n < 4; ++n) EXPECT_TRUE(sameBits(OdrediPrag(C, n), literalPrag(C, n, kInf)));
+        for (int n = 0; n < 4; ++n)
+            EXPECT_TRUE(sameBits(OdrediPrag(C, n), literalPrag(C, n, kInf)));
     }
 }
 
@@ -153,5 +161,5 @@ TEST(Selection, LargeCoefficientsAreNotCapped)
     EXPECT_EQ(scan(C, OdrediPrag(C, 1)), (Hits{{2, 9, 0}}));
 }
 
-}  // namespace
-}  // namespace pelinor
+} // namespace
+} // namespace pelinor

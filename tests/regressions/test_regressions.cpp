@@ -1,17 +1,16 @@
 // Every fuzzing seed and every input that once crashed or hung a reader goes through
 // its reader again: it must be read or refused with a pelinor::Error, nothing else
 // (the sanitizer build catches memory faults).
-#include <gtest/gtest.h>
+#include "image/image_io.h"
+#include "obrada/error.h"
+#include "watermark/watermark_file.h"
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <iterator>
 #include <string_view>
-
-#include "image/image_io.h"
-#include "obrada/error.h"
-#include "watermark/watermark_file.h"
 
 namespace pelinor {
 namespace {
@@ -38,7 +37,7 @@ bool readByExtension(const fs::path& path)
         if (ext == ".bmp") decodeBmp(bytes);
         if (ext == ".png") decodePng(bytes);
         if (ext == ".jpg" || ext == ".jpeg") decodeJpeg(bytes);
-        decodePicture(bytes);  // by content, as loading does
+        decodePicture(bytes); // by content, as loading does
         return true;
     } catch (const Error&) {
         return false;
@@ -51,8 +50,9 @@ std::vector<fs::path> filesUnder(const fs::path& folder)
     std::vector<fs::path> files;
     for (const auto& entry : fs::recursive_directory_iterator(folder)) {
         const std::string ext = entry.path().extension().string();
-        if (entry.is_regular_file() && (ext == ".bmp" || ext == ".png" || ext == ".jpg" || ext == ".jpeg" ||
-                                        ext == ".wmk" || ext == ".bin"))
+        if (entry.is_regular_file()
+            && (ext == ".bmp" || ext == ".png" || ext == ".jpg" || ext == ".jpeg" || ext == ".wmk"
+                || ext == ".bin"))
             files.push_back(entry.path());
     }
     std::sort(files.begin(), files.end());
@@ -79,5 +79,5 @@ TEST(Regressions, FuzzSeedsAreRead)
     }
 }
 
-}  // namespace
-}  // namespace pelinor
+} // namespace
+} // namespace pelinor

@@ -1,29 +1,28 @@
 // Temporary folders, test pictures and watermarks shared by the watermark tests.
 #pragma once
 
-#include <gtest/gtest.h>
+#include "image/image_io.h"
+#include "image/picture.h"
+#include "obrada/error.h"
+#include "watermark/watermark_file.h"
 
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <gtest/gtest.h>
 #include <iterator>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "image/image_io.h"
-#include "image/picture.h"
-#include "obrada/error.h"
-#include "watermark/watermark_file.h"
-
 namespace pelinor::test {
 
 // A fresh folder, removed with everything in it at the end.
 struct TempDir {
-    const std::filesystem::path path = std::filesystem::temp_directory_path() /
-                                       ("pelinor-test-" + std::to_string(std::random_device{}()));
+    const std::filesystem::path path
+        = std::filesystem::temp_directory_path() / ("pelinor-test-" + std::to_string(std::random_device{}()));
     TempDir() { std::filesystem::create_directories(path); }
     ~TempDir() { std::filesystem::remove_all(path, ignored); }
     std::string file(const std::string& name) const { return (path / name).string(); }
@@ -48,7 +47,8 @@ inline PictureRef makePicture(
     PictureRef p = Picture::create(w, h, 24, topDown);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
-            for (int c = 0; c < 3; ++c) pixel(*p, x, y, c) = std::uint8_t(value(x, y, c));
+            for (int c = 0; c < 3; ++c)
+                pixel(*p, x, y, c) = std::uint8_t(value(x, y, c));
     return p;
 }
 
@@ -64,7 +64,8 @@ inline std::vector<std::uint8_t> pixels(const Picture& p)
 inline PictureRef noisePicture(int w, int h, unsigned seed, bool topDown = false)
 {
     std::mt19937 rng(seed);
-    return makePicture(w, h, [&](int, int, int) { return int(rng() & 0xFF); }, topDown);
+    return makePicture(
+        w, h, [&](int, int, int) { return int(rng() & 0xFF); }, topDown);
 }
 
 // Smooth and photograph-like, with texture at several scales.
@@ -91,7 +92,8 @@ inline Watermark gaussianWatermark(int length, double alpha, unsigned seed)
     Watermark w{"", length, alpha, 0.0, 1.0, std::vector<double>(std::size_t(length))};
     std::mt19937 rng(seed);
     std::normal_distribution<double> normal(0.0, 1.0);
-    for (double& x : w.values) x = normal(rng);
+    for (double& x : w.values)
+        x = normal(rng);
     return w;
 }
 
@@ -107,4 +109,4 @@ inline void expectError(const std::function<void()>& f, int number, const std::s
     }
 }
 
-}  // namespace pelinor::test
+} // namespace pelinor::test

@@ -1,8 +1,4 @@
 // Embedding and detection.
-#include <gtest/gtest.h>
-
-#include <algorithm>
-
 #include "fixtures.h"
 #include "obrada/colour.h"
 #include "obrada/dct.h"
@@ -12,6 +8,9 @@
 #include "watermark/embed.h"
 #include "watermark/evaluation.h"
 #include "watermark/multi_detect.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
 
 namespace pelinor {
 namespace {
@@ -37,7 +36,8 @@ PictureRef literalEmbed(const Picture& source, const Watermark& wm, long long& c
         const int w = source.width(), h = source.height();
         Plane l(w, h), c;
         for (int x = 0; x < w; ++x)
-            for (int y = 0; y < h; ++y) l.at(x, y) = double(p.at(3 * x, y)) - 128.0;
+            for (int y = 0; y < h; ++y)
+                l.at(x, y) = double(p.at(3 * x, y)) - 128.0;
         DirektniDCT(l, c);
         const double t = OdrediPrag(c, wm.length);
         changed = 0;
@@ -61,7 +61,7 @@ struct Shape {
 // Sizes straddle the row bands and give odd widths (row padding); one pixel wide or one
 // row high leaves no candidate coefficient. Noise has distinct magnitudes, so exactly
 // N coefficients change, x(0) on the first in scan order as the literal steps put it.
-class EmbedMatchesLiteralSteps : public ::testing::TestWithParam<Shape> {};
+class EmbedMatchesLiteralSteps : public ::testing::TestWithParam<Shape> { };
 
 TEST_P(EmbedMatchesLiteralSteps, ByteForByte)
 {
@@ -83,11 +83,11 @@ TEST_P(EmbedMatchesLiteralSteps, ByteForByte)
 
 INSTANTIATE_TEST_SUITE_P(Sizes, EmbedMatchesLiteralSteps,
     ::testing::Values(Shape{1, 1, false, 1}, Shape{5, 3, false, 3}, Shape{1, 40, false, 100},
-                      Shape{40, 1, true, 100}, Shape{31, 70, true, 100}, Shape{64, 65, false, 100},
-                      Shape{97, 33, true, 1000}),
+        Shape{40, 1, true, 100}, Shape{31, 70, true, 100}, Shape{64, 65, false, 100},
+        Shape{97, 33, true, 1000}),
     [](const auto& c) {
-        return std::to_string(c.param.width) + "x" + std::to_string(c.param.height) +
-               (c.param.topDown ? "TopDown" : "") + "N" + std::to_string(c.param.length);
+        return std::to_string(c.param.width) + "x" + std::to_string(c.param.height)
+            + (c.param.topDown ? "TopDown" : "") + "N" + std::to_string(c.param.length);
     });
 
 TEST(Embed, TiesAtTheThresholdChangeFewerAndAbsurdValuesStillGivePixels)
@@ -95,15 +95,17 @@ TEST(Embed, TiesAtTheThresholdChangeFewerAndAbsurdValuesStillGivePixels)
     // Candidates in scan order 9, 8, 7, 7, 7; row and column 0 hold large values that never count.
     Plane c(2, 6), sevens(2, 4);
     const double column[6] = {1000, 9, 8, 7, 7, 7};
-    for (int v = 0; v < 6; ++v) c(0, v) = 5000, c(1, v) = column[v];
-    EXPECT_EQ(embedCoefficients(c, gaussianWatermark(3, 0.5, 2)), 2);  // the third and fourth largest tie
+    for (int v = 0; v < 6; ++v)
+        c(0, v) = 5000, c(1, v) = column[v];
+    EXPECT_EQ(embedCoefficients(c, gaussianWatermark(3, 0.5, 2)), 2); // the third and fourth largest tie
     EXPECT_EQ(c(1, 3), 7);
     sevens(1, 1) = sevens(1, 2) = sevens(1, 3) = 7;
     EXPECT_EQ(embedCoefficients(sevens, gaussianWatermark(1, 0.5, 2)), 0);
 
     // Values that overflow the coefficients to infinities and NaNs.
     Watermark wm = gaussianWatermark(50, 10.0, 6);
-    for (std::size_t i = 0; i < wm.values.size(); ++i) wm.values[i] = i % 2 ? 1e308 : -1e308;
+    for (std::size_t i = 0; i < wm.values.size(); ++i)
+        wm.values[i] = i % 2 ? 1e308 : -1e308;
     EXPECT_EQ(embedWatermark(*test::noisePicture(32, 32, 6), wm).changed, 50);
 }
 
@@ -135,7 +137,11 @@ TEST(Engine, RefusesPicturesThatAreNot24Bit)
         SCOPED_TRACE(bits);
         const PictureRef bad = Picture::create(8, 8, bits);
         test::expectError([&] { embedWatermark(*bad, wm); }, err::Not24Bit, text);
-        try { embedWatermark(*bad, wm); } catch (const Error& e) { EXPECT_EQ(e.what(), text); }
+        try {
+            embedWatermark(*bad, wm);
+        } catch (const Error& e) {
+            EXPECT_EQ(e.what(), text);
+        }
         test::expectError([&] { detectWatermark(*bad, wm, *good); }, err::Not24Bit, text);
         test::expectError([&] { detectWatermark(*good, wm, *bad); }, err::Not24Bit, text);
         for (const Attack& a : standardBattery())
@@ -162,7 +168,7 @@ TEST(Detect, MarkedPhoto)
         EXPECT_DOUBLE_EQ(r.z, r.similarity * std::sqrt(double(n)));
         EXPECT_LT(r.falsePositive, 1e-10);
         EXPECT_EQ(std::vector<int>({r.originalWidth, r.originalHeight, r.suspectWidth, r.suspectHeight}),
-                  std::vector<int>({451, 300, 451, 300}));
+            std::vector<int>({451, 300, 451, 300}));
         EXPECT_TRUE(
             detectWatermark(*photo, wm, *decodePicture(encodePicture(*e.marked, ImageFormat::Jpeg, 75)))
                 .found);
@@ -171,7 +177,8 @@ TEST(Detect, MarkedPhoto)
         const Extraction x = extractWatermark(original, wm, suspect);
         ASSERT_EQ(e.changed, n);
         ASSERT_EQ(x.values.size(), std::size_t(n));
-        for (std::size_t i = 0; i < x.values.size(); ++i) EXPECT_NEAR(x.values[i], wm.values[i], 0.15) << i;
+        for (std::size_t i = 0; i < x.values.size(); ++i)
+            EXPECT_NEAR(x.values[i], wm.values[i], 0.15) << i;
         // Found only strictly above the threshold; a negative alpha turns the similarity round.
         const double s = correlate(original, wm, suspect).similarity;
         EXPECT_FALSE(correlate(original, wm, suspect, s).found);
@@ -186,7 +193,7 @@ TEST(Detect, MarkedPhoto)
             EXPECT_LT(other, 0.5) << "seed " << seed;
             squares += other * other;
         }
-        EXPECT_NEAR(std::sqrt(squares / 200 * n), 1.0, 0.3);  // the z-score's deviation 1/sqrt(N)
+        EXPECT_NEAR(std::sqrt(squares / 200 * n), 1.0, 0.3); // the z-score's deviation 1/sqrt(N)
 
         const DetectResult same = correlate(original, wm, original);
         EXPECT_EQ(std::tuple(same.similarity, same.found, same.coefficients), std::tuple(0.0, false, n));
@@ -208,7 +215,7 @@ TEST(Detect, RefusesWhatCannotBeCompared)
     for (const auto& c : cases) {
         const PictureRef suspect = test::noisePicture(c.width, c.height, 2);
         Watermark wm = gaussianWatermark(100, c.alpha, 3);
-        if (c.alpha < 0) std::fill(wm.values.begin(), wm.values.end(), 0.0);  // all-zero values
+        if (c.alpha < 0) std::fill(wm.values.begin(), wm.values.end(), 0.0); // all-zero values
         for (const char* mention : c.mentions) {
             test::expectError([&] { detectWatermark(*original, wm, *suspect); }, c.number, mention);
             test::expectError([&] { detector.detect(analysePicture(*suspect), wm); }, c.number, mention);
@@ -217,5 +224,5 @@ TEST(Detect, RefusesWhatCannotBeCompared)
     test::expectError([&] { ReferenceDetector(analysePicture(*original), 0); }, err::SubscriptOutOfRange);
 }
 
-}  // namespace
-}  // namespace pelinor
+} // namespace
+} // namespace pelinor

@@ -1,13 +1,12 @@
 // The robustness lab: attacks, evaluation, the detector for many watermarks, strength.
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <set>
-
 #include "fixtures.h"
 #include "watermark/attacks.h"
 #include "watermark/evaluation.h"
 #include "watermark/multi_detect.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+#include <set>
 
 namespace pelinor {
 namespace {
@@ -16,17 +15,17 @@ using test::makePicture;
 using test::pixel;
 using test::pixels;
 using K = Attack::Kind;
-constexpr double kSame = INFINITY;  // PSNR of an unchanged picture
+constexpr double kSame = INFINITY; // PSNR of an unchanged picture
 
 struct AttackCase {
     const char* name;
     K kind;
     double parameter;
-    bool keepsConstant;  // a picture of one colour comes out exactly as it went in
-    double minDb, maxDb;  // PSNR of the result on a textured picture
+    bool keepsConstant; // a picture of one colour comes out exactly as it went in
+    double minDb, maxDb; // PSNR of the result on a textured picture
 };
 
-class AttackProperties : public ::testing::TestWithParam<AttackCase> {};
+class AttackProperties : public ::testing::TestWithParam<AttackCase> { };
 
 // Every attack returns a new picture of the same size, depth and row order, leaves its
 // input alone and repeats itself exactly; what it costs in PSNR is in the table.
@@ -42,14 +41,15 @@ TEST_P(AttackProperties, Hold)
         const PictureRef out = applyAttack(*p, attack, fill.get(), 9);
         EXPECT_NE(out.get(), p.get());
         EXPECT_EQ(std::vector<int>({out->width(), out->height(), out->bitsPerPixel(), out->topDown()}),
-                  std::vector<int>({64, 48, 24, topDown}));
+            std::vector<int>({64, 48, 24, topDown}));
         EXPECT_EQ(pixels(*p), before);
         EXPECT_EQ(pixels(*applyAttack(*p, attack, fill.get(), 9)), pixels(*out));
         const double db = psnr(*p, *out);
         EXPECT_GE(db, c.minDb);
         EXPECT_LE(db, c.maxDb);
         if (c.keepsConstant) {
-            const PictureRef one = makePicture(23, 17, [](int, int, int k) { return 37 + 90 * k; }, topDown);
+            const PictureRef one = makePicture(
+                23, 17, [](int, int, int k) { return 37 + 90 * k; }, topDown);
             EXPECT_EQ(pixels(*applyAttack(*one, attack, one.get(), 9)), pixels(*one));
         }
     }
@@ -75,13 +75,16 @@ TEST(Attacks, NoiseSeedRoundingAreaAveragingAndPsnr)
     const PictureRef p = test::texturedPicture(16, 16);
     EXPECT_NE(pixels(*attackNoise(*p, 5.0, 42)), pixels(*attackNoise(*p, 5.0, 43)));
     const std::pair<double, int> bytes[] = {{-5, 0}, {NAN, 0}, {300, 255}, {2.5, 2}, {3.5, 4}, {254.6, 255}};
-    for (const auto& [value, byte] : bytes) EXPECT_EQ(limitAndRound(value), byte) << value;
+    for (const auto& [value, byte] : bytes)
+        EXPECT_EQ(limitAndRound(value), byte) << value;
     const PictureRef stripes = makePicture(40, 20, [](int x, int, int) { return x % 2 ? 255 : 0; });
     const PictureRef half = resizePicture(*stripes, 20, 10);
-    for (int x = 2; x < 18; ++x) EXPECT_NEAR(pixel(*half, x, 5, 2), 128, 1) << x;
+    for (int x = 2; x < 18; ++x)
+        EXPECT_NEAR(pixel(*half, x, 5, 2), 128, 1) << x;
 
     const PictureRef a = makePicture(10, 10, [](int, int, int) { return 100; });
-    const PictureRef b = makePicture(10, 10, [](int, int, int) { return 110; }, true);
+    const PictureRef b = makePicture(
+        10, 10, [](int, int, int) { return 110; }, true);
     EXPECT_NEAR(psnr(*a, *b), 10 * std::log10(255.0 * 255.0 / 100.0), 1e-12);
     test::expectError(
         [&] { psnr(*a, *makePicture(10, 9, [](int, int, int) { return 0; })); }, err::SizeMismatch);
@@ -90,16 +93,19 @@ TEST(Attacks, NoiseSeedRoundingAreaAveragingAndPsnr)
 TEST(Attacks, CropKeepsTheCentreFractionAndFillsFromTheOriginal)
 {
     const PictureRef marked = makePicture(40, 30, [](int, int, int) { return 200; });
-    const PictureRef original = makePicture(40, 30, [](int, int, int) { return 10; }, true);
+    const PictureRef original = makePicture(
+        40, 30, [](int, int, int) { return 10; }, true);
     EXPECT_EQ(pixels(*attackCrop(*marked, 0.0, *original)), pixels(*original));
     for (double f : {0.75, 0.5, 0.25}) {
         const PictureRef out = attackCrop(*marked, f, *original);
         int kept = 0;
         for (int y = 0; y < 30; ++y)
-            for (int x = 0; x < 40; ++x) kept += pixel(*out, x, y, 1) == 200;
+            for (int x = 0; x < 40; ++x)
+                kept += pixel(*out, x, y, 1) == 200;
         EXPECT_NEAR(kept / 1200.0, f, 0.03) << f;
         EXPECT_EQ(std::vector<int>({pixel(*out, 20, 15, 0), pixel(*out, 0, 0, 0), pixel(*out, 39, 29, 0)}),
-                  std::vector<int>({200, 10, 10})) << f;
+            std::vector<int>({200, 10, 10}))
+            << f;
     }
     test::expectError(
         [&] { attackCrop(*marked, 0.5, *makePicture(40, 31, [](int, int, int) { return 0; })); },
@@ -193,14 +199,15 @@ TEST_F(Lab, EvaluationRowsAndFalsePositives)
     // Never-embedded watermarks: similarity near normal with deviation 1/sqrt(N).
     ASSERT_EQ(ev.randomSimilarities.size(), 200u);
     double squares = 0;
-    for (double s : ev.randomSimilarities) squares += s * s;
+    for (double s : ev.randomSimilarities)
+        squares += s * s;
     EXPECT_NEAR(std::sqrt(squares / 200 * 300), 1.0, 0.25);
     EXPECT_LT(ev.randomMax, 0.5);
     EXPECT_DOUBLE_EQ(ev.randomP99, percentile(ev.randomSimilarities, 99));
     EXPECT_LE(ev.randomP99, ev.randomMax);
     EXPECT_DOUBLE_EQ(percentile({1, 2}, 25), 1.25);
 
-    options.jobs = 1;  // the worker count changes nothing
+    options.jobs = 1; // the worker count changes nothing
     const Evaluation serial = evaluateRobustness(*original, watermark, options);
     for (std::size_t i = 0; i < ev.rows.size(); ++i)
         EXPECT_EQ(serial.rows[i].result.similarity, ev.rows[i].result.similarity) << ev.rows[i].label;
@@ -218,7 +225,7 @@ TEST_F(Lab, TargetPsnrLandsJustAboveTheTarget)
             EXPECT_GE(chosen.embedded.psnr, target);
             EXPECT_LT(chosen.embedded.psnr, target + 0.25);
             EXPECT_EQ(chosen.alpha < 0, fileAlpha < 0);
-            w.alpha = chosen.alpha * 1.02;  // a little stronger falls below the target
+            w.alpha = chosen.alpha * 1.02; // a little stronger falls below the target
             EXPECT_LT(embedWatermark(*original, w).psnr, target);
             // The file's alpha still detects the result.
             EXPECT_EQ(detectWatermark(*original, watermark, *chosen.embedded.marked).found, fileAlpha > 0);
@@ -231,5 +238,5 @@ TEST_F(Lab, TargetPsnrLandsJustAboveTheTarget)
     test::expectError([&] { alphaForTargetPsnr(*original, zero, 40.0); }, err::ZeroAlpha);
 }
 
-}  // namespace
-}  // namespace pelinor
+} // namespace
+} // namespace pelinor

@@ -1,13 +1,12 @@
 // The watermark file, and generating one.
-#include <gtest/gtest.h>
+#include "fixtures.h"
+#include "watermark/generator.h"
 
 #include <clocale>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <limits>
 #include <locale>
-
-#include "fixtures.h"
-#include "watermark/generator.h"
 
 namespace pelinor {
 namespace {
@@ -23,15 +22,16 @@ std::string fileText(const std::string& length, const std::string& values, const
 
 TEST(WatermarkFile, ExactTextWithPeriodsAndCrlfAfterEveryLine)
 {
-    const std::pair<double, const char*> reals[] = {
-        {-0.0, "0"}, {-2.5, "-2.5"}, {1.0 / 3.0, "0.333333333333333"}, {123456789012345.0, "123456789012345"},
-        {1e15, "1E+15"}, {1.5e20, "1.5E+20"}, {0.0001, "0.0001"}, {1e-5, "1E-05"},
-        {Limits::max(), "1.79769313486231E+308"},  // rounding up would not read back
-        {Limits::denorm_min(), "4.94065645841247E-324"}};
-    for (const auto& [value, text] : reals) EXPECT_EQ(formatReal(value), text) << value;
+    const std::pair<double, const char*> reals[]
+        = {{-0.0, "0"}, {-2.5, "-2.5"}, {1.0 / 3.0, "0.333333333333333"},
+            {123456789012345.0, "123456789012345"}, {1e15, "1E+15"}, {1.5e20, "1.5E+20"}, {0.0001, "0.0001"},
+            {1e-5, "1E-05"}, {Limits::max(), "1.79769313486231E+308"}, // rounding up would not read back
+            {Limits::denorm_min(), "4.94065645841247E-324"}};
+    for (const auto& [value, text] : reals)
+        EXPECT_EQ(formatReal(value), text) << value;
     // What is written reads back as itself, to 15 digits.
     for (double v : {Limits::max(), -Limits::max(), Limits::min(), Limits::denorm_min(), 0.1 + 0.2, 1e15 - 1,
-                     999999999999999.5, 9.999999999999999e22, -1.25e-100}) {
+             999999999999999.5, 9.999999999999999e22, -1.25e-100}) {
         const double back = parseWatermark(fileText("1", formatReal(v) + "\r\n")).values.at(0);
         EXPECT_EQ(formatReal(back), formatReal(v));
         EXPECT_LE(std::abs(back - v), std::abs(v) * 1e-14) << formatReal(v);
@@ -88,7 +88,8 @@ TEST(WatermarkFile, ReaderErrorTable)
         {fileText("2000000000", "1\r\n2\r\n"), err::InputPastEnd, "holds 2 of the 2000000000 values"},
         {fileText("2147483647", ""), err::InputPastEnd, "holds 0 of the 2147483647 values"},
     };
-    for (const auto& c : cases) expectError([&] { parseWatermark(c.text); }, c.number, c.part);
+    for (const auto& c : cases)
+        expectError([&] { parseWatermark(c.text); }, c.number, c.part);
     for (const char* bad : {"x", "1 2", "1e", "1e+", "E5", ".", "-", "--1", "1.2.3", "inf", "nan", "0x10"})
         expectError(
             [&] { parseWatermark(fileText("1", std::string(bad) + "\r\n")); }, err::TypeMismatch, "line 6");
@@ -161,10 +162,10 @@ TEST(CoxGenMark, DefaultDialogValuesGive105LinesWithPeriodsInAnyLocale)
         if (std::setlocale(LC_ALL, name)) break;
     const auto lines = generate(dir, 100, 0);
     const auto grouped = generate(dir, 2, 1, -0.5, 1000.25);
-    std::locale::global(saved);  // restores the C library's locale too
+    std::locale::global(saved); // restores the C library's locale too
     ASSERT_EQ(lines.size(), 105u);
     EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 5),
-              (std::vector<std::string>{"\"CXSG\"", "100", "0.3", "0", "1"}));
+        (std::vector<std::string>{"\"CXSG\"", "100", "0.3", "0", "1"}));
     for (const auto& line : lines)
         EXPECT_TRUE(!line.empty() && line.find_first_of(" \t,") == std::string::npos);
     EXPECT_EQ(grouped[3] + " " + grouped[4], "-0.5 1000.25");
@@ -183,9 +184,10 @@ TEST(CoxGenMark, MatchesTheLiteralProcedureAndNegativeDeviationMirrors)
         const auto up = readWatermark(dir.file("mark.wmk")).values;
         generate(dir, n, 4242, 2.5, -3);
         const auto down = readWatermark(dir.file("mark.wmk")).values;
-        for (std::size_t i = 0; i < up.size(); ++i) EXPECT_NEAR(down[i] - 2.5, -(up[i] - 2.5), 1e-13) << i;
+        for (std::size_t i = 0; i < up.size(); ++i)
+            EXPECT_NEAR(down[i] - 2.5, -(up[i] - 2.5), 1e-13) << i;
     }
-    double x1 = 7, x2 = 7;  // pairs the draws cannot be relied on to reach
+    double x1 = 7, x2 = 7; // pairs the draws cannot be relied on to reach
     EXPECT_FALSE(polarPair(0, 0, x1, x2) || polarPair(1, 0, x1, x2) || polarPair(0, -1, x1, x2));
 }
 
@@ -205,14 +207,16 @@ TEST(CoxGenMark, SeedsAndSampleStatistics)
     EXPECT_EQ(generate(dir, 50, 17), generate(dir, 50, 17));
     EXPECT_EQ(generate(dir, 50, -17), generate(dir, 50, -17));
     EXPECT_NE(generate(dir, 50, 17), generate(dir, 50, 18));
-    EXPECT_NE(generate(dir, 50, 0), generate(dir, 50, 0));  // entropy, even within one clock tick
+    EXPECT_NE(generate(dir, 50, 0), generate(dir, 50, 0)); // entropy, even within one clock tick
     constexpr int n = 20000;
     for (std::int32_t seed : {7, 0}) {
         generate(dir, n, seed, 3, 2);
         const auto values = readWatermark(dir.file("mark.wmk")).values;
         double sum = 0, squares = 0;
-        for (double x : values) sum += x;
-        for (double x : values) squares += (x - sum / n) * (x - sum / n);
+        for (double x : values)
+            sum += x;
+        for (double x : values)
+            squares += (x - sum / n) * (x - sum / n);
         // Five standard errors: 2 / sqrt(n) for the mean, about 2 / sqrt(2n) for the deviation.
         EXPECT_NEAR(sum / n, 3.0, 5 * 2 / std::sqrt(n)) << seed;
         EXPECT_NEAR(std::sqrt(squares / (n - 1)), 2.0, 5 * 2 / std::sqrt(2.0 * n)) << seed;
@@ -229,8 +233,8 @@ TEST(CoxGenMark, FailureLeavesTheOldFileAlone)
     test::expectError([&] { CoxGenMark(path, 0.3, kMaxWatermarkLength + 1, 1, 0, 1); }, err::OutOfMemory);
     EXPECT_THROW(CoxGenMark(dir.file("no-such-folder/mark.wmk"), 0.3, 10, 1, 0, 1), Error);
     EXPECT_EQ(test::readText(path), "old contents");
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 1);  // no temporary left
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 1); // no temporary left
 }
 
-}  // namespace
-}  // namespace pelinor
+} // namespace
+} // namespace pelinor
