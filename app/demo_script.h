@@ -5,7 +5,7 @@
 //   --demo-dialog=gen|test|about               then open that dialog
 #pragma once
 
-#include "app/ui_services.h"
+#include "ui/ui_services.h"
 
 #include <QString>
 #include <QStringList>

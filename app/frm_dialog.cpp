@@ -1,7 +1,7 @@
 #include "app/frm_dialog.h"
 
-#include "app/texts.h"
-#include "app/twips.h"
+#include "ui/texts.h"
+#include "ui/twips.h"
 
 #include <QCloseEvent>
 #include <QFrame>

@@ -1,11 +1,11 @@
 #include "app/frm_pocetak.h"
 
-#include "app/failure_text.h"
 #include "app/frm_dialog.h"
-#include "app/texts.h"
-#include "app/twips.h"
-#include "app/ui_services.h"
 #include "image/frm_slika.h"
+#include "ui/failure_text.h"
+#include "ui/texts.h"
+#include "ui/twips.h"
+#include "ui/ui_services.h"
 #include "watermark/frm_gen.h"
 #include "watermark/frm_test.h"
 

@@ -1,6 +1,6 @@
 #include "app/demo_script.h"
 #include "app/frm_pocetak.h"
-#include "app/ui_services.h"
+#include "ui/ui_services.h"
 
 #include <QApplication>
 #include <QIcon>

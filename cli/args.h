@@ -1,8 +1,8 @@
 // Command-line parsing and error reporting shared by the subcommands.
 #pragma once
 
+#include "base/error.h"
 #include "cli/commands.h"
-#include "obrada/error.h"
 
 #include <functional>
 #include <initializer_list>

@@ -2,7 +2,7 @@
 #include "cli/commands.h"
 #include "cli/io.h"
 #include "image/image_io.h"
-#include "watermark/attacks.h"
+#include "lab/attacks.h"
 
 #include <cstdio>
 #include <string>

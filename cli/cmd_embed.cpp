@@ -1,11 +1,11 @@
+#include "base/parallel.h"
 #include "cli/args.h"
 #include "cli/commands.h"
 #include "cli/io.h"
-#include "cli/parallel.h"
 #include "cli/progress.h"
 #include "image/image_io.h"
+#include "lab/evaluation.h"
 #include "watermark/embed.h"
-#include "watermark/evaluation.h"
 
 #include <atomic>
 #include <cctype>

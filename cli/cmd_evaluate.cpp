@@ -1,10 +1,10 @@
+#include "base/atomic_file.h"
 #include "cli/args.h"
 #include "cli/commands.h"
 #include "cli/io.h"
-#include "cli/lab_report.h"
 #include "cli/progress.h"
-#include "image/atomic_file.h"
-#include "watermark/evaluation.h"
+#include "cli/report/report.h"
+#include "lab/evaluation.h"
 
 #include <chrono>
 #include <cstdio>

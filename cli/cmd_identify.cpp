@@ -1,9 +1,9 @@
+#include "base/parallel.h"
 #include "cli/args.h"
 #include "cli/commands.h"
 #include "cli/io.h"
 #include "cli/json.h"
-#include "cli/parallel.h"
-#include "watermark/multi_detect.h"
+#include "lab/multi_detect.h"
 
 #include <algorithm>
 #include <cstdio>

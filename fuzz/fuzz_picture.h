@@ -2,8 +2,8 @@
 // pelinor::Error or returns a picture whose memory matches its size.
 #pragma once
 
+#include "base/error.h"
 #include "image/picture.h"
-#include "obrada/error.h"
 
 #include <cstddef>
 #include <cstdint>

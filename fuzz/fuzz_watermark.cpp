@@ -1,4 +1,4 @@
-#include "obrada/error.h"
+#include "base/error.h"
 #include "watermark/watermark_file.h"
 
 #include <cstddef>

@@ -1,11 +1,11 @@
 #include "image/frm_slika.h"
 
-#include "app/picture_area.h"
-#include "app/texts.h"
-#include "app/twips.h"
-#include "app/ui_services.h"
+#include "base/error.h"
 #include "image/image_io.h"
-#include "obrada/error.h"
+#include "ui/picture_area.h"
+#include "ui/texts.h"
+#include "ui/twips.h"
+#include "ui/ui_services.h"
 #include "watermark/embed.h"
 #include "watermark/watermark_file.h"
 

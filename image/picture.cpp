@@ -1,6 +1,6 @@
 #include "image/picture.h"
 
-#include "obrada/error.h"
+#include "base/error.h"
 
 #include <string>
 

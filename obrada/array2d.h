@@ -1,7 +1,7 @@
 // Two-dimensional arrays with lower bounds 0, as the numeric routines use them.
 #pragma once
 
-#include "obrada/error.h"
+#include "base/error.h"
 
 #include <cstddef>
 #include <cstdint>

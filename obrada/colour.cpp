@@ -11,7 +11,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "obrada/parallel.h"
+#include "base/parallel.h"
 
 namespace pelinor {
 

@@ -1,7 +1,7 @@
 #include "obrada/dct.h"
 
+#include "base/parallel.h"
 #include "obrada/fftw_plans.h"
-#include "obrada/parallel.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
 #include "obrada/fftw_plans.h"
 
-#include "obrada/error.h"
+#include "base/error.h"
 
 #include <algorithm>
 #include <cstddef>

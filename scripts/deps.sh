@@ -7,7 +7,7 @@ packages=(
   qt6-base-dev libgl-dev
   libfftw3-dev libpng-dev libjpeg62-turbo-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth
+  xvfb xauth clang-format
 )
 # Optional extras, e.g. PELINOR_EXTRA_PACKAGES=chromium for the evaluation report's browser
 # check (scripts/report_check.sh --install asks for it that way).

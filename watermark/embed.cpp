@@ -1,9 +1,9 @@
 #include "watermark/embed.h"
 
+#include "base/error.h"
+#include "base/parallel.h"
 #include "obrada/colour.h"
 #include "obrada/dct.h"
-#include "obrada/error.h"
-#include "obrada/parallel.h"
 #include "obrada/selection.h"
 
 #include <algorithm>
@@ -34,7 +34,7 @@ int bandParts(int width, int height)
 {
     const long long pixels = static_cast<long long>(width) * height;
     const int bands = (height + kBandRows - 1) / kBandRows;
-    const int cores = int(std::max(1u, std::min(4u, std::thread::hardware_concurrency())));
+    const int cores = int(std::min(4u, jobCount(0)));
     return pixels < kThreadedPixels ? 1 : std::min(bands, cores);
 }
 

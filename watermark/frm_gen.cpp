@@ -1,11 +1,11 @@
 #include "watermark/frm_gen.h"
 
-#include "app/common_dialog.h"
-#include "app/numbers.h"
-#include "app/texts.h"
-#include "app/twips.h"
-#include "app/ui_services.h"
-#include "obrada/error.h"
+#include "base/error.h"
+#include "ui/common_dialog.h"
+#include "ui/numbers.h"
+#include "ui/texts.h"
+#include "ui/twips.h"
+#include "ui/ui_services.h"
 #include "watermark/generator.h"
 
 #include <QLabel>

@@ -3,7 +3,7 @@
 // failed generation); a successful generation leaves it open.
 #pragma once
 
-#include "app/form_dialog.h"
+#include "ui/form_dialog.h"
 
 class QLabel;
 class QLineEdit;

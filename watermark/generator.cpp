@@ -1,7 +1,7 @@
 #include "watermark/generator.h"
 
-#include "image/atomic_file.h"
-#include "obrada/error.h"
+#include "base/atomic_file.h"
+#include "base/error.h"
 #include "watermark/watermark_file.h"
 
 #include <algorithm>

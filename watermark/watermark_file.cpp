@@ -1,7 +1,7 @@
 #include "watermark/watermark_file.h"
 
-#include "image/atomic_file.h"
-#include "obrada/error.h"
+#include "base/atomic_file.h"
+#include "base/error.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,16 +1,16 @@
 // The desktop program's tests: the small pieces under the windows, then every flow
 // end to end through the main window's commands on real files. A scripted fake
 // stands in for the message boxes and file dialogs; the real ones are checked once.
-#include "app/common_dialog.h"
-#include "app/failure_text.h"
 #include "app/frm_dialog.h"
 #include "app/frm_pocetak.h"
-#include "app/numbers.h"
-#include "app/picture_area.h"
-#include "app/ui_services.h"
+#include "base/error.h"
 #include "image/frm_slika.h"
 #include "image/image_io.h"
-#include "obrada/error.h"
+#include "ui/common_dialog.h"
+#include "ui/failure_text.h"
+#include "ui/numbers.h"
+#include "ui/picture_area.h"
+#include "ui/ui_services.h"
 #include "watermark/embed.h"
 #include "watermark/frm_gen.h"
 #include "watermark/frm_test.h"

@@ -1,8 +1,8 @@
 // Helpers shared by the image tests.
 #pragma once
 
+#include "base/error.h"
 #include "image/picture.h"
-#include "obrada/error.h"
 
 #include <algorithm>
 #include <cstdlib>

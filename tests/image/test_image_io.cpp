@@ -1,4 +1,4 @@
-#include "image/atomic_file.h"
+#include "base/atomic_file.h"
 #include "image/image_io.h"
 #include "image_test_util.h"
 

@@ -1,7 +1,7 @@
 // Small helpers shared by the numeric module's tests.
 #pragma once
 
-#include "obrada/error.h"
+#include "base/error.h"
 
 #include <gtest/gtest.h>
 

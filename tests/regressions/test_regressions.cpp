@@ -1,8 +1,8 @@
 // Every fuzzing seed and every input that once crashed or hung a reader goes through
 // its reader again: it must be read or refused with a pelinor::Error, nothing else
 // (the sanitizer build catches memory faults).
+#include "base/error.h"
 #include "image/image_io.h"
-#include "obrada/error.h"
 #include "watermark/watermark_file.h"
 
 #include <algorithm>

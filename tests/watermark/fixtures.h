@@ -1,9 +1,9 @@
 // Temporary folders, test pictures and watermarks shared by the watermark tests.
 #pragma once
 
+#include "base/error.h"
 #include "image/image_io.h"
 #include "image/picture.h"
-#include "obrada/error.h"
 #include "watermark/watermark_file.h"
 
 #include <cmath>

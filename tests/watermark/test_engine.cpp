@@ -1,13 +1,13 @@
 // Embedding and detection.
 #include "fixtures.h"
+#include "lab/attacks.h"
+#include "lab/evaluation.h"
+#include "lab/multi_detect.h"
 #include "obrada/colour.h"
 #include "obrada/dct.h"
 #include "obrada/selection.h"
-#include "watermark/attacks.h"
 #include "watermark/detect.h"
 #include "watermark/embed.h"
-#include "watermark/evaluation.h"
-#include "watermark/multi_detect.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "app/common_dialog.h"
+#include "ui/common_dialog.h"
 
 #include <QStringList>
 

@@ -1,8 +1,8 @@
 // The robustness lab: attacks, evaluation, the detector for many watermarks, strength.
-#include "fixtures.h"
-#include "watermark/attacks.h"
-#include "watermark/evaluation.h"
-#include "watermark/multi_detect.h"
+#include "lab/attacks.h"
+#include "lab/evaluation.h"
+#include "lab/multi_detect.h"
+#include "tests/watermark/fixtures.h"
 
 #include <cmath>
 #include <gtest/gtest.h>

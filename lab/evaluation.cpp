@@ -1,7 +1,7 @@
-#include "watermark/evaluation.h"
+#include "lab/evaluation.h"
 
-#include "obrada/error.h"
-#include "obrada/parallel.h"
+#include "base/error.h"
+#include "base/parallel.h"
 
 #include <algorithm>
 #include <cmath>
@@ -140,7 +140,7 @@ Evaluation evaluateRobustness(const Picture& original, const Watermark& watermar
     ev.rows.resize(tasks.size());
     std::vector<double> markedValues;
 
-    const int jobs = options.jobs > 0 ? options.jobs : int(std::max(1u, std::thread::hardware_concurrency()));
+    const int jobs = int(jobCount(options.jobs));
     runParallel(tasks.size(), unsigned(std::max(1, jobs)), [&](std::size_t i) {
         const Task& t = tasks[i];
         EvaluationRow& row = ev.rows[i];

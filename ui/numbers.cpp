@@ -1,4 +1,4 @@
-#include "app/numbers.h"
+#include "ui/numbers.h"
 
 #include <cfenv>
 #include <cmath>

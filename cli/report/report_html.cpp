@@ -1,8 +1,8 @@
 // The HTML report: one self-contained page, styles inline, charts as inline SVG, no
 // scripts and nothing fetched from anywhere.
 
-#include "cli/lab_report.h"
-#include "cli/svg_chart.h"
+#include "cli/report/report.h"
+#include "cli/report/svg_chart.h"
 
 #include <string>
 

@@ -1,6 +1,6 @@
-#include "image/atomic_file.h"
+#include "base/atomic_file.h"
 
-#include "obrada/error.h"
+#include "base/error.h"
 
 #include <cerrno>
 #include <chrono>

@@ -3,7 +3,7 @@
 // which never clears, so every showing starts from the last file chosen anywhere.
 #pragma once
 
-#include "app/ui_services.h"
+#include "ui/ui_services.h"
 
 #include <QString>
 #include <optional>

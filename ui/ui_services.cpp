@@ -1,4 +1,4 @@
-#include "app/ui_services.h"
+#include "ui/ui_services.h"
 
 #include <QApplication>
 #include <QFileDialog>

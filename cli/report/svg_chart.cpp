@@ -1,4 +1,4 @@
-#include "cli/svg_chart.h"
+#include "cli/report/svg_chart.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,5 +1,5 @@
-#include "image/atomic_file.h"
-#include "image_test_util.h"
+#include "base/atomic_file.h"
+#include "tests/image/image_test_util.h"
 
 #include <csignal>
 #include <filesystem>

@@ -1,4 +1,4 @@
-#include "app/picture_area.h"
+#include "ui/picture_area.h"
 
 #include <QPainter>
 #include <cstring>

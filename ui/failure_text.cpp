@@ -1,6 +1,6 @@
-#include "app/failure_text.h"
+#include "ui/failure_text.h"
 
-#include "obrada/error.h"
+#include "base/error.h"
 
 #include <exception>
 #include <new>

@@ -2,10 +2,10 @@
 // the strength alpha for a target PSNR.
 #pragma once
 
-#include "watermark/attacks.h"
+#include "lab/attacks.h"
+#include "lab/multi_detect.h"
 #include "watermark/detect.h"
 #include "watermark/embed.h"
-#include "watermark/multi_detect.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,6 +1,6 @@
-#include "watermark/multi_detect.h"
+#include "lab/multi_detect.h"
 
-#include "obrada/error.h"
+#include "base/error.h"
 #include "obrada/selection.h"
 
 #include <algorithm>

@@ -1,4 +1,4 @@
-#include "cli/lab_report.h"
+#include "cli/report/report.h"
 
 #include <cmath>
 #include <cstdio>

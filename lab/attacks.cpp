@@ -1,7 +1,7 @@
-#include "watermark/attacks.h"
+#include "lab/attacks.h"
 
+#include "base/error.h"
 #include "image/image_io.h"
-#include "obrada/error.h"
 
 #include <algorithm>
 #include <cmath>

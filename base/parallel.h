@@ -1,4 +1,4 @@
-// Splitting row loops of large arrays over two threads.
+// Splitting work over threads: row loops of large arrays, and independent items.
 #pragma once
 
 #include <algorithm>
@@ -10,6 +10,13 @@
 #include <vector>
 
 namespace pelinor {
+
+// How many worker threads to use: `requested` when positive, else one per core.
+inline unsigned jobCount(long long requested)
+{
+    if (requested > 0) return unsigned(requested);
+    return std::max(1u, std::thread::hardware_concurrency());
+}
 
 // Whether forRowsInParallel would hand part of the work to a second thread.
 inline bool worthASecondThread(long long count, long long costPerItem) noexcept

@@ -1,7 +1,7 @@
 // The evaluation report: CSV, Markdown and a self-contained HTML page.
 #pragma once
 
-#include "watermark/evaluation.h"
+#include "lab/evaluation.h"
 
 #include <string>
 
