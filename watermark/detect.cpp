@@ -1,7 +1,7 @@
 #include "watermark/detect.h"
 
+#include "base/error.h"
 #include "obrada/dct.h"
-#include "obrada/error.h"
 #include "obrada/selection.h"
 #include "watermark/embed.h"
 
