@@ -10,11 +10,16 @@
 #include "watermark/frm_test.h"
 
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QGuiApplication>
 #include <QMdiArea>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QScreen>
+#include <QTimer>
+#include <QUrl>
 #include <memory>
 
 namespace pelinor {
@@ -28,6 +33,16 @@ QAction* item(QMenu* menu, const char* name, const QString& caption)
     return action;
 }
 
+// The local files among dragged data; a drag that carries none is refused.
+QStringList droppedFiles(const QMimeData* data)
+{
+    QStringList files;
+    if (data == nullptr || !data->hasUrls()) return files;
+    for (const QUrl& url : data->urls())
+        if (url.isLocalFile()) files << url.toLocalFile();
+    return files;
+}
+
 } // namespace
 
 MDIPocetak::MDIPocetak(UiServices& ui, QWidget* parent)
@@ -39,7 +54,11 @@ MDIPocetak::MDIPocetak(UiServices& ui, QWidget* parent)
     setObjectName(QStringLiteral("MDIPocetak"));
     setWindowTitle(text::kAppTitle);
     m_area->setObjectName(QStringLiteral("mdiArea"));
+    // A window moved or left beyond the area's edge can still be reached.
+    m_area->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_area->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setCentralWidget(m_area);
+    setAcceptDrops(true);
     buildMenus();
 
     placeOnScreen();
@@ -131,20 +150,25 @@ void MDIPocetak::mnuOtvori_Click()
     m_cdlDat.setTitle(text::kAppTitle);
     m_cdlDat.setFilter(text::kBitmapFilter);
     const std::optional<QString> path = m_cdlDat.showOpen(this);
-    if (!path) return;
+    if (path) openImage(*path);
+}
+
+FrmSlika* MDIPocetak::openImage(const QString& path)
+{
     // The window joins the area only once its picture loaded: a file that cannot
     // be read leaves no empty window behind.
     auto window = std::make_unique<FrmSlika>(m_ui);
     try {
-        window->OtvoriSliku(*path);
+        window->OtvoriSliku(path);
     } catch (...) {
-        reportFailure(QStringLiteral("Slika se ne može otvoriti."), *path);
-        return;
+        reportFailure(QStringLiteral("Slika se ne može otvoriti."), path);
+        return nullptr;
     }
     FrmSlika* shown = window.release();
     FrmSlika::addTo(m_area, shown);
     shown->show();
     m_area->setActiveSubWindow(shown);
+    return shown;
 }
 
 void MDIPocetak::mnuSpremi_Click()
@@ -188,6 +212,30 @@ void MDIPocetak::mnuAbout_Click()
 {
     if (!m_frmDialog) m_frmDialog = new FrmDialog(this);
     m_frmDialog->exec();
+}
+
+void MDIPocetak::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!droppedFiles(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void MDIPocetak::dragMoveEvent(QDragMoveEvent* event)
+{
+    if (!droppedFiles(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void MDIPocetak::dropEvent(QDropEvent* event)
+{
+    const QStringList files = droppedFiles(event->mimeData());
+    if (files.isEmpty()) return;
+    event->acceptProposedAction();
+    // Opened once the drop is over, so a message about a bad file does not hold the
+    // program the file came from. Each file on its own, as if chosen in the open
+    // command: one that cannot be read is reported and the others still open.
+    QTimer::singleShot(0, this, [this, files] {
+        for (const QString& file : files)
+            openImage(file);
+    });
 }
 
 void MDIPocetak::closeEvent(QCloseEvent* event)

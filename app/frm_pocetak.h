@@ -30,6 +30,11 @@ public:
     // The active image window, looked up when a command needs it.
     FrmSlika* activeImageWindow() const;
 
+    // Opens `path` in a new image window, as the open command does once its file is
+    // chosen (also for files named on the command line or dropped on the window).
+    // The new window, or nullptr when the file could not be opened (reported).
+    FrmSlika* openImage(const QString& path);
+
     QMenu* mnuDat;
     QAction* mnuOtvori;
     QAction* mnuSpremi;
@@ -54,6 +59,9 @@ public slots:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void placeOnScreen();

@@ -10,6 +10,7 @@
 #include "watermark/watermark_file.h"
 
 #include <QMdiArea>
+#include <QStyle>
 #include <cmath>
 
 namespace pelinor {
@@ -19,6 +20,15 @@ int layoutOffset(double outerTwips, double areaTwips)
     // nearbyint rounds to nearest with ties to even; C++ division truncates toward zero.
     const long long difference = std::llround(std::nearbyint(outerTwips - areaTwips));
     return static_cast<int>(difference / 2);
+}
+
+QPoint cascadePosition(std::optional<QPoint> previous, QSize size, QSize room, int step)
+{
+    if (!previous) return {0, 0};
+    const QPoint next = *previous + QPoint(step, step);
+    const bool inside = next.x() >= 0 && next.y() >= 0 && next.x() + size.width() <= room.width()
+        && next.y() + size.height() <= room.height();
+    return inside ? next : QPoint(0, 0);
 }
 
 FrmSlika::FrmSlika(UiServices& ui, QWidget* parent)
@@ -47,12 +57,22 @@ void FrmSlika::addTo(QMdiArea* area, FrmSlika* window)
     // size): half the area's width, so that an image and its marked copy stand
     // side by side where the area places them.
     QSize size(twipsToPixelsX(6000, window), twipsToPixelsY(4500, window));
-    if (area != nullptr) {
-        area->addSubWindow(window);
-        const QSize room = area->viewport()->size();
-        if (room.width() > 200 && room.height() > 150) size = QSize(room.width() / 2, room.height() * 3 / 4);
+    if (area == nullptr) {
+        window->resize(size);
+        return;
     }
+    // The area's own placement fills gaps first and puts later windows below its
+    // visible part; a cascade keeps each one in sight, its title bar clear of the last.
+    std::optional<QPoint> previous;
+    const QList<QMdiSubWindow*> windows = area->subWindowList(QMdiArea::CreationOrder);
+    for (auto it = windows.crbegin(); it != windows.crend() && !previous; ++it)
+        if ((*it)->isVisible() && !(*it)->isMinimized() && !(*it)->isMaximized()) previous = (*it)->pos();
+    area->addSubWindow(window);
+    const QSize room = area->viewport()->size();
+    if (room.width() > 200 && room.height() > 150) size = QSize(room.width() / 2, room.height() * 3 / 4);
     window->resize(size);
+    const int step = window->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, window);
+    window->move(cascadePosition(previous, size, room, step));
 }
 
 const PictureRef& FrmSlika::shownPicture() const

@@ -5,7 +5,10 @@
 #include "image/picture.h"
 
 #include <QMdiSubWindow>
+#include <QPoint>
+#include <QSize>
 #include <QString>
+#include <optional>
 
 namespace pelinor {
 
@@ -16,12 +19,19 @@ class UiServices;
 // even, then halved in whole numbers truncating toward zero (-3 -> -1).
 int layoutOffset(double outerTwips, double areaTwips);
 
+// Where a new image window of `size` goes in an area of `room`: one `step` down and
+// right of the window opened before it (`previous`), or back at the top-left corner
+// when that would leave any part of it outside the area, so that every new window
+// is seen whole.
+QPoint cascadePosition(std::optional<QPoint> previous, QSize size, QSize room, int step);
+
 class FrmSlika : public QMdiSubWindow {
     Q_OBJECT
 public:
     explicit FrmSlika(UiServices& ui, QWidget* parent = nullptr);
 
-    // Adds `window` to `area` with the first size of every image window (not shown yet).
+    // Adds `window` to `area` with the first size of every image window, cascaded
+    // from the window added before it (not shown yet).
     static void addTo(QMdiArea* area, FrmSlika* window);
 
     // Loads the file into both pictures (two independent objects) and captions

@@ -12,7 +12,10 @@ std::optional<QString> CommonDialog::show(QWidget* parent, FileDialogMode mode)
     request.filter = toQtFilter(m_filter);
     request.startPath = m_fileName;
     std::optional<QString> chosen = m_ui.chooseFile(parent, request);
-    if (chosen) m_fileName = *chosen;
+    if (chosen) {
+        m_fileName = *chosen;
+        m_ui.storePath(m_fileName);
+    }
     return chosen;
 }
 

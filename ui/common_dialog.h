@@ -1,6 +1,7 @@
 // cdlDat: the main window's one file dialog, shared by every file choice in the
 // program. It keeps the settings each user gives it and the last chosen path,
-// which never clears, so every showing starts from the last file chosen anywhere.
+// which never clears, so every showing starts from the last file chosen anywhere;
+// the path is also kept between runs (through UiServices).
 #pragma once
 
 #include "ui/ui_services.h"
@@ -16,6 +17,7 @@ class CommonDialog {
 public:
     explicit CommonDialog(UiServices& ui)
         : m_ui(ui)
+        , m_fileName(ui.storedPath())
     {
     }
 
@@ -35,9 +37,9 @@ private:
     std::optional<QString> show(QWidget* parent, FileDialogMode mode);
 
     UiServices& m_ui;
+    QString m_fileName;
     QString m_title;
     QString m_filter;
-    QString m_fileName;
 };
 
 // "Bitmape (*.bmp)|*.bmp" -> "Bitmape (*.bmp)"; several pairs are joined by ";;".

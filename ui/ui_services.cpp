@@ -3,10 +3,20 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QSettings>
 
 namespace pelinor {
 
 namespace {
+
+const QString kLastPathKey = QStringLiteral("FileDialog/lastPath");
+
+// Explicit names rather than the application's, so the tests and the program agree.
+QSettings userSettings()
+{
+    return QSettings(
+        QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("pelinor"), QStringLiteral("pelinor"));
+}
 
 QMessageBox::Icon toQt(MessageIcon icon)
 {
@@ -60,6 +70,19 @@ void QtUiServices::endWait()
 QLocale QtUiServices::numberLocale() const
 {
     return QLocale::system();
+}
+
+QString QtUiServices::storedPath() const
+{
+    return userSettings().value(kLastPathKey).toString();
+}
+
+void QtUiServices::storePath(const QString& path)
+{
+    // Written at once: a program that is killed later still remembers.
+    QSettings settings = userSettings();
+    settings.setValue(kLastPathKey, path);
+    settings.sync();
 }
 
 } // namespace pelinor

@@ -40,6 +40,11 @@ public:
 
     // The locale numbers are typed and shown in.
     virtual QLocale numberLocale() const = 0;
+
+    // The last path chosen in a file dialog, kept from one run to the next. A stand-in
+    // that keeps nothing starts every run with an empty file-name field.
+    virtual QString storedPath() const { return {}; }
+    virtual void storePath(const QString& /*path*/) { }
 };
 
 // The hourglass for the lifetime of the guard, restored on every way out.
@@ -66,7 +71,7 @@ private:
 };
 
 // The real thing: QMessageBox, QFileDialog, the application's override cursor,
-// QLocale::system().
+// QLocale::system(), and the user's settings file (QSettings, ~/.config/pelinor/pelinor.conf).
 class QtUiServices final : public UiServices {
 public:
     void message(QWidget* parent, const QString& text, MessageIcon icon, const QString& title) override;
@@ -74,6 +79,8 @@ public:
     void beginWait() override;
     void endWait() override;
     QLocale numberLocale() const override;
+    QString storedPath() const override;
+    void storePath(const QString& path) override;
 };
 
 } // namespace pelinor

@@ -1,0 +1,48 @@
+// What main() does before the main window appears: the command line, and Qt's own
+// texts (file dialogs, standard buttons) in Croatian like the rest of the program.
+#pragma once
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QString>
+#include <QStringList>
+
+class QCoreApplication;
+
+namespace pelinor {
+
+// The application's name and version, as --version and the settings use them.
+void setApplicationIdentity();
+
+// Installs Qt's Croatian translation from Qt's translations folder (on Debian the
+// package qt6-translations-l10n). Returns whether it was found; without it Qt's own
+// texts stay English and the program works as before.
+bool installQtTranslation(QCoreApplication& app);
+
+// Whether the arguments (without the program's own name) ask for the help or the
+// version text, which is answered without a display.
+bool asksForTextOnly(const QStringList& arguments);
+
+// The command line of `pelinor`: -h/--help, -v/--version and the picture files to open.
+class CommandLine {
+public:
+    CommandLine();
+
+    // `arguments` with the program's name first. False for an unknown option (errorText).
+    bool parse(const QStringList& arguments);
+
+    bool help() const { return m_parser.isSet(m_help); }
+    bool version() const { return m_parser.isSet(m_version); }
+    QStringList files() const { return m_parser.positionalArguments(); }
+
+    QString helpText() const { return m_parser.helpText(); }
+    QString versionText() const;
+    QString errorText() const { return m_parser.errorText(); }
+
+private:
+    QCommandLineParser m_parser;
+    QCommandLineOption m_help;
+    QCommandLineOption m_version;
+};
+
+} // namespace pelinor

@@ -1,0 +1,303 @@
+// The desktop program's life on a desktop: its command line, Qt's texts in Croatian,
+// files dropped on the main window, where new image windows appear, and the last file
+// path kept from one run to the next. A stand-in for the user answers the file dialogs
+// and keeps the stored path; the real settings file is checked once.
+#include "app/frm_pocetak.h"
+#include "app/startup.h"
+#include "image/frm_slika.h"
+#include "image/image_io.h"
+#include "ui/ui_services.h"
+#include "watermark/generator.h"
+
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMimeData>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUrl>
+#include <memory>
+#include <optional>
+
+using namespace pelinor;
+using namespace Qt::StringLiterals;
+using OptPoint = std::optional<QPoint>;
+Q_DECLARE_METATYPE(OptPoint)
+
+namespace {
+
+// Answers file dialogs from a queue (an empty queue cancels), logs messages as
+// "title|text", and keeps the stored path as the settings file would.
+class StubUi final : public UiServices {
+public:
+    void message(QWidget*, const QString& text, MessageIcon, const QString& title) override
+    {
+        messages << title + u'|' + text;
+    }
+    std::optional<QString> chooseFile(QWidget*, const FileDialogRequest& request) override
+    {
+        startPaths << request.startPath;
+        return answers.isEmpty() ? std::nullopt : answers.takeFirst();
+    }
+    void beginWait() override { }
+    void endWait() override { }
+    QLocale numberLocale() const override { return QLocale::c(); }
+    QString storedPath() const override { return stored; }
+    void storePath(const QString& path) override { stored = path, ++stores; }
+
+    QStringList messages;
+    QStringList startPaths;
+    QList<std::optional<QString>> answers;
+    QString stored;
+    int stores = 0;
+};
+
+QMimeData* filesData(const QStringList& paths)
+{
+    auto* data = new QMimeData;
+    QList<QUrl> urls;
+    for (const QString& path : paths)
+        urls << (path.contains(u"://"_s) ? QUrl(path) : QUrl::fromLocalFile(path));
+    data->setUrls(urls);
+    return data;
+}
+
+} // namespace
+
+class TestDesktop : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<StubUi> m_ui;
+    std::unique_ptr<MDIPocetak> m_window;
+
+    QString picture(const QString& name, int width = 40, int height = 30)
+    {
+        const QString path = m_dir->filePath(name);
+        const PictureRef made = Picture::create(width, height);
+        for (std::size_t i = 0; i < made->byteCount(); ++i)
+            made->bits()[i] = std::uint8_t(i * 7);
+        savePicture(*made, path.toStdString());
+        return path;
+    }
+
+    QList<QMdiSubWindow*> imageWindows() const
+    {
+        return m_window->mdiArea()->subWindowList(QMdiArea::CreationOrder);
+    }
+
+    // Drags `paths` over the main window and drops them; whether the drag was welcome.
+    bool drop(const QStringList& paths)
+    {
+        const std::unique_ptr<QMimeData> data(filesData(paths));
+        const QPoint at = m_window->mdiArea()->geometry().center();
+        QDragEnterEvent enter(at, Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(m_window.get(), &enter);
+        if (!enter.isAccepted()) return false;
+        QDropEvent dropped(at, Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(m_window.get(), &dropped);
+        QCoreApplication::processEvents(); // the files open once the drop is over
+        return dropped.isAccepted();
+    }
+
+private slots:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_ui = std::make_unique<StubUi>();
+        m_window = std::make_unique<MDIPocetak>(*m_ui);
+        m_window->show();
+    }
+
+    void cleanup()
+    {
+        m_window.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        m_ui.reset();
+        m_dir.reset();
+    }
+
+    void commandLine_data()
+    {
+        QTest::addColumn<QStringList>("arguments"); // after the program's name
+        QTest::addColumn<bool>("textOnly");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<QString>("asked"); // "help", "version" or ""
+        QTest::addColumn<QStringList>("files");
+        QTest::newRow("nothing") << QStringList() << false << true << "" << QStringList();
+        QTest::newRow("two files") << QStringList{"a.bmp", "b c.png"} << false << true << ""
+                                   << QStringList{"a.bmp", "b c.png"};
+        QTest::newRow("--version") << QStringList{"--version"} << true << true << "version" << QStringList();
+        QTest::newRow("-v among files")
+            << QStringList{"a.bmp", "-v"} << true << true << "version" << QStringList{"a.bmp"};
+        QTest::newRow("--help") << QStringList{"--help"} << true << true << "help" << QStringList();
+        QTest::newRow("-h") << QStringList{"-h"} << true << true << "help" << QStringList();
+        QTest::newRow("-?") << QStringList{"-?"} << true << true << "help" << QStringList();
+        QTest::newRow("a file called --help")
+            << QStringList{"--", "--help"} << false << true << "" << QStringList{"--help"};
+        QTest::newRow("unknown option") << QStringList{"--bogus"} << false << false << "" << QStringList();
+        QTest::newRow("unknown option with --help")
+            << QStringList{"--bogus", "--help"} << true << false << "" << QStringList();
+    }
+
+    void commandLine()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, textOnly);
+        QFETCH(bool, valid);
+        QFETCH(QString, asked);
+        QFETCH(QStringList, files);
+        QCOMPARE(asksForTextOnly(arguments), textOnly);
+        CommandLine line;
+        QCOMPARE(line.parse(QStringList{u"pelinor"_s} + arguments), valid);
+        if (!valid) {
+            QVERIFY(line.errorText().contains(u"bogus"_s));
+            return;
+        }
+        QCOMPARE(line.help(), asked == u"help"_s);
+        QCOMPARE(line.version(), asked == u"version"_s);
+        QCOMPARE(line.files(), files);
+    }
+
+    void helpAndVersionTexts()
+    {
+        setApplicationIdentity();
+        CommandLine line;
+        QVERIFY(line.parse({u"pelinor"_s, u"--help"_s}));
+        const QString help = line.helpText();
+        for (const QString& part : {u"--help"_s, u"--version"_s, u"[datoteke...]"_s, u"Cox et al."_s})
+            QVERIFY2(help.contains(part), qPrintable(help));
+        QCOMPARE(line.versionText(), u"Pelinor "_s + QStringLiteral(PELINOR_VERSION) + u'\n');
+    }
+
+    // Qt's own texts, in the dialogs the program shows, are Croatian.
+    void qtTextsInCroatian()
+    {
+        QVERIFY2(installQtTranslation(*QCoreApplication::instance()),
+            "Qt's Croatian translation (qt6-translations-l10n) is missing");
+        QDialogButtonBox buttons(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+        QCOMPARE(buttons.button(QDialogButtonBox::Cancel)->text().remove(u'&'), u"Odustani"_s);
+        QFileDialog dialog(nullptr, u"Pelinor"_s);
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        const QLabel* name = dialog.findChild<QLabel*>(u"fileNameLabel"_s);
+        QVERIFY(name != nullptr);
+        QVERIFY2(!name->text().contains(u"name"_s, Qt::CaseInsensitive), qPrintable(name->text()));
+        QVERIFY2(name->text().contains(u"datoteke"_s, Qt::CaseInsensitive), qPrintable(name->text()));
+    }
+
+    void droppedFilesOpenAsImageWindows()
+    {
+        const QString first = picture(u"prva.bmp"_s);
+        const QString second = picture(u"druga slika.png"_s);
+        const QString notPicture = m_dir->filePath(u"tekst.bmp"_s);
+        QFile file(notPicture);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("nije slika");
+        file.close();
+
+        QVERIFY(!drop({u"https://example.org/slika.bmp"_s})); // nothing local: refused
+        QVERIFY(imageWindows().isEmpty());
+
+        QVERIFY(drop({first, notPicture, second}));
+        const QList<QMdiSubWindow*> windows = imageWindows();
+        QCOMPARE(windows.size(), 2); // the bad file is reported, the others still open
+        QCOMPARE(windows[0]->windowTitle(), first);
+        QCOMPARE(windows[1]->windowTitle(), second);
+        QCOMPARE(m_window->activeImageWindow(), windows[1]);
+        // Like the open command: two independent pictures, loaded from the file.
+        const auto* image = qobject_cast<FrmSlika*>(windows[0]);
+        QVERIFY(image->shownPicture() && image->shownPicture() != image->workingPicture());
+        QCOMPARE(image->shownPicture()->width(), 40);
+        QCOMPARE(m_ui->messages.size(), 1);
+        QVERIFY2(m_ui->messages[0].startsWith(u"Pelinor|Slika se ne može otvoriti."_s),
+            qPrintable(m_ui->messages[0]));
+        QVERIFY(m_ui->messages[0].contains(notPicture));
+        QVERIFY(m_ui->startPaths.isEmpty()); // no file dialog was shown
+    }
+
+    void cascade_data()
+    {
+        QTest::addColumn<OptPoint>("previous");
+        QTest::addColumn<QPoint>("next");
+        // A 300 x 200 window in a 400 x 300 area, 20 pixels a step.
+        QTest::newRow("first window") << OptPoint() << QPoint(0, 0);
+        QTest::newRow("one step on") << OptPoint(QPoint(0, 0)) << QPoint(20, 20);
+        QTest::newRow("last that fits") << OptPoint(QPoint(60, 80)) << QPoint(80, 100);
+        QTest::newRow("bottom edge reached") << OptPoint(QPoint(60, 81)) << QPoint(0, 0);
+        QTest::newRow("right edge reached") << OptPoint(QPoint(81, 0)) << QPoint(0, 0);
+        QTest::newRow("moved above the area") << OptPoint(QPoint(10, -50)) << QPoint(0, 0);
+    }
+
+    void cascade()
+    {
+        QFETCH(OptPoint, previous);
+        QFETCH(QPoint, next);
+        QCOMPARE(cascadePosition(previous, QSize(300, 200), QSize(400, 300), 20), next);
+        // A window larger than the area goes to its corner; the area scrolls to the rest.
+        QCOMPARE(cascadePosition(previous, QSize(500, 200), QSize(400, 300), 20), QPoint(0, 0));
+    }
+
+    void everyNewWindowIsSeenWhole()
+    {
+        const QString path = picture(u"mnogo.bmp"_s);
+        const QString mark = m_dir->filePath(u"zig.wmk"_s);
+        CoxGenMark(mark.toStdString(), 0.3, 50, 7, 0.0, 1.0);
+        QStringList files;
+        for (int i = 0; i < 7; ++i)
+            files << path;
+        QVERIFY(drop(files));
+        m_ui->answers << mark; // and one made by embedding
+        m_window->mnuEmbed->trigger();
+        QCoreApplication::processEvents();
+        const QList<QMdiSubWindow*> windows = imageWindows();
+        QCOMPARE(windows.size(), 8);
+        const QRect room = m_window->mdiArea()->viewport()->rect();
+        for (qsizetype i = 0; i < windows.size(); ++i) {
+            QVERIFY2(room.contains(windows[i]->geometry()), qPrintable(u"window %1"_s.arg(i)));
+            if (i > 0) QVERIFY(windows[i]->pos() != windows[i - 1]->pos()); // each title bar shows
+        }
+        // Moved past the edge, a window is still reachable: the area scrolls.
+        windows[0]->move(room.width() - 10, 0);
+        QCoreApplication::processEvents();
+        QVERIFY(m_window->mdiArea()->horizontalScrollBar()->maximum() > 0);
+    }
+
+    void lastPathKeptBetweenRuns()
+    {
+        const QString chosen = picture(u"zadnja.bmp"_s);
+        m_ui->startPaths.clear();
+        m_ui->answers = {std::nullopt}; // a cancel stores nothing
+        m_window->mnuOtvori->trigger();
+        QCOMPARE(m_ui->stores, 0);
+        m_ui->answers = {chosen};
+        m_window->mnuOtvori->trigger();
+        QCOMPARE(m_ui->stored, chosen);
+        // The next run starts every file dialog from it.
+        m_window.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        m_window = std::make_unique<MDIPocetak>(*m_ui);
+        m_ui->startPaths.clear();
+        m_window->mnuSpremi->trigger();
+        QCOMPARE(m_ui->startPaths, QStringList{chosen});
+    }
+
+    void realSettingsFile()
+    {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir->path());
+        QtUiServices settings;
+        QCOMPARE(settings.storedPath(), QString()); // nothing yet
+        settings.storePath(u"/mapa/slika č.bmp"_s);
+        QCOMPARE(QtUiServices().storedPath(), u"/mapa/slika č.bmp"_s);
+        QVERIFY(QFile::exists(m_dir->filePath(u"pelinor/pelinor.conf"_s)));
+    }
+};
+
+QTEST_MAIN(TestDesktop)
+#include "test_desktop.moc"
