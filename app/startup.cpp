@@ -3,6 +3,7 @@
 #include "ui/texts.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
@@ -59,6 +60,14 @@ CommandLine::CommandLine()
 bool CommandLine::parse(const QStringList& arguments)
 {
     return m_parser.parse(arguments);
+}
+
+QStringList CommandLine::files() const
+{
+    QStringList files;
+    for (const QString& file : m_parser.positionalArguments())
+        files << QFileInfo(file).absoluteFilePath();
+    return files;
 }
 
 QString CommandLine::versionText() const

@@ -33,7 +33,8 @@ public:
 
     bool help() const { return m_parser.isSet(m_help); }
     bool version() const { return m_parser.isSet(m_version); }
-    QStringList files() const { return m_parser.positionalArguments(); }
+    // The picture files, made absolute: captions show full paths, as after the file dialog.
+    QStringList files() const;
 
     QString helpText() const { return m_parser.helpText(); }
     QString versionText() const;
