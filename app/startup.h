@@ -11,7 +11,7 @@ class QCoreApplication;
 
 namespace pelinor {
 
-// The application's name and version, as --version and the settings use them.
+// The application's name and version, as --version and the window system show them.
 void setApplicationIdentity();
 
 // Installs Qt's Croatian translation from Qt's translations folder (on Debian the
