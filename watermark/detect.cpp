@@ -30,11 +30,10 @@ namespace {
 // `lum` is scratch space, reused from one analysis to the next.
 Analysis analyse(const Picture& picture, Plane& lum)
 {
-    const ByteView pixels = openView(picture);
     Analysis analysis;
     analysis.width = picture.width();
     analysis.height = picture.height();
-    luminanceInto(pixels, lum);
+    luminanceInto(picture, lum);
     DirektniDCT(lum, analysis.coeffs);
     return analysis;
 }

@@ -29,6 +29,23 @@ ByteView band(const ByteView& pixels, int firstRow, int rows) noexcept
     return ByteView(pixels.row(firstRow), pixels.n1(), rows, pixels.stride());
 }
 
+// The plane's rows run from the bottom of the image up, as an ordinary bitmap stores them,
+// whatever order the picture keeps. A picture stored top-down therefore meets its plane rows
+// in reverse: plane rows y0.. are the stored band ending at stored row height - 1 - y0, read
+// backwards. Without this a top-down original and its bottom-up marked copy would be compared
+// mirror-wise.
+struct RowOrder {
+    bool reversed = false;
+    int height = 0;
+    // The stored rows that hold plane rows y0 .. y0 + rows - 1.
+    ByteView storedBand(const ByteView& pixels, int y0, int rows) const noexcept
+    {
+        return band(pixels, reversed ? height - y0 - rows : y0, rows);
+    }
+    // Index within such a band of plane row y0 + j.
+    int inBand(int j, int rows) const noexcept { return reversed ? rows - 1 - j : j; }
+};
+
 // How many threads share the bands of a picture.
 int bandParts(int width, int height)
 {
@@ -69,15 +86,16 @@ inline std::uint8_t toByte(double v) noexcept
 }
 
 // The luminance of one band of colour planes, minus 128, into its stretch of each plane column.
-void fillLuminance(const ByteArray2D& planes, Plane& lum, int y0)
+void fillLuminance(const ByteArray2D& planes, Plane& lum, int y0, const RowOrder& order)
 {
     const std::uint8_t* p = planes.data();
     const std::size_t n1 = std::size_t(planes.n1());
     const int height = lum.n2();
+    const int rows = planes.n2();
     for (int x = 0; x < lum.n1(); ++x) {
         double* column = lum.data() + std::size_t(x) * std::size_t(height) + std::size_t(y0);
-        for (int j = 0; j < planes.n2(); ++j)
-            column[j] = double(p[std::size_t(j) * n1 + 3 * std::size_t(x)]) - 128.0;
+        for (int j = 0; j < rows; ++j)
+            column[j] = double(p[std::size_t(order.inBand(j, rows)) * n1 + 3 * std::size_t(x)]) - 128.0;
     }
 }
 
@@ -85,7 +103,7 @@ void fillLuminance(const ByteArray2D& planes, Plane& lum, int y0)
 using BandPlanes = std::vector<ByteArray2D>;
 
 // L = luminance - 128 into `lum`; with `keep`, the colour planes are kept for the way back.
-void luminanceBands(const ByteView& pixels, Plane& lum, BandPlanes* keep)
+void luminanceBands(const ByteView& pixels, const RowOrder& order, Plane& lum, BandPlanes* keep)
 {
     const int width = pixels.n1() / 3;
     const int height = pixels.n2();
@@ -94,16 +112,23 @@ void luminanceBands(const ByteView& pixels, Plane& lum, BandPlanes* keep)
     forEachBand(width, height, [&](int, int y0, int rows) {
         ByteArray2D local;
         ByteArray2D& planes = keep ? (*keep)[std::size_t(y0 / kBandRows)] : local;
-        PretvoriUYCbCr(band(pixels, y0, rows), planes);
-        fillLuminance(planes, lum, y0);
+        PretvoriUYCbCr(order.storedBand(pixels, y0, rows), planes);
+        fillLuminance(planes, lum, y0, order);
     });
+}
+
+RowOrder rowOrderOf(const Picture& picture) noexcept
+{
+    return RowOrder{picture.topDown(), picture.height()};
 }
 
 // Writes the marked pixels: the luminance in each band of the first conversion's colour
 // planes is replaced by the marked plane + 128, its chroma kept, and the band converted
 // back into `marked`. Returns the sum of squared differences between source and marked
 // bytes, over all three channels.
-std::uint64_t writeMarked(const ByteView& source, const Plane& lum, BandPlanes& bands, const ByteView& marked)
+// The marked picture keeps the source's row order, so both share `order`.
+std::uint64_t writeMarked(const ByteView& source, const RowOrder& order, const Plane& lum, BandPlanes& bands,
+    const ByteView& marked)
 {
     const int width = lum.n1();
     const int height = lum.n2();
@@ -115,14 +140,16 @@ std::uint64_t writeMarked(const ByteView& source, const Plane& lum, BandPlanes& 
         for (int x = 0; x < width; ++x) {
             const double* column = lum.data() + std::size_t(x) * std::size_t(height) + std::size_t(y0);
             for (int j = 0; j < rows; ++j)
-                p[std::size_t(j) * n1 + 3 * std::size_t(x)] = toByte(column[j] + 128.0);
+                p[std::size_t(order.inBand(j, rows)) * n1 + 3 * std::size_t(x)] = toByte(column[j] + 128.0);
         }
-        PretvoriURGB(planes, band(marked, y0, rows));
+        const ByteView from = order.storedBand(source, y0, rows);
+        const ByteView to = order.storedBand(marked, y0, rows);
+        PretvoriURGB(planes, to);
         planes = ByteArray2D();
         std::uint64_t sum = 0;
         for (int j = 0; j < rows; ++j) {
-            const std::uint8_t* a = source.row(y0 + j);
-            const std::uint8_t* b = marked.row(y0 + j);
+            const std::uint8_t* a = from.row(j);
+            const std::uint8_t* b = to.row(j);
             for (std::size_t k = 0; k < n1; ++k) {
                 const int d = int(a[k]) - int(b[k]);
                 sum += std::uint64_t(d * d);
@@ -144,16 +171,16 @@ double psnrFromSquaredError(double sumSquares, double count)
     return 10.0 * std::log10(255.0 * 255.0 * count / sumSquares);
 }
 
-Plane luminancePlane(const ByteView& pixels)
+Plane luminancePlane(const Picture& picture)
 {
     Plane lum;
-    luminanceInto(pixels, lum);
+    luminanceInto(picture, lum);
     return lum;
 }
 
-void luminanceInto(const ByteView& pixels, Plane& lum)
+void luminanceInto(const Picture& picture, Plane& lum)
 {
-    luminanceBands(pixels, lum, nullptr);
+    luminanceBands(openView(picture), rowOrderOf(picture), lum, nullptr);
 }
 
 long long embedCoefficients(Plane& coeffs, const Watermark& watermark)
@@ -174,9 +201,10 @@ long long embedCoefficients(Plane& coeffs, const Watermark& watermark)
 EmbedResult embedWatermark(const Picture& source, const Watermark& watermark)
 {
     const ByteView pixels = openView(source);
+    const RowOrder order = rowOrderOf(source);
     Plane lum;
     BandPlanes planes;
-    luminanceBands(pixels, lum, &planes);
+    luminanceBands(pixels, order, lum, &planes);
     EmbedResult result;
     {
         Plane coeffs;
@@ -185,7 +213,7 @@ EmbedResult embedWatermark(const Picture& source, const Watermark& watermark)
         InverzniDCT(coeffs, lum);
     }
     result.marked = Picture::create(source.width(), source.height(), 24, source.topDown());
-    const std::uint64_t squares = writeMarked(pixels, lum, planes, openView(*result.marked));
+    const std::uint64_t squares = writeMarked(pixels, order, lum, planes, openView(*result.marked));
     result.psnr = psnrFromSquaredError(double(squares), double(pixels.n1()) * double(pixels.n2()));
     return result;
 }

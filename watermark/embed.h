@@ -22,11 +22,14 @@ double psnrFromSquaredError(double sumSquares, double count);
 // The source must be 24-bit (Error err::Not24Bit with kOnly24BitText otherwise).
 EmbedResult embedWatermark(const Picture& source, const Watermark& watermark);
 
-// The luminance of a pixel array minus 128, as the plane the DCT takes: L(x, y) is the
-// luminance byte of pixel x in stored row y, as PretvoriUYCbCr gives it, minus 128.
-Plane luminancePlane(const ByteView& pixels);
+// The luminance of a 24-bit picture minus 128, as the plane the DCT takes: L(x, y) is the
+// luminance byte of pixel x in row y counted from the bottom of the image, as PretvoriUYCbCr
+// gives it, minus 128. That is the stored order of an ordinary bottom-up bitmap; a picture
+// stored top-down gives the same plane, so the storage order of an original, its marked copy
+// and a suspect never matters.
+Plane luminancePlane(const Picture& picture);
 // The same into `lum`, reusing its memory when it already has the picture's size.
-void luminanceInto(const ByteView& pixels, Plane& lum);
+void luminanceInto(const Picture& picture, Plane& lum);
 
 // Threshold for the watermark's length, then every significant coefficient scaled by
 // (alpha * x(i) + 1) in scan order. Returns how many were scaled. More significant

@@ -29,15 +29,17 @@ PictureRef throughPlanes(const Picture& source, const std::function<void(ByteArr
     return out;
 }
 
-// The embedding's steps as they read, on whole arrays with checked access.
+// The embedding's steps as they read, on whole arrays with checked access. Plane row y is
+// row y from the bottom of the image, whatever order the picture stores its rows in.
 PictureRef literalEmbed(const Picture& source, const Watermark& wm, long long& changed)
 {
     return throughPlanes(source, [&](ByteArray2D& p) {
         const int w = source.width(), h = source.height();
+        const auto row = [&](int y) { return source.storedRow(h - 1 - y); };
         Plane l(w, h), c;
         for (int x = 0; x < w; ++x)
             for (int y = 0; y < h; ++y)
-                l.at(x, y) = double(p.at(3 * x, y)) - 128.0;
+                l.at(x, y) = double(p.at(3 * x, row(y))) - 128.0;
         DirektniDCT(l, c);
         const double t = OdrediPrag(c, wm.length);
         changed = 0;
@@ -48,7 +50,7 @@ PictureRef literalEmbed(const Picture& source, const Watermark& wm, long long& c
         InverzniDCT(c, l);
         for (int x = 0; x < w; ++x)
             for (int y = 0; y < h; ++y)
-                p.at(3 * x, y) = std::uint8_t(std::nearbyint(std::clamp(l.at(x, y) + 128, 0.0, 255.0)));
+                p.at(3 * x, row(y)) = std::uint8_t(std::nearbyint(std::clamp(l.at(x, y) + 128, 0.0, 255.0)));
     });
 }
 
@@ -199,6 +201,80 @@ TEST(Detect, MarkedPhoto)
         EXPECT_EQ(std::tuple(same.similarity, same.found, same.coefficients), std::tuple(0.0, false, n));
         EXPECT_EQ(ReferenceDetector(original, n).detect(original, wm).similarity, 0.0);
     }
+}
+
+enum class Storage { BmpBottomUp, BmpTopDown, Png, Jpeg };
+constexpr Storage kStorages[] = {Storage::BmpBottomUp, Storage::BmpTopDown, Storage::Png, Storage::Jpeg};
+constexpr const char* kStorageNames[] = {"bottom-up BMP", "top-down BMP", "PNG", "JPEG"};
+
+std::int32_t readInt32(const std::vector<std::uint8_t>& b, std::size_t at)
+{
+    return std::int32_t(std::uint32_t(b[at]) | std::uint32_t(b[at + 1]) << 8 | std::uint32_t(b[at + 2]) << 16
+        | std::uint32_t(b[at + 3]) << 24);
+}
+
+// A picture written to a file's bytes and read back. The BMP writer stores rows bottom-up;
+// the top-down file is that one with its rows reversed and its height negated.
+PictureRef throughFile(const Picture& picture, Storage storage)
+{
+    if (storage == Storage::Png) return decodePicture(encodePicture(picture, ImageFormat::Png));
+    if (storage == Storage::Jpeg) return decodePicture(encodePicture(picture, ImageFormat::Jpeg, 92));
+    std::vector<std::uint8_t> bmp = encodePicture(picture, ImageFormat::Bmp);
+    if (storage == Storage::BmpTopDown) {
+        const std::size_t offset = std::size_t(readInt32(bmp, 10));
+        const int height = readInt32(bmp, 22);
+        const std::size_t stride = Picture::strideFor(picture.width());
+        std::vector<std::uint8_t> flipped(bmp.begin(), bmp.begin() + std::ptrdiff_t(offset));
+        for (int row = height - 1; row >= 0; --row) {
+            const auto first = bmp.begin() + std::ptrdiff_t(offset + std::size_t(row) * stride);
+            flipped.insert(flipped.end(), first, first + std::ptrdiff_t(stride));
+        }
+        const std::uint32_t negative = std::uint32_t(-height);
+        for (int i = 0; i < 4; ++i)
+            flipped[22 + std::size_t(i)] = std::uint8_t(negative >> (8 * i));
+        bmp = std::move(flipped);
+    }
+    PictureRef out = decodePicture(bmp);
+    EXPECT_EQ(out->topDown(), storage == Storage::BmpTopDown);
+    return out;
+}
+
+// Original (rows) and marked suspect (columns) each stored in any of the four ways: every
+// pairing finds the watermark, and wherever the pixels are the same (all but JPEG) the
+// similarity is exactly the same, so neither the row order nor the format counts.
+TEST(Detect, StorageOfOriginalAndSuspectDoesNotMatter)
+{
+    const PictureRef picture = test::texturedPicture(120, 90);
+    const Watermark wm = gaussianWatermark(300, 0.2, 17);
+    double s[4][4];
+    for (const Storage a : kStorages) {
+        const PictureRef original = throughFile(*picture, a);
+        const PictureRef marked = embedWatermark(*original, wm).marked;
+        EXPECT_EQ(marked->topDown(), original->topDown());
+        for (const Storage b : kStorages) {
+            SCOPED_TRACE(
+                std::string("original ") + kStorageNames[int(a)] + ", suspect " + kStorageNames[int(b)]);
+            const DetectResult r = detectWatermark(*throughFile(*picture, a), wm, *throughFile(*marked, b));
+            s[int(a)][int(b)] = r.similarity;
+            EXPECT_GT(r.similarity, 0.9);
+            EXPECT_TRUE(r.found);
+        }
+    }
+    for (const Storage a : kStorages)
+        for (const Storage b : kStorages) {
+            SCOPED_TRACE(
+                std::string("original ") + kStorageNames[int(a)] + ", suspect " + kStorageNames[int(b)]);
+            if (a != Storage::Jpeg) {
+                EXPECT_EQ(s[int(a)][int(b)], s[0][int(b)]);
+            }
+            if (b != Storage::Jpeg) {
+                EXPECT_EQ(s[int(a)][int(b)], s[int(a)][0]);
+            }
+        }
+    // The plane itself: a top-down picture gives the plane of its bottom-up twin.
+    const PictureRef topDown = throughFile(*picture, Storage::BmpTopDown);
+    const Plane expected = luminancePlane(*picture), actual = luminancePlane(*topDown);
+    EXPECT_TRUE(std::equal(expected.data(), expected.data() + std::size_t(120 * 90), actual.data()));
 }
 
 // Detection and the detector for many watermarks refuse alike, naming the cause.
