@@ -4,10 +4,12 @@
 
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
+#include <vector>
 
 namespace pelinor {
 namespace {
@@ -96,6 +98,25 @@ TempFile createTemp(const std::string& path)
     throwFileError("Cannot write", path, lastError);
 }
 
+// The file a save to `path` really replaces: a symbolic link is followed, chain and
+// relative targets included, to the first name that is not a link (which may not exist yet).
+std::string followLinks(const std::string& path)
+{
+    std::string current = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat info { };
+        if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return current;
+        std::vector<char> target(PATH_MAX + 1);
+        const ssize_t n = ::readlink(current.c_str(), target.data(), target.size());
+        if (n < 0) throwFileError("Cannot write", path, errno);
+        if (n == 0) throwFileError("Cannot write", path, ENOENT);
+        if (std::size_t(n) >= target.size()) throwFileError("Cannot write", path, ENAMETOOLONG);
+        const std::string link(target.data(), std::size_t(n));
+        current = link.front() == '/' ? link : folderOf(current) + "/" + link;
+    }
+    throwFileError("Cannot write", path, ELOOP);
+}
+
 void writeAll(int fd, const std::uint8_t* data, std::size_t size, const std::string& path)
 {
     while (size > 0) {
@@ -111,29 +132,36 @@ void writeAll(int fd, const std::uint8_t* data, std::size_t size, const std::str
 
 } // namespace
 
-void writeFileAtomic(const std::string& path, std::span<const std::uint8_t> bytes)
+void writeFileAtomic(const std::string& path, std::span<const std::uint8_t> bytes, const SyncFile& sync)
 {
     if (path.empty()) throwFileError("Cannot write", path, ENOENT);
     if (path.back() == '/') throwFileError("Cannot write", path, EISDIR);
+    // Messages keep naming the path the user gave; the work happens at the link's target.
+    const std::string target = followLinks(path);
     struct stat existing { };
-    const bool replacing = ::stat(path.c_str(), &existing) == 0;
+    const bool replacing = ::stat(target.c_str(), &existing) == 0;
     if (replacing && S_ISDIR(existing.st_mode)) throwFileError("Cannot write", path, EISDIR);
 
-    TempFile temp = createTemp(path);
+    TempFile temp = createTemp(target);
     // A replaced file keeps its permissions.
     if (replacing) (void)::fchmod(temp.fd(), existing.st_mode & 07777);
     writeAll(temp.fd(), bytes.data(), bytes.size(), path);
-    if (::fsync(temp.fd()) != 0) throwFileError("Cannot write", path, errno);
+    if (sync(temp.fd()) != 0) throwFileError("Cannot write", path, errno);
     if (const int code = temp.close(); code != 0) throwFileError("Cannot write", path, code);
-    if (::rename(temp.path().c_str(), path.c_str()) != 0) throwFileError("Cannot write", path, errno);
+    if (::rename(temp.path().c_str(), target.c_str()) != 0) throwFileError("Cannot write", path, errno);
     temp.commit();
 
     // Make the rename itself durable; the data is already safe if this fails.
-    const int dir = ::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dir = ::open(folderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
-        (void)::fsync(dir);
+        (void)sync(dir);
         ::close(dir);
     }
+}
+
+void writeFileAtomic(const std::string& path, std::span<const std::uint8_t> bytes)
+{
+    writeFileAtomic(path, bytes, [](int fd) { return ::fsync(fd); });
 }
 
 void writeFileAtomic(const std::string& path, const std::string& text)

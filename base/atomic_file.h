@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -10,9 +11,16 @@ namespace pelinor {
 
 // Writes to a temporary file in the target's folder, then renames it over the target.
 // On failure the target is untouched, no temporary remains, and an Error names the
-// file and the reason.
+// file and the reason. A symbolic link as the target is written through: the file it
+// points to (after every link in a chain) is replaced and the link stays a link.
 void writeFileAtomic(const std::string& path, std::span<const std::uint8_t> bytes);
 void writeFileAtomic(const std::string& path, const std::string& text);
+
+// How the write is made durable: called with the temporary's descriptor before the rename
+// (its failure fails the write) and with the folder's after it (its failure is ignored, the
+// data being safe by then). fsync(2) by default; tests count and fail the calls through it.
+using SyncFile = std::function<int(int fd)>;
+void writeFileAtomic(const std::string& path, std::span<const std::uint8_t> bytes, const SyncFile& sync);
 
 // Whole file; missing file is error 53. Refuses files over maxBytes (error 7).
 std::vector<std::uint8_t> readFileBytes(const std::string& path, std::size_t maxBytes = std::size_t(2) << 30);

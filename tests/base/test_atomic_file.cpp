@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <thread>
 
 namespace pelinor {
@@ -84,6 +85,83 @@ TEST(WriteFileAtomic, ConcurrentWritersNeverMixOrLeaveTemporaries)
     const std::string result = contents(path);
     EXPECT_TRUE(result == a || result == b);
     EXPECT_EQ(entries(dir.path()), 1u);
+}
+
+// A link as the target, written through to what it points at: relative, absolute, in a
+// chain, or dangling (the file it names is created). The links stay links.
+TEST(WriteFileAtomic, WritesThroughSymbolicLinks)
+{
+    test::TempDir dir;
+    fs::create_directory(dir.file("sub"));
+    writeFileAtomic(dir.file("real.txt"), std::string("old"));
+    writeFileAtomic(dir.file("sub/deep.txt"), std::string("old"));
+    fs::create_symlink("real.txt", dir.file("relative"));
+    fs::create_symlink("relative", dir.file("chain"));
+    fs::create_symlink(dir.file("sub/deep.txt"), dir.file("absolute"));
+    fs::create_symlink("sub/new.txt", dir.file("dangling"));
+    const std::pair<const char*, const char*> cases[] = {{"relative", "real.txt"}, {"chain", "real.txt"},
+        {"absolute", "sub/deep.txt"}, {"dangling", "sub/new.txt"}};
+    for (const auto& [link, target] : cases) {
+        const std::string text = std::string("through ") + link;
+        writeFileAtomic(dir.file(link), text);
+        EXPECT_EQ(contents(dir.file(target)), text) << link;
+        EXPECT_TRUE(fs::is_symlink(dir.file(link))) << link;
+    }
+    EXPECT_TRUE(fs::is_symlink(dir.file("relative")));
+    EXPECT_EQ(entries(dir.path()), 6u); // real.txt, sub and the four links: no temporary
+    EXPECT_EQ(entries(dir.file("sub")), 2u);
+
+    // A loop is refused, naming the path given.
+    fs::create_symlink("loop-b", dir.file("loop-a"));
+    fs::create_symlink("loop-a", dir.file("loop-b"));
+    const auto [code, message] = failureOf([&] { writeFileAtomic(dir.file("loop-a"), std::string("x")); });
+    EXPECT_EQ(code, err::PathAccess);
+    EXPECT_NE(message.find(dir.file("loop-a")), std::string::npos) << message;
+    EXPECT_EQ(entries(dir.path()), 8u);
+}
+
+// The data is synced before the rename (the target still old), the folder after it (the
+// target new); a failed first sync fails the write and leaves the target, a failed second
+// one does not matter.
+TEST(WriteFileAtomic, SyncsTheFileBeforeTheRenameAndTheFolderAfter)
+{
+    test::TempDir dir;
+    const std::string path = dir.file("data.txt");
+    struct Call {
+        bool folder;
+        long long size;
+        std::string target;
+    };
+    for (const int failing : {0, 1, 2}) {
+        SCOPED_TRACE(failing);
+        writeFileAtomic(path, std::string("old"));
+        std::vector<Call> calls;
+        const SyncFile sync = [&](int fd) {
+            struct stat info { };
+            EXPECT_EQ(::fstat(fd, &info), 0);
+            calls.push_back({S_ISDIR(info.st_mode), (long long)info.st_size, contents(path)});
+            if (int(calls.size()) != failing) return 0;
+            errno = EIO;
+            return -1;
+        };
+        const std::string text = "new text " + std::to_string(failing);
+        const std::vector<std::uint8_t> bytes(text.begin(), text.end());
+        const auto [code, message] = failureOf([&] { writeFileAtomic(path, bytes, sync); });
+        ASSERT_EQ(calls.size(), failing == 1 ? 1u : 2u);
+        EXPECT_FALSE(calls[0].folder);
+        EXPECT_EQ(calls[0].size, (long long)text.size());
+        EXPECT_EQ(calls[0].target, "old");
+        if (failing == 1) {
+            EXPECT_EQ(code, err::PathAccess);
+            EXPECT_NE(message.find(path), std::string::npos) << message;
+            EXPECT_EQ(contents(path), "old");
+        } else {
+            EXPECT_EQ(code, 0) << message;
+            EXPECT_TRUE(calls[1].folder);
+            EXPECT_EQ(calls[1].target, text);
+        }
+        EXPECT_EQ(entries(dir.path()), 1u);
+    }
 }
 
 // Missing files and folders are refused in loadPicture's table; a file without a size
