@@ -90,6 +90,9 @@ int cmdAttack(const Args& args)
             const int quality = int(a.integer("--quality", 90, 1, 100));
             const std::string& inputPath = a.positional()[0];
             const std::string& outputPath = a.positional()[1];
+            std::vector<std::string> inputs{inputPath};
+            if (const auto fillPath = a.value("--fill-from")) inputs.push_back(*fillPath);
+            refuseReplacingInput(outputPath, inputs);
 
             PictureRef picture = loadPictureFile(inputPath);
             require24Bit(inputPath, *picture);

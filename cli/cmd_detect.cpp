@@ -20,12 +20,18 @@ const char kHelp[]
       "extracted and correlated with the watermark's.\n"
       "\n"
       "  --threshold T  similarity above which the watermark counts as found (default 0.7)\n"
-      "  --json         print one JSON object instead of text\n"
+      "  --json         print one JSON object instead of text (described in docs/json.md)\n"
       "\n"
       "The z-score is similarity * sqrt(N); the false-positive probability is the chance that a\n"
       "watermark that was never embedded reaches this similarity.\n"
       "\n"
       "Exit status: 0 watermark found, 1 not found, 2 usage or input error.\n";
+
+// The command line speaks English; the Croatian verdicts belong to the desktop program.
+const char* verdictText(bool found)
+{
+    return found ? "found" : "not found";
+}
 
 JsonObject sizeObject(int width, int height)
 {
@@ -37,13 +43,14 @@ JsonObject sizeObject(int width, int height)
 void printJson(const DetectResult& r)
 {
     JsonObject o;
-    o.add("similarity", r.similarity)
+    o.add("schema", kJsonSchema)
+        .add("similarity", r.similarity)
         .add("found", r.found)
         .add("threshold", r.threshold)
         .add("coefficients", r.coefficients)
         .add("z", r.z)
         .add("false_positive_probability", r.falsePositive)
-        .add("verdict", std::string(r.found ? kFoundText : kNotFoundText))
+        .add("verdict", verdictText(r.found))
         .add("original", sizeObject(r.originalWidth, r.originalHeight))
         .add("suspect", sizeObject(r.suspectWidth, r.suspectHeight));
     std::printf("%s\n", o.str().c_str());
@@ -52,8 +59,7 @@ void printJson(const DetectResult& r)
 void printText(const DetectResult& r)
 {
     std::printf("similarity: %.15g\n", r.similarity);
-    std::printf("verdict: %s (%s)\n", r.found ? "watermark found" : "watermark not found",
-        std::string(r.found ? kFoundText : kNotFoundText).c_str());
+    std::printf("verdict: %s\n", verdictText(r.found));
     std::printf("threshold: %g\n", r.threshold);
     std::printf("coefficients: %lld\n", r.coefficients);
     std::printf("z: %.4g\n", r.z);

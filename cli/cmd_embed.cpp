@@ -7,6 +7,7 @@
 #include "lab/evaluation.h"
 #include "watermark/embed.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cstdio>
@@ -41,6 +42,9 @@ const char kHelp[]
       "  --target-psnr DB  choose alpha for each picture (keeping the sign of the file's) so that\n"
       "                    the PSNR is as close to DB as possible without going below it; the\n"
       "                    alpha used is reported, and the file's alpha still detects the mark\n"
+      "\n"
+      "An output is never the same file as an input (followed through links): such a command\n"
+      "is refused and writes nothing.\n"
       "\n"
       "Exit status: 0 success, 2 usage or input error (in a batch: any picture failed).\n";
 
@@ -90,6 +94,8 @@ int embedOne(const ParsedArgs& a, int quality)
     a.expectPositional(3, 3, "IMAGE WATERMARK.wmk OUTPUT");
     const std::string& input = a.positional()[0];
     const std::string& output = a.positional()[2];
+    // The unmarked original is what every later detection needs: never replace it (or the key).
+    refuseReplacingInput(output, {input, a.positional()[1]});
     PictureRef source = loadPictureFile(input);
     // The picture is checked before the watermark file is read.
     require24Bit(input, *source);
@@ -123,21 +129,29 @@ struct BatchItem {
     std::string refusal; // set when the item must not run
 };
 
-// Output names, refusing an output that would replace its own input or another item's output.
-std::vector<BatchItem> planBatch(
-    const std::vector<std::string>& inputs, const fs::path& dir, const std::string& format)
+// Output names, refusing an output that would replace an input (its own, another item's, or
+// the watermark file) or another item's output.
+std::vector<BatchItem> planBatch(const std::vector<std::string>& inputs, const std::string& watermarkPath,
+    const fs::path& dir, const std::string& format)
 {
     std::vector<BatchItem> items;
     std::set<fs::path> taken;
+    std::vector<std::string> everyInput = inputs;
+    everyInput.push_back(watermarkPath);
     for (const std::string& input : inputs) {
         const fs::path in(input);
         BatchItem item{input, (dir / in.stem()).string() + outputExtension(in, format), {}};
         std::error_code ec;
         fs::path key = fs::weakly_canonical(item.output, ec);
         if (ec) key = fs::path(item.output).lexically_normal();
-        if (fs::equivalent(in, item.output, ec))
+        const auto replaced = std::find_if(everyInput.begin(), everyInput.end(),
+            [&](const std::string& other) { return sameFile(item.output, other); });
+        if (replaced == everyInput.begin() + (&input - inputs.data()))
             item.refusal
                 = fileMessage(input, "the output " + item.output + " would replace this input picture");
+        else if (replaced != everyInput.end())
+            item.refusal
+                = fileMessage(input, "the output " + item.output + " would replace the input " + *replaced);
         else if (!taken.insert(key).second)
             item.refusal = fileMessage(input, "another input already writes " + item.output);
         items.push_back(std::move(item));
@@ -158,19 +172,31 @@ int embedBatch(const ParsedArgs& a, int quality)
 
     const Watermark watermark = readWatermarkFile(a.positional()[0]);
     const std::optional<double> target = targetPsnr(a);
+    const std::vector<std::string> inputs(a.positional().begin() + 1, a.positional().end());
+    const std::vector<BatchItem> items = planBatch(inputs, a.positional()[0], dir, format);
+    // A plan that would replace an input or write one file twice is a mistake in the command,
+    // not in a picture: nothing runs and nothing is written.
+    std::size_t refused = 0;
+    for (const BatchItem& item : items)
+        if (!item.refusal.empty()) {
+            std::fprintf(stderr, "pelinor-cli embed: %s\n", item.refusal.c_str());
+            ++refused;
+        }
+    if (refused > 0) {
+        std::fprintf(stderr, "pelinor-cli embed: nothing written (%zu of %zu outputs refused)\n", refused,
+            items.size());
+        return kExitError;
+    }
     std::error_code ec;
     fs::create_directories(dir, ec);
     if (ec || !fs::is_directory(dir)) throw FileError(dir, ec ? ec.message() : "not a folder");
 
-    const std::vector<std::string> inputs(a.positional().begin() + 1, a.positional().end());
-    const std::vector<BatchItem> items = planBatch(inputs, dir, format);
     std::atomic<std::size_t> failed{0};
     {
         Progress progress(items.size(), Progress::stderrIsTerminal());
         runParallel(items.size(), jobs, [&](std::size_t i) {
             const BatchItem& item = items[i];
             try {
-                if (!item.refusal.empty()) throw FileError(item.input, item.refusal);
                 PictureRef source = loadPictureFile(item.input);
                 require24Bit(item.input, *source);
                 double alpha = 0.0;

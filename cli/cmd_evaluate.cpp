@@ -17,7 +17,7 @@ namespace {
 
 const char kHelp[]
     = "usage: pelinor-cli evaluate ORIGINAL WATERMARK.wmk --out DIR [--random K] [--seed S]\n"
-      "                            [--threshold T] [--jobs J] [--target-psnr DB]\n"
+      "                            [--threshold T] [--jobs J] [--target-psnr DB] [--json]\n"
       "\n"
       "Embeds the watermark into ORIGINAL, attacks the marked picture with a standard battery\n"
       "(JPEG 90, 75, 50, 30, 20, 10, 5; noise sigma 2, 5, 10, 20; blur sigma 0.5, 1, 2; scale 1/2\n"
@@ -35,6 +35,7 @@ const char kHelp[]
       "  --jobs J       worker threads (default: one per core)\n"
       "  --target-psnr DB  embed with the alpha that brings the PSNR to DB (as embed does)\n"
       "                    instead of the file's alpha\n"
+      "  --json         print the summary and the rows as one JSON object instead of the table\n"
       "\n"
       "Exit status: 0 reports written, 2 usage or input error.\n";
 
@@ -44,7 +45,7 @@ int cmdEvaluate(const Args& args)
 {
     return runCommand("evaluate", kHelp, args,
         {{"--out", true}, {"--random", true}, {"--seed", true}, {"--threshold", true}, {"--jobs", true},
-            {"--target-psnr", true}},
+            {"--target-psnr", true}, {"--json", false}},
         [](const ParsedArgs& a) {
             a.expectPositional(2, 2, "ORIGINAL WATERMARK.wmk");
             const auto out = a.value("--out");
@@ -59,6 +60,11 @@ int cmdEvaluate(const Args& args)
                 throw UsageError("--target-psnr: the PSNR must be above 0 dB");
             const std::string& originalPath = a.positional()[0];
             const std::string& watermarkPath = a.positional()[1];
+            const std::string dir = *out;
+            const char* const names[] = {"report.csv", "report.md", "report.html"};
+            for (const char* name : names)
+                refuseReplacingInput(
+                    (std::filesystem::path(dir) / name).string(), {originalPath, watermarkPath});
 
             const PictureRef original = loadPictureFile(originalPath);
             require24Bit(originalPath, *original);
@@ -88,12 +94,15 @@ int cmdEvaluate(const Args& args)
             info.seed = options.seed;
             info.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
-            const std::string dir = *out;
             const std::string markdown = reportMarkdown(ev, info);
             for (const auto& [name, text] : {std::pair<std::string, std::string>{"report.csv", reportCsv(ev)},
                      {"report.md", markdown}, {"report.html", reportHtml(ev, info)}}) {
                 const std::string path = (std::filesystem::path(dir) / name).string();
                 withFile(path, [&] { writeFileAtomic(path, text); });
+            }
+            if (a.has("--json")) {
+                std::printf("%s\n", reportJson(ev, info, dir).c_str());
+                return kExitOk;
             }
             std::fputs(markdown.c_str(), stdout);
             std::printf(

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <limits>
 
 namespace pelinor::cli {
@@ -12,16 +13,20 @@ namespace {
 
 const char kHelp[]
     = "usage: pelinor-cli generate WATERMARK.wmk [--length N] [--alpha A] [--mean M] [--deviation D]\n"
-      "                            [--seed S]\n"
+      "                            [--seed S] [--force]\n"
       "\n"
-      "Writes a watermark file of N normally distributed values.\n"
+      "Writes a watermark file of N normally distributed values. An existing file is a key that\n"
+      "someone may hold: it is replaced only with --force.\n"
       "\n"
-      "  --length N      number of values, at least 1 (default 100)\n"
-      "  --alpha A       embedding strength stored in the file (default 0.3)\n"
+      "  --length N      number of values, at least 1 (default 1000, as Cox et al. used)\n"
+      "  --alpha A       embedding strength stored in the file (default 0.1)\n"
       "  --mean M        added to every value (default 0)\n"
       "  --deviation D   scale of every value (default 1)\n"
       "  --seed S        a non-zero 32-bit seed gives a reproducible watermark;\n"
-      "                  0 or none seeds from the system's entropy\n";
+      "                  0 or none seeds from the system's entropy\n"
+      "  --force         replace WATERMARK.wmk if it exists\n"
+      "\n"
+      "Exit status: 0 written, 2 usage or input error (an existing file without --force).\n";
 
 int generate(const ParsedArgs& a)
 {
@@ -30,11 +35,14 @@ int generate(const ParsedArgs& a)
     constexpr long long kMin = std::numeric_limits<std::int32_t>::min();
     constexpr long long kMax = std::numeric_limits<std::int32_t>::max();
     // A length below 1 would write a file that embedding and detection refuse.
-    const auto length = std::int32_t(a.integer("--length", 100, 1, kMax));
-    const double alpha = a.real("--alpha", 0.3);
+    const auto length = std::int32_t(a.integer("--length", 1000, 1, kMax));
+    const double alpha = a.real("--alpha", 0.1);
     const double mean = a.real("--mean", 0.0);
     const double deviation = a.real("--deviation", 1.0);
     const auto seed = std::int32_t(a.integer("--seed", 0, kMin, kMax));
+    std::error_code ec;
+    if (!a.has("--force") && std::filesystem::exists(path, ec))
+        throw FileError(path, "already exists; --force replaces it (a watermark file is someone's key)");
     withFile(path, [&] { CoxGenMark(path, alpha, length, seed, mean, deviation); });
     std::printf("%s: %d values, alpha %g\n", path.c_str(), int(length), alpha);
     return kExitOk;
@@ -45,7 +53,8 @@ int generate(const ParsedArgs& a)
 int cmdGenerate(const Args& args)
 {
     return runCommand("generate", kHelp, args,
-        {{"--length", true}, {"--alpha", true}, {"--mean", true}, {"--deviation", true}, {"--seed", true}},
+        {{"--length", true}, {"--alpha", true}, {"--mean", true}, {"--deviation", true}, {"--seed", true},
+            {"--force", false}},
         generate);
 }
 

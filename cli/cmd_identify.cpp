@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,11 +22,13 @@ const char kHelp[]
       "                            [--jobs J]\n"
       "\n"
       "Tests one SUSPECT picture against many watermark files (for example one issued to each\n"
-      "recipient of ORIGINAL) and lists them ranked by similarity, with their verdicts and\n"
-      "z-scores. ORIGINAL and SUSPECT are transformed once, whatever the number of files.\n"
+      "recipient of ORIGINAL) and lists them ranked by similarity, with their verdicts, z-scores\n"
+      "and false-positive probabilities. Because many files are tested at once, it also gives the\n"
+      "family-wise figure: the chance that any of them, never embedded, would reach the top\n"
+      "similarity by chance. ORIGINAL and SUSPECT are transformed once, whatever the number of files.\n"
       "\n"
       "  --threshold T  similarity above which a watermark counts as found (default 0.7)\n"
-      "  --json         print a JSON list of {watermark, similarity, found, z}\n"
+      "  --json         print one JSON object instead of text (described in docs/json.md)\n"
       "  --jobs J       threads reading the watermark files (default: one per core)\n"
       "\n"
       "A watermark file that cannot be used is reported on stderr and left out of the ranking.\n"
@@ -39,27 +42,63 @@ struct Entry {
     DetectResult result;
 };
 
-void printText(const std::vector<const Entry*>& ranked)
+// The family-wise figure: the chance that any of the ranked files, never embedded, would
+// reach the top similarity. Nothing when no file was scored.
+std::optional<double> familyWise(const std::vector<const Entry*>& ranked)
 {
-    std::printf("%4s  %10s  %7s  %-9s  %s\n", "rank", "similarity", "z", "verdict", "watermark");
-    int rank = 0;
+    if (ranked.empty()) return std::nullopt;
+    std::vector<int> lengths;
     for (const Entry* e : ranked)
-        std::printf("%4d  %10.4f  %7.2f  %-9s  %s\n", ++rank, e->result.similarity, e->result.z,
-            e->result.found ? "found" : "not found", e->path.c_str());
+        lengths.push_back(e->watermark.length);
+    return familyWiseFalsePositive(ranked.front()->result.similarity, lengths);
 }
 
-void printJson(const std::vector<const Entry*>& ranked)
+void printText(const std::vector<const Entry*>& ranked)
 {
-    std::string s = "[";
-    for (std::size_t i = 0; i < ranked.size(); ++i) {
+    std::printf(
+        "%4s  %10s  %7s  %10s  %-9s  %s\n", "rank", "similarity", "z", "false pos.", "verdict", "watermark");
+    int rank = 0;
+    for (const Entry* e : ranked)
+        std::printf("%4d  %10.4f  %7.2f  %10.3g  %-9s  %s\n", ++rank, e->result.similarity, e->result.z,
+            e->result.falsePositive, e->result.found ? "found" : "not found", e->path.c_str());
+    if (const auto p = familyWise(ranked))
+        std::printf(
+            "family-wise false-positive probability: %.3g (that any of the %zu files, never embedded,\n"
+            "would reach the top similarity %.4f by chance)\n",
+            *p, ranked.size(), ranked.front()->result.similarity);
+}
+
+void printJson(const std::vector<const Entry*>& ranked, const std::vector<Entry>& entries,
+    const std::string (&paths)[2], double threshold)
+{
+    JsonArray list;
+    for (const Entry* e : ranked) {
         JsonObject o;
-        o.add("watermark", ranked[i]->path)
-            .add("similarity", ranked[i]->result.similarity)
-            .add("found", ranked[i]->result.found)
-            .add("z", ranked[i]->result.z);
-        s += (i ? ",\n " : "") + o.str();
+        o.add("watermark", e->path)
+            .add("similarity", e->result.similarity)
+            .add("found", e->result.found)
+            .add("z", e->result.z)
+            .add("false_positive_probability", e->result.falsePositive)
+            .add("length", e->watermark.length);
+        list.add(o);
     }
-    std::printf("%s]\n", s.c_str());
+    JsonArray errors;
+    for (const Entry& e : entries)
+        if (!e.error.empty()) errors.add(JsonObject().add("watermark", e.path).add("error", e.error));
+    JsonObject o;
+    o.add("schema", kJsonSchema)
+        .add("original", paths[0])
+        .add("suspect", paths[1])
+        .add("threshold", threshold);
+    o.add("files", static_cast<long long>(ranked.size()));
+    o.add("found", std::any_of(ranked.begin(), ranked.end(), [](const Entry* e) { return e->result.found; }));
+    if (const auto p = familyWise(ranked))
+        o.add("top_similarity", ranked.front()->result.similarity)
+            .add("family_wise_false_positive_probability", *p);
+    else
+        o.addNull("top_similarity").addNull("family_wise_false_positive_probability");
+    o.add("watermarks", list).add("errors", errors);
+    std::printf("%s\n", o.str().c_str());
 }
 
 // Reads every watermark file on `jobs` threads; a file that fails keeps its error text.
@@ -147,7 +186,7 @@ int identify(const ParsedArgs& a)
     bool anyBad = false;
     const std::vector<const Entry*> ranked = rank(entries, analyses[0], analyses[1], threshold, anyBad);
     if (a.has("--json"))
-        printJson(ranked);
+        printJson(ranked, entries, paths, threshold);
     else
         printText(ranked);
     if (anyBad) return kExitError;

@@ -1,6 +1,7 @@
 #include "cli/args.h"
 #include "cli/commands.h"
 #include "cli/io.h"
+#include "cli/json.h"
 
 #include <cstdio>
 #include <fstream>
@@ -10,11 +11,13 @@ namespace pelinor::cli {
 
 namespace {
 
-const char kHelp[] = "usage: pelinor-cli info IMAGE...\n"
+const char kHelp[] = "usage: pelinor-cli info IMAGE... [--json]\n"
                      "\n"
                      "Describes each picture file: format, size, bits per pixel, and whether it can be\n"
                      "watermarked (24-bit pictures only). An unreadable file is reported and the others\n"
                      "are still described.\n"
+                     "\n"
+                     "  --json  print one JSON object instead of text (described in docs/json.md)\n"
                      "\n"
                      "Exit status: 0 success, 2 usage error or any file unreadable.\n";
 
@@ -30,31 +33,67 @@ std::string formatName(const std::string& path)
     return "unknown";
 }
 
-std::string describe(const std::string& path)
+struct Description {
+    std::string format;
+    int width = 0, height = 0, bits = 0;
+};
+
+Description describe(const std::string& path)
 {
     const PictureRef picture = loadPictureFile(path);
-    const int bits = picture->bitsPerPixel();
-    return path + ": " + formatName(path) + ", " + sizeText(picture->width(), picture->height()) + " pixels, "
-        + std::to_string(bits) + " bits per pixel, "
-        + (bits == 24 ? "can be watermarked" : "cannot be watermarked (24-bit pictures only)");
+    return {formatName(path), picture->width(), picture->height(), picture->bitsPerPixel()};
+}
+
+std::string text(const std::string& path, const Description& d)
+{
+    return path + ": " + d.format + ", " + sizeText(d.width, d.height) + " pixels, " + std::to_string(d.bits)
+        + " bits per pixel, "
+        + (d.bits == 24 ? "can be watermarked" : "cannot be watermarked (24-bit pictures only)");
+}
+
+JsonObject json(const std::string& path, const Description& d)
+{
+    JsonObject o;
+    o.add("file", path)
+        .add("format", d.format)
+        .add("width", d.width)
+        .add("height", d.height)
+        .add("bits_per_pixel", d.bits)
+        .add("can_be_watermarked", d.bits == 24);
+    return o;
 }
 
 } // namespace
 
 int cmdInfo(const Args& args)
 {
-    return runCommand("info", kHelp, args, {}, [](const ParsedArgs& a) {
+    return runCommand("info", kHelp, args, {{"--json", false}}, [](const ParsedArgs& a) {
         a.expectPositional(1, a.positional().size(), "IMAGE...");
+        const bool asJson = a.has("--json");
         int status = kExitOk;
+        JsonArray files, errors;
         for (const std::string& path : a.positional()) {
             try {
-                std::printf("%s\n", describe(path).c_str());
+                const Description d = describe(path);
+                if (asJson)
+                    files.add(json(path, d));
+                else
+                    std::printf("%s\n", text(path, d).c_str());
             } catch (const std::exception& e) {
                 std::fflush(stdout);
                 std::fprintf(stderr, "pelinor-cli info: %s\n", e.what());
+                if (asJson) errors.add(JsonObject().add("file", path).add("error", e.what()));
                 status = kExitError;
             }
         }
+        if (asJson)
+            std::printf("%s\n",
+                JsonObject()
+                    .add("schema", kJsonSchema)
+                    .add("files", files)
+                    .add("errors", errors)
+                    .str()
+                    .c_str());
         return status;
     });
 }

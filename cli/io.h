@@ -5,8 +5,16 @@
 #include "watermark/watermark_file.h"
 
 #include <string>
+#include <vector>
 
 namespace pelinor::cli {
+
+// True when both paths name an existing file and it is the same one: the same device and
+// inode once symbolic links are followed, so a link or a second hard link counts too.
+bool sameFile(const std::string& a, const std::string& b);
+// Refuses (FileError naming the output) an output that is the same file as one of the
+// inputs, before anything is read or written. An output that does not exist yet is none.
+void refuseReplacingInput(const std::string& output, const std::vector<std::string>& inputs);
 
 // Throws FileError naming `path` and the reason.
 PictureRef loadPictureFile(const std::string& path);

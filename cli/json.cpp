@@ -1,15 +1,67 @@
 #include "cli/json.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 
 namespace pelinor::cli {
 
+namespace {
+
+// Length of the valid UTF-8 sequence starting at s[i], or 0 when it is not one (overlong
+// forms, encoded surrogates and code points past U+10FFFF included).
+std::size_t utf8Length(const std::string& s, std::size_t i)
+{
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char lead = byte(i);
+    std::size_t n = 0;
+    unsigned char low = 0x80, high = 0xBF; // allowed range of the second byte
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        n = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        n = 3;
+        if (lead == 0xE0) low = 0xA0;
+        if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        n = 4;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (i + n > s.size()) return 0;
+    if (byte(i + 1) < low || byte(i + 1) > high) return 0;
+    for (std::size_t k = 2; k < n; ++k)
+        if (byte(i + k) < 0x80 || byte(i + k) > 0xBF) return 0;
+    return n;
+}
+
+void appendEscape(std::string& out, unsigned code)
+{
+    char esc[8];
+    std::snprintf(esc, sizeof esc, "\\u%04x", code);
+    out += esc;
+}
+
+} // namespace
+
 std::string JsonObject::quote(const std::string& text)
 {
     std::string out = "\"";
-    for (const char c : text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const char c = text[i];
         const auto u = static_cast<unsigned char>(c);
+        if (u >= 0x80) {
+            const std::size_t n = utf8Length(text, i);
+            if (n == 0) {
+                appendEscape(out, 0xDC00 + u);
+                ++i;
+            } else {
+                out.append(text, i, n);
+                i += n;
+            }
+            continue;
+        }
         switch (c) {
         case '"':
             out += "\\\"";
@@ -27,16 +79,23 @@ std::string JsonObject::quote(const std::string& text)
             out += "\\t";
             break;
         default:
-            if (u < 0x20) {
-                char esc[8];
-                std::snprintf(esc, sizeof esc, "\\u%04x", u);
-                out += esc;
-            } else {
-                out += c; // UTF-8 passes through
-            }
+            if (u < 0x20 || u == 0x7F)
+                appendEscape(out, u);
+            else
+                out += c;
         }
+        ++i;
     }
     return out + "\"";
+}
+
+std::string JsonObject::number(double value)
+{
+    if (!std::isfinite(value)) return "null";
+    char text[64];
+    const auto [end, ec] = std::to_chars(text, text + sizeof text, value);
+    if (ec != std::errc()) return "null";
+    return std::string(text, end);
 }
 
 void JsonObject::addRaw(const std::string& key, const std::string& json)
@@ -51,21 +110,15 @@ JsonObject& JsonObject::add(const std::string& key, const std::string& text)
     return *this;
 }
 
-JsonObject& JsonObject::add(const std::string& key, double number)
+JsonObject& JsonObject::add(const std::string& key, double value)
 {
-    if (!std::isfinite(number)) {
-        addRaw(key, "null");
-    } else {
-        char text[32];
-        std::snprintf(text, sizeof text, "%.17g", number);
-        addRaw(key, text);
-    }
+    addRaw(key, number(value));
     return *this;
 }
 
-JsonObject& JsonObject::add(const std::string& key, long long number)
+JsonObject& JsonObject::add(const std::string& key, long long value)
 {
-    addRaw(key, std::to_string(number));
+    addRaw(key, std::to_string(value));
     return *this;
 }
 
@@ -79,6 +132,32 @@ JsonObject& JsonObject::add(const std::string& key, const JsonObject& object)
 {
     addRaw(key, object.str());
     return *this;
+}
+
+JsonObject& JsonObject::add(const std::string& key, const JsonArray& array)
+{
+    addRaw(key, array.str());
+    return *this;
+}
+
+JsonObject& JsonObject::addNull(const std::string& key)
+{
+    addRaw(key, "null");
+    return *this;
+}
+
+JsonArray& JsonArray::add(const JsonObject& object)
+{
+    m_items.push_back(object.str());
+    return *this;
+}
+
+std::string JsonArray::str() const
+{
+    std::string s = "[";
+    for (std::size_t i = 0; i < m_items.size(); ++i)
+        s += (i ? ",\n " : "") + m_items[i];
+    return s + "]";
 }
 
 } // namespace pelinor::cli

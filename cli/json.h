@@ -1,9 +1,15 @@
-// A minimal JSON object writer for machine-readable output.
+// A minimal JSON writer for machine-readable output (documented in docs/json.md).
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace pelinor::cli {
+
+// The version of the documented JSON; every top-level object carries it as "schema".
+inline constexpr int kJsonSchema = 1;
+
+class JsonArray;
 
 class JsonObject {
 public:
@@ -14,14 +20,33 @@ public:
     JsonObject& add(const std::string& key, int number) { return add(key, static_cast<long long>(number)); }
     JsonObject& add(const std::string& key, bool value);
     JsonObject& add(const std::string& key, const JsonObject& object);
+    JsonObject& add(const std::string& key, const JsonArray& array);
+    JsonObject& addNull(const std::string& key);
 
     std::string str() const { return "{" + m_body + "}"; }
 
+    // A JSON string. UTF-8 passes through; quotes, backslashes and control characters are
+    // escaped; each byte that is not part of valid UTF-8 (a file name may hold any bytes)
+    // becomes \udc80..\udcff, the lone surrogate that Python's "surrogateescape" uses, so
+    // the exact bytes can be recovered.
     static std::string quote(const std::string& text);
+    // The shortest decimal text that reads back as the same double; null when not finite.
+    static std::string number(double value);
 
 private:
     void addRaw(const std::string& key, const std::string& json);
     std::string m_body;
+};
+
+class JsonArray {
+public:
+    JsonArray& add(const JsonObject& object);
+    bool empty() const noexcept { return m_items.empty(); }
+    // One item per line, so long lists stay readable.
+    std::string str() const;
+
+private:
+    std::vector<std::string> m_items;
 };
 
 } // namespace pelinor::cli

@@ -104,4 +104,13 @@ double falsePositiveProbability(double s, int n)
     return 0.5 * std::erfc(s * std::sqrt(double(n)) / std::sqrt(2.0));
 }
 
+double familyWiseFalsePositive(double s, std::span<const int> lengths)
+{
+    // Summed as logarithms, so that tiny probabilities over many files do not round to 0.
+    double logNone = 0.0;
+    for (const int n : lengths)
+        logNone += std::log1p(-falsePositiveProbability(s, n));
+    return -std::expm1(logNone);
+}
+
 } // namespace pelinor

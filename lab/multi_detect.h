@@ -49,4 +49,9 @@ private:
 // (s of such a watermark is close to normal with mean 0 and deviation 1/sqrt(n)).
 double falsePositiveProbability(double s, int n);
 
+// When many watermarks are tested against one suspect, the chance that at least one of them,
+// never embedded, reaches similarity s by chance: 1 - prod(1 - p_k) over their lengths, with
+// p_k = falsePositiveProbability(s, length_k). With one length that is 1 - (1 - p)^K.
+double familyWiseFalsePositive(double s, std::span<const int> lengths);
+
 } // namespace pelinor

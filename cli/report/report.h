@@ -17,6 +17,8 @@ struct ReportInfo {
 std::string reportCsv(const Evaluation& ev);
 std::string reportMarkdown(const Evaluation& ev, const ReportInfo& info);
 std::string reportHtml(const Evaluation& ev, const ReportInfo& info);
+// The summary and the rows as one JSON object (docs/json.md); `dir` is where the reports went.
+std::string reportJson(const Evaluation& ev, const ReportInfo& info, const std::string& dir);
 
 // Shared by the three: "0.9871", "37.52" / "inf", "found" / "not found".
 std::string formatNumber(double v, const char* format);

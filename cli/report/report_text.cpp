@@ -1,3 +1,4 @@
+#include "cli/json.h"
 #include "cli/report/report.h"
 
 #include <cmath>
@@ -79,6 +80,58 @@ std::string reportMarkdown(const Evaluation& ev, const ReportInfo& info)
         + formatNumber(ev.randomMax, "%.4f") + ", 99th percentile " + formatNumber(ev.randomP99, "%.4f")
         + "; the embedded watermark reaches " + formatNumber(ev.embeddedSimilarity(), "%.4f") + ".\n";
     return s;
+}
+
+std::string reportJson(const Evaluation& ev, const ReportInfo& info, const std::string& dir)
+{
+    int attacks = 0;
+    const int survived = survivedAttacks(ev, &attacks);
+    const auto inDir = [&](const char* name) { return dir + "/" + name; };
+    JsonObject reports;
+    reports.add("csv", inDir("report.csv"))
+        .add("markdown", inDir("report.md"))
+        .add("html", inDir("report.html"));
+    JsonArray rows;
+    for (const EvaluationRow& r : ev.rows) {
+        JsonObject row;
+        row.add("family", r.family)
+            .add("attack", r.label)
+            .add("parameter", r.parameter)
+            .add("similarity", r.result.similarity)
+            .add("found", r.result.found)
+            .add("z", r.result.z)
+            .add("false_positive_probability", r.result.falsePositive)
+            .add("psnr_db", r.psnr);
+        rows.add(row);
+    }
+    JsonObject o;
+    o.add("schema", kJsonSchema)
+        .add("original", info.original)
+        .add("watermark", info.watermark)
+        .add("width", ev.width)
+        .add("height", ev.height)
+        .add("length", ev.length)
+        .add("alpha", ev.alpha);
+    if (ev.targetPsnr > 0)
+        o.add("target_psnr_db", ev.targetPsnr);
+    else
+        o.addNull("target_psnr_db");
+    o.add("threshold", ev.threshold)
+        .add("coefficients_changed", ev.changed)
+        .add("marked_psnr_db", ev.markedPsnr)
+        .add("similarity", ev.embeddedSimilarity())
+        .add("attacks", attacks)
+        .add("attacks_survived", survived)
+        .add("random_watermarks", static_cast<long long>(ev.randomSimilarities.size()));
+    if (ev.randomSimilarities.empty())
+        o.addNull("random_max_similarity").addNull("random_p99_similarity");
+    else
+        o.add("random_max_similarity", ev.randomMax).add("random_p99_similarity", ev.randomP99);
+    o.add("seed", static_cast<long long>(info.seed))
+        .add("seconds", info.seconds)
+        .add("reports", reports)
+        .add("rows", rows);
+    return o.str();
 }
 
 } // namespace pelinor::cli
