@@ -40,8 +40,12 @@ JsonObject sizeObject(int width, int height)
     return o;
 }
 
-void printJson(const DetectResult& r)
+void printJson(const DetectResult& r, const ParsedArgs& a)
 {
+    JsonObject files;
+    files.add("original", a.positional()[0])
+        .add("watermark", a.positional()[1])
+        .add("suspect", a.positional()[2]);
     JsonObject o;
     o.add("schema", kJsonSchema)
         .add("similarity", r.similarity)
@@ -52,7 +56,8 @@ void printJson(const DetectResult& r)
         .add("false_positive_probability", r.falsePositive)
         .add("verdict", verdictText(r.found))
         .add("original", sizeObject(r.originalWidth, r.originalHeight))
-        .add("suspect", sizeObject(r.suspectWidth, r.suspectHeight));
+        .add("suspect", sizeObject(r.suspectWidth, r.suspectHeight))
+        .add("files", files);
     std::printf("%s\n", o.str().c_str());
 }
 
@@ -90,7 +95,7 @@ int detect(const ParsedArgs& a)
     }
     const DetectResult r = detectWatermark(*original, watermark, *suspect, threshold);
     if (a.has("--json"))
-        printJson(r);
+        printJson(r, a);
     else
         printText(r);
     return r.found ? kExitOk : kExitNotFound;

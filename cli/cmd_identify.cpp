@@ -62,9 +62,8 @@ void printText(const std::vector<const Entry*>& ranked)
         std::printf("%4d  %10.4f  %7.2f  %10.3g  %-9s  %s\n", ++rank, e->result.similarity, e->result.z,
             e->result.falsePositive, e->result.found ? "found" : "not found", e->path.c_str());
     if (const auto p = familyWise(ranked))
-        std::printf(
-            "family-wise false-positive probability: %.3g (that any of the %zu files, never embedded,\n"
-            "would reach the top similarity %.4f by chance)\n",
+        std::printf("family-wise false-positive probability: %.3g (any of the %zu files, never embedded, "
+                    "reaching %.4f by chance)\n",
             *p, ranked.size(), ranked.front()->result.similarity);
 }
 

@@ -49,25 +49,30 @@ usage)
 roundtrip)
   run 0 generate w.wmk --length 1000 --alpha 0.3 --seed 42; has out "1000 values"
   [ "$(head -c 6 w.wmk)" = '"CXSG"' ] || fail "watermark file tag"
-  run 0 generate w2.wmk --length 1000 --seed 42
+  run 0 generate w2.wmk --length 1000 --alpha 0.3 --seed 42
   cmp -s w.wmk w2.wmk || fail "the same seed gave different watermarks"
   run 0 generate other.wmk --length 1000 --seed 43
   run 0 embed "$sample" w.wmk marked.bmp; has out "marked.bmp: 1000 coefficients changed, PSNR"
-  run 0 detect "$sample" w.wmk marked.bmp; has out "verdict: watermark found"; has out "coefficients: 1000"
+  run 0 detect "$sample" w.wmk marked.bmp; has out "verdict: found"; has out "coefficients: 1000"
   grep -q '^similarity: 0\.9[5-9]' out || fail "similarity below 0.95: $(cat out)"
-  run 1 detect "$sample" other.wmk marked.bmp; has out "watermark not found"
+  # The command line speaks English only.
+  LC_ALL=C grep -q '[^ -~]' out && fail "non-ASCII text in detect's output: $(cat out)"
+  run 1 detect "$sample" other.wmk marked.bmp; has out "verdict: not found"
   run 1 detect "$sample" w.wmk "$sample"; has out "similarity: 0"
   run 1 detect "$sample" w.wmk marked.bmp --threshold 1; has out "not found"
   run 0 detect "$sample" w.wmk marked.bmp --json
   [ "$(wc -l <out)" -eq 1 ] || fail "--json printed more than one line"
-  for key in '"similarity": 0.9' '"found": true' '"threshold": 0.69999' '"coefficients": 1000' '"z": ' \
-             '"false_positive_probability": ' '"original": {"width": 451, "height": 300}' \
-             '"suspect": {"width": 451, "height": 300}'; do
+  for key in '{"schema": 1, "similarity": 0.9' '"found": true' '"threshold": 0.7,' '"coefficients": 1000' \
+             '"z": ' '"false_positive_probability": ' '"verdict": "found"' \
+             '"original": {"width": 451, "height": 300}' '"suspect": {"width": 451, "height": 300}' \
+             '"files": {"original": "'"$sample"'", "watermark": "w.wmk", "suspect": "marked.bmp"}'; do
     has out "$key"
   done
   if command -v python3 >/dev/null; then
     python3 -c 'import json,sys; d=json.load(open("out")); assert d["found"] and d["z"] > 20' || fail "bad JSON"
   fi
+  run 1 detect "$sample" other.wmk marked.bmp --json --threshold 0.1; has out '"threshold": 0.1,'
+  has out '"verdict": "not found"' 
   ;;
 formats)
   run 0 generate w.wmk --seed 7
@@ -79,6 +84,9 @@ formats)
   run 0 detect "$sample" w.wmk marked.jpg
   run 0 info marked.png marked.jpg; has out "marked.png: PNG, 451 x 300 pixels, 24 bits per pixel"
   has out "marked.jpg: JPEG, 451 x 300"
+  run 0 info marked.png "$testdata/bmpsuite/g/pal8.bmp" --json
+  has out '{"schema": 1, "files": [{"file": "marked.png", "format": "PNG", "width": 451, "height": 300, "bits_per_pixel": 24, "can_be_watermarked": true},'
+  has out '"format": "BMP", "width": 127, "height": 64, "bits_per_pixel": 8, "can_be_watermarked": false}], "errors": []}' 
   ;;
 errors)
   run 0 generate w.wmk --seed 1
@@ -124,7 +132,102 @@ batch)
   run 2 embed --output-dir in w.wmk in/a.png; has err "would replace"
   cmp -s in/a.png "$sample" || fail "the input was overwritten"
   mkdir in2; cp "$sample" in2/a.png
-  run 2 embed --output-dir same w.wmk in/a.png in2/a.png; has err "already writes"
+  run 2 embed --output-dir same w.wmk in/a.png in2/a.png; has err "already writes"; has err "nothing written"
+  [ ! -e same ] || fail "a refused batch wrote something: $(ls -A same)"
+  ;;
+overwrite)
+  # A watermark file is a key: generate never replaces one without --force, also through a link.
+  run 0 generate w.wmk --seed 5; cp w.wmk key.copy
+  ln -s w.wmk key-link.wmk
+  for target in w.wmk key-link.wmk; do
+    run 2 generate "$target" --seed 6; has err "$target: already exists"; has err "--force"
+    cmp -s w.wmk key.copy || fail "generate replaced $target"
+  done
+  run 0 generate key-link.wmk --seed 6 --force
+  cmp -s w.wmk key.copy && fail "--force did not replace the watermark file"
+  [ -L key-link.wmk ] || fail "the link was replaced by a file"
+  cp w.wmk key.copy
+
+  # No output may be one of the inputs: the same name, a path to it, a symbolic or hard link.
+  cp "$sample" photo.png; cp photo.png photo.copy
+  ln -s photo.png link.png; ln photo.png hard.png; mkdir sub; ln -s ../photo.png sub/up.png
+  for out in photo.png ./photo.png "$PWD/photo.png" link.png hard.png sub/up.png w.wmk key-link.wmk; do
+    run 2 embed photo.png w.wmk "$out"; has err "the output $out "; has err "refusing to replace it"
+  done
+  run 0 embed photo.png w.wmk marked.png
+  run 2 embed --output-dir . w.wmk photo.png; has err "would replace this input picture"
+  # One item's output is another's input, or the watermark file: the whole batch is refused.
+  mkdir e; cp photo.png e/photo.png; cp photo.png other.png
+  run 2 embed --output-dir e w.wmk other.png photo.png e/photo.png; has err "nothing written"
+  [ ! -e e/other.png ] || fail "a refused batch wrote e/other.png"
+  cmp -s e/photo.png photo.copy || fail "a batch replaced another item's input"
+  mkdir k; cp w.wmk k/photo.png
+  run 2 embed --output-dir k k/photo.png photo.png; has err "would replace the input k/photo.png"
+  cmp -s k/photo.png key.copy || fail "a batch replaced its watermark file"
+  run 2 attack marked.png marked.png --jpeg 50; has err "refusing to replace it"
+  run 2 attack marked.png link.png --crop 0.5 --fill-from photo.png; has err "same file as the input photo.png"
+  mkdir rep; cp photo.png rep/report.html; cp w.wmk rep/report.md
+  run 2 evaluate rep/report.html w.wmk --out rep --random 0; has err "rep/report.html"
+  run 2 evaluate photo.png rep/report.md --out rep --random 0; has err "rep/report.md"
+  [ ! -e rep/report.csv ] || fail "a refused evaluation wrote report.csv"
+  cmp -s rep/report.html photo.copy && cmp -s rep/report.md key.copy || fail "evaluate replaced an input"
+  cmp -s photo.png photo.copy || fail "the original was replaced"
+  cmp -s w.wmk key.copy || fail "the watermark file was replaced"
+  [ -L link.png ] && [ -L sub/up.png ] || fail "a link was replaced"
+
+  # A link as the output of a save is written through, and stays a link.
+  ln -s marked-target.png out-link.png
+  run 0 embed photo.png w.wmk out-link.png
+  [ -L out-link.png ] && [ -f marked-target.png ] || fail "the save did not write through the link"
+  run 0 detect photo.png w.wmk out-link.png
+  ;;
+json)
+  # The command line's defaults are Cox et al.'s: N = 1000, alpha = 0.1.
+  run 0 generate w.wmk --seed 9
+  [ "$(sed -n 2p w.wmk | tr -d '\r')" = 1000 ] && [ "$(sed -n 3p w.wmk | tr -d '\r')" = 0.1 ] ||
+    fail "generate's defaults: $(head -3 w.wmk)"
+  # Names with quotes, backslashes, control characters and bytes that are not UTF-8.
+  name=$(printf 'we"ird\\na\tme\001\377.png')
+  key=$(printf 'k\177\303\251y.wmk')
+  cp "$sample" "$name"; cp w.wmk "$key"
+  run 0 embed "$name" "$key" marked.png
+  run 0 detect "$name" "$key" marked.png --json
+  has out '"files": {"original": "we\"ird\\na\tme\u0001\udcff.png", "watermark": "k\u007féy.wmk", "suspect": "marked.png"}'
+  [ "$(wc -l <out)" -eq 1 ] || fail "detect --json printed more than one line"
+  run 0 info "$name" --json; has out '"file": "we\"ird\\na\tme\u0001\udcff.png"'
+  run 2 info "$name" missing.png --json; has out '"errors": [{"file": "missing.png", "error": "File not found: \"missing.png\""}]'
+  run 0 generate other.wmk --seed 10 --length 500
+  run 0 identify "$name" marked.png other.wmk "$key" --json
+  has out '{"schema": 1, "original": "we\"ird\\na\tme\u0001\udcff.png", "suspect": "marked.png", "threshold": 0.7, "files": 2, "found": true, "top_similarity": 0.9'
+  has out '"family_wise_false_positive_probability": '; has out '"errors": []}'
+  has out '[{"watermark": "k\u007féy.wmk", "similarity": 0.9'; has out '"length": 500}'
+  if command -v python3 >/dev/null; then
+    run 0 detect "$name" "$key" marked.png --json
+    NAME="$name" python3 -c '
+import json, os
+d = json.load(open("out"))
+assert d["schema"] == 1 and d["found"] and d["verdict"] == "found", d
+assert os.fsencode(d["files"]["original"]) == os.fsencode(os.environ["NAME"]), d["files"]
+' || fail "detect --json does not read back: $(cat out)"
+  fi
+  run 0 identify "$name" marked.png other.wmk "$key"
+  has out "false pos."; has out "family-wise false-positive probability: "
+  run 0 evaluate "$sample" w.wmk --out rep --random 20 --json
+  [ "$(head -c 14 out)" = '{"schema": 1, ' ] || fail "evaluate --json: $(head -c 200 out)"
+  has out '"attacks": 21, "attacks_survived": '; has out '"random_watermarks": 20,'
+  has out '"reports": {"csv": "rep/report.csv", "markdown": "rep/report.md", "html": "rep/report.html"}'
+  lacks out "| JPEG"
+  [ -s rep/report.html ] || fail "evaluate --json wrote no report"
+  if command -v python3 >/dev/null; then
+    python3 -c '
+import json
+d = json.load(open("out"))
+rows = [r for r in d["rows"] if r["family"] not in ("none", "control")]
+assert len(d["rows"]) == 23 and d["attacks"] == len(rows), d["attacks"]
+assert d["attacks_survived"] == sum(r["found"] for r in rows)
+assert d["similarity"] == d["rows"][0]["similarity"]
+' || fail "evaluate --json does not agree with its rows"
+  fi
   ;;
 *)
   fail "unknown case"

@@ -1,0 +1,193 @@
+// The command line's JSON writer and its reports, checked piece by piece.
+#include "cli/json.h"
+#include "cli/report/report.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <limits>
+#include <random>
+#include <string>
+
+namespace pelinor::cli {
+namespace {
+
+TEST(Json, QuotesEveryByteSoThatTheTextReadsBack)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"plain name.png", R"("plain name.png")"},
+        {"say \"hi\"", R"("say \"hi\"")"},
+        {"C:\\dir\\a.bmp", R"("C:\\dir\\a.bmp")"},
+        {"line\nfeed\rreturn\ttab", R"("line\nfeed\rreturn\ttab")"},
+        {std::string("nul\0one\x01unit\x1f"
+                     "del\x7f",
+             17),
+            R"("nul\u0000one\u0001unit\u001fdel\u007f")"},
+        {"Žig je pronađen 😀", "\"Žig je pronađen 😀\""}, // valid UTF-8 passes through
+        {"latin1 \xe9t\xe9", R"("latin1 \udce9t\udce9")"}, // each stray byte as a lone low surrogate
+        {"cut \xc5", R"("cut \udcc5")"}, // a sequence cut off by the end
+        {"cut \xe2\x82!", R"("cut \udce2\udc82!")"},
+        {"overlong \xc0\xaf", R"("overlong \udcc0\udcaf")"},
+        {"surrogate \xed\xa0\x80", R"("surrogate \udced\udca0\udc80")"},
+        {"beyond \xf4\x90\x80\x80", R"("beyond \udcf4\udc90\udc80\udc80")"},
+        {"lonely \x80 continuation", R"("lonely \udc80 continuation")"},
+        {"", R"("")"},
+    };
+    for (const auto& [text, json] : cases)
+        EXPECT_EQ(JsonObject::quote(text), json) << text;
+}
+
+TEST(Json, NumbersAreTheShortestTextThatReadsBackExactly)
+{
+    const std::pair<double, const char*> cases[]
+        = {{0.7, "0.7"}, {0.1, "0.1"}, {0.1 + 0.2, "0.30000000000000004"}, {1.0, "1"}, {-2.5, "-2.5"},
+            {1e21, "1e+21"}, {1.2028088981650298e-219, "1.2028088981650298e-219"},
+            {std::numeric_limits<double>::infinity(), "null"},
+            {-std::numeric_limits<double>::infinity(), "null"}, {std::nan(""), "null"}};
+    for (const auto& [value, text] : cases)
+        EXPECT_EQ(JsonObject::number(value), text);
+
+    std::mt19937_64 rng(7);
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    for (int i = 0; i < 2000; ++i) {
+        const double value = std::ldexp(unit(rng), int(rng() % 200) - 100);
+        const std::string text = JsonObject::number(value);
+        EXPECT_EQ(std::strtod(text.c_str(), nullptr), value) << text;
+        EXPECT_LE(text.size(), 24u) << text;
+    }
+}
+
+TEST(Json, ObjectsAndArrays)
+{
+    JsonObject inner;
+    inner.add("width", 3).add("ok", true);
+    JsonArray list;
+    EXPECT_EQ(list.str(), "[]");
+    list.add(inner).add(JsonObject().addNull("none"));
+    JsonObject o;
+    o.add("schema", kJsonSchema).add("name", "a\"b").add("x", 0.25).add("big", 1LL << 40).add("inner", inner);
+    o.add("list", list);
+    EXPECT_EQ(o.str(),
+        R"({"schema": 1, "name": "a\"b", "x": 0.25, "big": 1099511627776, "inner": {"width": 3, "ok": true}, )"
+        R"("list": [{"width": 3, "ok": true},)"
+        "\n"
+        R"( {"none": null}]})");
+}
+
+EvaluationRow row(const std::string& family, const std::string& label, double similarity, double threshold)
+{
+    EvaluationRow r;
+    r.family = family;
+    r.label = label;
+    r.result.similarity = similarity;
+    r.result.threshold = threshold;
+    r.result.found = similarity > threshold;
+    r.psnr = 30.0 + similarity;
+    return r;
+}
+
+// An evaluation whose attack rows have the given similarities; the plain marked row and
+// the control come first, as the battery makes them.
+Evaluation evaluation(double threshold, double marked, double control, const std::vector<double>& attacked)
+{
+    Evaluation ev;
+    ev.width = 64;
+    ev.height = 48;
+    ev.length = 100;
+    ev.alpha = 0.1;
+    ev.threshold = threshold;
+    ev.changed = 100;
+    ev.markedPsnr = 38.614;
+    ev.rows.push_back(row("none", "marked, no attack", marked, threshold));
+    ev.rows.push_back(row("control", "unmarked original", control, threshold));
+    const char* families[] = {"jpeg", "noise", "blur", "scale", "crop", "requantize"};
+    for (std::size_t i = 0; i < attacked.size(); ++i)
+        ev.rows.push_back(row(families[i % 6], "attack " + std::to_string(i), attacked[i], threshold));
+    ev.randomSimilarities = {0.01, -0.02, 0.0456};
+    ev.randomMax = 0.0456;
+    ev.randomP99 = 0.044;
+    return ev;
+}
+
+bool contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+// The survival line, the headline cards and the summary follow the rows: only attack rows
+// count (never the plain marked picture or the control), at the evaluation's own threshold.
+TEST(Report, SurvivalAndHeadlinesFollowTheRows)
+{
+    const struct {
+        double threshold, marked, control;
+        std::vector<double> attacked;
+    } cases[] = {
+        {0.7, 0.99, 0.0, {0.95, 0.71, 0.7, 0.2, 0.9}},
+        {0.65, 0.98, 0.9, {0.66, 0.64}}, // a control above the threshold still does not count
+        {0.5, 0.3, 0.0, {0.1, 0.2, 0.3}},
+        {0.7, 0.99, 0.0, {0.8, 0.8, 0.8, 0.8, 0.8, 0.8, 0.8, 0.8, 0.8, 0.8, 0.8, 0.8}},
+        {0.7, 0.99, 0.0, {}},
+    };
+    ReportInfo info;
+    info.original = "photo.png";
+    info.watermark = "key.wmk";
+    for (const auto& c : cases) {
+        const Evaluation ev = evaluation(c.threshold, c.marked, c.control, c.attacked);
+        int survived = 0;
+        for (const double s : c.attacked)
+            survived += s > c.threshold;
+        const std::string k = std::to_string(survived), n = std::to_string(c.attacked.size());
+        const std::string t = formatNumber(c.threshold, "%g");
+        SCOPED_TRACE(k + " of " + n + " at " + t);
+
+        const std::string markdown = reportMarkdown(ev, info);
+        EXPECT_TRUE(contains(
+            markdown, "- threshold " + t + ": the watermark survives " + k + " of " + n + " attacks\n"))
+            << markdown;
+
+        const std::string html = reportHtml(ev, info);
+        const auto card = [&](const std::string& value, const std::string& caption) {
+            EXPECT_TRUE(contains(html, "<b>" + value + "</b><span>" + caption + "</span>"))
+                << value << " / " << caption;
+        };
+        card(k + " of " + n, "attacks survived at threshold " + t);
+        card("38.61 dB", "PSNR of the marked picture");
+        card(formatNumber(c.marked, "%.4f"), "similarity, marked and untouched");
+        card("0.046", "highest of 3 never-embedded watermarks");
+        // Every row is in the table with its own verdict.
+        for (const EvaluationRow& r : ev.rows)
+            EXPECT_TRUE(contains(html,
+                "<td>" + r.label + "</td><td>" + formatNumber(r.result.similarity, "%.4f")
+                    + "</td><td class=\"verdict\">" + verdictWord(r.result.found) + "</td>"))
+                << r.label;
+
+        const std::string json = reportJson(ev, info, "out");
+        EXPECT_TRUE(contains(json, "\"attacks\": " + n + ", \"attacks_survived\": " + k + ",")) << json;
+        EXPECT_TRUE(contains(json, "\"schema\": 1,")) << json;
+        EXPECT_TRUE(contains(json, "\"threshold\": " + JsonObject::number(c.threshold) + ",")) << json;
+    }
+}
+
+TEST(Report, JsonSummaryWritesNoInfinityAndNamesTheReports)
+{
+    Evaluation ev = evaluation(0.7, 0.99, 0.0, {0.9});
+    ev.markedPsnr = std::numeric_limits<double>::infinity();
+    ev.randomSimilarities.clear();
+    ReportInfo info;
+    info.original = "a\"b.png";
+    info.watermark = "k.wmk";
+    info.seed = 42;
+    const std::string json = reportJson(ev, info, "dir");
+    for (const char* part :
+        {R"("original": "a\"b.png")", R"("marked_psnr_db": null)", R"("target_psnr_db": null)",
+            R"("random_watermarks": 0, "random_max_similarity": null, "random_p99_similarity": null)",
+            R"("seed": 42)",
+            R"("reports": {"csv": "dir/report.csv", "markdown": "dir/report.md", "html": "dir/report.html"})",
+            R"({"family": "none", "attack": "marked, no attack", "parameter": 0, "similarity": 0.99, "found": true)",
+            R"({"family": "control", "attack": "unmarked original")"})
+        EXPECT_TRUE(contains(json, part)) << part << "\n" << json;
+    EXPECT_EQ(json.find("inf"), std::string::npos) << json;
+}
+
+} // namespace
+} // namespace pelinor::cli
