@@ -24,6 +24,10 @@ public:
     void run(MDIPocetak& window);
 
     void message(QWidget* parent, const QString& text, MessageIcon icon, const QString& title) override;
+    bool ask(QWidget* parent, const QString& text, const QString& title) override
+    {
+        return m_real.ask(parent, text, title);
+    }
     std::optional<QString> chooseFile(QWidget* parent, const FileDialogRequest& request) override;
     void beginWait() override { m_real.beginWait(); }
     void endWait() override { m_real.endWait(); }

@@ -2,6 +2,7 @@
 
 #include "app/frm_dialog.h"
 #include "image/frm_slika.h"
+#include "image/image_io.h"
 #include "ui/failure_text.h"
 #include "ui/texts.h"
 #include "ui/twips.h"
@@ -12,6 +13,7 @@
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QMdiArea>
 #include <QMenu>
@@ -41,6 +43,19 @@ QStringList droppedFiles(const QMimeData* data)
     for (const QUrl& url : data->urls())
         if (url.isLocalFile()) files << url.toLocalFile();
     return files;
+}
+
+// True when `path` names an existing file that is not a picture this program can read.
+bool holdsSomethingElse(const QString& path)
+{
+    const QFileInfo info(path); // through links, as the save writes through them
+    if (!info.exists() || info.isDir()) return false; // a folder is refused by the save itself
+    try {
+        loadPicture(path.toStdString());
+        return false;
+    } catch (...) {
+        return true;
+    }
 }
 
 } // namespace
@@ -177,8 +192,17 @@ void MDIPocetak::mnuSpremi_Click()
     m_cdlDat.setFilter(text::kBitmapFilter);
     const std::optional<QString> path = m_cdlDat.showSave(this);
     if (path)
-        onActiveWindow(*path, QStringLiteral("Slika se ne može spremiti."),
-            [&](FrmSlika& window) { window.SnimiSliku(*path); });
+        onActiveWindow(*path, QStringLiteral("Slika se ne može spremiti."), [&](FrmSlika& window) {
+            // The shared dialog starts from the last path chosen anywhere, a watermark file
+            // included: a picture is replaced without a question, anything else only on a Yes.
+            if (holdsSomethingElse(*path)
+                && !m_ui.ask(this,
+                    QStringLiteral("Datoteka ") + *path
+                        + QStringLiteral(" već postoji i nije slika.\nŽelite li je zamijeniti slikom?"),
+                    text::kAppTitle))
+                return;
+            window.SnimiSliku(*path);
+        });
 }
 
 void MDIPocetak::mnuIzlaz_Click()

@@ -39,6 +39,14 @@ void QtUiServices::message(QWidget* parent, const QString& text, MessageIcon ico
     box.exec();
 }
 
+bool QtUiServices::ask(QWidget* parent, const QString& text, const QString& title)
+{
+    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No, parent);
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
 std::optional<QString> QtUiServices::chooseFile(QWidget* parent, const FileDialogRequest& request)
 {
     QFileDialog dialog(parent, request.title);

@@ -31,6 +31,10 @@ public:
     // A modal message box with one OK button.
     virtual void message(QWidget* parent, const QString& text, MessageIcon icon, const QString& title) = 0;
 
+    // A modal question with Yes and No; No is the default (Enter and Escape answer No).
+    // True when the user answered Yes.
+    virtual bool ask(QWidget* parent, const QString& text, const QString& title) = 0;
+
     // The chosen path, or nothing when the user cancelled.
     virtual std::optional<QString> chooseFile(QWidget* parent, const FileDialogRequest& request) = 0;
 
@@ -75,6 +79,7 @@ private:
 class QtUiServices final : public UiServices {
 public:
     void message(QWidget* parent, const QString& text, MessageIcon icon, const QString& title) override;
+    bool ask(QWidget* parent, const QString& text, const QString& title) override;
     std::optional<QString> chooseFile(QWidget* parent, const FileDialogRequest& request) override;
     void beginWait() override;
     void endWait() override;

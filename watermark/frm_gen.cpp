@@ -2,6 +2,7 @@
 
 #include "base/error.h"
 #include "ui/common_dialog.h"
+#include "ui/failure_text.h"
 #include "ui/numbers.h"
 #include "ui/texts.h"
 #include "ui/twips.h"
@@ -24,8 +25,25 @@ QLineEdit* textBox(QWidget* parent, const char* name, const QString& text)
     return box;
 }
 
-// The one failure message; every fault in the fields or while writing ends here.
+// A field that does not convert or is out of range.
 class BadParameters : public std::exception { };
+
+// Failures of the file itself (its folder, its permissions, the disk), as opposed to values
+// that cannot be generated.
+bool isFileFailure(int number)
+{
+    switch (number) {
+    case err::FileNotFound:
+    case err::DeviceIo:
+    case err::DiskFull:
+    case err::PermissionDenied:
+    case err::PathAccess:
+    case err::PathNotFound:
+        return true;
+    default:
+        return false;
+    }
+}
 
 double toDouble(const QLineEdit* box, const QLocale& locale)
 {
@@ -105,26 +123,43 @@ void FrmGen::cmdOdaberi_Click()
 
 void FrmGen::cmdGen_Click()
 {
+    QString fileName;
     try {
         const QLocale locale = m_ui.numberLocale();
         const std::optional<std::int32_t> length = parseLocaleInt32(txtVelicina->text(), locale);
-        if (!length) throw BadParameters();
+        // A watermark without values cannot be embedded or tested: refused like a bad number.
+        if (!length || *length < 1) throw BadParameters();
         const double alpha = toDouble(txtAlfa, locale);
         const double mean = toDouble(txtSrednjaVrije, locale);
         const double deviation = toDouble(txtDev, locale);
         // The file name is taken only after every number converted, so a bad
         // number never creates or truncates a file.
-        const QString fileName = txtImeDat->text();
+        fileName = txtImeDat->text();
         if (fileName.isEmpty()) throw BadParameters();
         CoxGenMark(fileName.toStdString(), alpha, *length, 0, mean, deviation);
-    } catch (...) {
-        m_ui.message(this, QStringLiteral("Nepravilno zadane vrijednosti parametara za generiranje žiga"),
+    } catch (const Error& error) {
+        if (!isFileFailure(error.number())) {
+            badParameters();
+            return;
+        }
+        // The numbers were fine: say what went wrong with the file, and keep everything
+        // typed so that only the name needs changing.
+        m_ui.message(this, failureMessage(QStringLiteral("Žig se ne može spremiti."), fileName, error),
             MessageIcon::Warning, text::kAppTitle);
-        cmdOdustani_Click();
+        return;
+    } catch (...) {
+        badParameters();
         return;
     }
     m_ui.message(this, QStringLiteral("Generiranje žiga je uspješno obavljeno."), MessageIcon::Information,
         text::kAppTitle);
+}
+
+void FrmGen::badParameters()
+{
+    m_ui.message(this, QStringLiteral("Nepravilno zadane vrijednosti parametara za generiranje žiga"),
+        MessageIcon::Warning, text::kAppTitle);
+    cmdOdustani_Click();
 }
 
 void FrmGen::cmdOdustani_Click()

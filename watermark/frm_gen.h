@@ -1,6 +1,6 @@
 // frmGen: the watermark generation dialog. Created with its initial texts each time
-// it is opened and discarded when it closes ("O&dustani", the close box, or a
-// failed generation); a successful generation leaves it open.
+// it is opened and discarded when it closes ("O&dustani", the close box, or values it
+// cannot use); a successful generation, or a file that cannot be written, leaves it open.
 #pragma once
 
 #include "ui/form_dialog.h"
@@ -36,6 +36,9 @@ public slots:
     void cmdOdustani_Click();
 
 private:
+    // The dialog's warning for values it cannot use; the dialog closes.
+    void badParameters();
+
     CommonDialog& m_cdlDat;
     UiServices& m_ui;
 };

@@ -17,8 +17,10 @@
 #include "watermark/generator.h"
 #include "watermark/watermark_file.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
@@ -54,16 +56,28 @@ const QString kCtrlAltDel = u"Rad programa se u trenutnoj verziji može prekinut
 const QString kRatio = u"I|Pelinor|Odnos sličnosti između originalnog i izvađenog žiga je "_s;
 const QString kPalette = QStringLiteral(PELINOR_TESTDATA "/bmpsuite/g/pal8.bmp");
 
+// The question before a save replaces a file that is not a picture.
+QString replaceQuestion(const QString& path)
+{
+    return u"Q|Pelinor|Datoteka "_s + path + u" već postoji i nije slika.\nŽelite li je zamijeniti slikom?"_s;
+}
+
 // A scripted stand-in for the user. It logs what the user meets as text: "I|title|text"
-// for a message (W and C for the other icons, "|busy" under the hourglass), "wait" and
-// "done" for the hourglass, "open|title|filter|start" for a file dialog, which it
-// answers from a queue (an empty queue cancels).
+// for a message (W and C for the other icons, "|busy" under the hourglass), "Q|title|text"
+// for a question, which it answers from a queue (an empty queue takes the default, No),
+// "wait" and "done" for the hourglass, "open|title|filter|start" for a file dialog, which
+// it answers from a queue (an empty queue cancels).
 class FakeUi final : public UiServices {
 public:
     void message(QWidget*, const QString& text, MessageIcon icon, const QString& title) override
     {
         log << QStringList{u"IWC"_s.mid(int(icon), 1), title, text}.join(u'|')
                 + (m_depth > 0 ? u"|busy"_s : QString());
+    }
+    bool ask(QWidget*, const QString& text, const QString& title) override
+    {
+        log << QStringList{u"Q"_s, title, text}.join(u'|');
+        return !replies.isEmpty() && replies.takeFirst();
     }
     std::optional<QString> chooseFile(QWidget*, const FileDialogRequest& request) override
     {
@@ -96,6 +110,7 @@ public:
 
     QStringList log;
     QList<std::optional<QString>> answers;
+    QList<bool> replies;
     QLocale locale = QLocale::c();
 
 private:
@@ -424,6 +439,42 @@ private slots:
         }
     }
 
+    // The real question: Yes and No, No the default, so Enter and Escape both keep the file.
+    void realQuestionBox_data()
+    {
+        QTest::addColumn<int>("key"); // 0: click Yes
+        QTest::addColumn<bool>("yes");
+        QTest::newRow("Enter") << int(Qt::Key_Return) << false;
+        QTest::newRow("Escape") << int(Qt::Key_Escape) << false;
+        QTest::newRow("Yes clicked") << 0 << true;
+    }
+
+    void realQuestionBox()
+    {
+        QFETCH(int, key);
+        QFETCH(bool, yes);
+        bool checked = false;
+        QTimer::singleShot(0, [&] {
+            QMessageBox* box = shownTopLevel<QMessageBox>();
+            if (box == nullptr) return;
+            checked = true;
+            auto closer = qScopeGuard([box] {
+                if (box->isVisible()) box->button(QMessageBox::No)->click();
+            });
+            QCOMPARE(box->windowTitle(), u"Pelinor"_s);
+            QCOMPARE(box->text(), u"Pitanje?"_s);
+            QCOMPARE(box->icon(), QMessageBox::Question);
+            QCOMPARE(box->standardButtons(), QMessageBox::Yes | QMessageBox::No);
+            QCOMPARE(box->defaultButton(), box->button(QMessageBox::No));
+            if (key == 0)
+                box->button(QMessageBox::Yes)->click();
+            else
+                QTest::keyClick(box, Qt::Key(key));
+        });
+        QCOMPARE(QtUiServices().ask(nullptr, u"Pitanje?"_s, u"Pelinor"_s), yes);
+        QVERIFY(checked);
+    }
+
     // Every caption fits its control at the designed twips size in the forms' font.
     void captionsFit()
     {
@@ -551,14 +602,32 @@ private slots:
         QCOMPARE(m_window->mdiArea()->subWindowList().size(), 1);
     }
 
+    // An existing picture is replaced without a question; any other file only on a Yes.
     void save_data()
     {
+        const std::vector<std::uint8_t> png = encodePng(*texturedPicture(9, 7, 3));
+        const QByteArray picture(reinterpret_cast<const char*>(png.data()), qsizetype(png.size()));
+        const QByteArray watermark("\"CXSG\"\r\n1\r\n0.3\r\n0\r\n1\r\n0.5\r\n");
         QTest::addColumn<QString>("name");
         QTest::addColumn<QByteArray>("existing");
         QTest::addColumn<bool>("marked");
-        QTest::newRow("no extension added") << "bez nastavka" << QByteArray() << false;
-        QTest::newRow("file overwritten") << "postoji.bmp" << QByteArray(100000, 'x') << false;
-        QTest::newRow("marked window") << "oznacena.bmp" << QByteArray() << true;
+        QTest::addColumn<QList<bool>>("replies");
+        QTest::addColumn<bool>("asked");
+        QTest::addColumn<bool>("replaced");
+        QTest::newRow("no extension added")
+            << "bez nastavka" << QByteArray() << false << QList<bool>() << false << true;
+        QTest::newRow("picture replaced")
+            << "postoji.png" << picture << false << QList<bool>() << false << true;
+        QTest::newRow("other file kept by default")
+            << "postoji.bmp" << QByteArray(100000, 'x') << false << QList<bool>() << true << false;
+        QTest::newRow("other file replaced on Yes")
+            << "postoji.bmp" << QByteArray(100000, 'x') << false << QList<bool>{true} << true << true;
+        QTest::newRow("watermark kept on No")
+            << "zig.wmk" << watermark << true << QList<bool>{false} << true << false;
+        QTest::newRow("empty file asked for")
+            << "prazna" << QByteArray("", 0) << false << QList<bool>() << true << false;
+        QTest::newRow("marked window")
+            << "oznacena.bmp" << QByteArray() << true << QList<bool>() << false << true;
     }
 
     void save()
@@ -566,20 +635,69 @@ private slots:
         QFETCH(QString, name);
         QFETCH(QByteArray, existing);
         QFETCH(bool, marked);
+        QFETCH(QList<bool>, replies);
+        QFETCH(bool, asked);
+        QFETCH(bool, replaced);
         const QString source = bmp(u"izvor.bmp"_s);
         FrmSlika* window = open(source);
-        if (marked) window = run(m_window->mnuEmbed, wmk(u"zig.wmk"_s), window);
+        if (marked) window = run(m_window->mnuEmbed, wmk(u"oznaka.wmk"_s), window);
         QVERIFY(window != nullptr);
         const QString target = m_dir->filePath(name);
-        if (!existing.isEmpty()) writeFile(target, existing);
+        if (asked || !existing.isEmpty()) writeFile(target, existing);
         m_ui->log.clear();
+        m_ui->replies = replies;
         run(m_window->mnuSpremi, target);
-        QCOMPARE(m_ui->text(), QString());
-        const std::vector<std::uint8_t> expected = encodeBmp(*window->shownPicture());
-        QCOMPARE(readAll(target),
-            QByteArray(reinterpret_cast<const char*>(expected.data()), qsizetype(expected.size())));
+        QCOMPARE(m_ui->text(), asked ? replaceQuestion(target) : QString());
+        QVERIFY(m_ui->replies.isEmpty());
+        const std::vector<std::uint8_t> expected
+            = encodePicture(*window->shownPicture(), formatForPath(target.toStdString()));
+        const QByteArray saved(reinterpret_cast<const char*>(expected.data()), qsizetype(expected.size()));
+        QCOMPARE(readAll(target), replaced ? saved : existing);
         QVERIFY(!QFile::exists(target + u".bmp"_s));
-        QCOMPARE(readAll(target) == readAll(source), !marked);
+        if (replaced && formatForPath(target.toStdString()) == ImageFormat::Bmp)
+            QCOMPARE(readAll(target) == readAll(source), !marked);
+    }
+
+    // The shared dialog offers the watermark file just chosen to embed; accepting it
+    // unthinkingly (the default answer) keeps the key.
+    void saveAfterEmbedKeepsTheWatermarkFile()
+    {
+        FrmSlika* source = open(bmp(u"slika.bmp"_s));
+        const QString key = wmk(u"kljuc.wmk"_s);
+        const QByteArray before = readAll(key);
+        FrmSlika* marked = run(m_window->mnuEmbed, key, source);
+        QVERIFY(marked != nullptr);
+        m_ui->log.clear();
+        run(m_window->mnuSpremi, key, marked);
+        QCOMPARE(m_ui->text(true), u"save|Pelinor|Bitmape (*.bmp)|"_s + key + kSep + replaceQuestion(key));
+        QCOMPARE(readAll(key), before);
+    }
+
+    // A symbolic link as the target is written through and stays a link; a link to a
+    // watermark file asks as the file itself would.
+    void saveWritesThroughLinks()
+    {
+        FrmSlika* window = open(bmp(u"izvor.bmp"_s));
+        QVERIFY(window != nullptr);
+        const QString real = bmp(u"stara.bmp"_s, 5, 5, 9);
+        const QString link = m_dir->filePath(u"veza.bmp"_s);
+        QVERIFY(QFile::link(real, link));
+        m_ui->log.clear();
+        run(m_window->mnuSpremi, link);
+        QCOMPARE(m_ui->text(), QString());
+        QVERIFY(QFileInfo(link).isSymLink());
+        const std::vector<std::uint8_t> expected = encodeBmp(*window->shownPicture());
+        QCOMPARE(readAll(real),
+            QByteArray(reinterpret_cast<const char*>(expected.data()), qsizetype(expected.size())));
+
+        const QString key = wmk(u"kljuc.wmk"_s);
+        const QString keyLink = m_dir->filePath(u"kljuc-veza.bmp"_s);
+        QVERIFY(QFile::link(key, keyLink));
+        const QByteArray before = readAll(key);
+        run(m_window->mnuSpremi, keyLink);
+        QCOMPARE(m_ui->text(), replaceQuestion(keyLink));
+        QCOMPARE(readAll(key), before);
+        QVERIFY(QFileInfo(keyLink).isSymLink());
     }
 
     void embedMakesNewMarkedWindows()
@@ -637,7 +755,10 @@ private slots:
         QTest::newRow("decimal comma") << QStringList{"txtVelicina=4", "txtSrednjaVrije=-1,5", "txtDev=2,5"}
                                        << true << 9 << "\"CXSG\"|4|0.3|-1.5|2.5";
         QTest::newRow("odd length") << QStringList{"txtVelicina=7"} << false << 12 << "";
-        QTest::newRow("negative length") << QStringList{"txtVelicina=-5"} << false << 5 << "";
+        QTest::newRow("negative length") << QStringList{"txtVelicina=-5"} << false << -1 << "";
+        QTest::newRow("zero length") << QStringList{"txtVelicina=0"} << false << -1 << "";
+        QTest::newRow("length rounds to zero") << QStringList{"txtVelicina=0.4"} << false << -1 << "";
+        QTest::newRow("length of one") << QStringList{"txtVelicina=1"} << false << 6 << "\"CXSG\"|1|0.3|0|1";
         QTest::newRow("length half to even") << QStringList{"txtVelicina=2.5"} << false << 7 << "";
         QTest::newRow("length rounds up") << QStringList{"txtVelicina=3.5"} << false << 9 << "";
         QTest::newRow("letters in the length") << QStringList{"txtVelicina=sto"} << false << -1 << "";
@@ -682,6 +803,49 @@ private slots:
         if (!header.isEmpty()) QCOMPARE(written.mid(0, 5).join(u'|'), header);
         for (const QString& line : written)
             QVERIFY(!line.startsWith(u' ') && !line.contains(u','));
+    }
+
+    // A file that cannot be written is reported with its name and reason, and the dialog
+    // stays open with everything typed, so only the name needs changing.
+    void generationFileFailureKeepsTheDialog_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("missing folder") << "nema mape/zig.wmk"
+                                        << "mapa ne postoji (pogreška 76)";
+        QTest::newRow("a folder") << "mapa"
+                                  << "putanji se ne može pristupiti (pogreška 75)";
+    }
+
+    void generationFileFailureKeepsTheDialog()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, reason);
+        QVERIFY(QDir(m_dir->path()).mkdir(u"mapa"_s));
+        const QString bad = m_dir->filePath(name);
+        const QString good = m_dir->filePath(u"zig.wmk"_s);
+        withModal<FrmGen>(m_window->mnuGen, [&](FrmGen* gen) {
+            gen->txtImeDat->setText(bad);
+            gen->txtVelicina->setText(u"7"_s);
+            gen->txtAlfa->setText(u"0.25"_s);
+            gen->txtSrednjaVrije->setText(u"2"_s);
+            gen->txtDev->setText(u"3"_s);
+            gen->cmdGen->click();
+            QVERIFY(gen->isVisible());
+            QCOMPARE(m_ui->text(),
+                u"W|Pelinor|Žig se ne može spremiti.\n\nDatoteka: "_s + bad + u"\nRazlog: "_s + reason
+                    + u'.');
+            const QStringList kept{gen->txtImeDat->text(), gen->txtVelicina->text(), gen->txtAlfa->text(),
+                gen->txtSrednjaVrije->text(), gen->txtDev->text()};
+            QCOMPARE(kept, (QStringList{bad, u"7"_s, u"0.25"_s, u"2"_s, u"3"_s}));
+            m_ui->log.clear();
+            gen->txtImeDat->setText(good);
+            gen->cmdGen->click();
+            QCOMPARE(m_ui->text(), kGenDone);
+            gen->cmdOdustani->click();
+        });
+        QCOMPARE(readLines(good).mid(0, 5), (QStringList{u"\"CXSG\""_s, u"7"_s, u"0.25"_s, u"2"_s, u"3"_s}));
+        QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList{u"zig.wmk"_s});
     }
 
     void generationDialogLifecycle()
