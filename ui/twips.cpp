@@ -42,23 +42,33 @@ double twipsPerPixelY(const QWidget* widget)
     return kTwipsPerInch / dpiY(widget);
 }
 
+int twipsToPixels(double twips, double dpi)
+{
+    return static_cast<int>(std::lround(twips / (kTwipsPerInch / dpi)));
+}
+
+double pixelsToTwips(int pixels, double dpi)
+{
+    return pixels * (kTwipsPerInch / dpi);
+}
+
 int twipsToPixelsX(double twips, const QWidget* widget)
 {
-    return static_cast<int>(std::lround(twips / twipsPerPixelX(widget)));
+    return twipsToPixels(twips, dpiX(widget));
 }
 
 int twipsToPixelsY(double twips, const QWidget* widget)
 {
-    return static_cast<int>(std::lround(twips / twipsPerPixelY(widget)));
+    return twipsToPixels(twips, dpiY(widget));
 }
 
 double pixelsToTwipsX(int pixels, const QWidget* widget)
 {
-    return pixels * twipsPerPixelX(widget);
+    return pixelsToTwips(pixels, dpiX(widget));
 }
 double pixelsToTwipsY(int pixels, const QWidget* widget)
 {
-    return pixels * twipsPerPixelY(widget);
+    return pixelsToTwips(pixels, dpiY(widget));
 }
 
 QRect twipsRect(int left, int top, int width, int height, const QWidget* widget)

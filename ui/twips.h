@@ -13,6 +13,10 @@ namespace pelinor {
 double twipsPerPixelX(const QWidget* widget);
 double twipsPerPixelY(const QWidget* widget);
 
+// At a given logical DPI: rounded to the nearest pixel (halves away from zero), never cut.
+int twipsToPixels(double twips, double dpi);
+double pixelsToTwips(int pixels, double dpi);
+
 int twipsToPixelsX(double twips, const QWidget* widget);
 int twipsToPixelsY(double twips, const QWidget* widget);
 double pixelsToTwipsX(int pixels, const QWidget* widget);

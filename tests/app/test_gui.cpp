@@ -10,6 +10,7 @@
 #include "ui/failure_text.h"
 #include "ui/numbers.h"
 #include "ui/picture_area.h"
+#include "ui/twips.h"
 #include "ui/ui_services.h"
 #include "watermark/embed.h"
 #include "watermark/frm_gen.h"
@@ -265,6 +266,38 @@ private slots:
         QFETCH(double, area);
         QFETCH(int, offset);
         QCOMPARE(layoutOffset(outer, area), offset);
+    }
+
+    // Twips to pixels at common logical DPIs: rounded, not cut (733.5 is 734, 1.5 is 2).
+    void twipsAtDpi_data()
+    {
+        QTest::addColumn<double>("dpi");
+        QTest::addColumn<double>("twips");
+        QTest::addColumn<int>("pixels");
+        QTest::newRow("96: 7335") << 96.0 << 7335.0 << 489;
+        QTest::newRow("96: 22 is 1.47") << 96.0 << 22.0 << 1;
+        QTest::newRow("96: 23 is 1.53") << 96.0 << 23.0 << 2;
+        QTest::newRow("120: 7335 is 611.25") << 120.0 << 7335.0 << 611;
+        QTest::newRow("120: 18 is 1.5") << 120.0 << 18.0 << 2;
+        QTest::newRow("120: 3735 is 311.25") << 120.0 << 3735.0 << 311;
+        QTest::newRow("120: 1695 is 141.25") << 120.0 << 1695.0 << 141;
+        QTest::newRow("120: 375 is 31.25") << 120.0 << 375.0 << 31;
+        QTest::newRow("120: 10 is 0.83") << 120.0 << 10.0 << 1;
+        QTest::newRow("144: 7335 is 733.5") << 144.0 << 7335.0 << 734;
+        QTest::newRow("144: 5295 is 529.5") << 144.0 << 5295.0 << 530;
+        QTest::newRow("144: 315 is 31.5") << 144.0 << 315.0 << 32;
+        QTest::newRow("144: 1215 is 121.5") << 144.0 << 1215.0 << 122;
+        QTest::newRow("144: 7 is 0.7") << 144.0 << 7.0 << 1;
+        QTest::newRow("144: -15 is -1.5") << 144.0 << -15.0 << -2;
+    }
+
+    void twipsAtDpi()
+    {
+        QFETCH(double, dpi);
+        QFETCH(double, twips);
+        QFETCH(int, pixels);
+        QCOMPARE(twipsToPixels(twips, dpi), pixels);
+        QCOMPARE(pixelsToTwips(pixels, dpi), pixels * 1440.0 / dpi);
     }
 
     void qtFilter_data()

@@ -184,5 +184,54 @@ TEST(BmpDecoder, RleRunIntoRowPaddingIsClipped)
             EXPECT_EQ(test::pixelAt(*p, x, y)[0], 255) << x << "," << y;
 }
 
+// A width x height RLE file (RLE8, or RLE4 with `rle4`) with the palette black, white, grey.
+PictureRef decodeRle(int width, int height, bool rle4, std::initializer_list<std::uint8_t> stream)
+{
+    std::vector<std::uint8_t> file = encodeBmp(*Picture::create(width, height));
+    file.resize(54);
+    file[10] = 66; // pixels after the three palette entries
+    file[28] = rle4 ? 4 : 8;
+    file[30] = rle4 ? 2 : 1;
+    const std::uint32_t size = std::uint32_t(stream.size());
+    for (int i = 0; i < 4; ++i)
+        file[34 + std::size_t(i)] = std::uint8_t(size >> (8 * i));
+    file[46] = 3; // colours used
+    file.insert(file.end(), {0, 0, 0, 0, 255, 255, 255, 0, 128, 128, 128, 0});
+    file.insert(file.end(), stream);
+    for (int i = 0; i < 4; ++i)
+        file[2 + std::size_t(i)] = std::uint8_t(file.size() >> (8 * i));
+    return decodeBmp(file);
+}
+
+// At a width whose rows have no padding (3 x 4 = 12 bytes), a run past the row's end
+// would land in the next row's first pixels, or past the memory on the last row: those
+// pixels are dropped, the next row keeps what its own data says (black where it says
+// nothing), and the last row ends at its edge. Rows bottom-up: 0 is the bottom row.
+TEST(BmpDecoder, RleRunPastTheRowEndWithoutPaddingIsDropped)
+{
+    const std::uint8_t white = 1, grey = 2;
+    for (const bool rle4 : {false, true}) {
+        SCOPED_TRACE(rle4 ? "RLE4" : "RLE8");
+        const auto run = [&](int count, std::uint8_t index) {
+            return std::pair<std::uint8_t, std::uint8_t>(
+                std::uint8_t(count), rle4 ? std::uint8_t(index << 4 | index) : index);
+        };
+        const auto [bottomCount, bottomValue] = run(6, white);
+        const auto [greyCount, greyValue] = run(2, grey);
+        const auto [lastCount, lastValue] = run(5, white);
+        // Bottom row: six white (two past the edge), end of line; the middle row says nothing;
+        // the top row: two grey, then five white (three past the edge), end of bitmap.
+        const PictureRef p = decodeRle(4, 3, rle4,
+            {bottomCount, bottomValue, 0, 0, 0, 0, greyCount, greyValue, lastCount, lastValue, 0, 1});
+        ASSERT_EQ(p->stride(), 12u);
+        const int expected[3][4]
+            = {{128, 128, 255, 255}, {0, 0, 0, 0}, {255, 255, 255, 255}}; // top row first
+        for (int y = 0; y < 3; ++y)
+            for (int x = 0; x < 4; ++x)
+                for (int c = 0; c < 3; ++c)
+                    EXPECT_EQ(test::pixelAt(*p, x, y)[c], expected[y][x]) << x << "," << y << "," << c;
+    }
+}
+
 } // namespace
 } // namespace pelinor
