@@ -146,7 +146,7 @@ std::vector<BatchItem> planBatch(const std::vector<std::string>& inputs, const s
         if (ec) key = fs::path(item.output).lexically_normal();
         const auto replaced = std::find_if(everyInput.begin(), everyInput.end(),
             [&](const std::string& other) { return sameFile(item.output, other); });
-        if (replaced == everyInput.begin() + (&input - inputs.data()))
+        if (replaced != everyInput.end() && sameFile(item.output, input))
             item.refusal
                 = fileMessage(input, "the output " + item.output + " would replace this input picture");
         else if (replaced != everyInput.end())

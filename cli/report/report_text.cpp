@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 
 namespace pelinor::cli {
 
@@ -86,7 +87,7 @@ std::string reportJson(const Evaluation& ev, const ReportInfo& info, const std::
 {
     int attacks = 0;
     const int survived = survivedAttacks(ev, &attacks);
-    const auto inDir = [&](const char* name) { return dir + "/" + name; };
+    const auto inDir = [&](const char* name) { return (std::filesystem::path(dir) / name).string(); };
     JsonObject reports;
     reports.add("csv", inDir("report.csv"))
         .add("markdown", inDir("report.md"))
