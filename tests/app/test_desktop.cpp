@@ -34,12 +34,17 @@ Q_DECLARE_METATYPE(OptPoint)
 namespace {
 
 // Answers file dialogs from a queue (an empty queue cancels), logs messages as
-// "title|text", and keeps the stored path as the settings file would.
+// "title|text", answers questions No, and keeps the stored path as the settings file would.
 class StubUi final : public UiServices {
 public:
     void message(QWidget*, const QString& text, MessageIcon, const QString& title) override
     {
         messages << title + u'|' + text;
+    }
+    bool ask(QWidget*, const QString& text, const QString& title) override
+    {
+        messages << title + u'|' + text;
+        return false;
     }
     std::optional<QString> chooseFile(QWidget*, const FileDialogRequest& request) override
     {
