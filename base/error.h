@@ -30,6 +30,10 @@ inline constexpr int ZeroAlpha = 1003; // alpha = 0 cannot be extracted
 inline constexpr int ZeroWatermark = 1004; // every watermark value is 0
 } // namespace err
 
+// Error texts speak in one voice: a capitalised statement of what is wrong that names the
+// values involved, without a full stop. A classic number's text starts with that error's
+// name ("Subscript out of range: ...", "Out of memory: ..."); the file a failure concerns is
+// added by whoever knows it.
 class Error : public std::runtime_error {
 public:
     Error(int number, const std::string& text)
@@ -42,5 +46,11 @@ public:
 private:
     int m_number;
 };
+
+// A picture's or an array's size as every message writes it: "512 x 384".
+inline std::string sizeText(long long width, long long height)
+{
+    return std::to_string(width) + " x " + std::to_string(height);
+}
 
 } // namespace pelinor

@@ -18,11 +18,8 @@ void refuseReplacingInput(const std::string& output, const std::vector<std::stri
 
 // Throws FileError naming `path` and the reason.
 PictureRef loadPictureFile(const std::string& path);
-// Throws FileError (" 24-bit bitmaps only", with the depth found) unless the picture is 24-bit.
+// The core's 24-bit refusal as a FileError for `path`, with the depth found.
 void require24Bit(const std::string& path, const Picture& picture);
 Watermark readWatermarkFile(const std::string& path);
-
-// "512 x 384"
-std::string sizeText(int width, int height);
 
 } // namespace pelinor::cli

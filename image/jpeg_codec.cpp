@@ -130,8 +130,7 @@ PictureRef decodeJpeg(std::span<const std::uint8_t> bytes)
         = (std::uint64_t(width) + 31) / 32 * ((std::uint64_t(height) + 31) / 32);
     if (!r.info.arith_code && bytes.size() < minimumBlocks / 8)
         throw Error(err::InvalidPicture,
-            "Invalid picture: JPEG: the file is too short for " + std::to_string(width) + " x "
-                + std::to_string(height) + " pixels");
+            "Invalid picture: JPEG: the file is too short for " + sizeText(width, height) + " pixels");
     const J_COLOR_SPACE space = r.info.jpeg_color_space;
     if (space != JCS_GRAYSCALE && space != JCS_YCbCr && space != JCS_RGB)
         throw invalid("CMYK and other four-channel JPEG files are not supported");
@@ -143,9 +142,11 @@ PictureRef decodeJpeg(std::span<const std::uint8_t> bytes)
 std::vector<std::uint8_t> encodeJpeg(const Picture& picture, int quality)
 {
     if (quality < 1 || quality > 100)
-        throw Error(err::InvalidCall, "JPEG quality must be 1 to 100, not " + std::to_string(quality));
+        throw Error(err::InvalidCall,
+            "Invalid procedure call: JPEG quality " + std::to_string(quality) + " is not 1 to 100");
     if (picture.width() > JPEG_MAX_DIMENSION || picture.height() > JPEG_MAX_DIMENSION)
-        throw Error(err::InvalidCall, "A JPEG file holds at most 65500 x 65500 pixels");
+        throw Error(err::InvalidCall,
+            "Invalid procedure call: a JPEG file holds at most " + sizeText(65500, 65500) + " pixels");
     JpegWriter w;
     w.info.err = &w.errors.base;
     setUpErrors(w.errors);

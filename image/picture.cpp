@@ -9,14 +9,15 @@ namespace pelinor {
 std::shared_ptr<Picture> Picture::create(int width, int height, int bitsPerPixel, bool topDown)
 {
     if (width < 1 || height < 1)
-        throw Error(err::InvalidCall,
-            "Invalid picture size " + std::to_string(width) + " x " + std::to_string(height));
+        throw Error(
+            err::InvalidCall, "Invalid procedure call: a picture of " + sizeText(width, height) + " pixels");
     if (bitsPerPixel < 1 || bitsPerPixel > 64)
-        throw Error(err::InvalidCall, "Invalid bits per pixel: " + std::to_string(bitsPerPixel));
+        throw Error(
+            err::InvalidCall, "Invalid procedure call: " + std::to_string(bitsPerPixel) + " bits per pixel");
     if (!withinPixelLimit(width, height))
         throw Error(err::OutOfMemory,
-            "Out of memory: a picture of " + std::to_string(width) + " x " + std::to_string(height)
-                + " pixels exceeds the pixel limit of " + std::to_string(kMaxPixelBytes >> 20) + " MiB");
+            "Out of memory: a picture of " + sizeText(width, height) + " pixels exceeds the pixel limit of "
+                + std::to_string(kMaxPixelBytes >> 20) + " MiB");
     const std::size_t stride = strideFor(width);
     std::shared_ptr<Picture> picture(new Picture);
     picture->m_bits = allocateElements<std::uint8_t>(stride, std::size_t(height));
@@ -44,8 +45,8 @@ bool withinPixelLimit(std::int64_t width, std::int64_t height) noexcept
 void throwOverPixelLimit(std::int64_t width, std::int64_t height)
 {
     throw Error(err::InvalidPicture,
-        "Invalid picture: " + std::to_string(width) + " x " + std::to_string(height)
-            + " pixels is larger than the pixel limit of " + std::to_string(kMaxPixelBytes >> 20) + " MiB");
+        "Invalid picture: " + sizeText(width, height) + " pixels is larger than the pixel limit of "
+            + std::to_string(kMaxPixelBytes >> 20) + " MiB");
 }
 
 BitmapRecord queryBitmap(Picture* picture) noexcept
@@ -66,9 +67,14 @@ bool is24Bit(const Picture* picture) noexcept
     return picture != nullptr && picture->bitsPerPixel() == 24;
 }
 
-ByteView openView(const Picture& picture)
+void require24Bit(const Picture& picture)
 {
     if (!is24Bit(&picture)) throw Error(err::Not24Bit, std::string(kOnly24BitText));
+}
+
+ByteView openView(const Picture& picture)
+{
+    require24Bit(picture);
     // A view writes into the picture by design; the picture object itself is not changed.
     auto* base = const_cast<std::uint8_t*>(picture.bits());
     return ByteView(base, 3 * picture.width(), picture.height(), picture.stride());

@@ -75,6 +75,8 @@ struct BitmapRecord {
 
 BitmapRecord queryBitmap(Picture* picture) noexcept;
 bool is24Bit(const Picture* picture) noexcept;
+// The refusal of every watermarking step: Error(err::Not24Bit, kOnly24BitText) unless 24-bit.
+void require24Bit(const Picture& picture);
 
 // A view over a 24-bit picture's own memory: bounds 0..3*width-1, 0..height-1, no copy.
 // Throws Error(err::Not24Bit, kOnly24BitText) for any other depth.

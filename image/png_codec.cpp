@@ -168,8 +168,7 @@ PictureRef decodePng(std::span<const std::uint8_t> bytes)
         = std::uint64_t(h.height) * (1 + (std::uint64_t(h.width) * unsigned(bitsPerPixel) + 7) / 8);
     if (rawBytes / 1032 > bytes.size())
         throw Error(err::InvalidPicture,
-            "Invalid picture: PNG: the file is too short for " + std::to_string(h.width) + " x "
-                + std::to_string(h.height) + " pixels");
+            "Invalid picture: PNG: the file is too short for " + sizeText(h.width, h.height) + " pixels");
     if (!setUpTransforms(r, h)) invalid(r, "unsupported pixel format");
 
     // Rows go in bottom-up, as from a BMP file, so that the same picture has the same

@@ -2,6 +2,7 @@
 
 #include "base/error.h"
 #include "image/image_io.h"
+#include "obrada/bytes.h"
 
 #include <algorithm>
 #include <cmath>
@@ -11,11 +12,6 @@
 namespace pelinor {
 
 namespace {
-
-void require24(const Picture& picture)
-{
-    if (!is24Bit(&picture)) throw Error(err::Not24Bit, std::string(kOnly24BitText));
-}
 
 // Rows by their position on screen (0 = top), whatever order the picture stores them in.
 const std::uint8_t* visualRow(const Picture& p, int y)
@@ -35,7 +31,7 @@ PictureRef blankLike(const Picture& p)
 // Applies f to every byte of every pixel (the row padding is left alone).
 template <class F> PictureRef mapBytes(const Picture& picture, F&& f)
 {
-    require24(picture);
+    require24Bit(picture);
     PictureRef out = blankLike(picture);
     const std::size_t rowBytes = 3 * std::size_t(picture.width());
     for (int y = 0; y < picture.height(); ++y) {
@@ -103,8 +99,7 @@ PictureRef filterSeparable(const Picture& in, int outW, int outH, const std::vec
     // The rows-only intermediate: 24 bytes per pixel of (output width x input height).
     if (double(outW) * inH * 3 * sizeof(double) > double(kMaxPixelBytes) * 2)
         throw Error(err::OutOfMemory,
-            "picture too large to resample to " + std::to_string(outW) + " x " + std::to_string(outH)
-                + " pixels");
+            "Out of memory: a picture too large to resample to " + sizeText(outW, outH) + " pixels");
     std::vector<double> mid = allocateElements<double>(std::size_t(outW) * 3, std::size_t(inH));
     for (int y = 0; y < inH; ++y) {
         const std::uint8_t* src = visualRow(in, y);
@@ -169,26 +164,19 @@ std::string number(double v)
 [[noreturn]] void badParameter(const Attack& attack, const char* range)
 {
     throw Error(err::InvalidCall,
-        "invalid " + attackName(attack.kind) + " parameter " + number(attack.parameter) + ": must be "
-            + range);
+        "Invalid procedure call: the " + attackName(attack.kind) + " parameter " + number(attack.parameter)
+            + " must be " + range);
 }
 
 } // namespace
 
-std::uint8_t limitAndRound(double v)
-{
-    if (!(v > 0.0)) return 0;
-    if (v > 255.0) return 255;
-    return static_cast<std::uint8_t>(std::nearbyint(v)); // the default rounding mode: half to even
-}
-
 PictureRef attackJpeg(const Picture& picture, int quality)
 {
-    require24(picture);
+    require24Bit(picture);
     const std::vector<std::uint8_t> bytes = encodeJpeg(picture, quality);
     const PictureRef decoded = decodeJpeg(bytes);
     if (decoded->width() != picture.width() || decoded->height() != picture.height())
-        throw Error(err::InvalidPicture, "JPEG round trip changed the picture's size");
+        throw Error(err::InvalidPicture, "Invalid picture: the JPEG round trip changed the picture's size");
     // The decoder may store rows in another order; keep the input's.
     PictureRef out = blankLike(picture);
     for (int y = 0; y < picture.height(); ++y)
@@ -198,7 +186,7 @@ PictureRef attackJpeg(const Picture& picture, int quality)
 
 PictureRef attackNoise(const Picture& picture, double sigma, std::uint64_t seed)
 {
-    require24(picture);
+    require24Bit(picture);
     if (sigma <= 0.0) return picture.clone();
     std::mt19937_64 rng(seed);
     std::normal_distribution<double> noise(0.0, sigma);
@@ -207,7 +195,7 @@ PictureRef attackNoise(const Picture& picture, double sigma, std::uint64_t seed)
 
 PictureRef attackBlur(const Picture& picture, double sigma)
 {
-    require24(picture);
+    require24Bit(picture);
     if (sigma <= 0.0) return picture.clone();
     const std::vector<double> kernel = gaussianKernel(sigma);
     return filterSeparable(picture, picture.width(), picture.height(), gaussianTaps(picture.width(), kernel),
@@ -216,14 +204,14 @@ PictureRef attackBlur(const Picture& picture, double sigma)
 
 PictureRef resizePicture(const Picture& picture, int width, int height)
 {
-    require24(picture);
+    require24Bit(picture);
     return filterSeparable(picture, width, height, resampleTaps(picture.width(), width),
         resampleTaps(picture.height(), height), picture.topDown());
 }
 
 PictureRef attackScale(const Picture& picture, double f)
 {
-    require24(picture);
+    require24Bit(picture);
     const int w = std::max(1, int(std::lround(picture.width() * f)));
     const int h = std::max(1, int(std::lround(picture.height() * f)));
     const PictureRef small = resizePicture(picture, w, h);
@@ -232,13 +220,12 @@ PictureRef attackScale(const Picture& picture, double f)
 
 PictureRef attackCrop(const Picture& picture, double f, const Picture& fill)
 {
-    require24(picture);
-    require24(fill);
+    require24Bit(picture);
+    require24Bit(fill);
     if (fill.width() != picture.width() || fill.height() != picture.height())
         throw Error(err::SizeMismatch,
-            "the picture to fill from is " + std::to_string(fill.width()) + " x "
-                + std::to_string(fill.height()) + ", the attacked picture " + std::to_string(picture.width())
-                + " x " + std::to_string(picture.height()));
+            "The picture to fill from is " + sizeText(fill.width(), fill.height()) + ", the attacked picture "
+                + sizeText(picture.width(), picture.height()));
     const double side = std::sqrt(std::clamp(f, 0.0, 1.0));
     const int keepW = int(std::lround(picture.width() * side));
     const int keepH = int(std::lround(picture.height() * side));
@@ -346,12 +333,13 @@ PictureRef applyAttack(
         return attackScale(picture, attack.parameter);
     case Attack::Kind::Crop:
         if (original == nullptr)
-            throw Error(err::InvalidCall, "crop needs a picture to fill the cut-away area from");
+            throw Error(err::InvalidCall,
+                "Invalid procedure call: crop needs a picture to fill the cut-away area from");
         return attackCrop(picture, attack.parameter, *original);
     case Attack::Kind::Requantize:
         return attackRequantize(picture, int(attack.parameter));
     }
-    throw Error(err::InvalidCall, "unknown attack");
+    throw Error(err::InvalidCall, "Invalid procedure call: an unknown attack");
 }
 
 } // namespace pelinor

@@ -35,9 +35,6 @@ PictureRef attackCrop(const Picture& picture, double f, const Picture& fill);
 // Requantizes every channel to `levels` (2..256) evenly spaced values over 0..255.
 PictureRef attackRequantize(const Picture& picture, int levels);
 
-// Limits to 0..255, then rounds half to even: how every byte result here is stored.
-std::uint8_t limitAndRound(double value);
-
 // Resampling one picture to another size, shared by the scale attack.
 PictureRef resizePicture(const Picture& picture, int width, int height);
 

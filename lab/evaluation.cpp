@@ -2,6 +2,7 @@
 
 #include "base/error.h"
 #include "base/parallel.h"
+#include "obrada/bytes.h"
 
 #include <algorithm>
 #include <cmath>
@@ -15,35 +16,40 @@ namespace pelinor {
 namespace {
 
 struct Task {
-    std::string family;
+    RowKind kind;
     std::string label;
-    double parameter = 0.0;
-    const Attack* attack = nullptr; // null: the picture as it is
+    const Attack* attack = nullptr; // Attacked rows only
 };
 
 } // namespace
 
 double psnr(const Picture& a, const Picture& b)
 {
-    if (!is24Bit(&a) || !is24Bit(&b)) throw Error(err::Not24Bit, std::string(kOnly24BitText));
+    require24Bit(a);
+    require24Bit(b);
     if (a.width() != b.width() || a.height() != b.height())
         throw Error(err::SizeMismatch,
-            "cannot compare a " + std::to_string(a.width()) + " x " + std::to_string(a.height())
-                + " picture with a " + std::to_string(b.width()) + " x " + std::to_string(b.height())
-                + " one");
+            "Cannot compare a " + sizeText(a.width(), a.height()) + " picture with a "
+                + sizeText(b.width(), b.height()) + " one");
     const std::size_t rowBytes = 3 * std::size_t(a.width());
-    double sum = 0.0;
-    for (int y = 0; y < a.height(); ++y) {
-        const std::uint8_t* pa = a.bits() + a.stride() * std::size_t(a.storedRow(y));
-        const std::uint8_t* pb = b.bits() + b.stride() * std::size_t(b.storedRow(y));
-        long long rowSum = 0;
-        for (std::size_t i = 0; i < rowBytes; ++i) {
-            const int d = int(pa[i]) - int(pb[i]);
-            rowSum += d * d;
-        }
-        sum += double(rowSum);
+    std::uint64_t sum = 0;
+    for (int y = 0; y < a.height(); ++y)
+        sum += squaredDifference(a.bits() + a.stride() * std::size_t(a.storedRow(y)),
+            b.bits() + b.stride() * std::size_t(b.storedRow(y)), rowBytes);
+    return psnrFromSquaredError(double(sum), double(rowBytes) * a.height());
+}
+
+std::string rowFamily(const EvaluationRow& row)
+{
+    switch (row.kind) {
+    case RowKind::Marked:
+        return "none";
+    case RowKind::Control:
+        return "control";
+    case RowKind::Attacked:
+        break;
     }
-    return psnrFromSquaredError(sum, double(rowBytes) * a.height());
+    return attackName(row.attack.kind);
 }
 
 std::vector<Attack> standardBattery()
@@ -88,7 +94,7 @@ std::vector<double> randomSimilarities(
     for (int k = 0; k < count; ++k) {
         for (double& v : values)
             v = spread ? normal(rng) : like.mean;
-        const double s = ReferenceDetector::similarity(extracted, values);
+        const double s = normalisedCorrelation(extracted, values);
         out.push_back(like.alpha < 0 ? -s : s);
     }
     return out;
@@ -133,10 +139,10 @@ Evaluation evaluateRobustness(const Picture& original, const Watermark& watermar
     step("analysed the original");
 
     std::vector<Task> tasks;
-    tasks.push_back({"none", "marked, no attack", 0.0, nullptr});
-    tasks.push_back({"control", "unmarked original", 0.0, nullptr});
+    tasks.push_back({RowKind::Marked, "marked, no attack", nullptr});
+    tasks.push_back({RowKind::Control, "unmarked original", nullptr});
     for (const Attack& a : options.battery)
-        tasks.push_back({attackName(a.kind), attackLabel(a), a.parameter, &a});
+        tasks.push_back({RowKind::Attacked, attackLabel(a), &a});
     ev.rows.resize(tasks.size());
     std::vector<double> markedValues;
 
@@ -144,10 +150,10 @@ Evaluation evaluateRobustness(const Picture& original, const Watermark& watermar
     runParallel(tasks.size(), unsigned(std::max(1, jobs)), [&](std::size_t i) {
         const Task& t = tasks[i];
         EvaluationRow& row = ev.rows[i];
-        row.family = t.family;
+        row.kind = t.kind;
         row.label = t.label;
-        row.parameter = t.parameter;
-        if (t.family == "control") {
+        if (t.attack) row.attack = *t.attack;
+        if (t.kind == RowKind::Control) {
             row.result = detector.detect(originalAnalysis, watermark, options.threshold);
             row.psnr = std::numeric_limits<double>::infinity();
         } else {

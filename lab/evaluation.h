@@ -21,10 +21,14 @@ double psnr(const Picture& a, const Picture& b);
 // The battery of the report: JPEG 90..5, noise, blur, scale, crop and requantize.
 std::vector<Attack> standardBattery();
 
+// What a row of the battery tested: the marked picture untouched, the unmarked original as
+// the control, or the marked picture after an attack.
+enum class RowKind { Marked, Control, Attacked };
+
 struct EvaluationRow {
-    std::string family; // "none" (marked, untouched), "control" (the unmarked original) or attackName()
+    RowKind kind = RowKind::Attacked;
+    Attack attack; // what an Attacked row applied (parameter 0 on the other rows)
     std::string label;
-    double parameter = 0.0;
     DetectResult result;
     double psnr = 0.0; // the tested picture against the original, dB
 };
@@ -47,12 +51,15 @@ struct Evaluation {
     double threshold = kDefaultThreshold;
     long long changed = 0; // coefficients the embedding scaled
     double markedPsnr = 0.0; // marked against original
-    std::vector<EvaluationRow> rows; // "none", "control", then the battery in order
+    std::vector<EvaluationRow> rows; // Marked, Control, then the battery in order
     std::vector<double> randomSimilarities; // never-embedded watermarks against the marked picture
     double randomMax = 0.0;
     double randomP99 = 0.0;
     double embeddedSimilarity() const { return rows.empty() ? 0.0 : rows.front().result.similarity; }
 };
+
+// A row's family as reports name it: "none", "control" or the attack's name.
+std::string rowFamily(const EvaluationRow& row);
 
 // Called after each finished step with (done, total, what was done); from one thread at a time.
 using ProgressFn = std::function<void(int, int, const std::string&)>;

@@ -23,19 +23,15 @@ public:
 
     // X(i) = C1/C0 - 1 at the original's significant positions in scan order, that is the
     // embedded values times alpha; entries that no coefficient reached stay 0. A suspect
-    // of another size is refused (err::SizeMismatch) naming both sizes.
+    // of another size is refused as the detection refuses it.
     std::vector<double> extract(const Analysis& suspect) const;
 
     // The verdict for one watermark from values extract() gave. The size of alpha does not
-    // change the similarity, only its sign does. Refuses alpha 0 and an all-zero watermark.
+    // change the similarity, only its sign does. Refuses what the detection refuses.
     DetectResult detect(std::span<const double> extracted, const Watermark& watermark,
         double threshold = kDefaultThreshold) const;
     DetectResult detect(
         const Analysis& suspect, const Watermark& watermark, double threshold = kDefaultThreshold) const;
-
-    // Normalised correlation of extracted values with candidate values of length N; 0 when
-    // either sequence is all zeros. Sums in ascending index, as the detection does.
-    static double similarity(std::span<const double> extracted, std::span<const double> values);
 
 private:
     int m_width = 0;
@@ -44,10 +40,6 @@ private:
     std::vector<std::size_t> m_positions; // element offsets into the coefficient matrix
     std::vector<double> m_original; // C0 at those positions
 };
-
-// One-sided probability that a never-embedded watermark of length n reaches similarity s
-// (s of such a watermark is close to normal with mean 0 and deviation 1/sqrt(n)).
-double falsePositiveProbability(double s, int n);
 
 // When many watermarks are tested against one suspect, the chance that at least one of them,
 // never embedded, reaches similarity s by chance: 1 - prod(1 - p_k) over their lengths, with

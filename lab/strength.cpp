@@ -5,13 +5,13 @@
 // finds the strength, and one real embedding confirms it.
 #include "base/error.h"
 #include "lab/evaluation.h"
+#include "obrada/bytes.h"
 #include "obrada/colour.h"
 #include "obrada/dct.h"
 #include "obrada/selection.h"
 
 #include <cmath>
 #include <cstdio>
-#include <limits>
 #include <string>
 
 namespace pelinor {
@@ -24,14 +24,11 @@ public:
         : m_pixels(openView(source))
         , m_width(source.width())
         , m_height(source.height())
+        , m_topDown(source.topDown())
     {
         PretvoriUYCbCr(m_pixels, m_planes);
-        Plane luminance(m_width, m_height);
-        for (int x = 0; x < m_width; ++x)
-            for (int y = 0; y < m_height; ++y)
-                luminance(x, y) = double(m_planes.at(3 * x, y)) - 128.0;
         Plane coeffs;
-        DirektniDCT(luminance, coeffs);
+        DirektniDCT(luminancePlane(source), coeffs);
         const double threshold = OdrediPrag(coeffs, watermark.length);
         Plane change(m_width, m_height);
         forEachSignificant(coeffs, threshold, [&](int u, int v, long long i) {
@@ -46,29 +43,26 @@ public:
     // PSNR of the marked picture at strength alpha, all three channels.
     double operator()(double alpha)
     {
+        // The plane's rows run from the bottom of the image up, as the embedding's do.
         for (int x = 0; x < m_width; ++x)
-            for (int y = 0; y < m_height; ++y)
-                m_work.data()[std::size_t(y) * m_work.n1() + 3 * std::size_t(x)]
-                    = limitAndRound(m_planes.data()[std::size_t(y) * m_planes.n1() + 3 * std::size_t(x)]
-                        + alpha * m_direction(x, y));
+            for (int y = 0; y < m_height; ++y) {
+                const std::size_t at
+                    = std::size_t(m_topDown ? m_height - 1 - y : y) * m_planes.n1() + 3 * std::size_t(x);
+                m_work.data()[at] = limitAndRound(m_planes.data()[at] + alpha * m_direction(x, y));
+            }
         PretvoriURGB(m_work, m_rgb.view());
-        double sum = 0.0;
-        for (int y = 0; y < m_height; ++y) {
-            const std::uint8_t* a = m_pixels.row(y);
-            const std::uint8_t* b = m_rgb.data() + std::size_t(y) * m_rgb.n1();
-            long long rowSum = 0;
-            for (int i = 0; i < m_pixels.n1(); ++i)
-                rowSum += (int(a[i]) - int(b[i])) * (int(a[i]) - int(b[i]));
-            sum += double(rowSum);
-        }
-        if (sum <= 0.0) return std::numeric_limits<double>::infinity();
-        return 10.0 * std::log10(255.0 * 255.0 * double(m_pixels.n1()) * m_height / sum);
+        const std::size_t n1 = std::size_t(m_pixels.n1());
+        std::uint64_t sum = 0;
+        for (int y = 0; y < m_height; ++y)
+            sum += squaredDifference(m_pixels.row(y), m_rgb.data() + std::size_t(y) * n1, n1);
+        return psnrFromSquaredError(double(sum), double(n1) * m_height);
     }
 
 private:
     ByteView m_pixels;
     int m_width;
     int m_height;
+    bool m_topDown;
     ByteArray2D m_planes;
     ByteArray2D m_work;
     ByteArray2D m_rgb;
@@ -87,9 +81,10 @@ std::string dB(double v)
 double alphaForTargetPsnr(const Picture& source, const Watermark& watermark, double targetDb)
 {
     if (!std::isfinite(targetDb) || targetDb <= 0.0)
-        throw Error(err::InvalidCall, "the target PSNR must be a positive number of dB");
+        throw Error(
+            err::InvalidCall, "Invalid procedure call: the target PSNR must be a positive number of dB");
     if (watermark.alpha == 0.0)
-        throw Error(err::ZeroAlpha, "the watermark's alpha is 0, so it has no sign to keep");
+        throw Error(err::ZeroAlpha, "The watermark's alpha is 0: it has no sign to keep");
     PsnrModel model(source, watermark);
     const double sign = watermark.alpha < 0 ? -1.0 : 1.0;
     auto at = [&](double a) { return model(sign * a); };
@@ -97,23 +92,25 @@ double alphaForTargetPsnr(const Picture& source, const Watermark& watermark, dou
     const double floorPsnr = at(0.0); // the colour conversions alone
     if (floorPsnr < targetDb)
         throw Error(err::InvalidCall,
-            "no strength reaches " + dB(targetDb) + ": the colour conversion alone already gives "
-                + dB(floorPsnr));
+            "Invalid procedure call: no strength reaches " + dB(targetDb)
+                + ": the colour conversion alone already gives " + dB(floorPsnr));
     // Bracket: lo meets the target, hi does not.
     double lo = 0.0, hi = 1e-3;
     while (at(hi) >= targetDb) {
         lo = hi;
         hi *= 2.0;
         if (hi > 1e6)
-            throw Error(
-                err::InvalidCall, "the strength does not change this picture, so no target PSNR applies");
+            throw Error(err::InvalidCall,
+                "Invalid procedure call: the strength does not change this picture, so no target PSNR "
+                "applies");
     }
     while (hi - lo > 1e-7 * hi) {
         const double mid = 0.5 * (lo + hi);
         (at(mid) >= targetDb ? lo : hi) = mid;
     }
     if (lo <= 0.0)
-        throw Error(err::InvalidCall, "no positive strength keeps the PSNR at or above " + dB(targetDb));
+        throw Error(err::InvalidCall,
+            "Invalid procedure call: no positive strength keeps the PSNR at or above " + dB(targetDb));
     return sign * lo;
 }
 
@@ -127,7 +124,8 @@ TargetPsnrEmbed embedForTargetPsnr(const Picture& source, const Watermark& water
         if (r.psnr >= targetDb) return {chosen.alpha, std::move(r)};
         chosen.alpha *= 0.999;
     }
-    throw Error(err::InvalidCall, "no strength found that keeps the PSNR at or above " + dB(targetDb));
+    throw Error(err::InvalidCall,
+        "Invalid procedure call: no strength found that keeps the PSNR at or above " + dB(targetDb));
 }
 
 } // namespace pelinor

@@ -45,8 +45,7 @@ std::vector<T, Alloc> allocateElements(std::size_t n1, std::size_t n2)
         return std::vector<T, Alloc>(n1 * n2);
     } catch (const std::bad_alloc&) {
         throw Error(err::OutOfMemory,
-            "Out of memory: cannot allocate " + std::to_string(n1) + " x " + std::to_string(n2)
-                + " elements");
+            "Out of memory: cannot allocate " + sizeText((long long)(n1), (long long)(n2)) + " elements");
     } catch (const std::length_error&) {
         throw Error(err::OutOfMemory, "Out of memory: array too large");
     }

@@ -1,7 +1,6 @@
 #include "obrada/colour.h"
 
 #include <array>
-#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -12,26 +11,17 @@
 #endif
 
 #include "base/parallel.h"
+#include "obrada/bytes.h"
 
 namespace pelinor {
 
 namespace {
 
-// Limits to 0..255 and rounds to nearest with ties to even, as std::nearbyint does under
-// the default rounding mode. Adding 1.5 * 2^52 leaves the nearest whole number in the
-// low bits of the sum (two's complement for negative values). The limits are applied
-// to that whole number, which gives the same byte as limiting first (the limits are
-// whole numbers and rounding keeps order), with conditional moves instead of branches.
+// The vector code rounds as limitAndRound does: adding 1.5 * 2^52 leaves the nearest whole
+// number, ties to even, in the low bits of the sum, and saturating packs then limit it to
+// 0..255 (which gives the same byte as limiting first: the limits are whole numbers and
+// rounding keeps order). The sums here are always finite and far inside that range.
 constexpr double kRoundingMagic = 6755399441055744.0;
-
-inline std::uint8_t toByte(double v) noexcept
-{
-    int k = static_cast<std::int32_t>(
-        static_cast<std::uint32_t>(std::bit_cast<std::uint64_t>(v + kRoundingMagic)));
-    k = k < 0 ? 0 : k;
-    k = k > 255 ? 255 : k;
-    return static_cast<std::uint8_t>(k);
-}
 
 // Two doubles that the vector code loads at once.
 struct alignas(16) Pair {
@@ -97,9 +87,9 @@ inline void toPlanesScalar(const ForwardTables& t, const std::uint8_t* src, std:
     const double y = (rl.a + gl.a) + bl.a;
     const double cb = ((rl.b + gl.b) + bl.b) + 128.0;
     const double cr = ((t.rHi[src[2]].a + t.gHi[src[1]].a) + t.bHi[src[0]].a) + 128.0;
-    dst[0] = toByte(y);
-    dst[1] = toByte(cb);
-    dst[2] = toByte(cr);
+    dst[0] = limitAndRound(y);
+    dst[1] = limitAndRound(cb);
+    dst[2] = limitAndRound(cr);
 }
 
 inline void toPixelScalar(const InverseTables& t, const std::uint8_t* src, std::uint8_t* dst) noexcept
@@ -109,9 +99,9 @@ inline void toPixelScalar(const InverseTables& t, const std::uint8_t* src, std::
     const double b = y + cb.a;
     const double g = (y + cb.b) + t.crLo[src[2]].b;
     const double r = y + t.crHi[src[2]].a;
-    dst[0] = toByte(b);
-    dst[1] = toByte(g);
-    dst[2] = toByte(r);
+    dst[0] = limitAndRound(b);
+    dst[1] = limitAndRound(g);
+    dst[2] = limitAndRound(r);
 }
 
 #if defined(__SSE2__)
@@ -235,9 +225,8 @@ void PretvoriURGB(const ByteArray2D& planes, const ByteView& pixels)
     requireWholeTriples(n1);
     if (pixels.n1() < n1 || pixels.n2() < n2)
         throw Error(err::SubscriptOutOfRange,
-            "Subscript out of range: destination " + std::to_string(pixels.n1()) + " x "
-                + std::to_string(pixels.n2()) + " is smaller than the colour planes " + std::to_string(n1)
-                + " x " + std::to_string(n2));
+            "Subscript out of range: destination " + sizeText(pixels.n1(), pixels.n2())
+                + " is smaller than the colour planes " + sizeText(n1, n2));
     const InverseTables& t = inverseTables();
     forRowsInParallel(n1 == 0 ? 0 : n2, n1, [&](long long first, long long last) {
         for (long long y = first; y < last; ++y) {

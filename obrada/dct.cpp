@@ -120,8 +120,7 @@ public:
             m_buffers[t].reset(fftw_alloc_real(std::size_t(n1) * std::size_t(m_width)));
             if (!m_buffers[t])
                 throw Error(err::OutOfMemory,
-                    "Out of memory: cannot allocate a transform buffer of " + std::to_string(n1) + " x "
-                        + std::to_string(m_width));
+                    "Out of memory: cannot allocate a transform buffer of " + sizeText(n1, m_width));
         }
     }
 
@@ -212,9 +211,8 @@ void InverzniDCT(const Plane& coeffs, Plane& plane)
     const int n2 = plane.n2();
     if (coeffs.n1() != n1 || coeffs.n2() != n2)
         throw Error(err::SubscriptOutOfRange,
-            "Subscript out of range: output plane " + std::to_string(n1) + " x " + std::to_string(n2)
-                + " differs from the coefficient matrix " + std::to_string(coeffs.n1()) + " x "
-                + std::to_string(coeffs.n2()));
+            "Subscript out of range: output plane " + sizeText(n1, n2)
+                + " differs from the coefficient matrix " + sizeText(coeffs.n1(), coeffs.n2()));
     if (plane.empty()) return;
     const ColumnPass columns(coeffs.data(), plane.data(), n1, n2, CosineKind::Inverse);
     const RowPass rows(plane.data(), plane.data(), n1, n2, CosineKind::Inverse);

@@ -13,20 +13,6 @@ namespace pelinor {
 
 namespace {
 
-std::string sizeText(int width, int height)
-{
-    return std::to_string(width) + " x " + std::to_string(height);
-}
-
-void require24Bit(const Picture& picture)
-{
-    if (!is24Bit(&picture)) throw Error(err::Not24Bit, std::string(kOnly24BitText));
-}
-
-} // namespace
-
-namespace {
-
 // `lum` is scratch space, reused from one analysis to the next.
 Analysis analyse(const Picture& picture, Plane& lum)
 {
@@ -46,8 +32,7 @@ Analysis analysePicture(const Picture& picture)
     return analyse(picture, lum);
 }
 
-void checkComparable(
-    const Watermark& watermark, int originalWidth, int originalHeight, int suspectWidth, int suspectHeight)
+void requireUsableWatermark(const Watermark& watermark)
 {
     if (watermark.alpha == 0.0)
         throw Error(err::ZeroAlpha,
@@ -55,6 +40,10 @@ void checkComparable(
     if (std::all_of(watermark.values.begin(), watermark.values.end(), [](double w) { return w == 0.0; }))
         throw Error(
             err::ZeroWatermark, "Every value of the watermark is 0: there is nothing to correlate with");
+}
+
+void requireSameSize(int originalWidth, int originalHeight, int suspectWidth, int suspectHeight)
+{
     if (originalWidth != suspectWidth || originalHeight != suspectHeight)
         throw Error(err::SizeMismatch,
             "The suspect picture is " + sizeText(suspectWidth, suspectHeight) + " pixels but the original is "
@@ -62,14 +51,51 @@ void checkComparable(
                 + "; their coefficients can only be compared at the same size");
 }
 
+void checkComparable(
+    const Watermark& watermark, int originalWidth, int originalHeight, int suspectWidth, int suspectHeight)
+{
+    requireUsableWatermark(watermark);
+    requireSameSize(originalWidth, originalHeight, suspectWidth, suspectHeight);
+}
+
+double normalisedCorrelation(std::span<const double> extracted, std::span<const double> values)
+{
+    double sxw = 0.0, sww = 0.0, sxx = 0.0;
+    const std::size_t n = std::min(extracted.size(), values.size());
+    for (std::size_t k = 0; k < n; ++k) {
+        sxw += extracted[k] * values[k];
+        sww += values[k] * values[k];
+        sxx += extracted[k] * extracted[k];
+    }
+    for (std::size_t k = n; k < values.size(); ++k)
+        sww += values[k] * values[k];
+    // Nothing extracted (a suspect identical to the original) is simply no watermark.
+    const double product = sxx * sww;
+    return product > 0.0 ? sxw / std::sqrt(product) : 0.0;
+}
+
+double falsePositiveProbability(double s, int n)
+{
+    return 0.5 * std::erfc(s * std::sqrt(double(n)) / std::sqrt(2.0));
+}
+
+DetectResult verdict(double similarity, double threshold, long long coefficients, int length)
+{
+    DetectResult r;
+    r.similarity = similarity;
+    r.threshold = threshold;
+    r.found = similarity > threshold;
+    r.coefficients = coefficients;
+    r.z = similarity * std::sqrt(double(length));
+    r.falsePositive = falsePositiveProbability(similarity, length);
+    return r;
+}
+
 Extraction extractWatermark(const Analysis& original, const Watermark& watermark, const Analysis& suspect)
 {
     const Plane& c0 = original.coeffs;
     const Plane& c1 = suspect.coeffs;
-    if (c0.n1() != c1.n1() || c0.n2() != c1.n2())
-        throw Error(err::SizeMismatch,
-            "Coefficient matrices of " + sizeText(c0.n1(), c0.n2()) + " and " + sizeText(c1.n1(), c1.n2())
-                + " cannot be compared");
+    requireSameSize(c0.n1(), c0.n2(), c1.n1(), c1.n2());
     const double threshold = OdrediPrag(c0, watermark.length);
     const double alpha = watermark.alpha;
     Extraction x;
@@ -90,23 +116,8 @@ DetectResult correlate(
 {
     checkComparable(watermark, original.width, original.height, suspect.width, suspect.height);
     const Extraction x = extractWatermark(original, watermark, suspect);
-    const std::vector<double>& w = watermark.values;
-    double sxw = 0.0, sww = 0.0, sxx = 0.0;
-    for (std::size_t k = 0; k < w.size(); ++k) {
-        sxw += x.values[k] * w[k];
-        sww += w[k] * w[k];
-        sxx += x.values[k] * x.values[k];
-    }
-    DetectResult r;
-    // Nothing extracted (a suspect identical to the original) is simply no watermark.
-    const double product = sxx * sww;
-    r.similarity = product > 0.0 ? sxw / std::sqrt(product) : 0.0;
-    r.threshold = threshold;
-    r.found = r.similarity > threshold;
-    r.coefficients = x.significant;
-    // A watermark that was never embedded gives s close to normal, mean 0, deviation 1/sqrt(N).
-    r.z = r.similarity * std::sqrt(double(w.size()));
-    r.falsePositive = 0.5 * std::erfc(r.z / std::sqrt(2.0));
+    DetectResult r = verdict(normalisedCorrelation(x.values, watermark.values), threshold, x.significant,
+        int(watermark.values.size()));
     r.originalWidth = original.width;
     r.originalHeight = original.height;
     r.suspectWidth = suspect.width;

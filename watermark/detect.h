@@ -5,6 +5,7 @@
 #include "obrada/array2d.h"
 #include "watermark/watermark_file.h"
 
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -40,10 +41,27 @@ struct Extraction {
 };
 Extraction extractWatermark(const Analysis& original, const Watermark& watermark, const Analysis& suspect);
 
-// Refuses what cannot give a meaningful similarity: alpha 0 (err::ZeroAlpha), an all-zero
-// watermark (err::ZeroWatermark), and pictures of different sizes (err::SizeMismatch).
+// Refuses a watermark that gives no similarity: alpha 0 (err::ZeroAlpha), by which the
+// embedded values would be divided, and all-zero values (err::ZeroWatermark).
+void requireUsableWatermark(const Watermark& watermark);
+// Refuses a suspect whose size differs from the original's (err::SizeMismatch), naming both.
+void requireSameSize(int originalWidth, int originalHeight, int suspectWidth, int suspectHeight);
+// Both refusals, the watermark's first.
 void checkComparable(
     const Watermark& watermark, int originalWidth, int originalHeight, int suspectWidth, int suspectHeight);
+
+// The normalised correlation (the cosine of the angle) of extracted values with a
+// watermark's values: SXW / sqrt(SXX * SWW), the sums taken in ascending index. Values
+// beyond the extracted ones count as extracted zeros. 0 when either sequence is all zeros.
+double normalisedCorrelation(std::span<const double> extracted, std::span<const double> values);
+
+// One-sided probability that a never-embedded watermark of length n reaches similarity s
+// (s of such a watermark is close to normal with mean 0 and deviation 1/sqrt(n)).
+double falsePositiveProbability(double s, int n);
+
+// The result for a similarity: the verdict against the threshold, z and the chance of a
+// false positive for a watermark of `length` values. The sizes are left to the caller.
+DetectResult verdict(double similarity, double threshold, long long coefficients, int length);
 
 // Steps after both analyses. Refuses alpha 0, an all-zero watermark and differing sizes.
 DetectResult correlate(const Analysis& original, const Watermark& watermark, const Analysis& suspect,

@@ -2,6 +2,7 @@
 
 #include "base/error.h"
 #include "base/parallel.h"
+#include "obrada/bytes.h"
 #include "obrada/colour.h"
 #include "obrada/dct.h"
 #include "obrada/selection.h"
@@ -73,18 +74,6 @@ template <class F> void forEachBand(int width, int height, F&& work)
     runParallel(std::size_t(parts), unsigned(parts), [&](std::size_t part) { runPart(int(part)); });
 }
 
-// Limits to 0..255, then rounds to nearest with ties to even. Adding and removing
-// 1.5 * 2^52 leaves exactly that whole number under the default rounding mode, as
-// std::nearbyint would, without a library call per byte. A NaN (only an absurd watermark
-// could make one) becomes 0 rather than undefined behaviour.
-inline std::uint8_t toByte(double v) noexcept
-{
-    constexpr double kRound = 6755399441055744.0;
-    v = v > 255.0 ? 255.0 : v;
-    v = v >= 0.0 ? v : 0.0;
-    return static_cast<std::uint8_t>(static_cast<int>((v + kRound) - kRound));
-}
-
 // The luminance of one band of colour planes, minus 128, into its stretch of each plane column.
 void fillLuminance(const ByteArray2D& planes, Plane& lum, int y0, const RowOrder& order)
 {
@@ -140,21 +129,16 @@ std::uint64_t writeMarked(const ByteView& source, const RowOrder& order, const P
         for (int x = 0; x < width; ++x) {
             const double* column = lum.data() + std::size_t(x) * std::size_t(height) + std::size_t(y0);
             for (int j = 0; j < rows; ++j)
-                p[std::size_t(order.inBand(j, rows)) * n1 + 3 * std::size_t(x)] = toByte(column[j] + 128.0);
+                p[std::size_t(order.inBand(j, rows)) * n1 + 3 * std::size_t(x)]
+                    = limitAndRound(column[j] + 128.0);
         }
         const ByteView from = order.storedBand(source, y0, rows);
         const ByteView to = order.storedBand(marked, y0, rows);
         PretvoriURGB(planes, to);
         planes = ByteArray2D();
         std::uint64_t sum = 0;
-        for (int j = 0; j < rows; ++j) {
-            const std::uint8_t* a = from.row(j);
-            const std::uint8_t* b = to.row(j);
-            for (std::size_t k = 0; k < n1; ++k) {
-                const int d = int(a[k]) - int(b[k]);
-                sum += std::uint64_t(d * d);
-            }
-        }
+        for (int j = 0; j < rows; ++j)
+            sum += squaredDifference(from.row(j), to.row(j), n1);
         squares[std::size_t(part)] += sum;
     });
     std::uint64_t total = 0;
@@ -164,12 +148,6 @@ std::uint64_t writeMarked(const ByteView& source, const RowOrder& order, const P
 }
 
 } // namespace
-
-double psnrFromSquaredError(double sumSquares, double count)
-{
-    if (sumSquares <= 0.0) return std::numeric_limits<double>::infinity();
-    return 10.0 * std::log10(255.0 * 255.0 * count / sumSquares);
-}
 
 Plane luminancePlane(const Picture& picture)
 {

@@ -15,10 +15,6 @@ struct EmbedResult {
     double psnr = 0.0; // marked against source, all three channels, dB (infinity if identical)
 };
 
-// PSNR in dB of `count` bytes whose squared differences add up to sumSquares
-// (infinity when they are all equal).
-double psnrFromSquaredError(double sumSquares, double count);
-
 // The source must be 24-bit (Error err::Not24Bit with kOnly24BitText otherwise).
 EmbedResult embedWatermark(const Picture& source, const Watermark& watermark);
 

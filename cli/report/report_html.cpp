@@ -71,8 +71,8 @@ LineChart familyChart(
     c.xLabel = xLabel;
     c.threshold = ev.threshold;
     for (const EvaluationRow& r : ev.rows) {
-        if (r.family != key) continue;
-        c.points.emplace_back(r.parameter, r.result.similarity);
+        if (r.kind != RowKind::Attacked || attackName(r.attack.kind) != key) continue;
+        c.points.emplace_back(r.attack.parameter, r.result.similarity);
         c.pointLabels.push_back(r.label);
     }
     return c;
@@ -91,7 +91,7 @@ std::string resultsTable(const Evaluation& ev)
           "<th>false-positive probability</th><th>PSNR (dB)</th></tr></thead>\n<tbody>\n";
     for (const EvaluationRow& r : ev.rows) {
         std::string cls = r.result.found ? "found" : "missed";
-        if (r.family == "none" || r.family == "control") cls += " plain";
+        if (r.kind != RowKind::Attacked) cls += " plain";
         s += "<tr class=\"" + cls + "\"><td>" + htmlEscape(r.label) + "</td><td>"
             + formatNumber(r.result.similarity, "%.4f") + "</td><td class=\"verdict\">"
             + verdictWord(r.result.found) + "</td><td>" + formatNumber(r.result.z, "%.1f") + "</td><td>"

@@ -36,7 +36,7 @@ int survivedAttacks(const Evaluation& ev, int* attacks)
 {
     int survived = 0, total = 0;
     for (const EvaluationRow& r : ev.rows) {
-        if (r.family == "none" || r.family == "control") continue;
+        if (r.kind != RowKind::Attacked) continue;
         ++total;
         survived += r.result.found;
     }
@@ -48,7 +48,7 @@ std::string reportCsv(const Evaluation& ev)
 {
     std::string s = "family,attack,parameter,similarity,found,z,false_positive_probability,psnr_db\n";
     for (const EvaluationRow& r : ev.rows) {
-        s += r.family + ",\"" + r.label + "\"," + formatNumber(r.parameter, "%g") + ","
+        s += rowFamily(r) + ",\"" + r.label + "\"," + formatNumber(r.attack.parameter, "%g") + ","
             + formatNumber(r.result.similarity, "%.6f") + "," + (r.result.found ? "1" : "0") + ","
             + formatNumber(r.result.z, "%.3f") + "," + formatNumber(r.result.falsePositive, "%.3g") + ","
             + formatPsnr(r.psnr, "inf") + "\n";
@@ -61,8 +61,7 @@ std::string reportMarkdown(const Evaluation& ev, const ReportInfo& info)
     int attacks = 0;
     const int survived = survivedAttacks(ev, &attacks);
     std::string s = "# Robustness report\n\n";
-    s += "- original: `" + info.original + "` (" + std::to_string(ev.width) + " x "
-        + std::to_string(ev.height) + ")\n";
+    s += "- original: `" + info.original + "` (" + sizeText(ev.width, ev.height) + ")\n";
     s += "- watermark: `" + info.watermark + "` (" + strengthText(ev, "alpha") + "), "
         + std::to_string(ev.changed) + " coefficients changed\n";
     s += "- marked picture: PSNR " + formatPsnr(ev.markedPsnr, "inf") + " dB against the original\n";
@@ -95,9 +94,9 @@ std::string reportJson(const Evaluation& ev, const ReportInfo& info, const std::
     JsonArray rows;
     for (const EvaluationRow& r : ev.rows) {
         JsonObject row;
-        row.add("family", r.family)
+        row.add("family", rowFamily(r))
             .add("attack", r.label)
-            .add("parameter", r.parameter)
+            .add("parameter", r.attack.parameter)
             .add("similarity", r.result.similarity)
             .add("found", r.result.found)
             .add("z", r.result.z)

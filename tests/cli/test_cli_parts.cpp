@@ -74,10 +74,12 @@ TEST(Json, ObjectsAndArrays)
         R"( {"none": null}]})");
 }
 
-EvaluationRow row(const std::string& family, const std::string& label, double similarity, double threshold)
+EvaluationRow row(
+    RowKind kind, Attack::Kind attack, const std::string& label, double similarity, double threshold)
 {
     EvaluationRow r;
-    r.family = family;
+    r.kind = kind;
+    r.attack.kind = attack;
     r.label = label;
     r.result.similarity = similarity;
     r.result.threshold = threshold;
@@ -98,11 +100,13 @@ Evaluation evaluation(double threshold, double marked, double control, const std
     ev.threshold = threshold;
     ev.changed = 100;
     ev.markedPsnr = 38.614;
-    ev.rows.push_back(row("none", "marked, no attack", marked, threshold));
-    ev.rows.push_back(row("control", "unmarked original", control, threshold));
-    const char* families[] = {"jpeg", "noise", "blur", "scale", "crop", "requantize"};
+    using K = Attack::Kind;
+    ev.rows.push_back(row(RowKind::Marked, K::Jpeg, "marked, no attack", marked, threshold));
+    ev.rows.push_back(row(RowKind::Control, K::Jpeg, "unmarked original", control, threshold));
+    const K families[] = {K::Jpeg, K::Noise, K::Blur, K::Scale, K::Crop, K::Requantize};
     for (std::size_t i = 0; i < attacked.size(); ++i)
-        ev.rows.push_back(row(families[i % 6], "attack " + std::to_string(i), attacked[i], threshold));
+        ev.rows.push_back(
+            row(RowKind::Attacked, families[i % 6], "attack " + std::to_string(i), attacked[i], threshold));
     ev.randomSimilarities = {0.01, -0.02, 0.0456};
     ev.randomMax = 0.0456;
     ev.randomP99 = 0.044;
