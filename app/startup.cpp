@@ -3,6 +3,8 @@
 #include "ui/texts.h"
 
 #include <QCoreApplication>
+#include <QDirIterator>
+#include <QIcon>
 #include <QFileInfo>
 #include <QLibraryInfo>
 #include <QLocale>
@@ -27,6 +29,16 @@ bool installQtTranslation(QCoreApplication& app)
     }
     QCoreApplication::installTranslator(translator);
     return true;
+}
+
+QIcon applicationIcon()
+{
+    QIcon builtIn;
+    QDirIterator it(
+        QStringLiteral(":/icons"), {QStringLiteral("*.png")}, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        builtIn.addFile(it.next());
+    return QIcon::fromTheme(QStringLiteral("hr.pelinor.Pelinor"), builtIn);
 }
 
 bool asksForTextOnly(const QStringList& arguments)

@@ -8,6 +8,7 @@
 #include <QStringList>
 
 class QCoreApplication;
+class QIcon;
 
 namespace pelinor {
 
@@ -18,6 +19,10 @@ void setApplicationIdentity();
 // package qt6-translations-l10n). Returns whether it was found; without it Qt's own
 // texts stay English and the program works as before.
 bool installQtTranslation(QCoreApplication& app);
+
+// The window icon: every size built into the program (the same files as the installed icon
+// theme's, from the executable's resources); the theme's own icon wins when one is installed.
+QIcon applicationIcon();
 
 // Whether the arguments (without the program's own name) ask for the help or the
 // version text, which is answered without a display.

@@ -3,12 +3,12 @@
 # watermark and saves the main window with both image windows as a PNG, then the
 # generation, test and about dialogs.
 #   scripts/screenshot.sh [OUTPUT_DIR [IMAGE.bmp]]     (default build/screenshots)
-# The program is driven through its hidden --demo-* start-up options.
+# The program is driven by build/bin/pelinor-demo (tools/), its own windows run by a script.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=${1:-build/screenshots}
 image=${2:-}
-bin=build/bin/pelinor
+bin=build/bin/pelinor-demo
 [ -x "$bin" ] || { scripts/deps.sh && scripts/build.sh; }
 for tool in xvfb-run import convert awk; do
   command -v "$tool" >/dev/null || { echo "screenshot.sh: $tool is missing" >&2; exit 1; }
@@ -52,7 +52,7 @@ shoot() {
   echo "wrote $out/$name.png"
 }
 
-shoot main-window "$bin" --demo-open="$image" --demo-embed="$work/sample.wmk"
-shoot dialog-generation "$bin" --demo-dialog=gen
-shoot dialog-test "$bin" --demo-dialog=test
-shoot dialog-about "$bin" --demo-dialog=about
+shoot main-window "$bin" --open="$image" --embed="$work/sample.wmk"
+shoot dialog-generation "$bin" --dialog=gen
+shoot dialog-test "$bin" --dialog=test
+shoot dialog-about "$bin" --dialog=about

@@ -1,8 +1,8 @@
-// A hidden start-up hook for scripts/screenshot.sh: replays a few menu commands
-// with the file dialogs answered in advance and the messages printed instead of
-// shown, so the program can be photographed without anyone at the keyboard.
-//   --demo-open=IMAGE --demo-embed=WATERMARK   open the image, embed the watermark
-//   --demo-dialog=gen|test|about               then open that dialog
+// The screenshot driver's script: replays a few menu commands of the main window with the
+// file dialogs answered in advance and the messages printed instead of shown, so the
+// program can be photographed without anyone at the keyboard.
+//   --open=IMAGE --embed=WATERMARK   open the image, embed the watermark
+//   --dialog=gen|test|about          then open that dialog
 #pragma once
 
 #include "ui/ui_services.h"
@@ -19,7 +19,6 @@ class DemoScript final : public UiServices {
 public:
     DemoScript(const QStringList& arguments, UiServices& real);
 
-    bool active() const { return !m_open.isEmpty() || !m_dialog.isEmpty(); }
     // Runs the commands on `window`; call once the window is shown.
     void run(MDIPocetak& window);
 

@@ -1,4 +1,4 @@
-#include "app/demo_script.h"
+#include "tools/demo_script.h"
 
 #include "app/frm_pocetak.h"
 
@@ -20,9 +20,9 @@ QString option(const QStringList& arguments, const QString& name)
 
 DemoScript::DemoScript(const QStringList& arguments, UiServices& real)
     : m_real(real)
-    , m_open(option(arguments, QStringLiteral("demo-open")))
-    , m_embed(option(arguments, QStringLiteral("demo-embed")))
-    , m_dialog(option(arguments, QStringLiteral("demo-dialog")))
+    , m_open(option(arguments, QStringLiteral("open")))
+    , m_embed(option(arguments, QStringLiteral("embed")))
+    , m_dialog(option(arguments, QStringLiteral("dialog")))
 {
 }
 

@@ -1,0 +1,25 @@
+// pelinor-demo: the desktop program driven by a script, for scripts/screenshot.sh. It is the
+// program's own main window and dialogs; only the file dialogs and message boxes are
+// answered by the script (see demo_script.h).
+#include "app/frm_pocetak.h"
+#include "app/startup.h"
+#include "tools/demo_script.h"
+#include "ui/ui_services.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <QTimer>
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    pelinor::setApplicationIdentity();
+    pelinor::installQtTranslation(app);
+    QApplication::setWindowIcon(pelinor::applicationIcon());
+    pelinor::QtUiServices real;
+    pelinor::DemoScript demo(QApplication::arguments(), real);
+    pelinor::MDIPocetak window(demo);
+    window.show();
+    QTimer::singleShot(0, &window, [&] { demo.run(window); });
+    return app.exec();
+}
