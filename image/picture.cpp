@@ -20,7 +20,8 @@ std::shared_ptr<Picture> Picture::create(int width, int height, int bitsPerPixel
                 + std::to_string(kMaxPixelBytes >> 20) + " MiB");
     const std::size_t stride = strideFor(width);
     std::shared_ptr<Picture> picture(new Picture);
-    picture->m_bits = allocateElements<std::uint8_t>(stride, std::size_t(height));
+    picture->m_bits
+        = allocateElements<std::uint8_t, AlignedAllocator<std::uint8_t>>(stride, std::size_t(height));
     picture->m_width = width;
     picture->m_height = height;
     picture->m_bitsPerPixel = bitsPerPixel;
@@ -47,19 +48,6 @@ void throwOverPixelLimit(std::int64_t width, std::int64_t height)
     throw Error(err::InvalidPicture,
         "Invalid picture: " + sizeText(width, height) + " pixels is larger than the pixel limit of "
             + std::to_string(kMaxPixelBytes >> 20) + " MiB");
-}
-
-BitmapRecord queryBitmap(Picture* picture) noexcept
-{
-    BitmapRecord record;
-    if (picture == nullptr) return record;
-    record.width = picture->width();
-    record.height = picture->height();
-    record.widthBytes = static_cast<std::int32_t>(picture->stride());
-    record.planes = 1;
-    record.bitsPixel = static_cast<std::uint16_t>(picture->bitsPerPixel());
-    record.bits = picture->bits();
-    return record;
 }
 
 bool is24Bit(const Picture* picture) noexcept

@@ -48,7 +48,7 @@ private:
     int m_bitsPerPixel = 24;
     bool m_topDown = false;
     std::size_t m_stride = 0;
-    std::vector<std::uint8_t> m_bits;
+    std::vector<std::uint8_t, AlignedAllocator<std::uint8_t>> m_bits;
 };
 
 using PictureRef = std::shared_ptr<Picture>;
@@ -62,18 +62,6 @@ bool withinPixelLimit(std::int64_t width, std::int64_t height) noexcept;
 // Error 481 naming the size, for a file whose header asks for more than the limit.
 [[noreturn]] void throwOverPixelLimit(std::int64_t width, std::int64_t height);
 
-// The bitmap record as a platform reports it. A null picture reads as all zeros.
-struct BitmapRecord {
-    std::int32_t type = 0;
-    std::int32_t width = 0;
-    std::int32_t height = 0;
-    std::int32_t widthBytes = 0;
-    std::uint16_t planes = 0;
-    std::uint16_t bitsPixel = 0;
-    std::uint8_t* bits = nullptr;
-};
-
-BitmapRecord queryBitmap(Picture* picture) noexcept;
 bool is24Bit(const Picture* picture) noexcept;
 // The refusal of every watermarking step: Error(err::Not24Bit, kOnly24BitText) unless 24-bit.
 void require24Bit(const Picture& picture);
