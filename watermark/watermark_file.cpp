@@ -207,11 +207,6 @@ std::string formatWatermark(const Watermark& watermark)
     return text;
 }
 
-void writeWatermark(const std::string& path, const Watermark& watermark)
-{
-    writeFileAtomic(path, formatWatermark(watermark));
-}
-
 Watermark parseWatermark(std::string_view text)
 {
     LineReader lines(text);

@@ -34,10 +34,9 @@ Watermark parseWatermark(std::string_view text);
 // exponent notation for very large or small magnitudes, no blanks.
 std::string formatReal(double value);
 
-// The whole file text (CRLF after every line), and writing it atomically. The tag line is
-// always "CXSG" in quotes; values must hold max(length, 0) numbers (else error 5).
+// The whole file text (CRLF after every line). The tag line is always "CXSG" in quotes;
+// values must hold max(length, 0) numbers (else error 5).
 std::string formatWatermark(const Watermark& watermark);
-void writeWatermark(const std::string& path, const Watermark& watermark);
 
 // The pieces of formatWatermark, for writers that produce values one at a time.
 std::string formatWatermarkHeader(std::int32_t length, double alpha, double mean, double deviation);

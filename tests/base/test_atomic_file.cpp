@@ -1,5 +1,5 @@
 #include "base/atomic_file.h"
-#include "tests/image/image_test_util.h"
+#include "tests/test_support.h"
 
 #include <csignal>
 #include <filesystem>

@@ -1,5 +1,5 @@
 #include "image/image_io.h"
-#include "image_test_util.h"
+#include "tests/test_support.h"
 
 #include <algorithm>
 #include <cstring>

@@ -2,7 +2,7 @@
 // not write. Only 8-bit RGB becomes a 24-bit picture; every other kind keeps its depth
 // (and so is refused for watermarking) but shows the same colours.
 #include "image/image_io.h"
-#include "image_test_util.h"
+#include "tests/test_support.h"
 
 #include <array>
 #include <cstdio>

@@ -1,6 +1,6 @@
 #include "base/atomic_file.h"
 #include "image/image_io.h"
-#include "image_test_util.h"
+#include "tests/test_support.h"
 
 #include <cstring>
 #include <filesystem>

@@ -2,7 +2,7 @@
 #include "lab/attacks.h"
 #include "lab/evaluation.h"
 #include "lab/multi_detect.h"
-#include "tests/watermark/fixtures.h"
+#include "tests/test_support.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
@@ -12,7 +12,7 @@ namespace pelinor {
 namespace {
 
 using test::makePicture;
-using test::pixel;
+using test::pixelAt;
 using test::pixels;
 using K = Attack::Kind;
 constexpr double kSame = INFINITY; // PSNR of an unchanged picture
@@ -77,7 +77,7 @@ TEST(Attacks, NoiseSeedAreaAveragingAndPsnr)
     const PictureRef stripes = makePicture(40, 20, [](int x, int, int) { return x % 2 ? 255 : 0; });
     const PictureRef half = resizePicture(*stripes, 20, 10);
     for (int x = 2; x < 18; ++x)
-        EXPECT_NEAR(pixel(*half, x, 5, 2), 128, 1) << x;
+        EXPECT_NEAR(pixelAt(*half, x, 5)[2], 128, 1) << x;
 
     const PictureRef a = makePicture(10, 10, [](int, int, int) { return 100; });
     const PictureRef b = makePicture(
@@ -98,9 +98,10 @@ TEST(Attacks, CropKeepsTheCentreFractionAndFillsFromTheOriginal)
         int kept = 0;
         for (int y = 0; y < 30; ++y)
             for (int x = 0; x < 40; ++x)
-                kept += pixel(*out, x, y, 1) == 200;
+                kept += pixelAt(*out, x, y)[1] == 200;
         EXPECT_NEAR(kept / 1200.0, f, 0.03) << f;
-        EXPECT_EQ(std::vector<int>({pixel(*out, 20, 15, 0), pixel(*out, 0, 0, 0), pixel(*out, 39, 29, 0)}),
+        EXPECT_EQ(
+            std::vector<int>({pixelAt(*out, 20, 15)[0], pixelAt(*out, 0, 0)[0], pixelAt(*out, 39, 29)[0]}),
             std::vector<int>({200, 10, 10}))
             << f;
     }
@@ -117,8 +118,8 @@ TEST(Attacks, RequantizeGivesExactlyThatManyLevels)
         const PictureRef out = attackRequantize(*ramp, levels);
         std::set<int> seen;
         for (int x = 0; x < 256; ++x) {
-            seen.insert(pixel(*out, x, 0, 0));
-            EXPECT_LE(std::abs(pixel(*out, x, 0, 0) - x), 128 / (levels - 1) + 1) << x;
+            seen.insert(pixelAt(*out, x, 0)[0]);
+            EXPECT_LE(std::abs(pixelAt(*out, x, 0)[0] - x), 128 / (levels - 1) + 1) << x;
         }
         EXPECT_EQ(std::tuple(int(seen.size()), *seen.begin(), *seen.rbegin()), std::tuple(levels, 0, 255));
     }

@@ -1,5 +1,5 @@
 #include "obrada/array2d.h"
-#include "obrada_test_util.h"
+#include "tests/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +11,8 @@ TEST(Plane, CheckedAccessAndHugeSizesRaiseErrors)
     p.at(2, 1) = 5.0;
     EXPECT_EQ(p(2, 1), 5.0);
     for (auto [i, j] : {std::pair{3, 0}, {0, 2}, {-1, 0}, {0, -1}})
-        expectError(err::SubscriptOutOfRange, [&] { p.at(i, j); });
-    expectError(err::OutOfMemory, [&] { p.resize(2000000000, 2000000000); });
+        test::expectError([&] { p.at(i, j); }, err::SubscriptOutOfRange);
+    test::expectError([&] { p.resize(2000000000, 2000000000); }, err::OutOfMemory);
 }
 
 } // namespace pelinor

@@ -1,5 +1,5 @@
 #include "obrada/colour.h"
-#include "obrada_test_util.h"
+#include "tests/test_support.h"
 
 #include <algorithm>
 #include <array>
@@ -107,18 +107,18 @@ TEST(Colour, BadShapesAreRefusedBeforeWriting)
     ByteArray2D planes(6, 3);
     for (auto [w, h] : {std::pair{3, 3}, {6, 2}, {5, 3}, {0, 0}}) { // destinations smaller than the source
         std::vector<std::uint8_t> memory(64, 0xAB);
-        expectError(
-            err::SubscriptOutOfRange, [&] { PretvoriURGB(planes, ByteView(memory.data(), w, h, 8)); });
+        test::expectError(
+            [&] { PretvoriURGB(planes, ByteView(memory.data(), w, h, 8)); }, err::SubscriptOutOfRange);
         EXPECT_EQ(std::count(memory.begin(), memory.end(), 0xAB), 64);
     }
     // A partial pixel in either direction; the planes are left alone.
     ByteArray2D partial(4, 2), small(3, 1);
     small.at(0, 0) = 7;
-    expectError(err::SubscriptOutOfRange, [&] { PretvoriUYCbCr(partial.view(), small); });
-    expectError(err::SubscriptOutOfRange, [&] { PretvoriURGB(partial, small.view()); });
+    test::expectError([&] { PretvoriUYCbCr(partial.view(), small); }, err::SubscriptOutOfRange);
+    test::expectError([&] { PretvoriURGB(partial, small.view()); }, err::SubscriptOutOfRange);
 #if !defined(PELINOR_ASAN) // AddressSanitizer aborts on allocations this large instead of failing them
     const ByteView huge(small.data(), 3 * 600000000, 2000000000, 3 * 600000000); // never read
-    expectError(err::OutOfMemory, [&] { PretvoriUYCbCr(huge, small); });
+    test::expectError([&] { PretvoriUYCbCr(huge, small); }, err::OutOfMemory);
 #endif
     EXPECT_TRUE(small.n1() == 3 && small.at(0, 0) == 7);
 }

@@ -1,6 +1,6 @@
 #include "obrada/dct.h"
 #include "obrada/fftw_plans.h"
-#include "obrada_test_util.h"
+#include "tests/test_support.h"
 
 #include <algorithm>
 #include <cmath>
@@ -152,12 +152,14 @@ TEST(Dct, EmptyPlanesMismatchedOutputAndImpossiblePlans)
     for (auto [n1, n2] : {std::pair{4, 4}, {5, 5}, {5, 4}, {0, 0}}) {
         Plane out(n1, n2);
         std::fill(out.data(), out.data() + out.size(), 3.0);
-        expectError(err::SubscriptOutOfRange, [&] { InverzniDCT(coeffs, out); });
+        test::expectError([&] { InverzniDCT(coeffs, out); }, err::SubscriptOutOfRange);
         EXPECT_TRUE(out.n1() == n1 && std::count(out.data(), out.data() + out.size(), 3.0) == n1 * n2);
     }
-    expectError(err::OutOfMemory, [] {
-        cosinePlan({2000000000, 2000000000, 1, 2000000000, CosineKind::Forward, false, true});
-    });
+    test::expectError(
+        [] {
+            cosinePlan({2000000000, 2000000000, 1, 2000000000, CosineKind::Forward, false, true});
+        },
+        err::OutOfMemory);
 }
 
 TEST(Dct, ConcurrentTransformsAndEvictedPlansStayCorrect)

@@ -1,5 +1,5 @@
 #include "obrada/selection.h"
-#include "obrada_test_util.h"
+#include "tests/test_support.h"
 
 #include <cmath>
 #include <cstring>
@@ -101,7 +101,7 @@ TEST(Selection, WorkedExamples)
         for (int n : {0, 1, 100})
             EXPECT_TRUE(sameBits(OdrediPrag(B, n), 0.0) && scan(B, 0.0).empty());
     }
-    expectError(err::SubscriptOutOfRange, [] { OdrediPrag(Plane(4, 4), -1); });
+    test::expectError([] { OdrediPrag(Plane(4, 4), -1); }, err::SubscriptOutOfRange);
 
     // Huge counts and sizes beyond 16-bit counters need no huge memory.
     Plane wide(40000, 3);

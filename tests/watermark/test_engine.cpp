@@ -1,11 +1,11 @@
 // Embedding and detection.
-#include "fixtures.h"
 #include "lab/attacks.h"
 #include "lab/evaluation.h"
 #include "lab/multi_detect.h"
 #include "obrada/colour.h"
 #include "obrada/dct.h"
 #include "obrada/selection.h"
+#include "tests/test_support.h"
 #include "watermark/detect.h"
 #include "watermark/embed.h"
 

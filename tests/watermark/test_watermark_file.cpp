@@ -1,5 +1,6 @@
 // The watermark file, and generating one.
-#include "fixtures.h"
+#include "base/atomic_file.h"
+#include "tests/test_support.h"
 #include "watermark/generator.h"
 
 #include <clocale>
@@ -100,7 +101,7 @@ TEST(WatermarkFile, FileRoundTripAndFileErrors)
     test::TempDir dir;
     const Watermark w{"\"CXSG\"", 4, 0.25, 1, 3, {1, -2.5, 3e-20, 4e20}};
     const std::string path = dir.file("mark.wmk");
-    writeWatermark(path, w);
+    writeFileAtomic(path, formatWatermark(w));
     EXPECT_EQ(test::readText(path), formatWatermark(w));
     EXPECT_EQ(formatWatermark(readWatermark(path)), formatWatermark(w));
 
@@ -233,7 +234,7 @@ TEST(CoxGenMark, FailureLeavesTheOldFileAlone)
     test::expectError([&] { CoxGenMark(path, 0.3, kMaxWatermarkLength + 1, 1, 0, 1); }, err::OutOfMemory);
     EXPECT_THROW(CoxGenMark(dir.file("no-such-folder/mark.wmk"), 0.3, 10, 1, 0, 1), Error);
     EXPECT_EQ(test::readText(path), "old contents");
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 1); // no temporary left
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1); // no temporary left
 }
 
 } // namespace
