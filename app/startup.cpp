@@ -4,8 +4,8 @@
 
 #include <QCoreApplication>
 #include <QDirIterator>
-#include <QIcon>
 #include <QFileInfo>
+#include <QIcon>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
