@@ -19,9 +19,12 @@ trap 'rm -rf "$work"' EXIT
 # median of the numbers on stdin
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
-# time_runs LABEL PIXELS CMD...: runs CMD $runs times; prints median wall ms and peak RSS.
+# time_runs LABEL PIXELS BUDGET CMD...: runs CMD $runs times; prints median wall ms and peak
+# RSS against a budget of BUDGET bytes per pixel plus 8 MB for the program itself. The
+# budgets are what buffer reuse reaches at 12 MP: a picture and one plane of doubles for an
+# embedding (3 + 8 bytes per pixel), two pictures and one plane for a detection (3 + 3 + 8).
 time_runs() {
-  local label=$1 pixels=$2; shift 2
+  local label=$1 pixels=$2 budget=$3; shift 3
   local times=() peak=0 i start end rss status
   for ((i = 0; i < runs; i++)); do
     start=$EPOCHREALTIME
@@ -35,8 +38,7 @@ time_runs() {
   done
   local med limit
   med=$(printf '%s\n' "${times[@]}" | median)
-  # The memory budget: 32 bytes per pixel + 30 MB.
-  limit=$(((32 * pixels + 30 * 1024 * 1024) / 1024))
+  limit=$(((budget * pixels + 8 * 1024 * 1024) / 1024))
   printf '%-8s %-10s median %8.1f ms   peak RSS %7d KB (budget %7d KB, %5.1f bytes/pixel)\n' \
     "$label" "$size" "$med" "$peak" "$limit" "$(awk -v r="$peak" -v p="$pixels" 'BEGIN { print r * 1024 / p }')"
 }
@@ -46,6 +48,6 @@ for size in 512x512 2048x2048 4096x3072; do
   src=$work/photo-$size.bmp
   convert "${PELINOR_BENCH_PHOTO:-samples/chelsea.png}" -resize "${size}!" -type TrueColor "BMP3:$src"
   "$cli" embed "$src" "$work/w.wmk" "$work/marked-$size.bmp" >/dev/null  # warm the page cache
-  time_runs embed $((w * h)) "$cli" embed "$src" "$work/w.wmk" "$work/marked-$size.bmp"
-  time_runs detect $((w * h)) "$cli" detect "$src" "$work/w.wmk" "$work/marked-$size.bmp"
+  time_runs embed $((w * h)) 12 "$cli" embed "$src" "$work/w.wmk" "$work/marked-$size.bmp"
+  time_runs detect $((w * h)) 16 "$cli" detect "$src" "$work/w.wmk" "$work/marked-$size.bmp"
 done

@@ -73,12 +73,14 @@ std::optional<double> targetPsnr(const ParsedArgs& a)
 }
 
 // With a target PSNR the strength is chosen for this picture; `alpha` receives the one used.
+// Without one the picture is marked in place: the source is not needed afterwards, and a
+// second picture would be a quarter of the memory of a whole embedding.
 EmbedResult embedAndSave(const std::string& input, PictureRef source, const Watermark& watermark,
     const std::string& output, int quality, std::optional<double> target, double& alpha)
 {
     alpha = watermark.alpha;
     EmbedResult r = withFile(input, [&] {
-        if (!target) return embedWatermark(*source, watermark);
+        if (!target) return embedWatermarkInPlace(source, watermark);
         TargetPsnrEmbed t = embedForTargetPsnr(*source, watermark, *target);
         alpha = t.alpha;
         return std::move(t.embedded);

@@ -50,32 +50,55 @@ struct FftwFree {
 using FftwBuffer = std::unique_ptr<double, FftwFree>;
 
 // The transforms along the second (contiguous) index of an n1 x n2 array: batches of
-// kBlock rows, from `in` to `out` (which may be the same array). Plans are fetched on
-// construction, so run() cannot fail.
+// kBlock rows, from `in` to `out` (which may be the same array). With `staged`, `in` and
+// `out` are the same array and each batch goes out of place into a small buffer per
+// thread and is copied back: the same plan, and so the same results to the last bit, as
+// between two arrays, without a second array. Plans are fetched on construction, so run()
+// cannot fail.
 class RowPass {
 public:
-    RowPass(const double* in, double* out, int n1, int n2, CosineKind kind)
+    RowPass(const double* in, double* out, int n1, int n2, CosineKind kind, bool staged = false)
         : m_in(const_cast<double*>(in))
         , m_out(out)
         , m_n2(n2)
+        , m_staged(staged)
     {
         m_rows = std::min(kBlock, n1);
         m_chunks = (n1 + m_rows - 1) / m_rows;
         // Chunks start an even number of elements apart (kBlock is even), so they all
-        // share the alignment of the arrays' starts.
+        // share the alignment of the arrays' starts; the buffers are FFTW's own.
         const bool aligned = fftwAligned(in) && fftwAligned(out);
-        const bool inPlace = in == out;
+        const bool inPlace = in == out && !staged;
         m_full = cosinePlan({n2, m_rows, 1, n2, kind, inPlace, aligned});
         const int lastRows = n1 - (m_chunks - 1) * m_rows;
+        m_lastRows = std::size_t(lastRows);
         m_last = lastRows == m_rows ? m_full : cosinePlan({n2, lastRows, 1, n2, kind, inPlace, aligned});
+        if (!staged) return;
+        const int buffers = worthASecondThread(m_chunks, transformCost(m_rows, m_n2)) ? 2 : 1;
+        for (int t = 0; t < buffers; ++t) {
+            m_buffers[t].reset(fftw_alloc_real(std::size_t(m_rows) * std::size_t(n2)));
+            if (!m_buffers[t])
+                throw Error(err::OutOfMemory,
+                    "Out of memory: cannot allocate a transform buffer of " + sizeText(m_rows, n2));
+        }
     }
 
     void run() const noexcept
     {
         forRowsInParallel(m_chunks, transformCost(m_rows, m_n2), [&](long long first, long long end) {
+            // Only the call that starts at 0 may run without a second buffer.
+            double* buffer = m_buffers[first == 0 ? 0 : 1].get();
             for (long long c = first; c < end; ++c) {
+                const bool last = c == m_chunks - 1;
                 const std::size_t offset = std::size_t(c) * std::size_t(m_rows) * std::size_t(m_n2);
-                fftw_execute_r2r((c == m_chunks - 1 ? m_last : m_full).get(), m_in + offset, m_out + offset);
+                const fftw_plan plan = (last ? m_last : m_full).get();
+                if (!m_staged) {
+                    fftw_execute_r2r(plan, m_in + offset, m_out + offset);
+                    continue;
+                }
+                fftw_execute_r2r(plan, m_in + offset, buffer);
+                const std::size_t count = (last ? m_lastRows : std::size_t(m_rows)) * std::size_t(m_n2);
+                std::copy(buffer, buffer + count, m_out + offset);
             }
         });
     }
@@ -84,9 +107,12 @@ private:
     double* m_in;
     double* m_out;
     int m_n2;
+    bool m_staged;
     int m_rows;
     int m_chunks;
+    std::size_t m_lastRows = 0;
     SharedPlan m_full, m_last;
+    FftwBuffer m_buffers[2];
 };
 
 // The transforms along the first index (stride n2), with the orthonormal scaling
@@ -191,7 +217,8 @@ private:
 
 // Both directions split the 2-D transform into its two 1-D passes, so that no pass walks
 // the long stride of the array with FFTW's generic code; the forward runs the rows first,
-// the inverse the columns first, so the scaling always lands in a copy.
+// the inverse the columns first, so the scaling always lands in a copy. Either may run in
+// place (the same array given twice), with the same results as between two arrays.
 void DirektniDCT(const Plane& plane, Plane& coeffs)
 {
     const int n1 = plane.n1();
@@ -199,7 +226,8 @@ void DirektniDCT(const Plane& plane, Plane& coeffs)
     // Every element is overwritten, so a matrix of the right size (or the plane itself) is reused.
     if (coeffs.n1() != n1 || coeffs.n2() != n2) coeffs.resize(n1, n2);
     if (plane.empty()) return;
-    const RowPass rows(plane.data(), coeffs.data(), n1, n2, CosineKind::Forward);
+    const bool inPlace = &plane == &coeffs;
+    const RowPass rows(plane.data(), coeffs.data(), n1, n2, CosineKind::Forward, inPlace);
     const ColumnPass columns(coeffs.data(), coeffs.data(), n1, n2, CosineKind::Forward);
     rows.run();
     columns.run();

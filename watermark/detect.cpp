@@ -13,23 +13,65 @@ namespace pelinor {
 
 namespace {
 
-// `lum` is scratch space, reused from one analysis to the next.
-Analysis analyse(const Picture& picture, Plane& lum)
+// The luminance of a picture and its transform, both in `plane`.
+void transformLuminance(const Picture& picture, Plane& plane)
 {
-    Analysis analysis;
-    analysis.width = picture.width();
-    analysis.height = picture.height();
-    luminanceInto(picture, lum);
-    DirektniDCT(lum, analysis.coeffs);
-    return analysis;
+    luminanceInto(picture, plane);
+    DirektniDCT(plane, plane);
+}
+
+// The original's significant coefficients in scan order, paired with the watermark's values:
+// where they lie in the coefficient matrix, and their values.
+struct Significant {
+    std::vector<std::size_t> offsets;
+    std::vector<double> values;
+};
+
+// More significant coefficients than watermark values (only the threshold's cap can cause
+// it) is error 9.
+Significant selectSignificant(const Plane& c0, const Watermark& watermark)
+{
+    const double threshold = OdrediPrag(c0, watermark.length);
+    const long long available = static_cast<long long>(watermark.values.size());
+    Significant s;
+    forEachSignificant(c0, threshold, [&](int u, int v, long long i) {
+        if (i >= available)
+            throw Error(err::SubscriptOutOfRange,
+                "Subscript out of range: more significant coefficients than the " + std::to_string(available)
+                    + " watermark values");
+        const std::size_t offset = std::size_t(u) * std::size_t(c0.n2()) + std::size_t(v);
+        s.offsets.push_back(offset);
+        s.values.push_back(c0.data()[offset]);
+    });
+    return s;
+}
+
+// X(i) = (C1(u, v) / C0(u, v) - 1) / alpha, evaluated in that order, at the original's positions.
+Extraction extractAt(const Significant& s, const Plane& c1, const Watermark& watermark)
+{
+    Extraction x;
+    x.values.assign(watermark.values.size(), 0.0);
+    x.significant = static_cast<long long>(s.offsets.size());
+    for (std::size_t i = 0; i < s.offsets.size(); ++i)
+        x.values[i] = (c1.data()[s.offsets[i]] / s.values[i] - 1.0) / watermark.alpha;
+    return x;
+}
+
+DetectResult resultFor(const Extraction& x, const Watermark& watermark, double threshold)
+{
+    return verdict(normalisedCorrelation(x.values, watermark.values), threshold, x.significant,
+        int(watermark.values.size()));
 }
 
 } // namespace
 
 Analysis analysePicture(const Picture& picture)
 {
-    Plane lum;
-    return analyse(picture, lum);
+    Analysis analysis;
+    analysis.width = picture.width();
+    analysis.height = picture.height();
+    transformLuminance(picture, analysis.coeffs);
+    return analysis;
 }
 
 void requireUsableWatermark(const Watermark& watermark)
@@ -96,28 +138,14 @@ Extraction extractWatermark(const Analysis& original, const Watermark& watermark
     const Plane& c0 = original.coeffs;
     const Plane& c1 = suspect.coeffs;
     requireSameSize(c0.n1(), c0.n2(), c1.n1(), c1.n2());
-    const double threshold = OdrediPrag(c0, watermark.length);
-    const double alpha = watermark.alpha;
-    Extraction x;
-    x.values.assign(watermark.values.size(), 0.0);
-    const long long available = static_cast<long long>(x.values.size());
-    x.significant = forEachSignificant(c0, threshold, [&](int u, int v, long long i) {
-        if (i >= available)
-            throw Error(err::SubscriptOutOfRange,
-                "Subscript out of range: more significant coefficients than the " + std::to_string(available)
-                    + " watermark values");
-        x.values[std::size_t(i)] = (c1(u, v) / c0(u, v) - 1.0) / alpha;
-    });
-    return x;
+    return extractAt(selectSignificant(c0, watermark), c1, watermark);
 }
 
 DetectResult correlate(
     const Analysis& original, const Watermark& watermark, const Analysis& suspect, double threshold)
 {
     checkComparable(watermark, original.width, original.height, suspect.width, suspect.height);
-    const Extraction x = extractWatermark(original, watermark, suspect);
-    DetectResult r = verdict(normalisedCorrelation(x.values, watermark.values), threshold, x.significant,
-        int(watermark.values.size()));
+    DetectResult r = resultFor(extractWatermark(original, watermark, suspect), watermark, threshold);
     r.originalWidth = original.width;
     r.originalHeight = original.height;
     r.suspectWidth = suspect.width;
@@ -132,11 +160,16 @@ DetectResult detectWatermark(
     require24Bit(original);
     require24Bit(suspect);
     checkComparable(watermark, original.width(), original.height(), suspect.width(), suspect.height());
-    Plane lum;
-    const Analysis a0 = analyse(original, lum);
-    const Analysis a1 = analyse(suspect, lum);
-    lum = Plane();
-    return correlate(a0, watermark, a1, threshold);
+    // One plane serves both transforms: of the original only the significant coefficients
+    // are kept before the suspect's luminance takes its place.
+    Plane plane;
+    transformLuminance(original, plane);
+    const Significant significant = selectSignificant(plane, watermark);
+    transformLuminance(suspect, plane);
+    DetectResult r = resultFor(extractAt(significant, plane, watermark), watermark, threshold);
+    r.originalWidth = r.suspectWidth = original.width();
+    r.originalHeight = r.suspectHeight = original.height();
+    return r;
 }
 
 } // namespace pelinor

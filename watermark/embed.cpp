@@ -88,19 +88,15 @@ void fillLuminance(const ByteArray2D& planes, Plane& lum, int y0, const RowOrder
     }
 }
 
-// The colour planes of a whole picture, kept band by band (band b holds rows from b * kBandRows).
-using BandPlanes = std::vector<ByteArray2D>;
-
-// L = luminance - 128 into `lum`; with `keep`, the colour planes are kept for the way back.
-void luminanceBands(const ByteView& pixels, const RowOrder& order, Plane& lum, BandPlanes* keep)
+// L = luminance - 128 into `lum`, band by band through one small colour-planes buffer per thread.
+void luminanceBands(const ByteView& pixels, const RowOrder& order, Plane& lum)
 {
     const int width = pixels.n1() / 3;
     const int height = pixels.n2();
     if (lum.n1() != width || lum.n2() != height) lum.resize(width, height);
-    if (keep) keep->assign(std::size_t((height + kBandRows - 1) / kBandRows), ByteArray2D());
-    forEachBand(width, height, [&](int, int y0, int rows) {
-        ByteArray2D local;
-        ByteArray2D& planes = keep ? (*keep)[std::size_t(y0 / kBandRows)] : local;
+    std::vector<ByteArray2D> scratch(std::size_t(bandParts(width, height)));
+    forEachBand(width, height, [&](int part, int y0, int rows) {
+        ByteArray2D& planes = scratch[std::size_t(part)];
         PretvoriUYCbCr(order.storedBand(pixels, y0, rows), planes);
         fillLuminance(planes, lum, y0, order);
     });
@@ -111,20 +107,23 @@ RowOrder rowOrderOf(const Picture& picture) noexcept
     return RowOrder{picture.topDown(), picture.height()};
 }
 
-// Writes the marked pixels: the luminance in each band of the first conversion's colour
-// planes is replaced by the marked plane + 128, its chroma kept, and the band converted
-// back into `marked`. Returns the sum of squared differences between source and marked
-// bytes, over all three channels.
-// The marked picture keeps the source's row order, so both share `order`.
-std::uint64_t writeMarked(const ByteView& source, const RowOrder& order, const Plane& lum, BandPlanes& bands,
-    const ByteView& marked)
+// Replaces the pixels by the marked ones, band by band: the band's colour planes are made
+// again from the pixels (the very bytes the luminance came from, so the chroma is kept
+// without being stored), their luminance replaced by the marked plane + 128, and the band
+// converted back in the same buffer and copied over the pixels. Returns the sum of squared
+// differences between the old and the new bytes, over all three channels.
+std::uint64_t writeMarked(const ByteView& pixels, const RowOrder& order, const Plane& lum)
 {
     const int width = lum.n1();
     const int height = lum.n2();
-    const std::size_t n1 = std::size_t(source.n1());
-    std::vector<std::uint64_t> squares(std::size_t(bandParts(width, height)), 0);
+    const std::size_t n1 = std::size_t(pixels.n1());
+    const std::size_t parts = std::size_t(bandParts(width, height));
+    std::vector<ByteArray2D> scratch(parts);
+    std::vector<std::uint64_t> squares(parts, 0);
     forEachBand(width, height, [&](int part, int y0, int rows) {
-        ByteArray2D& planes = bands[std::size_t(y0 / kBandRows)];
+        ByteArray2D& planes = scratch[std::size_t(part)];
+        const ByteView stored = order.storedBand(pixels, y0, rows);
+        PretvoriUYCbCr(stored, planes);
         std::uint8_t* p = planes.data();
         for (int x = 0; x < width; ++x) {
             const double* column = lum.data() + std::size_t(x) * std::size_t(height) + std::size_t(y0);
@@ -132,13 +131,13 @@ std::uint64_t writeMarked(const ByteView& source, const RowOrder& order, const P
                 p[std::size_t(order.inBand(j, rows)) * n1 + 3 * std::size_t(x)]
                     = limitAndRound(column[j] + 128.0);
         }
-        const ByteView from = order.storedBand(source, y0, rows);
-        const ByteView to = order.storedBand(marked, y0, rows);
-        PretvoriURGB(planes, to);
-        planes = ByteArray2D();
+        PretvoriURGB(planes, planes.view());
         std::uint64_t sum = 0;
-        for (int j = 0; j < rows; ++j)
-            sum += squaredDifference(from.row(j), to.row(j), n1);
+        for (int j = 0; j < rows; ++j) {
+            const std::uint8_t* marked = p + std::size_t(j) * n1;
+            sum += squaredDifference(stored.row(j), marked, n1);
+            std::copy(marked, marked + n1, stored.row(j));
+        }
         squares[std::size_t(part)] += sum;
     });
     std::uint64_t total = 0;
@@ -158,7 +157,7 @@ Plane luminancePlane(const Picture& picture)
 
 void luminanceInto(const Picture& picture, Plane& lum)
 {
-    luminanceBands(openView(picture), rowOrderOf(picture), lum, nullptr);
+    luminanceBands(openView(picture), rowOrderOf(picture), lum);
 }
 
 long long embedCoefficients(Plane& coeffs, const Watermark& watermark)
@@ -176,24 +175,28 @@ long long embedCoefficients(Plane& coeffs, const Watermark& watermark)
     });
 }
 
+EmbedResult embedWatermarkInPlace(const PictureRef& picture, const Watermark& watermark)
+{
+    // One plane of doubles is all the memory added to the picture's own: the luminance, its
+    // transform and the transform back all live in it.
+    const ByteView pixels = openView(*picture);
+    const RowOrder order = rowOrderOf(*picture);
+    Plane plane;
+    luminanceBands(pixels, order, plane);
+    EmbedResult result;
+    DirektniDCT(plane, plane);
+    result.changed = embedCoefficients(plane, watermark);
+    InverzniDCT(plane, plane);
+    const std::uint64_t squares = writeMarked(pixels, order, plane);
+    result.psnr = psnrFromSquaredError(double(squares), double(pixels.n1()) * double(pixels.n2()));
+    result.marked = picture;
+    return result;
+}
+
 EmbedResult embedWatermark(const Picture& source, const Watermark& watermark)
 {
-    const ByteView pixels = openView(source);
-    const RowOrder order = rowOrderOf(source);
-    Plane lum;
-    BandPlanes planes;
-    luminanceBands(pixels, order, lum, &planes);
-    EmbedResult result;
-    {
-        Plane coeffs;
-        DirektniDCT(lum, coeffs);
-        result.changed = embedCoefficients(coeffs, watermark);
-        InverzniDCT(coeffs, lum);
-    }
-    result.marked = Picture::create(source.width(), source.height(), 24, source.topDown());
-    const std::uint64_t squares = writeMarked(pixels, order, lum, planes, openView(*result.marked));
-    result.psnr = psnrFromSquaredError(double(squares), double(pixels.n1()) * double(pixels.n2()));
-    return result;
+    require24Bit(source);
+    return embedWatermarkInPlace(source.clone(), watermark);
 }
 
 } // namespace pelinor

@@ -10,13 +10,17 @@
 namespace pelinor {
 
 struct EmbedResult {
-    PictureRef marked; // a new picture; the source is never modified
+    PictureRef marked; // embedWatermark: a new picture, the source is never modified
     long long changed = 0; // coefficients scaled
     double psnr = 0.0; // marked against source, all three channels, dB (infinity if identical)
 };
 
 // The source must be 24-bit (Error err::Not24Bit with kOnly24BitText otherwise).
 EmbedResult embedWatermark(const Picture& source, const Watermark& watermark);
+// The same into the picture itself, whose pixels become the marked ones (`marked` is
+// `picture`); for callers that do not need the source afterwards, at less memory. A
+// failure before the pixels are written leaves them as they were.
+EmbedResult embedWatermarkInPlace(const PictureRef& picture, const Watermark& watermark);
 
 // The luminance of a 24-bit picture minus 128, as the plane the DCT takes: L(x, y) is the
 // luminance byte of pixel x in row y counted from the bottom of the image, as PretvoriUYCbCr

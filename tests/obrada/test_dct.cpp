@@ -131,11 +131,12 @@ TEST(Dct, BasisFunctionsAtLargeSizesInAndOutOfPlace)
             const Plane plane = inverse(unit);
             EXPECT_LE(maxDiff(plane, expected, true), 1e-10) << n1 << "x" << n2 << " at " << u0 << "," << v0;
             EXPECT_LE(maxDiff(forward(plane), unit), 1e-12) << n1 << "x" << n2 << " at " << u0 << "," << v0;
+            // In place, both ways give the very bits of the transforms between two arrays.
             Plane same = unit;
             InverzniDCT(same, same);
             EXPECT_EQ(maxDiff(same, plane), 0.0);
             DirektniDCT(same, same);
-            EXPECT_LE(maxDiff(same, unit), 1e-12);
+            EXPECT_EQ(maxDiff(same, forward(plane)), 0.0);
         }
 }
 

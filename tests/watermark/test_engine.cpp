@@ -78,6 +78,12 @@ TEST_P(EmbedMatchesLiteralSteps, ByteForByte)
     EXPECT_EQ(r.changed, expectedChanged);
     EXPECT_EQ(r.changed, std::min<long long>(length, (width - 1LL) * (height - 1)));
     EXPECT_DOUBLE_EQ(r.psnr, psnr(*source, *expected));
+    // In place: the same bytes in the picture itself, the same figures.
+    const PictureRef own = source->clone();
+    const EmbedResult inPlace = embedWatermarkInPlace(own, wm);
+    EXPECT_EQ(inPlace.marked, own);
+    EXPECT_EQ(pixels(*own), pixels(*expected));
+    EXPECT_EQ(std::pair(inPlace.changed, inPlace.psnr), std::pair(r.changed, r.psnr));
     if (r.changed == 0) {
         EXPECT_EQ(pixels(*r.marked), pixels(*throughPlanes(*source)));
     }
@@ -139,6 +145,7 @@ TEST(Engine, RefusesPicturesThatAreNot24Bit)
         SCOPED_TRACE(bits);
         const PictureRef bad = Picture::create(8, 8, bits);
         test::expectError([&] { embedWatermark(*bad, wm); }, err::Not24Bit, text);
+        test::expectError([&] { embedWatermarkInPlace(bad, wm); }, err::Not24Bit, text);
         try {
             embedWatermark(*bad, wm);
         } catch (const Error& e) {
@@ -176,6 +183,11 @@ TEST(Detect, MarkedPhoto)
                 .found);
 
         const Analysis suspect = analysePicture(*e.marked);
+        // The whole detection, on one plane, to the last bit of the steps on two analyses.
+        const DetectResult whole = detectWatermark(*photo, wm, *e.marked);
+        const DetectResult steps = correlate(original, wm, suspect);
+        EXPECT_EQ(std::tuple(whole.similarity, whole.coefficients, whole.falsePositive),
+            std::tuple(steps.similarity, steps.coefficients, steps.falsePositive));
         const Extraction x = extractWatermark(original, wm, suspect);
         ASSERT_EQ(e.changed, n);
         ASSERT_EQ(x.values.size(), std::size_t(n));
