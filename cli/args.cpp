@@ -1,5 +1,6 @@
 #include "cli/args.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -35,7 +36,7 @@ std::string fileMessage(const std::string& path, const std::string& reason)
     return path + ": " + r;
 }
 
-ParsedArgs::ParsedArgs(const Args& args, std::initializer_list<OptionSpec> options)
+ParsedArgs::ParsedArgs(const Args& args, std::span<const Option> options)
 {
     for (const std::string& a : args) {
         if (a == "--") break;
@@ -55,20 +56,22 @@ ParsedArgs::ParsedArgs(const Args& args, std::initializer_list<OptionSpec> optio
         }
         const std::size_t eq = a.find('=');
         const std::string name = a.substr(0, eq);
-        const OptionSpec* option = nullptr;
-        for (const OptionSpec& o : options) {
+        const Option* option = nullptr;
+        for (const Option& o : options) {
             if (name == o.name) option = &o;
         }
         if (option == nullptr) throw UsageError("unknown option '" + name + "'");
-        if (!option->takesValue) {
+        std::string value;
+        if (option->value == nullptr) {
             if (eq != std::string::npos) throw UsageError("option '" + name + "' takes no value");
-            m_values[name] = "";
         } else if (eq != std::string::npos) {
-            m_values[name] = a.substr(eq + 1);
+            value = a.substr(eq + 1);
         } else {
             if (k + 1 >= args.size()) throw UsageError("option '" + name + "' needs a value");
-            m_values[name] = args[++k];
+            value = args[++k];
         }
+        m_values[name] = value;
+        m_inOrder.emplace_back(name, std::move(value));
     }
 }
 
@@ -129,16 +132,108 @@ std::optional<long long> parseInteger(const std::string& text)
     return v;
 }
 
-int runCommand(const char* name, const char* help, const Args& args,
-    std::initializer_list<OptionSpec> options, const std::function<int(const ParsedArgs&)>& body)
+namespace {
+
+constexpr std::size_t kHelpWidth = 96;
+
+std::vector<std::string> lines(const std::string& text)
 {
+    std::vector<std::string> out;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        out.push_back(text.substr(start, end - start));
+    out.push_back(text.substr(start));
+    return out;
+}
+
+// The words of a usage form, a bracketed group ("[--length N]") counting as one.
+std::vector<std::string> usageWords(const std::string& form)
+{
+    std::vector<std::string> words;
+    std::string word;
+    int depth = 0;
+    for (const char c : form) {
+        depth += c == '[' ? 1 : c == ']' ? -1 : 0;
+        if (c == ' ' && depth == 0) {
+            if (!word.empty()) words.push_back(word);
+            word.clear();
+        } else {
+            word += c;
+        }
+    }
+    if (!word.empty()) words.push_back(word);
+    return words;
+}
+
+// One usage form, wrapped with its continuation lines under the first argument.
+std::string usageLine(const std::string& lead, const std::string& form)
+{
+    std::string out = lead;
+    const std::size_t indent = lead.size();
+    std::size_t column = indent;
+    for (const std::string& word : usageWords(form)) {
+        if (column > indent && column + 1 + word.size() > kHelpWidth) {
+            out.append("\n").append(indent, ' ');
+            column = indent;
+        }
+        if (column > indent) out += ' ', ++column;
+        out += word;
+        column += word.size();
+    }
+    return out + "\n";
+}
+
+std::string optionHead(const Option& o)
+{
+    std::string head = "  ";
+    head.append(o.name);
+    if (o.value) head.append(" ").append(o.value);
+    return head;
+}
+
+} // namespace
+
+std::string helpText(const Command& command)
+{
+    std::string program = "pelinor-cli ";
+    program.append(command.name).append(" ");
+    std::string s;
+    bool first = true;
+    for (const std::string& form : lines(command.synopsis)) {
+        s.append(usageLine((first ? "usage: " : "       ") + program, form));
+        first = false;
+    }
+    s.append("\n").append(command.description).append("\n");
+    std::size_t column = 0;
+    for (const Option& o : command.options)
+        column = std::max(column, optionHead(o).size() + 2);
+    for (const Option& o : command.options) {
+        if (o.section)
+            s.append("\n").append(o.section).append(":\n");
+        else if (&o == command.options.data())
+            s.append("\n");
+        const std::string head = optionHead(o);
+        bool firstLine = true;
+        for (const std::string& line : lines(o.help)) {
+            s.append(firstLine ? head : std::string()).append(column - (firstLine ? head.size() : 0), ' ');
+            s.append(line).append("\n");
+            firstLine = false;
+        }
+    }
+    if (command.notes && *command.notes) s.append("\n").append(command.notes).append("\n");
+    return s;
+}
+
+int runCommand(const Command& command, const Args& args)
+{
+    const char* name = command.name;
     try {
-        const ParsedArgs parsed(args, options);
+        const ParsedArgs parsed(args, command.options);
         if (parsed.help()) {
-            std::fputs(help, stdout);
+            std::fputs(helpText(command).c_str(), stdout);
             return kExitOk;
         }
-        return body(parsed);
+        return command.body(parsed);
     } catch (const UsageError& e) {
         std::fprintf(stderr, "pelinor-cli %s: %s\nTry 'pelinor-cli %s --help'.\n", name, e.what(), name);
     } catch (const std::exception& e) {

@@ -5,11 +5,12 @@
 #include "cli/commands.h"
 
 #include <functional>
-#include <initializer_list>
 #include <map>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace pelinor::cli {
@@ -29,21 +30,19 @@ struct FileError : std::runtime_error {
     std::string path;
 };
 
-struct OptionSpec {
-    const char* name; // with its dashes: "--alpha"
-    bool takesValue;
-};
-
 // Options may come anywhere among the positional arguments, as "--name value" or
-// "--name=value"; "--" ends the options. --help and -h are always known.
+// "--name=value"; "--" ends the options. --help and -h are always known. An option given
+// twice keeps its last value.
 class ParsedArgs {
 public:
-    ParsedArgs(const Args& args, std::initializer_list<OptionSpec> options);
+    ParsedArgs(const Args& args, std::span<const Option> options);
 
     bool help() const noexcept { return m_help; }
     bool has(const std::string& name) const { return m_values.count(name) != 0; }
     std::optional<std::string> value(const std::string& name) const;
     const std::vector<std::string>& positional() const noexcept { return m_positional; }
+    // Every option as given, in command-line order, with its value ("" for a flag).
+    const std::vector<std::pair<std::string, std::string>>& inOrder() const noexcept { return m_inOrder; }
 
     // Typed option values; a value that does not convert or lies outside the range is a UsageError.
     double real(const std::string& name, double fallback) const;
@@ -55,6 +54,7 @@ public:
 private:
     bool m_help = false;
     std::map<std::string, std::string> m_values;
+    std::vector<std::pair<std::string, std::string>> m_inOrder;
     std::vector<std::string> m_positional;
 };
 
@@ -62,10 +62,13 @@ private:
 std::optional<double> parseReal(const std::string& text);
 std::optional<long long> parseInteger(const std::string& text);
 
-// Runs a subcommand body: prints `help` for --help, and turns UsageError, FileError and
-// pelinor::Error into a message on stderr ("pelinor-cli NAME: ...") and exit status 2.
-int runCommand(const char* name, const char* help, const Args& args,
-    std::initializer_list<OptionSpec> options, const std::function<int(const ParsedArgs&)>& body);
+// The --help text of a command, its options listed from its table.
+std::string helpText(const Command& command);
+
+// Runs a command: parses `args` by the command's table, prints its help for --help, else
+// runs its body, and turns UsageError, FileError and pelinor::Error into a message on
+// stderr ("pelinor-cli NAME: ...") and exit status 2.
+int runCommand(const Command& command, const Args& args);
 
 // Runs f; a pelinor::Error it throws becomes a FileError for `path`.
 template <class F> auto withFile(const std::string& path, F&& f) -> decltype(f())

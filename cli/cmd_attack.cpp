@@ -12,28 +12,19 @@ namespace pelinor::cli {
 
 namespace {
 
-const char kHelp[]
-    = "usage: pelinor-cli attack INPUT OUTPUT ATTACK... [--seed S] [--fill-from ORIGINAL]\n"
-      "                          [--quality Q]\n"
-      "\n"
-      "Applies attacks to a 24-bit picture, in the order given, and writes the result as a\n"
-      "24-bit picture (format by OUTPUT's extension: .bmp, .png, .jpg).\n"
-      "\n"
-      "attacks:\n"
-      "  --jpeg Q          re-encode as JPEG at quality Q (1..100) and decode\n"
-      "  --noise SIGMA     add Gaussian noise of deviation SIGMA grey levels to each channel\n"
-      "  --blur SIGMA      Gaussian blur of deviation SIGMA pixels (0..20)\n"
-      "  --scale F         resize by the factor F (0 < F <= 4) and back to the original size\n"
-      "  --crop F          keep the centred fraction F (0..1) of the area; the rest comes from\n"
-      "                    the picture given with --fill-from (as Cox et al. did)\n"
-      "  --requantize L    L levels (2..256) per channel\n"
-      "\n"
-      "options:\n"
-      "  --seed S          seed of the noise (default 1); the same seed gives the same noise\n"
-      "  --fill-from FILE  the picture the cropped-away area is taken from (same size)\n"
-      "  --quality Q       JPEG quality when OUTPUT is a JPEG file (default 90)\n"
-      "\n"
-      "Exit status: 0 written, 2 usage or input error.\n";
+const Option kOptions[] = {
+    {"--jpeg", "Q", "re-encode as JPEG at quality Q (1..100) and decode", "attacks"},
+    {"--noise", "SIGMA", "add Gaussian noise of deviation SIGMA grey levels to each channel"},
+    {"--blur", "SIGMA", "Gaussian blur of deviation SIGMA pixels (0..20)"},
+    {"--scale", "F", "resize by the factor F (0 < F <= 4) and back to the original size"},
+    {"--crop", "F",
+        "keep the centred fraction F (0..1) of the area; the rest comes from\nthe picture given with "
+        "--fill-from (as Cox et al. did)"},
+    {"--requantize", "L", "L levels (2..256) per channel"},
+    {"--seed", "S", "seed of the noise (default 1); the same seed gives the same noise", "options"},
+    {"--fill-from", "FILE", "the picture the cropped-away area is taken from (same size)"},
+    {"--quality", "Q", "JPEG quality when OUTPUT is a JPEG file (default 90)"},
+};
 
 struct Flag {
     const char* name;
@@ -49,17 +40,13 @@ const Flag kAttackFlags[] = {
     {"--requantize", Attack::Kind::Requantize},
 };
 
-// The attacks in command-line order ("--name value" or "--name=value").
-std::vector<Attack> attacksInOrder(const Args& args)
+// The attacks in command-line order.
+std::vector<Attack> attacksInOrder(const ParsedArgs& a)
 {
     std::vector<Attack> attacks;
-    for (std::size_t k = 0; k < args.size(); ++k) {
-        if (args[k] == "--") break;
-        const std::size_t eq = args[k].find('=');
-        const std::string name = args[k].substr(0, eq);
+    for (const auto& [name, text] : a.inOrder()) {
         for (const Flag& f : kAttackFlags) {
             if (name != f.name) continue;
-            const std::string text = eq != std::string::npos ? args[k].substr(eq + 1) : args[++k];
             const auto value = parseReal(text);
             if (!value) throw UsageError(name + ": '" + text + "' is not a finite number");
             Attack attack{f.kind, *value};
@@ -74,51 +61,51 @@ std::vector<Attack> attacksInOrder(const Args& args)
     return attacks;
 }
 
+int runAttacks(const ParsedArgs& a)
+{
+    a.expectPositional(2, 2, "INPUT OUTPUT");
+    const std::vector<Attack> attacks = attacksInOrder(a);
+    if (attacks.empty())
+        throw UsageError("no attack given (--jpeg, --noise, --blur, --scale, --crop, --requantize)");
+    const auto seed = std::uint64_t(a.integer("--seed", 1, 0, (1LL << 62)));
+    const int quality = int(a.integer("--quality", 90, 1, 100));
+    const std::string& inputPath = a.positional()[0];
+    const std::string& outputPath = a.positional()[1];
+    std::vector<std::string> inputs{inputPath};
+    if (const auto fillPath = a.value("--fill-from")) inputs.push_back(*fillPath);
+    refuseReplacingInput(outputPath, inputs);
+
+    PictureRef picture = loadPictureFile(inputPath);
+    require24Bit(inputPath, *picture);
+    PictureRef fill;
+    for (const Attack& attack : attacks) {
+        if (attack.kind != Attack::Kind::Crop || fill) continue;
+        const auto fillPath = a.value("--fill-from");
+        if (!fillPath)
+            throw UsageError("--crop needs --fill-from ORIGINAL, the picture to fill the rest from");
+        fill = loadPictureFile(*fillPath);
+        require24Bit(*fillPath, *fill);
+        if (fill->width() != picture->width() || fill->height() != picture->height())
+            throw FileError(*fillPath,
+                "is " + sizeText(fill->width(), fill->height()) + " but " + inputPath + " is "
+                    + sizeText(picture->width(), picture->height()));
+    }
+    std::uint64_t noiseSeed = seed;
+    for (const Attack& attack : attacks) {
+        // Each noise attack in a chain draws its own noise.
+        picture = withFile(inputPath, [&] { return applyAttack(*picture, attack, fill.get(), noiseSeed); });
+        if (attack.kind == Attack::Kind::Noise) ++noiseSeed;
+    }
+    withFile(outputPath, [&] { savePicture(*picture, outputPath, quality); });
+    return kExitOk;
+}
+
 } // namespace
 
-int cmdAttack(const Args& args)
-{
-    return runCommand("attack", kHelp, args,
-        {{"--jpeg", true}, {"--noise", true}, {"--blur", true}, {"--scale", true}, {"--crop", true},
-            {"--requantize", true}, {"--seed", true}, {"--fill-from", true}, {"--quality", true}},
-        [&args](const ParsedArgs& a) {
-            a.expectPositional(2, 2, "INPUT OUTPUT");
-            const std::vector<Attack> attacks = attacksInOrder(args);
-            if (attacks.empty())
-                throw UsageError("no attack given (--jpeg, --noise, --blur, --scale, --crop, --requantize)");
-            const auto seed = std::uint64_t(a.integer("--seed", 1, 0, (1LL << 62)));
-            const int quality = int(a.integer("--quality", 90, 1, 100));
-            const std::string& inputPath = a.positional()[0];
-            const std::string& outputPath = a.positional()[1];
-            std::vector<std::string> inputs{inputPath};
-            if (const auto fillPath = a.value("--fill-from")) inputs.push_back(*fillPath);
-            refuseReplacingInput(outputPath, inputs);
-
-            PictureRef picture = loadPictureFile(inputPath);
-            require24Bit(inputPath, *picture);
-            PictureRef fill;
-            for (const Attack& attack : attacks) {
-                if (attack.kind != Attack::Kind::Crop || fill) continue;
-                const auto fillPath = a.value("--fill-from");
-                if (!fillPath)
-                    throw UsageError("--crop needs --fill-from ORIGINAL, the picture to fill the rest from");
-                fill = loadPictureFile(*fillPath);
-                require24Bit(*fillPath, *fill);
-                if (fill->width() != picture->width() || fill->height() != picture->height())
-                    throw FileError(*fillPath,
-                        "is " + sizeText(fill->width(), fill->height()) + " but " + inputPath + " is "
-                            + sizeText(picture->width(), picture->height()));
-            }
-            std::uint64_t noiseSeed = seed;
-            for (const Attack& attack : attacks) {
-                // Each noise attack in a chain draws its own noise.
-                picture = withFile(
-                    inputPath, [&] { return applyAttack(*picture, attack, fill.get(), noiseSeed); });
-                if (attack.kind == Attack::Kind::Noise) ++noiseSeed;
-            }
-            withFile(outputPath, [&] { savePicture(*picture, outputPath, quality); });
-            return kExitOk;
-        });
-}
+const Command kAttackCommand{"attack", "apply attacks (JPEG, noise, blur, scale, crop, requantize)",
+    "INPUT OUTPUT ATTACK... [--seed S] [--fill-from ORIGINAL] [--quality Q]",
+    "Applies attacks to a 24-bit picture, in the order given, and writes the result as a\n24-bit picture "
+    "(format by OUTPUT's extension: .bmp, .png, .jpg).",
+    kOptions, "Exit status: 0 written, 2 usage or input error.", runAttacks};
 
 } // namespace pelinor::cli

@@ -12,20 +12,10 @@ namespace pelinor::cli {
 
 namespace {
 
-const char kHelp[]
-    = "usage: pelinor-cli detect ORIGINAL WATERMARK.wmk SUSPECT [--threshold T] [--json]\n"
-      "\n"
-      "Tests SUSPECT for the watermark, against the unmarked ORIGINAL (both 24-bit pictures of\n"
-      "the same size): the values embedded at the original's significant coefficients are\n"
-      "extracted and correlated with the watermark's.\n"
-      "\n"
-      "  --threshold T  similarity above which the watermark counts as found (default 0.7)\n"
-      "  --json         print one JSON object instead of text (described in docs/json.md)\n"
-      "\n"
-      "The z-score is similarity * sqrt(N); the false-positive probability is the chance that a\n"
-      "watermark that was never embedded reaches this similarity.\n"
-      "\n"
-      "Exit status: 0 watermark found, 1 not found, 2 usage or input error.\n";
+const Option kOptions[] = {
+    {"--threshold", "T", "similarity above which the watermark counts as found (default 0.7)"},
+    {"--json", nullptr, "print one JSON object instead of text (described in docs/json.md)"},
+};
 
 // The command line speaks English; the Croatian verdicts belong to the desktop program.
 const char* verdictText(bool found)
@@ -103,9 +93,15 @@ int detect(const ParsedArgs& a)
 
 } // namespace
 
-int cmdDetect(const Args& args)
-{
-    return runCommand("detect", kHelp, args, {{"--threshold", true}, {"--json", false}}, detect);
-}
+const Command kDetectCommand{"detect", "test a suspect picture for a watermark",
+    "ORIGINAL WATERMARK.wmk SUSPECT [--threshold T] [--json]",
+    "Tests SUSPECT for the watermark, against the unmarked ORIGINAL (both 24-bit pictures of\nthe same "
+    "size): the values embedded at the original's significant coefficients are\nextracted and correlated "
+    "with the watermark's.",
+    kOptions,
+    "The z-score is similarity * sqrt(N); the false-positive probability is the chance that a\nwatermark "
+    "that was never embedded reaches this similarity.\n\nExit status: 0 watermark found, 1 not found, 2 "
+    "usage or input error.",
+    detect};
 
 } // namespace pelinor::cli

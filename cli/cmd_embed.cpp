@@ -26,27 +26,18 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const char kHelp[]
-    = "usage: pelinor-cli embed IMAGE WATERMARK.wmk OUTPUT [--quality Q]\n"
-      "       pelinor-cli embed --output-dir DIR WATERMARK.wmk IMAGE... [--jobs J] [--format bmp|png|jpg]\n"
-      "                         [--quality Q]\n"
-      "\n"
-      "Embeds the watermark into the luminance of each 24-bit picture and writes the marked\n"
-      "picture. The output format follows OUTPUT's extension (.png, .jpg/.jpeg, otherwise BMP).\n"
-      "\n"
-      "  --quality Q       JPEG quality 1..100 for JPEG outputs (default 90)\n"
-      "  --output-dir DIR  batch: write DIR/NAME for every IMAGE (DIR is created if missing);\n"
-      "                    a bad picture is reported and the others still run\n"
-      "  --jobs J          batch: pictures embedded at once (default: one per core)\n"
-      "  --format F        batch: write bmp, png or jpg instead of each input's own format\n"
-      "  --target-psnr DB  choose alpha for each picture (keeping the sign of the file's) so that\n"
-      "                    the PSNR is as close to DB as possible without going below it; the\n"
-      "                    alpha used is reported, and the file's alpha still detects the mark\n"
-      "\n"
-      "An output is never the same file as an input (followed through links): such a command\n"
-      "is refused and writes nothing.\n"
-      "\n"
-      "Exit status: 0 success, 2 usage or input error (in a batch: any picture failed).\n";
+const Option kOptions[] = {
+    {"--quality", "Q", "JPEG quality 1..100 for JPEG outputs (default 90)"},
+    {"--output-dir", "DIR",
+        "batch: write DIR/NAME for every IMAGE (DIR is created if missing);\na bad picture is reported and "
+        "the others still run"},
+    {"--jobs", "J", "batch: pictures embedded at once (default: one per core)"},
+    {"--format", "F", "batch: write bmp, png or jpg instead of each input's own format"},
+    {"--target-psnr", "DB",
+        "choose alpha for each picture (keeping the sign of the file's) so that\nthe PSNR is as close to DB "
+        "as possible without going below it; the\nalpha used is reported, and the file's alpha still detects "
+        "the mark"},
+};
 
 std::string describe(const EmbedResult& r, const double* chosenAlpha = nullptr)
 {
@@ -220,17 +211,22 @@ int embedBatch(const ParsedArgs& a, int quality)
     return kExitError;
 }
 
+int embed(const ParsedArgs& a)
+{
+    const int quality = int(a.integer("--quality", 90, 1, 100));
+    return a.has("--output-dir") ? embedBatch(a, quality) : embedOne(a, quality);
+}
+
 } // namespace
 
-int cmdEmbed(const Args& args)
-{
-    return runCommand("embed", kHelp, args,
-        {{"--quality", true}, {"--output-dir", true}, {"--jobs", true}, {"--format", true},
-            {"--target-psnr", true}},
-        [](const ParsedArgs& a) {
-            const int quality = int(a.integer("--quality", 90, 1, 100));
-            return a.has("--output-dir") ? embedBatch(a, quality) : embedOne(a, quality);
-        });
-}
+const Command kEmbedCommand{"embed", "embed a watermark into one or more pictures",
+    "IMAGE WATERMARK.wmk OUTPUT [--quality Q]\n--output-dir DIR WATERMARK.wmk IMAGE... [--jobs J] [--format "
+    "bmp|png|jpg] [--quality Q]",
+    "Embeds the watermark into the luminance of each 24-bit picture and writes the marked\npicture. The "
+    "output format follows OUTPUT's extension (.png, .jpg/.jpeg, otherwise BMP).",
+    kOptions,
+    "An output is never the same file as an input (followed through links): such a command\nis refused and "
+    "writes nothing.\n\nExit status: 0 success, 2 usage or input error (in a batch: any picture failed).",
+    embed};
 
 } // namespace pelinor::cli

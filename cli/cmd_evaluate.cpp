@@ -15,100 +15,91 @@ namespace pelinor::cli {
 
 namespace {
 
-const char kHelp[]
-    = "usage: pelinor-cli evaluate ORIGINAL WATERMARK.wmk --out DIR [--random K] [--seed S]\n"
-      "                            [--threshold T] [--jobs J] [--target-psnr DB] [--json]\n"
-      "\n"
-      "Embeds the watermark into ORIGINAL, attacks the marked picture with a standard battery\n"
-      "(JPEG 90, 75, 50, 30, 20, 10, 5; noise sigma 2, 5, 10, 20; blur sigma 0.5, 1, 2; scale 1/2\n"
-      "and 1/4; crop keeping 75%, 50%, 25% of the area; requantize to 32 and 8 levels) and tests\n"
-      "each result, with the unmarked original as the control. Then K random watermarks that\n"
-      "were never embedded are tested against the marked picture: the false-positive side.\n"
-      "\n"
-      "Writes DIR/report.csv, DIR/report.md and DIR/report.html (a self-contained page with\n"
-      "charts). Progress goes to stderr, the table to stdout.\n"
-      "\n"
-      "  --out DIR      folder for the reports (created if missing)\n"
-      "  --random K     never-embedded watermarks to test (default 1000, 0 to skip)\n"
-      "  --seed S       seed of the noise attacks and the random watermarks (default 1)\n"
-      "  --threshold T  similarity above which the watermark counts as found (default 0.7)\n"
-      "  --jobs J       worker threads (default: one per core)\n"
-      "  --target-psnr DB  embed with the alpha that brings the PSNR to DB (as embed does)\n"
-      "                    instead of the file's alpha\n"
-      "  --json         print the summary and the rows as one JSON object instead of the table\n"
-      "\n"
-      "Exit status: 0 reports written, 2 usage or input error.\n";
+const Option kOptions[] = {
+    {"--out", "DIR", "folder for the reports (created if missing)"},
+    {"--random", "K", "never-embedded watermarks to test (default 1000, 0 to skip)"},
+    {"--seed", "S", "seed of the noise attacks and the random watermarks (default 1)"},
+    {"--threshold", "T", "similarity above which the watermark counts as found (default 0.7)"},
+    {"--jobs", "J", "worker threads (default: one per core)"},
+    {"--target-psnr", "DB",
+        "embed with the alpha that brings the PSNR to DB (as embed does)\ninstead of the file's alpha"},
+    {"--json", nullptr, "print the summary and the rows as one JSON object instead of the table"},
+};
+
+int evaluate(const ParsedArgs& a)
+{
+    a.expectPositional(2, 2, "ORIGINAL WATERMARK.wmk");
+    const auto out = a.value("--out");
+    if (!out || out->empty()) throw UsageError("--out DIR is required");
+    EvaluationOptions options;
+    options.randomCount = int(a.integer("--random", 1000, 0, 1000000));
+    options.seed = std::uint64_t(a.integer("--seed", 1, 0, (1LL << 62)));
+    options.threshold = a.real("--threshold", kDefaultThreshold);
+    options.jobs = int(a.integer("--jobs", 0, 0, 256));
+    options.targetPsnr = a.real("--target-psnr", 0.0);
+    if (a.has("--target-psnr") && options.targetPsnr <= 0)
+        throw UsageError("--target-psnr: the PSNR must be above 0 dB");
+    const std::string& originalPath = a.positional()[0];
+    const std::string& watermarkPath = a.positional()[1];
+    const std::string dir = *out;
+    const char* const names[] = {"report.csv", "report.md", "report.html"};
+    for (const char* name : names)
+        refuseReplacingInput((std::filesystem::path(dir) / name).string(), {originalPath, watermarkPath});
+
+    const PictureRef original = loadPictureFile(originalPath);
+    require24Bit(originalPath, *original);
+    const Watermark watermark = readWatermarkFile(watermarkPath);
+    // Each random watermark is N draws and a dot product; keep the whole within minutes.
+    if (double(options.randomCount) * watermark.length > 5e9)
+        throw UsageError("--random " + std::to_string(options.randomCount)
+            + " with N = " + std::to_string(watermark.length) + " is too much work (K x N at most 5e9)");
+    std::error_code ec;
+    std::filesystem::create_directories(*out, ec);
+    if (ec || !std::filesystem::is_directory(*out))
+        throw FileError(*out, "cannot create the folder: " + ec.message());
+
+    const bool terminal = Progress::stderrIsTerminal();
+    const auto start = std::chrono::steady_clock::now();
+    const Evaluation ev = withFile(watermarkPath, [&] {
+        return evaluateRobustness(
+            *original, watermark, options, [&](int done, int total, const std::string& what) {
+                std::fprintf(
+                    stderr, terminal ? "\r\033[K[%2d/%d] %s" : "[%2d/%d] %s\n", done, total, what.c_str());
+            });
+    });
+    if (terminal) std::fputs("\n", stderr);
+    ReportInfo info;
+    info.original = originalPath;
+    info.watermark = watermarkPath;
+    info.seed = options.seed;
+    info.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+
+    const std::string markdown = reportMarkdown(ev, info);
+    for (const auto& [name, text] : {std::pair<std::string, std::string>{"report.csv", reportCsv(ev)},
+             {"report.md", markdown}, {"report.html", reportHtml(ev, info)}}) {
+        const std::string path = (std::filesystem::path(dir) / name).string();
+        withFile(path, [&] { writeFileAtomic(path, text); });
+    }
+    if (a.has("--json")) {
+        std::printf("%s\n", reportJson(ev, info, dir).c_str());
+        return kExitOk;
+    }
+    std::fputs(markdown.c_str(), stdout);
+    std::printf("\nwrote %s/report.csv, report.md and report.html in %.2f s\n", dir.c_str(), info.seconds);
+    return kExitOk;
+}
 
 } // namespace
 
-int cmdEvaluate(const Args& args)
-{
-    return runCommand("evaluate", kHelp, args,
-        {{"--out", true}, {"--random", true}, {"--seed", true}, {"--threshold", true}, {"--jobs", true},
-            {"--target-psnr", true}, {"--json", false}},
-        [](const ParsedArgs& a) {
-            a.expectPositional(2, 2, "ORIGINAL WATERMARK.wmk");
-            const auto out = a.value("--out");
-            if (!out || out->empty()) throw UsageError("--out DIR is required");
-            EvaluationOptions options;
-            options.randomCount = int(a.integer("--random", 1000, 0, 1000000));
-            options.seed = std::uint64_t(a.integer("--seed", 1, 0, (1LL << 62)));
-            options.threshold = a.real("--threshold", kDefaultThreshold);
-            options.jobs = int(a.integer("--jobs", 0, 0, 256));
-            options.targetPsnr = a.real("--target-psnr", 0.0);
-            if (a.has("--target-psnr") && options.targetPsnr <= 0)
-                throw UsageError("--target-psnr: the PSNR must be above 0 dB");
-            const std::string& originalPath = a.positional()[0];
-            const std::string& watermarkPath = a.positional()[1];
-            const std::string dir = *out;
-            const char* const names[] = {"report.csv", "report.md", "report.html"};
-            for (const char* name : names)
-                refuseReplacingInput(
-                    (std::filesystem::path(dir) / name).string(), {originalPath, watermarkPath});
-
-            const PictureRef original = loadPictureFile(originalPath);
-            require24Bit(originalPath, *original);
-            const Watermark watermark = readWatermarkFile(watermarkPath);
-            // Each random watermark is N draws and a dot product; keep the whole within minutes.
-            if (double(options.randomCount) * watermark.length > 5e9)
-                throw UsageError("--random " + std::to_string(options.randomCount) + " with N = "
-                    + std::to_string(watermark.length) + " is too much work (K x N at most 5e9)");
-            std::error_code ec;
-            std::filesystem::create_directories(*out, ec);
-            if (ec || !std::filesystem::is_directory(*out))
-                throw FileError(*out, "cannot create the folder: " + ec.message());
-
-            const bool terminal = Progress::stderrIsTerminal();
-            const auto start = std::chrono::steady_clock::now();
-            const Evaluation ev = withFile(watermarkPath, [&] {
-                return evaluateRobustness(
-                    *original, watermark, options, [&](int done, int total, const std::string& what) {
-                        std::fprintf(stderr, terminal ? "\r\033[K[%2d/%d] %s" : "[%2d/%d] %s\n", done, total,
-                            what.c_str());
-                    });
-            });
-            if (terminal) std::fputs("\n", stderr);
-            ReportInfo info;
-            info.original = originalPath;
-            info.watermark = watermarkPath;
-            info.seed = options.seed;
-            info.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-
-            const std::string markdown = reportMarkdown(ev, info);
-            for (const auto& [name, text] : {std::pair<std::string, std::string>{"report.csv", reportCsv(ev)},
-                     {"report.md", markdown}, {"report.html", reportHtml(ev, info)}}) {
-                const std::string path = (std::filesystem::path(dir) / name).string();
-                withFile(path, [&] { writeFileAtomic(path, text); });
-            }
-            if (a.has("--json")) {
-                std::printf("%s\n", reportJson(ev, info, dir).c_str());
-                return kExitOk;
-            }
-            std::fputs(markdown.c_str(), stdout);
-            std::printf(
-                "\nwrote %s/report.csv, report.md and report.html in %.2f s\n", dir.c_str(), info.seconds);
-            return kExitOk;
-        });
-}
+const Command kEvaluateCommand{"evaluate", "robustness report for a picture and a watermark",
+    "ORIGINAL WATERMARK.wmk --out DIR [--random K] [--seed S] [--threshold T] [--jobs J] [--target-psnr DB] "
+    "[--json]",
+    "Embeds the watermark into ORIGINAL, attacks the marked picture with a standard battery\n(JPEG 90, 75, "
+    "50, 30, 20, 10, 5; noise sigma 2, 5, 10, 20; blur sigma 0.5, 1, 2; scale 1/2\nand 1/4; crop keeping "
+    "75%, 50%, 25% of the area; requantize to 32 and 8 levels) and tests\neach result, with the unmarked "
+    "original as the control. Then K random watermarks that\nwere never embedded are tested against the "
+    "marked picture: the false-positive side.\n\nWrites DIR/report.csv, DIR/report.md and DIR/report.html (a "
+    "self-contained page with\ncharts). Progress goes to stderr, the table to stdout.",
+    kOptions, "Exit status: 0 reports written, 2 usage or input error.", evaluate};
 
 } // namespace pelinor::cli

@@ -11,22 +11,15 @@ namespace pelinor::cli {
 
 namespace {
 
-const char kHelp[]
-    = "usage: pelinor-cli generate WATERMARK.wmk [--length N] [--alpha A] [--mean M] [--deviation D]\n"
-      "                            [--seed S] [--force]\n"
-      "\n"
-      "Writes a watermark file of N normally distributed values. An existing file is a key that\n"
-      "someone may hold: it is replaced only with --force.\n"
-      "\n"
-      "  --length N      number of values, at least 1 (default 1000, as Cox et al. used)\n"
-      "  --alpha A       embedding strength stored in the file (default 0.1)\n"
-      "  --mean M        added to every value (default 0)\n"
-      "  --deviation D   scale of every value (default 1)\n"
-      "  --seed S        a non-zero 32-bit seed gives a reproducible watermark;\n"
-      "                  0 or none seeds from the system's entropy\n"
-      "  --force         replace WATERMARK.wmk if it exists\n"
-      "\n"
-      "Exit status: 0 written, 2 usage or input error (an existing file without --force).\n";
+const Option kOptions[] = {
+    {"--length", "N", "number of values, at least 1 (default 1000, as Cox et al. used)"},
+    {"--alpha", "A", "embedding strength stored in the file (default 0.1)"},
+    {"--mean", "M", "added to every value (default 0)"},
+    {"--deviation", "D", "scale of every value (default 1)"},
+    {"--seed", "S",
+        "a non-zero 32-bit seed gives a reproducible watermark;\n0 or none seeds from the system's entropy"},
+    {"--force", nullptr, "replace WATERMARK.wmk if it exists"},
+};
 
 int generate(const ParsedArgs& a)
 {
@@ -50,12 +43,10 @@ int generate(const ParsedArgs& a)
 
 } // namespace
 
-int cmdGenerate(const Args& args)
-{
-    return runCommand("generate", kHelp, args,
-        {{"--length", true}, {"--alpha", true}, {"--mean", true}, {"--deviation", true}, {"--seed", true},
-            {"--force", false}},
-        generate);
-}
+const Command kGenerateCommand{"generate", "write a Gaussian watermark file",
+    "WATERMARK.wmk [--length N] [--alpha A] [--mean M] [--deviation D] [--seed S] [--force]",
+    "Writes a watermark file of N normally distributed values. An existing file is a key that\nsomeone may "
+    "hold: it is replaced only with --force.",
+    kOptions, "Exit status: 0 written, 2 usage or input error (an existing file without --force).", generate};
 
 } // namespace pelinor::cli

@@ -17,23 +17,11 @@ namespace pelinor::cli {
 
 namespace {
 
-const char kHelp[]
-    = "usage: pelinor-cli identify ORIGINAL SUSPECT WATERMARK.wmk... [--threshold T] [--json]\n"
-      "                            [--jobs J]\n"
-      "\n"
-      "Tests one SUSPECT picture against many watermark files (for example one issued to each\n"
-      "recipient of ORIGINAL) and lists them ranked by similarity, with their verdicts, z-scores\n"
-      "and false-positive probabilities. Because many files are tested at once, it also gives the\n"
-      "family-wise figure: the chance that any of them, never embedded, would reach the top\n"
-      "similarity by chance. ORIGINAL and SUSPECT are transformed once, whatever the number of files.\n"
-      "\n"
-      "  --threshold T  similarity above which a watermark counts as found (default 0.7)\n"
-      "  --json         print one JSON object instead of text (described in docs/json.md)\n"
-      "  --jobs J       threads reading the watermark files (default: one per core)\n"
-      "\n"
-      "A watermark file that cannot be used is reported on stderr and left out of the ranking.\n"
-      "Exit status: 0 at least one watermark found, 1 none found, 2 usage or input error\n"
-      "(also when any watermark file was bad).\n";
+const Option kOptions[] = {
+    {"--threshold", "T", "similarity above which a watermark counts as found (default 0.7)"},
+    {"--json", nullptr, "print one JSON object instead of text (described in docs/json.md)"},
+    {"--jobs", "J", "threads reading the watermark files (default: one per core)"},
+};
 
 struct Entry {
     std::string path;
@@ -196,10 +184,17 @@ int identify(const ParsedArgs& a)
 
 } // namespace
 
-int cmdIdentify(const Args& args)
-{
-    return runCommand(
-        "identify", kHelp, args, {{"--threshold", true}, {"--json", false}, {"--jobs", true}}, identify);
-}
+const Command kIdentifyCommand{"identify", "rank many watermark files against one suspect",
+    "ORIGINAL SUSPECT WATERMARK.wmk... [--threshold T] [--json] [--jobs J]",
+    "Tests one SUSPECT picture against many watermark files (for example one issued to each\nrecipient of "
+    "ORIGINAL) and lists them ranked by similarity, with their verdicts, z-scores\nand false-positive "
+    "probabilities. Because many files are tested at once, it also gives the\nfamily-wise figure: the chance "
+    "that any of them, never embedded, would reach the top\nsimilarity by chance. ORIGINAL and SUSPECT are "
+    "transformed once, whatever the number of files.",
+    kOptions,
+    "A watermark file that cannot be used is reported on stderr and left out of the ranking.\nExit status: 0 "
+    "at least one watermark found, 1 none found, 2 usage or input error\n(also when any watermark file was "
+    "bad).",
+    identify};
 
 } // namespace pelinor::cli

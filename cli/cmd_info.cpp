@@ -11,15 +11,9 @@ namespace pelinor::cli {
 
 namespace {
 
-const char kHelp[] = "usage: pelinor-cli info IMAGE... [--json]\n"
-                     "\n"
-                     "Describes each picture file: format, size, bits per pixel, and whether it can be\n"
-                     "watermarked (24-bit pictures only). An unreadable file is reported and the others\n"
-                     "are still described.\n"
-                     "\n"
-                     "  --json  print one JSON object instead of text (described in docs/json.md)\n"
-                     "\n"
-                     "Exit status: 0 success, 2 usage error or any file unreadable.\n";
+const Option kOptions[] = {
+    {"--json", nullptr, "print one JSON object instead of text (described in docs/json.md)"},
+};
 
 // The container, from the file's first bytes.
 std::string formatName(const std::string& path)
@@ -63,39 +57,37 @@ JsonObject json(const std::string& path, const Description& d)
     return o;
 }
 
+int info(const ParsedArgs& a)
+{
+    a.expectPositional(1, a.positional().size(), "IMAGE...");
+    const bool asJson = a.has("--json");
+    int status = kExitOk;
+    JsonArray files, errors;
+    for (const std::string& path : a.positional()) {
+        try {
+            const Description d = describe(path);
+            if (asJson)
+                files.add(json(path, d));
+            else
+                std::printf("%s\n", text(path, d).c_str());
+        } catch (const std::exception& e) {
+            std::fflush(stdout);
+            std::fprintf(stderr, "pelinor-cli info: %s\n", e.what());
+            if (asJson) errors.add(JsonObject().add("file", path).add("error", e.what()));
+            status = kExitError;
+        }
+    }
+    if (asJson)
+        std::printf("%s\n",
+            JsonObject().add("schema", kJsonSchema).add("files", files).add("errors", errors).str().c_str());
+    return status;
+}
+
 } // namespace
 
-int cmdInfo(const Args& args)
-{
-    return runCommand("info", kHelp, args, {{"--json", false}}, [](const ParsedArgs& a) {
-        a.expectPositional(1, a.positional().size(), "IMAGE...");
-        const bool asJson = a.has("--json");
-        int status = kExitOk;
-        JsonArray files, errors;
-        for (const std::string& path : a.positional()) {
-            try {
-                const Description d = describe(path);
-                if (asJson)
-                    files.add(json(path, d));
-                else
-                    std::printf("%s\n", text(path, d).c_str());
-            } catch (const std::exception& e) {
-                std::fflush(stdout);
-                std::fprintf(stderr, "pelinor-cli info: %s\n", e.what());
-                if (asJson) errors.add(JsonObject().add("file", path).add("error", e.what()));
-                status = kExitError;
-            }
-        }
-        if (asJson)
-            std::printf("%s\n",
-                JsonObject()
-                    .add("schema", kJsonSchema)
-                    .add("files", files)
-                    .add("errors", errors)
-                    .str()
-                    .c_str());
-        return status;
-    });
-}
+const Command kInfoCommand{"info", "describe picture files", "IMAGE... [--json]",
+    "Describes each picture file: format, size, bits per pixel, and whether it can be\nwatermarked (24-bit "
+    "pictures only). An unreadable file is reported and the others\nare still described.",
+    kOptions, "Exit status: 0 success, 2 usage error or any file unreadable.", info};
 
 } // namespace pelinor::cli

@@ -1,7 +1,10 @@
-// Subcommands of pelinor-cli. Each takes the arguments after its name and returns the
-// exit status: 0 success, 1 (detect) watermark not found, 2 usage or input error.
+// The commands of pelinor-cli. Each is declared once, as a Command: its name, what --help
+// says, the table of its options (which drives both parsing and --help) and a body that
+// returns the exit status: 0 success, 1 (detect, identify) watermark not found, 2 usage or
+// input error.
 #pragma once
 
+#include <span>
 #include <string>
 #include <vector>
 
@@ -9,12 +12,34 @@ namespace pelinor::cli {
 
 using Args = std::vector<std::string>;
 
-int cmdGenerate(const Args& args);
-int cmdEmbed(const Args& args);
-int cmdDetect(const Args& args);
-int cmdInfo(const Args& args);
-int cmdAttack(const Args& args);
-int cmdEvaluate(const Args& args);
-int cmdIdentify(const Args& args);
+// One option, with its dashes ("--alpha"). `value` names its value in --help ("A"); null
+// for an option that takes none. `help` may run over several lines ("\n"). An option with
+// a `section` starts a new group of options under that heading in --help.
+struct Option {
+    const char* name;
+    const char* value;
+    const char* help;
+    const char* section = nullptr;
+};
+
+class ParsedArgs;
+
+struct Command {
+    const char* name;
+    const char* summary; // one line, for pelinor-cli --help
+    const char* synopsis; // what follows "usage: pelinor-cli NAME"; further lines are full forms
+    const char* description; // the paragraphs before the options
+    std::span<const Option> options;
+    const char* notes; // the paragraphs after the options (may be empty)
+    int (*body)(const ParsedArgs&);
+};
+
+extern const Command kGenerateCommand;
+extern const Command kEmbedCommand;
+extern const Command kDetectCommand;
+extern const Command kInfoCommand;
+extern const Command kAttackCommand;
+extern const Command kEvaluateCommand;
+extern const Command kIdentifyCommand;
 
 } // namespace pelinor::cli

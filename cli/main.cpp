@@ -1,4 +1,5 @@
 // pelinor-cli: the command-line twin of the desktop program.
+#include "cli/args.h"
 #include "cli/commands.h"
 
 #include <cstdio>
@@ -8,27 +9,23 @@
 
 namespace {
 
-struct Command {
-    const char* name;
-    int (*run)(const pelinor::cli::Args&);
-    const char* summary;
-};
+using pelinor::cli::Command;
 
-const Command kCommands[] = {
-    {"generate", pelinor::cli::cmdGenerate, "write a Gaussian watermark file"},
-    {"embed", pelinor::cli::cmdEmbed, "embed a watermark into one or more pictures"},
-    {"detect", pelinor::cli::cmdDetect, "test a suspect picture for a watermark"},
-    {"info", pelinor::cli::cmdInfo, "describe picture files"},
-    {"attack", pelinor::cli::cmdAttack, "apply attacks (JPEG, noise, blur, scale, crop, requantize)"},
-    {"evaluate", pelinor::cli::cmdEvaluate, "robustness report for a picture and a watermark"},
-    {"identify", pelinor::cli::cmdIdentify, "rank many watermark files against one suspect"},
+const Command* const kCommands[] = {
+    &pelinor::cli::kGenerateCommand,
+    &pelinor::cli::kEmbedCommand,
+    &pelinor::cli::kDetectCommand,
+    &pelinor::cli::kInfoCommand,
+    &pelinor::cli::kAttackCommand,
+    &pelinor::cli::kEvaluateCommand,
+    &pelinor::cli::kIdentifyCommand,
 };
 
 void usage(std::FILE* out)
 {
     std::fprintf(out, "usage: pelinor-cli COMMAND [ARGS...]\n\ncommands:\n");
-    for (const auto& c : kCommands)
-        std::fprintf(out, "  %-9s %s\n", c.name, c.summary);
+    for (const Command* c : kCommands)
+        std::fprintf(out, "  %-9s %s\n", c->name, c->summary);
     std::fprintf(out, "\n'pelinor-cli COMMAND --help' describes one command.\n");
 }
 
@@ -49,8 +46,8 @@ int main(int argc, char* argv[])
         std::printf("pelinor-cli %s\n", PELINOR_VERSION);
         return 0;
     }
-    for (const auto& c : kCommands) {
-        if (name == c.name) return c.run(pelinor::cli::Args(argv + 2, argv + argc));
+    for (const Command* c : kCommands) {
+        if (name == c->name) return pelinor::cli::runCommand(*c, pelinor::cli::Args(argv + 2, argv + argc));
     }
     std::fprintf(stderr, "pelinor-cli: unknown command '%s'\n", name.c_str());
     usage(stderr);
