@@ -160,11 +160,8 @@ int identify(const ParsedArgs& a)
     require24Bit(paths[1], *pictures[1]);
     const Picture& original = *pictures[0];
     const Picture& suspect = *pictures[1];
-    if (original.width() != suspect.width() || original.height() != suspect.height())
-        throw FileError(paths[1],
-            "the suspect picture is " + sizeText(suspect.width(), suspect.height()) + " but the original is "
-                + sizeText(original.width(), original.height())
-                + "; pictures of different sizes cannot be compared");
+    withFile(paths[1],
+        [&] { requireSameSize(original.width(), original.height(), suspect.width(), suspect.height()); });
 
     std::vector<Entry> entries
         = readWatermarks(std::vector<std::string>(a.positional().begin() + 2, a.positional().end()), jobs);
