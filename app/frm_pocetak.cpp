@@ -163,7 +163,7 @@ void MDIPocetak::onActiveWindow(
 void MDIPocetak::mnuOtvori_Click()
 {
     m_cdlDat.setTitle(text::kAppTitle);
-    m_cdlDat.setFilter(text::kBitmapFilter);
+    m_cdlDat.setFilter(text::kPictureFilter);
     const std::optional<QString> path = m_cdlDat.showOpen(this);
     if (path) openImage(*path);
 }
@@ -189,7 +189,7 @@ FrmSlika* MDIPocetak::openImage(const QString& path)
 void MDIPocetak::mnuSpremi_Click()
 {
     m_cdlDat.setTitle(text::kAppTitle);
-    m_cdlDat.setFilter(text::kBitmapFilter);
+    m_cdlDat.setFilter(text::kPictureFilter);
     const std::optional<QString> path = m_cdlDat.showSave(this);
     if (path)
         onActiveWindow(*path, QStringLiteral("Slika se ne može spremiti."), [&](FrmSlika& window) {

@@ -23,7 +23,11 @@ const Option kOptions[] = {
     {"--requantize", "L", "L levels (2..256) per channel"},
     {"--seed", "S", "seed of the noise (default 1); the same seed gives the same noise", "options"},
     {"--fill-from", "FILE", "the picture the cropped-away area is taken from (same size)"},
-    {"--quality", "Q", "JPEG quality when OUTPUT is a JPEG file (default 90)"},
+    {"--quality", "Q|same",
+        "JPEG quality 1..100 (default 90) or 'same' (the input JPEG's);\nfor .webp, lossy at Q (without it "
+        "WebP "
+        "is written lossless)"},
+    {"--subsampling", "S", "JPEG chroma subsampling 444, 422 or 420 (default: as the input)"},
 };
 
 struct Flag {
@@ -68,7 +72,7 @@ int runAttacks(const ParsedArgs& a)
     if (attacks.empty())
         throw UsageError("no attack given (--jpeg, --noise, --blur, --scale, --crop, --requantize)");
     const auto seed = std::uint64_t(a.integer("--seed", 1, 0, (1LL << 62)));
-    const int quality = int(a.integer("--quality", 90, 1, 100));
+    const SaveOptions options = saveOptions(a);
     const std::string& inputPath = a.positional()[0];
     const std::string& outputPath = a.positional()[1];
     std::vector<std::string> inputs{inputPath};
@@ -77,6 +81,8 @@ int runAttacks(const ParsedArgs& a)
 
     PictureRef picture = loadPictureFile(inputPath);
     require24Bit(inputPath, *picture);
+    const Metadata metadata = picture->metadata();
+    const SourceInfo source = picture->source();
     PictureRef fill;
     for (const Attack& attack : attacks) {
         if (attack.kind != Attack::Kind::Crop || fill) continue;
@@ -96,16 +102,20 @@ int runAttacks(const ParsedArgs& a)
         picture = withFile(inputPath, [&] { return applyAttack(*picture, attack, fill.get(), noiseSeed); });
         if (attack.kind == Attack::Kind::Noise) ++noiseSeed;
     }
-    withFile(outputPath, [&] { savePicture(*picture, outputPath, quality); });
+    // The attacks make new pictures; what the file carried goes on to the output.
+    picture->metadata() = metadata;
+    picture->source() = source;
+    savePictureFile("attack", outputPath, *picture, options);
     return kExitOk;
 }
 
 } // namespace
 
 const Command kAttackCommand{"attack", "apply attacks (JPEG, noise, blur, scale, crop, requantize)",
-    "INPUT OUTPUT ATTACK... [--seed S] [--fill-from ORIGINAL] [--quality Q]",
+    "INPUT OUTPUT ATTACK... [--seed S] [--fill-from ORIGINAL] [--quality Q|same] [--subsampling S]",
     "Applies attacks to a 24-bit picture, in the order given, and writes the result as a\n24-bit picture "
-    "(format by OUTPUT's extension: .bmp, .png, .jpg).",
+    "(format by OUTPUT's extension: .bmp, .png, .jpg, .tif, .webp). EXIF, the ICC profile,\nXMP, IPTC and "
+    "text entries are carried over where the format can hold them.",
     kOptions, "Exit status: 0 written, 2 usage or input error.", runAttacks};
 
 } // namespace pelinor::cli

@@ -75,15 +75,13 @@ int detect(const ParsedArgs& a)
     const PictureRef original = loadPictureFile(originalPath);
     const PictureRef suspect = suspectLoad.get();
     const Watermark watermark = readWatermarkFile(watermarkPath);
-    require24Bit(originalPath, *original);
-    require24Bit(suspectPath, *suspect);
     try {
         checkComparable(
             watermark, original->width(), original->height(), suspect->width(), suspect->height());
     } catch (const Error& e) {
         throw FileError(e.number() == err::SizeMismatch ? suspectPath : watermarkPath, e.what());
     }
-    const DetectResult r = detectWatermark(*original, watermark, *suspect, threshold);
+    const DetectResult r = detectWatermark(*original, watermark, *suspect, threshold, Depths::Any);
     if (a.has("--json"))
         printJson(r, a);
     else
@@ -95,9 +93,11 @@ int detect(const ParsedArgs& a)
 
 const Command kDetectCommand{"detect", "test a suspect picture for a watermark",
     "ORIGINAL WATERMARK.wmk SUSPECT [--threshold T] [--json]",
-    "Tests SUSPECT for the watermark, against the unmarked ORIGINAL (both 24-bit pictures of\nthe same "
-    "size): the values embedded at the original's significant coefficients are\nextracted and correlated "
-    "with the watermark's.",
+    "Tests SUSPECT for the watermark, against the unmarked ORIGINAL (pictures of the same\n"
+    "size, in any format and depth the tool reads; an 8-bit copy of a 16-bit picture is\n"
+    "brought to its scale): the values embedded at the original's significant coefficients\n"
+    "are extracted and correlated with the watermark's. Detection works on the stored\n"
+    "pixels: an ICC profile is not applied.",
     kOptions,
     "The z-score is similarity * sqrt(N); the false-positive probability is the chance that a\nwatermark "
     "that was never embedded reaches this similarity.\n\nExit status: 0 watermark found, 1 not found, 2 "

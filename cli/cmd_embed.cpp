@@ -27,12 +27,16 @@ namespace {
 namespace fs = std::filesystem;
 
 const Option kOptions[] = {
-    {"--quality", "Q", "JPEG quality 1..100 for JPEG outputs (default 90)"},
+    {"--quality", "Q|same",
+        "JPEG quality 1..100 (default 90), or 'same': the input JPEG's own,\nestimated from its quantisation "
+        "tables; for .webp, lossy at Q\n(without it WebP is written lossless)"},
+    {"--subsampling", "S",
+        "JPEG chroma subsampling 444, 422 or 420 (default: the input JPEG's,\notherwise 420)"},
     {"--output-dir", "DIR",
         "batch: write DIR/NAME for every IMAGE (DIR is created if missing);\na bad picture is reported and "
         "the others still run"},
     {"--jobs", "J", "batch: pictures embedded at once (default: one per core)"},
-    {"--format", "F", "batch: write bmp, png or jpg instead of each input's own format"},
+    {"--format", "F", "batch: write bmp, png, jpg, tif or webp instead of each input's own\nformat"},
     {"--target-psnr", "DB",
         "choose alpha for each picture (keeping the sign of the file's) so that\nthe PSNR is as close to DB "
         "as possible without going below it; the\nalpha used is reported, and the file's alpha still detects "
@@ -67,21 +71,28 @@ std::optional<double> targetPsnr(const ParsedArgs& a)
 // Without one the picture is marked in place: the source is not needed afterwards, and a
 // second picture would be a quarter of the memory of a whole embedding.
 EmbedResult embedAndSave(const std::string& input, PictureRef source, const Watermark& watermark,
-    const std::string& output, int quality, std::optional<double> target, double& alpha)
+    const std::string& output, const SaveOptions& options, std::optional<double> target, double& alpha)
 {
     alpha = watermark.alpha;
+    noteInput("embed", input, *source);
     EmbedResult r = withFile(input, [&] {
-        if (!target) return embedWatermarkInPlace(source, watermark);
+        if (!target && is24Bit(source.get())) return embedWatermarkInPlace(source, watermark);
+        if (!target) return embedWatermark(*source, watermark, Depths::Any);
+        if (!is24Bit(source.get()))
+            throw Error(err::Not24Bit,
+                "--target-psnr works on 24-bit RGB pictures only (this one has "
+                    + std::to_string(source->bitsPerPixel())
+                    + " bits per pixel); give alpha in the watermark file instead");
         TargetPsnrEmbed t = embedForTargetPsnr(*source, watermark, *target);
         alpha = t.alpha;
         return std::move(t.embedded);
     });
     source.reset(); // not needed while the output is encoded
-    withFile(output, [&] { savePicture(*r.marked, output, quality); });
+    savePictureFile("embed", output, *r.marked, options);
     return r;
 }
 
-int embedOne(const ParsedArgs& a, int quality)
+int embedOne(const ParsedArgs& a, const SaveOptions& options)
 {
     if (a.has("--jobs") || a.has("--format")) throw UsageError("--jobs and --format need --output-dir");
     a.expectPositional(3, 3, "IMAGE WATERMARK.wmk OUTPUT");
@@ -90,12 +101,10 @@ int embedOne(const ParsedArgs& a, int quality)
     // The unmarked original is what every later detection needs: never replace it (or the key).
     refuseReplacingInput(output, {input, a.positional()[1]});
     PictureRef source = loadPictureFile(input);
-    // The picture is checked before the watermark file is read.
-    require24Bit(input, *source);
     const Watermark watermark = readWatermarkFile(a.positional()[1]);
     const std::optional<double> target = targetPsnr(a);
     double alpha = 0.0;
-    const EmbedResult r = embedAndSave(input, std::move(source), watermark, output, quality, target, alpha);
+    const EmbedResult r = embedAndSave(input, std::move(source), watermark, output, options, target, alpha);
     std::printf("%s: %s\n", output.c_str(), describe(r, target ? &alpha : nullptr).c_str());
     return kExitOk;
 }
@@ -112,7 +121,9 @@ std::string outputExtension(const fs::path& input, const std::string& format)
 {
     if (!format.empty()) return "." + format;
     const std::string ext = lower(input.extension().string());
-    if (ext == ".bmp" || ext == ".png" || ext == ".jpg" || ext == ".jpeg") return input.extension().string();
+    if (ext == ".bmp" || ext == ".png" || ext == ".jpg" || ext == ".jpeg" || ext == ".tif" || ext == ".tiff"
+        || ext == ".webp")
+        return input.extension().string();
     return ".bmp";
 }
 
@@ -152,13 +163,15 @@ std::vector<BatchItem> planBatch(const std::vector<std::string>& inputs, const s
     return items;
 }
 
-int embedBatch(const ParsedArgs& a, int quality)
+int embedBatch(const ParsedArgs& a, const SaveOptions& options)
 {
     const std::string dir = *a.value("--output-dir");
     if (dir.empty()) throw UsageError("--output-dir needs a folder");
     std::string format = lower(a.value("--format").value_or(""));
     if (format == "jpeg") format = "jpg";
-    if (!format.empty() && format != "bmp" && format != "png" && format != "jpg")
+    if (format == "tiff") format = "tif";
+    if (!format.empty() && format != "bmp" && format != "png" && format != "jpg" && format != "tif"
+        && format != "webp")
         throw UsageError("--format: '" + format + "' is not one of bmp, png, jpg");
     const unsigned jobs = jobCount(a.integer("--jobs", 0, 1, 1024));
     a.expectPositional(2, std::numeric_limits<std::size_t>::max(), "WATERMARK.wmk IMAGE...");
@@ -191,10 +204,9 @@ int embedBatch(const ParsedArgs& a, int quality)
             const BatchItem& item = items[i];
             try {
                 PictureRef source = loadPictureFile(item.input);
-                require24Bit(item.input, *source);
                 double alpha = 0.0;
                 const EmbedResult r = embedAndSave(
-                    item.input, std::move(source), watermark, item.output, quality, target, alpha);
+                    item.input, std::move(source), watermark, item.output, options, target, alpha);
                 progress.print(stdout, item.output + ": " + describe(r, target ? &alpha : nullptr));
             } catch (const std::exception& e) {
                 ++failed;
@@ -213,17 +225,25 @@ int embedBatch(const ParsedArgs& a, int quality)
 
 int embed(const ParsedArgs& a)
 {
-    const int quality = int(a.integer("--quality", 90, 1, 100));
-    return a.has("--output-dir") ? embedBatch(a, quality) : embedOne(a, quality);
+    const SaveOptions options = saveOptions(a);
+    return a.has("--output-dir") ? embedBatch(a, options) : embedOne(a, options);
 }
 
 } // namespace
 
 const Command kEmbedCommand{"embed", "embed a watermark into one or more pictures",
-    "IMAGE WATERMARK.wmk OUTPUT [--quality Q]\n--output-dir DIR WATERMARK.wmk IMAGE... [--jobs J] [--format "
-    "bmp|png|jpg] [--quality Q]",
-    "Embeds the watermark into the luminance of each 24-bit picture and writes the marked\npicture. The "
-    "output format follows OUTPUT's extension (.png, .jpg/.jpeg, otherwise BMP).",
+    "IMAGE WATERMARK.wmk OUTPUT [--quality Q|same] [--subsampling S]\n--output-dir DIR WATERMARK.wmk "
+    "IMAGE... "
+    "[--jobs J] [--format bmp|png|jpg|tif|webp] [--quality Q|same]",
+    "Embeds the watermark into the luminance of each picture and writes the marked picture.\n"
+    "Pictures are read by content (BMP, PNG, JPEG, TIFF, WebP): RGB, grey, with alpha, 8 or\n"
+    "16 bits per sample. Grey is its own luminance; alpha is copied unchanged; 16-bit\n"
+    "pictures are marked at 16-bit precision and stay 16-bit. A palette picture is marked as\n"
+    "RGB (or grey). The output format follows OUTPUT's extension (.png, .jpg/.jpeg,\n"
+    ".tif/.tiff, .webp, otherwise BMP). EXIF (Orientation as it was), the ICC profile, XMP,\n"
+    "IPTC and text entries are carried over where the output format can hold them; what it\n"
+    "cannot hold is named in a warning. The ICC profile is not applied: pixels are marked as\n"
+    "they are stored.",
     kOptions,
     "An output is never the same file as an input (followed through links): such a command\nis refused and "
     "writes nothing.\n\nExit status: 0 success, 2 usage or input error (in a batch: any picture failed).",

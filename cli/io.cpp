@@ -3,6 +3,7 @@
 #include "cli/args.h"
 #include "image/image_io.h"
 
+#include <cstdio>
 #include <sys/stat.h>
 
 namespace pelinor::cli {
@@ -40,6 +41,65 @@ void require24Bit(const std::string& path, const Picture& picture)
             e.what() + std::string(" (this one has ") + std::to_string(picture.bitsPerPixel())
                 + " bits per pixel)");
     }
+}
+
+SaveOptions saveOptions(const ParsedArgs& a)
+{
+    SaveOptions options;
+    if (const auto q = a.value("--quality")) {
+        if (*q == "same") {
+            options.sameQuality = true;
+        } else {
+            options.quality = int(a.integer("--quality", 90, 1, 100));
+            options.lossy = true;
+        }
+    }
+    if (const auto s = a.value("--subsampling")) {
+        if (*s == "444")
+            options.subsampling = Subsampling::S444;
+        else if (*s == "422")
+            options.subsampling = Subsampling::S422;
+        else if (*s == "420")
+            options.subsampling = Subsampling::S420;
+        else
+            throw UsageError("--subsampling: '" + *s + "' is not one of 444, 422, 420");
+    }
+    return options;
+}
+
+void noteInput(const char* command, const std::string& input, const Picture& picture)
+{
+    for (const std::string& note : picture.source().notes)
+        std::fprintf(stderr, "pelinor-cli %s: warning: %s\n", command, fileMessage(input, note).c_str());
+    if (picture.sampleFormat().palette)
+        std::fprintf(stderr, "pelinor-cli %s: note: %s\n", command,
+            fileMessage(input,
+                std::string("a palette picture, converted to ")
+                    + (picture.sampleFormat().colours == 1 ? "grey" : "RGB") + " for marking")
+                .c_str());
+}
+
+void warnLosses(const char* command, const std::string& output, const Picture& picture)
+{
+    const ImageFormat format = formatForPath(output);
+    const std::vector<std::string> lost = lostInFormat(picture, format);
+    if (lost.empty()) return;
+    std::string list;
+    for (const std::string& l : lost) {
+        if (!list.empty()) list += ", ";
+        list += l;
+    }
+    std::fprintf(stderr, "pelinor-cli %s: warning: %s\n", command,
+        fileMessage(
+            output, std::string("a ") + formatName(format) + " file cannot hold " + list + "; dropped")
+            .c_str());
+}
+
+void savePictureFile(
+    const char* command, const std::string& output, const Picture& picture, const SaveOptions& options)
+{
+    warnLosses(command, output, picture);
+    withFile(output, [&] { savePicture(picture, output, options); });
 }
 
 Watermark readWatermarkFile(const std::string& path)

@@ -1,6 +1,7 @@
 // Reading the command line's input files, with errors that name the file.
 #pragma once
 
+#include "image/image_io.h"
 #include "image/picture.h"
 #include "watermark/watermark_file.h"
 
@@ -21,5 +22,25 @@ PictureRef loadPictureFile(const std::string& path);
 // The core's 24-bit refusal as a FileError for `path`, with the depth found.
 void require24Bit(const std::string& path, const Picture& picture);
 Watermark readWatermarkFile(const std::string& path);
+
+class ParsedArgs;
+
+// The output options the writing commands share: --quality Q|same, --subsampling.
+SaveOptions saveOptions(const ParsedArgs& a);
+inline constexpr const char* kSaveOptionsHelp
+    = "  --quality Q       JPEG quality 1..100 (default 90), or 'same': the input JPEG's own,\n"
+      "                    estimated from its quantisation tables; for .webp, lossy at Q\n"
+      "                    (without it WebP is written lossless)\n"
+      "  --subsampling S   JPEG chroma subsampling 444, 422 or 420 (default: the input JPEG's,\n"
+      "                    otherwise 420)\n";
+
+// Notes on stderr ("pelinor-cli COMMAND: ..."): what reading `input` left out, and a
+// palette expanded for marking.
+void noteInput(const char* command, const std::string& input, const Picture& picture);
+// Warns on stderr naming everything `output`'s format cannot hold of `picture`.
+void warnLosses(const char* command, const std::string& output, const Picture& picture);
+// Saves with the options, after the warnings.
+void savePictureFile(
+    const char* command, const std::string& output, const Picture& picture, const SaveOptions& options);
 
 } // namespace pelinor::cli

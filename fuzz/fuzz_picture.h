@@ -26,6 +26,16 @@ template <class Decode> int checkDecoder(Decode decode, const std::uint8_t* data
     // Touch both ends of the pixel memory so that the address sanitizer checks them.
     volatile std::uint8_t ends = picture->bits()[0] ^ picture->bits()[picture->byteCount() - 1];
     (void)ends;
+    const std::size_t pixels = std::size_t(picture->width()) * std::size_t(picture->height());
+    if (picture->samples16()) {
+        volatile std::uint16_t last
+            = picture->samples16()[pixels * std::size_t(picture->sampleFormat().channels()) - 1];
+        (void)last;
+    }
+    if (picture->alpha8()) {
+        volatile std::uint8_t last = picture->alpha8()[pixels - 1];
+        (void)last;
+    }
     return 0;
 }
 

@@ -380,6 +380,14 @@ PictureRef decodeBmp(std::span<const std::uint8_t> bytes)
         decodeRle(bytes, h, palette, picture.get());
     else
         decodeUncompressed(bytes, h, palette, channels, *picture);
+    if (!palette.empty()) {
+        // Palette pixels are expanded here; a palette of greys makes a grey picture.
+        const bool grey = std::all_of(
+            palette.begin(), palette.end(), [](const Bgr& c) { return c.b == c.g && c.g == c.r; });
+        picture->setSampleFormat({grey ? 1 : 3, false, 8, true});
+    }
+    picture->source().known = true;
+    picture->source().format = ImageFormat::Bmp;
     return picture;
 }
 

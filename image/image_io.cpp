@@ -21,9 +21,13 @@ PictureRef decodePicture(std::span<const std::uint8_t> bytes)
     if (startsWith(bytes, "BM")) return decodeBmp(bytes);
     if (startsWith(bytes, "\x89PNG\r\n\x1a\n")) return decodePng(bytes);
     if (startsWith(bytes, "\xff\xd8\xff")) return decodeJpeg(bytes);
+    if (startsWith(bytes, std::string_view("II*\0", 4)) || startsWith(bytes, std::string_view("MM\0*", 4)))
+        return decodeTiff(bytes);
+    if (bytes.size() >= 12 && startsWith(bytes, "RIFF") && std::memcmp(bytes.data() + 8, "WEBP", 4) == 0)
+        return decodeWebp(bytes);
     throw Error(err::InvalidPicture,
         bytes.empty() ? "Invalid picture: the file is empty"
-                      : "Invalid picture: not a BMP, PNG or JPEG file");
+                      : "Invalid picture: not a BMP, PNG, JPEG, TIFF or WebP file");
 }
 
 PictureRef loadPicture(const std::string& path)
@@ -48,16 +52,33 @@ ImageFormat formatForPath(const std::string& path)
         [](unsigned char c) { return char(c | (c >= 'A' && c <= 'Z' ? 0x20 : 0)); });
     if (ext == "png") return ImageFormat::Png;
     if (ext == "jpg" || ext == "jpeg") return ImageFormat::Jpeg;
+    if (ext == "tif" || ext == "tiff") return ImageFormat::Tiff;
+    if (ext == "webp") return ImageFormat::WebP;
     return ImageFormat::Bmp;
 }
 
 std::vector<std::uint8_t> encodePicture(const Picture& picture, ImageFormat format, int jpegQuality)
 {
+    SaveOptions options;
+    options.quality = jpegQuality;
+    return encodePicture(picture, format, options);
+}
+
+std::vector<std::uint8_t> encodePicture(
+    const Picture& picture, ImageFormat format, const SaveOptions& options)
+{
     switch (format) {
     case ImageFormat::Png:
         return encodePng(picture);
-    case ImageFormat::Jpeg:
-        return encodeJpeg(picture, jpegQuality);
+    case ImageFormat::Jpeg: {
+        const int estimated = picture.source().jpegQuality;
+        const int quality = options.sameQuality && estimated > 0 ? estimated : options.quality;
+        return encodeJpeg(picture, quality, options.subsampling);
+    }
+    case ImageFormat::Tiff:
+        return encodeTiff(picture);
+    case ImageFormat::WebP:
+        return encodeWebp(picture, options.lossy ? options.quality : 0);
     case ImageFormat::Bmp:
         break;
     }
@@ -67,6 +88,52 @@ std::vector<std::uint8_t> encodePicture(const Picture& picture, ImageFormat form
 void savePicture(const Picture& picture, const std::string& path, int jpegQuality)
 {
     writeFileAtomic(path, encodePicture(picture, formatForPath(path), jpegQuality));
+}
+
+void savePicture(const Picture& picture, const std::string& path, const SaveOptions& options)
+{
+    writeFileAtomic(path, encodePicture(picture, formatForPath(path), options));
+}
+
+std::vector<std::string> lostInFormat(const Picture& picture, ImageFormat format)
+{
+    const SampleFormat& f = picture.sampleFormat();
+    const Metadata& m = picture.metadata();
+    std::vector<std::string> lost;
+    const bool alpha
+        = format == ImageFormat::Png || format == ImageFormat::Tiff || format == ImageFormat::WebP;
+    const bool deep = format == ImageFormat::Png || format == ImageFormat::Tiff;
+    const bool grey = format != ImageFormat::Bmp && format != ImageFormat::WebP;
+    if (f.alpha && !alpha) lost.push_back("the alpha channel");
+    if (f.depth == 16 && !deep) lost.push_back("16-bit samples (written as 8-bit)");
+    if (f.colours == 1 && !grey) lost.push_back("grey (written as RGB)");
+    switch (format) {
+    case ImageFormat::Bmp:
+        if (!m.exif.empty()) lost.push_back("EXIF");
+        if (!m.icc.empty()) lost.push_back("the ICC profile");
+        if (!m.xmp.empty()) lost.push_back("XMP");
+        if (!m.iptc.empty()) lost.push_back("IPTC");
+        if (!m.text.empty()) lost.push_back("text entries");
+        break;
+    case ImageFormat::Jpeg:
+        for (std::string& s : jpegDrops(m))
+            lost.push_back(std::move(s));
+        break;
+    case ImageFormat::Tiff:
+        for (std::string& s : tiffDrops(m))
+            lost.push_back(std::move(s));
+        break;
+    case ImageFormat::WebP:
+        if (!m.iptc.empty()) lost.push_back("IPTC");
+        if (!m.text.empty()) lost.push_back("text entries");
+        break;
+    case ImageFormat::Png:
+        if (!m.icc.empty() && !pngTakesProfile(m.icc, f.colours == 1))
+            lost.push_back(std::string("the ICC profile (not one for ") + (f.colours == 1 ? "grey" : "RGB")
+                + " pictures, as PNG requires)");
+        break;
+    }
+    return lost;
 }
 
 } // namespace pelinor

@@ -10,16 +10,29 @@
 
 namespace pelinor {
 
-enum class ImageFormat { Bmp, Png, Jpeg };
+// How pictures are written, beyond what the file name decides.
+struct SaveOptions {
+    int quality = 90; // JPEG, and WebP when lossy: 1..100
+    bool sameQuality = false; // JPEG: the input JPEG's estimated quality (else `quality`)
+    bool lossy = false; // WebP: lossy at `quality` (else lossless, which keeps a watermark exact)
+    Subsampling subsampling = Subsampling::None; // JPEG: None is the input JPEG's, else 4:2:0
+};
 
-// Loads by content (BMP, PNG, JPEG). Missing file: error 53; not a readable picture: 481.
+// Loads by content (BMP, PNG, JPEG, TIFF, WebP). Missing file: error 53; not a readable picture: 481.
 PictureRef loadPicture(const std::string& path);
 PictureRef decodePicture(std::span<const std::uint8_t> bytes);
 
-// Saves by extension (.png, .jpg/.jpeg, anything else BMP), atomically.
+// Saves by extension (.png, .jpg/.jpeg, .tif/.tiff, .webp, anything else BMP), atomically.
 void savePicture(const Picture& picture, const std::string& path, int jpegQuality = 90);
+void savePicture(const Picture& picture, const std::string& path, const SaveOptions& options);
 ImageFormat formatForPath(const std::string& path);
 std::vector<std::uint8_t> encodePicture(const Picture& picture, ImageFormat format, int jpegQuality = 90);
+std::vector<std::uint8_t> encodePicture(
+    const Picture& picture, ImageFormat format, const SaveOptions& options);
+
+// What a file of `format` cannot hold of the picture, one phrase each ("the alpha
+// channel", "the ICC profile", ...); empty when nothing is lost.
+std::vector<std::string> lostInFormat(const Picture& picture, ImageFormat format);
 
 // The individual codecs.
 PictureRef decodeBmp(std::span<const std::uint8_t> bytes);
@@ -28,5 +41,17 @@ PictureRef decodePng(std::span<const std::uint8_t> bytes);
 std::vector<std::uint8_t> encodePng(const Picture& picture);
 PictureRef decodeJpeg(std::span<const std::uint8_t> bytes);
 std::vector<std::uint8_t> encodeJpeg(const Picture& picture, int quality = 90);
+std::vector<std::uint8_t> encodeJpeg(const Picture& picture, int quality, Subsampling subsampling);
+// True when libpng would take this ICC profile for a grey or a colour picture.
+bool pngTakesProfile(const std::vector<std::uint8_t>& icc, bool grey);
+PictureRef decodeTiff(std::span<const std::uint8_t> bytes);
+std::vector<std::uint8_t> encodeTiff(const Picture& picture);
+// Metadata a TIFF file cannot hold.
+std::vector<std::string> tiffDrops(const Metadata& metadata);
+PictureRef decodeWebp(std::span<const std::uint8_t> bytes);
+// quality 1..100 is lossy, 0 lossless.
+std::vector<std::uint8_t> encodeWebp(const Picture& picture, int quality);
+// Metadata blocks too large for one JPEG marker.
+std::vector<std::string> jpegDrops(const Metadata& metadata);
 
 } // namespace pelinor

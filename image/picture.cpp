@@ -34,7 +34,50 @@ std::shared_ptr<Picture> Picture::clone() const
 {
     std::shared_ptr<Picture> copy = create(m_width, m_height, m_bitsPerPixel, m_topDown);
     copy->m_bits = m_bits;
+    copy->m_format = m_format;
+    copy->m_alpha8 = m_alpha8;
+    copy->m_samples16 = m_samples16;
+    copy->m_metadata = m_metadata;
+    copy->m_source = m_source;
     return copy;
+}
+
+void Picture::setSampleFormat(const SampleFormat& format)
+{
+    if ((format.colours != 1 && format.colours != 3) || (format.depth != 8 && format.depth != 16))
+        throw Error(err::InvalidCall,
+            "Invalid sample format: " + std::to_string(format.colours) + " colours of "
+                + std::to_string(format.depth) + " bits");
+    const std::size_t pixels = std::size_t(m_width) * std::size_t(m_height);
+    std::vector<std::uint8_t> alpha;
+    std::vector<std::uint16_t> samples;
+    if (format.depth == 16)
+        samples = allocateElements<std::uint16_t>(pixels, std::size_t(format.channels()));
+    else if (format.alpha)
+        alpha = allocateElements<std::uint8_t>(pixels, 1);
+    m_alpha8 = std::move(alpha);
+    m_samples16 = std::move(samples);
+    m_format = format;
+}
+
+void Picture::refreshFromSamples16() noexcept
+{
+    if (m_samples16.empty()) return;
+    const int channels = m_format.channels();
+    for (int y = 0; y < m_height; ++y) {
+        const std::uint16_t* src
+            = m_samples16.data() + std::size_t(y) * std::size_t(m_width) * std::size_t(channels);
+        std::uint8_t* dst = m_bits.data() + std::size_t(y) * m_stride;
+        for (int x = 0; x < m_width; ++x, src += channels, dst += 3) {
+            if (m_format.colours == 1) {
+                dst[0] = dst[1] = dst[2] = reduceTo8(src[0]);
+            } else {
+                dst[0] = reduceTo8(src[2]);
+                dst[1] = reduceTo8(src[1]);
+                dst[2] = reduceTo8(src[0]);
+            }
+        }
+    }
 }
 
 bool withinPixelLimit(std::int64_t width, std::int64_t height) noexcept
@@ -66,6 +109,35 @@ ByteView openView(const Picture& picture)
     // A view writes into the picture by design; the picture object itself is not changed.
     auto* base = const_cast<std::uint8_t*>(picture.bits());
     return ByteView(base, 3 * picture.width(), picture.height(), picture.stride());
+}
+
+ByteView openColourView(const Picture& picture) noexcept
+{
+    auto* base = const_cast<std::uint8_t*>(picture.bits());
+    return ByteView(base, 3 * picture.width(), picture.height(), picture.stride());
+}
+
+const char* formatName(ImageFormat format) noexcept
+{
+    switch (format) {
+    case ImageFormat::Png:
+        return "PNG";
+    case ImageFormat::Jpeg:
+        return "JPEG";
+    case ImageFormat::Tiff:
+        return "TIFF";
+    case ImageFormat::WebP:
+        return "WebP";
+    case ImageFormat::Bmp:
+        break;
+    }
+    return "BMP";
+}
+
+std::string channelsName(const SampleFormat& format)
+{
+    if (format.colours == 1) return format.alpha ? "grey + alpha" : "grey";
+    return format.alpha ? "RGBA" : "RGB";
 }
 
 } // namespace pelinor

@@ -1,6 +1,7 @@
 // Pictures: shared, reference-counted bitmaps.
 #pragma once
 
+#include "image/picture_format.h"
 #include "obrada/array2d.h"
 
 #include <cstddef>
@@ -41,6 +42,28 @@ public:
 
     static std::size_t strideFor(int width) noexcept { return 4 * ((3 * std::size_t(width) + 3) / 4); }
 
+    // The samples beyond the 24-bit memory (picture_format.h). A new picture is 8-bit colour.
+    const SampleFormat& sampleFormat() const noexcept { return m_format; }
+    // Sets the format and sizes the planes it needs, zero-filled (error 7 beyond memory).
+    void setSampleFormat(const SampleFormat& format);
+    // 8-bit alpha, one byte a pixel, rows in stored order; null unless 8-bit with alpha.
+    std::uint8_t* alpha8() noexcept { return m_alpha8.empty() ? nullptr : m_alpha8.data(); }
+    const std::uint8_t* alpha8() const noexcept { return m_alpha8.empty() ? nullptr : m_alpha8.data(); }
+    // 16-bit samples, channels() a pixel (grey or red, green, blue; then alpha), rows in
+    // stored order without padding; null unless 16-bit.
+    std::uint16_t* samples16() noexcept { return m_samples16.empty() ? nullptr : m_samples16.data(); }
+    const std::uint16_t* samples16() const noexcept
+    {
+        return m_samples16.empty() ? nullptr : m_samples16.data();
+    }
+    // The 24-bit memory made anew from the 16-bit samples, each to its nearest 8-bit value.
+    void refreshFromSamples16() noexcept;
+
+    Metadata& metadata() noexcept { return m_metadata; }
+    const Metadata& metadata() const noexcept { return m_metadata; }
+    SourceInfo& source() noexcept { return m_source; }
+    const SourceInfo& source() const noexcept { return m_source; }
+
 private:
     Picture() = default;
     int m_width = 0;
@@ -49,6 +72,11 @@ private:
     bool m_topDown = false;
     std::size_t m_stride = 0;
     std::vector<std::uint8_t, AlignedAllocator<std::uint8_t>> m_bits;
+    SampleFormat m_format;
+    std::vector<std::uint8_t> m_alpha8;
+    std::vector<std::uint16_t> m_samples16;
+    Metadata m_metadata;
+    SourceInfo m_source;
 };
 
 using PictureRef = std::shared_ptr<Picture>;
@@ -69,5 +97,13 @@ void require24Bit(const Picture& picture);
 // A view over a 24-bit picture's own memory: bounds 0..3*width-1, 0..height-1, no copy.
 // Throws Error(err::Not24Bit, kOnly24BitText) for any other depth.
 ByteView openView(const Picture& picture);
+// The same view over the 24-bit memory of a picture of any depth.
+ByteView openColourView(const Picture& picture) noexcept;
+
+// The nearest 8-bit value of a 16-bit sample (v * 255 / 65535, rounded).
+inline std::uint8_t reduceTo8(std::uint16_t v) noexcept
+{
+    return std::uint8_t((std::uint32_t(v) * 255 + 32767) / 65535);
+}
 
 } // namespace pelinor

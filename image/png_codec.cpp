@@ -3,7 +3,9 @@
 #include "base/error.h"
 #include "image/image_io.h"
 
+#include <bit>
 #include <csetjmp>
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <png.h>
@@ -14,6 +16,7 @@ namespace {
 
 struct PngMessage {
     char text[200] = "";
+    char warning[200] = "";
 };
 
 [[noreturn]] void pngError(png_structp png, png_const_charp message)
@@ -23,8 +26,12 @@ struct PngMessage {
     png_longjmp(png, 1);
 }
 
-void pngWarning(png_structp, png_const_charp)
+// Warnings about damaged or oversized ancillary chunks: the chunk is dropped and the
+// last such message is reported with the picture.
+void pngWarning(png_structp png, png_const_charp message)
 {
+    auto* out = static_cast<PngMessage*>(png_get_error_ptr(png));
+    std::snprintf(out->warning, sizeof out->warning, "%s", message);
 }
 
 struct MemoryInput {
@@ -53,15 +60,18 @@ struct PngReader {
 struct PngHeader {
     png_uint_32 width = 0, height = 0;
     int bitDepth = 0, colourType = 0, channels = 0;
+    bool transparency = false; // a tRNS chunk
+    bool greyPalette = false; // every palette entry is grey
 };
 
 bool readHeader(PngReader& r, PngHeader& h) noexcept
 {
     if (setjmp(png_jmpbuf(r.png))) return false;
     png_set_read_fn(r.png, &r.input, readFromMemory);
-    // The pixel limit is checked by the caller; these stop absurd headers early.
+    // The pixel limit is checked by the caller; these stop absurd headers early. A
+    // metadata chunk up to the carried limit is read (one over it is dropped with a warning).
     png_set_user_limits(r.png, 0x7fffffff, 0x7fffffff);
-    png_set_chunk_malloc_max(r.png, 8 << 20);
+    png_set_chunk_malloc_max(r.png, kMaxMetadataBlock + 4096);
 #ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
     // Lets a fuzzer's mutations get past the checksums to the code behind them.
     png_set_crc_action(r.png, PNG_CRC_QUIET_USE, PNG_CRC_QUIET_USE);
@@ -72,31 +82,52 @@ bool readHeader(PngReader& r, PngHeader& h) noexcept
     h.bitDepth = png_get_bit_depth(r.png, r.info);
     h.colourType = png_get_color_type(r.png, r.info);
     h.channels = png_get_channels(r.png, r.info);
+    h.transparency = png_get_valid(r.png, r.info, PNG_INFO_tRNS) != 0;
+    png_colorp palette = nullptr;
+    int entries = 0;
+    if (h.colourType == PNG_COLOR_TYPE_PALETTE && png_get_PLTE(r.png, r.info, &palette, &entries) != 0) {
+        h.greyPalette = entries > 0;
+        for (int i = 0; i < entries; ++i)
+            h.greyPalette
+                = h.greyPalette && palette[i].red == palette[i].green && palette[i].green == palette[i].blue;
+    }
     return true;
 }
 
-// Whatever the file holds becomes 8-bit blue-green-red. libpng sizes its row buffers
-// here, so this comes after the size check.
-bool setUpTransforms(PngReader& r, const PngHeader& h) noexcept
+// 8-bit colour without transparency goes straight into the 24-bit memory.
+bool isPlainRgb(const PngHeader& h) noexcept
+{
+    return h.colourType == PNG_COLOR_TYPE_RGB && h.bitDepth == 8 && !h.transparency;
+}
+
+// Plain RGB becomes blue-green-red; everything else is expanded to 8 or 16 bits per
+// sample (palette to colour, low-depth grey to 8 bits, transparency to alpha) and read
+// as it is. libpng sizes its row buffers here, so this comes after the size check.
+bool setUpTransforms(PngReader& r, const PngHeader& h, int& channels, int& depth) noexcept
 {
     if (setjmp(png_jmpbuf(r.png))) return false;
-    if (h.colourType == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(r.png);
-    if (h.colourType == PNG_COLOR_TYPE_GRAY && h.bitDepth < 8) png_set_expand_gray_1_2_4_to_8(r.png);
-    if (h.bitDepth == 16) png_set_scale_16(r.png);
-    if (h.colourType == PNG_COLOR_TYPE_GRAY || h.colourType == PNG_COLOR_TYPE_GRAY_ALPHA)
-        png_set_gray_to_rgb(r.png);
-    png_set_strip_alpha(r.png);
-    png_set_bgr(r.png);
+    if (isPlainRgb(h)) {
+        png_set_bgr(r.png);
+    } else {
+        if (h.colourType == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(r.png);
+        if (h.colourType == PNG_COLOR_TYPE_GRAY && h.bitDepth < 8) png_set_expand_gray_1_2_4_to_8(r.png);
+        if (h.transparency) png_set_tRNS_to_alpha(r.png);
+        if (h.bitDepth == 16 && std::endian::native == std::endian::little) png_set_swap(r.png);
+    }
     png_set_interlace_handling(r.png);
     png_read_update_info(r.png, r.info);
-    return png_get_rowbytes(r.png, r.info) == 3 * std::size_t(h.width);
+    channels = png_get_channels(r.png, r.info);
+    depth = png_get_bit_depth(r.png, r.info);
+    return (depth == 8 || depth == 16) && channels >= 1 && channels <= 4
+        && png_get_rowbytes(r.png, r.info) == std::size_t(channels) * std::size_t(depth / 8) * h.width;
 }
 
 bool readRows(PngReader& r, png_bytepp rows) noexcept
 {
     if (setjmp(png_jmpbuf(r.png))) return false;
     png_read_image(r.png, rows);
-    png_read_end(r.png, nullptr);
+    // Chunks after the pixels (text, often) are kept as well.
+    png_read_end(r.png, r.info);
     return true;
 }
 
@@ -104,6 +135,89 @@ bool readRows(PngReader& r, png_bytepp rows) noexcept
 {
     throw Error(err::InvalidPicture,
         std::string("Invalid picture: PNG: ") + (r.message.text[0] != '\0' ? r.message.text : fallback));
+}
+
+// "Raw profile type NAME" text: a line with the name, a line with the length, then hex digits.
+std::vector<std::uint8_t> fromRawProfile(const char* text, std::size_t length)
+{
+    std::vector<std::uint8_t> out;
+    std::size_t i = 0;
+    int newlines = 0;
+    while (i < length && newlines < 3)
+        newlines += text[i++] == '\n';
+    int high = -1;
+    for (; i < length && out.size() <= kMaxMetadataBlock; ++i) {
+        const char c = text[i];
+        const int v = c >= '0' && c <= '9' ? c - '0'
+            : c >= 'a' && c <= 'f'         ? c - 'a' + 10
+            : c >= 'A' && c <= 'F'         ? c - 'A' + 10
+                                           : -1;
+        if (v < 0) continue;
+        if (high < 0) {
+            high = v;
+        } else {
+            out.push_back(std::uint8_t(high << 4 | v));
+            high = -1;
+        }
+    }
+    return out;
+}
+
+std::string toRawProfile(const char* name, const std::vector<std::uint8_t>& bytes)
+{
+    static const char kHex[] = "0123456789abcdef";
+    std::string text = std::string("\n") + name + "\n" + std::to_string(bytes.size());
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (i % 36 == 0) text += '\n';
+        text += kHex[bytes[i] >> 4];
+        text += kHex[bytes[i] & 15];
+    }
+    text += '\n';
+    return text;
+}
+
+void readMetadata(PngReader& r, Picture& picture)
+{
+    Metadata& m = picture.metadata();
+    png_charp name = nullptr;
+    int compression = 0;
+    png_bytep profile = nullptr;
+    png_uint_32 profileLength = 0;
+    if (png_get_iCCP(r.png, r.info, &name, &compression, &profile, &profileLength) != 0)
+        m.icc.assign(profile, profile + profileLength);
+#ifdef PNG_eXIf_SUPPORTED
+    png_bytep exif = nullptr;
+    png_uint_32 exifLength = 0;
+    if (png_get_eXIf_1(r.png, r.info, &exifLength, &exif) != 0 && exif != nullptr)
+        m.exif.assign(exif, exif + exifLength);
+#endif
+    png_textp texts = nullptr;
+    int count = 0;
+    png_get_text(r.png, r.info, &texts, &count);
+    for (int i = 0; i < count; ++i) {
+        const png_text& t = texts[i];
+        // libpng ends every text with a NUL; text chunks hold none of their own.
+        const std::string keyword = t.key != nullptr ? t.key : "";
+        const char* text = t.text != nullptr ? t.text : "";
+        const std::size_t length = std::strlen(text);
+        if (keyword == "XML:com.adobe.xmp")
+            m.xmp.assign(text, text + length);
+        else if (keyword == "Raw profile type iptc")
+            m.iptc = fromRawProfile(text, length);
+        else if (keyword == "Raw profile type exif" || keyword == "Raw profile type APP1") {
+            if (m.exif.empty()) {
+                m.exif = fromRawProfile(text, length);
+                if (m.exif.size() >= 6 && std::memcmp(m.exif.data(), "Exif\0\0", 6) == 0)
+                    m.exif.erase(m.exif.begin(), m.exif.begin() + 6);
+            }
+        } else
+            m.text.push_back({keyword, std::string(text, length)});
+    }
+    // libpng's other warnings are remarks about chunks it kept; a chunk over the limit is not kept.
+    const std::string warning = r.message.warning;
+    if (warning.find("too large") != std::string::npos || warning.find("memory") != std::string::npos
+        || warning.find("truncated") != std::string::npos || warning.find("exceeds") != std::string::npos)
+        picture.source().notes.push_back("PNG: " + warning + "; that chunk was dropped");
 }
 
 struct MemoryOutput {
@@ -131,24 +245,149 @@ struct PngWriter {
     ~PngWriter() { png_destroy_write_struct(&png, &info); }
 };
 
-bool writeImage(
-    PngWriter& w, MemoryOutput& out, png_uint_32 width, png_uint_32 height, png_bytepp rows) noexcept
+// What goes into the file besides the pixels; the strings are owned here, libpng copies them.
+struct PngExtras {
+    const Metadata* metadata = nullptr;
+    std::vector<png_text> texts;
+    std::string iptcText;
+    std::string xmpText;
+};
+
+// Every row is made by `makeRow` into libpng's input form just before it is written, so
+// no second copy of the picture is held.
+struct RowSource {
+    const Picture* picture;
+    std::vector<png_byte> row;
+    png_bytep make(int y);
+};
+
+png_bytep RowSource::make(int y)
+{
+    const Picture& p = *picture;
+    const SampleFormat& f = p.sampleFormat();
+    const std::size_t stored = std::size_t(p.storedRow(y));
+    const std::size_t w = std::size_t(p.width());
+    if (f.depth == 8 && f.colours == 3 && !f.alpha)
+        return const_cast<png_bytep>(p.bits()) + stored * p.stride(); // written with png_set_bgr
+    const std::uint8_t* bgr = p.bits() + stored * p.stride();
+    if (f.depth == 8) {
+        const std::uint8_t* alpha = p.alpha8() ? p.alpha8() + stored * w : nullptr;
+        std::size_t k = 0;
+        for (std::size_t x = 0; x < w; ++x) {
+            if (f.colours == 1) {
+                row[k++] = bgr[3 * x];
+            } else {
+                row[k++] = bgr[3 * x + 2];
+                row[k++] = bgr[3 * x + 1];
+                row[k++] = bgr[3 * x];
+            }
+            if (f.alpha) row[k++] = alpha ? alpha[x] : 255;
+        }
+    } else {
+        const std::size_t n = w * std::size_t(f.channels());
+        const std::uint16_t* src = p.samples16() + stored * n;
+        for (std::size_t i = 0; i < n; ++i) { // PNG is big-endian
+            row[2 * i] = png_byte(src[i] >> 8);
+            row[2 * i + 1] = png_byte(src[i] & 0xff);
+        }
+    }
+    return row.data();
+}
+
+bool writeImage(PngWriter& w, MemoryOutput& out, RowSource& rows, PngExtras& extras) noexcept
 {
     if (setjmp(png_jmpbuf(w.png))) return false;
+    const Picture& p = *rows.picture;
+    const SampleFormat& f = p.sampleFormat();
+    const int type
+        = (f.colours == 1 ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB) | (f.alpha ? PNG_COLOR_MASK_ALPHA : 0);
     png_set_write_fn(w.png, &out, writeToMemory, flushMemory);
-    png_set_IHDR(w.png, w.info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-        PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_IHDR(w.png, w.info, png_uint_32(p.width()), png_uint_32(p.height()), f.depth, type,
+        PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    const Metadata& m = *extras.metadata;
+    // A chunk libpng finds fault with is left out (with a warning) rather than failing the file.
+    png_set_benign_errors(w.png, 1);
+    if (pngTakesProfile(m.icc, f.colours == 1))
+        png_set_iCCP(
+            w.png, w.info, "ICC profile", PNG_COMPRESSION_TYPE_BASE, m.icc.data(), png_uint_32(m.icc.size()));
+#ifdef PNG_eXIf_SUPPORTED
+    if (!m.exif.empty())
+        png_set_eXIf_1(w.png, w.info, png_uint_32(m.exif.size()), const_cast<png_bytep>(m.exif.data()));
+#endif
+    if (!extras.texts.empty()) png_set_text(w.png, w.info, extras.texts.data(), int(extras.texts.size()));
     png_write_info(w.png, w.info);
-    png_set_bgr(w.png);
-    png_write_image(w.png, rows);
+    if (f.depth == 8 && f.colours == 3 && !f.alpha) png_set_bgr(w.png);
+    for (int y = 0; y < p.height(); ++y)
+        png_write_row(w.png, rows.make(y));
     png_write_end(w.png, nullptr);
     return true;
 }
 
 } // namespace
 
+bool pngTakesProfile(const std::vector<std::uint8_t>& icc, bool grey)
+{
+    if (icc.size() < 132 || icc.size() > 0x7fffffff) return false;
+    const std::uint32_t length
+        = std::uint32_t(icc[0]) << 24 | std::uint32_t(icc[1]) << 16 | std::uint32_t(icc[2]) << 8 | icc[3];
+    const std::uint32_t tags = std::uint32_t(icc[128]) << 24 | std::uint32_t(icc[129]) << 16
+        | std::uint32_t(icc[130]) << 8 | icc[131];
+    return length == icc.size() && std::memcmp(&icc[36], "acsp", 4) == 0
+        && std::memcmp(&icc[16], grey ? "GRAY" : "RGB ", 4) == 0
+        && (std::memcmp(&icc[20], "XYZ ", 4) == 0 || std::memcmp(&icc[20], "Lab ", 4) == 0) && icc[67] < 4
+        && tags <= (icc.size() - 132) / 12;
+}
+
+namespace {
+
+png_text textChunk(const char* keyword, const char* text, std::size_t length, bool international)
+{
+    png_text t{};
+    t.compression = international ? PNG_ITXT_COMPRESSION_NONE
+                                  : (length > 1024 ? PNG_TEXT_COMPRESSION_zTXt : PNG_TEXT_COMPRESSION_NONE);
+    t.key = const_cast<png_charp>(keyword);
+    t.text = const_cast<png_charp>(text);
+    if (international)
+        t.itxt_length = length;
+    else
+        t.text_length = length;
+    return t;
+}
+
+bool isAscii(const std::string& s)
+{
+    for (const unsigned char c : s)
+        if (c >= 0x80) return false;
+    return true;
+}
+
+} // namespace
+
+namespace {
+
+// Every chunk must lie inside the file: libpng sizes a chunk's buffer from its length
+// field before reading it, so a few bytes claiming a gigabyte of text would cost that
+// much memory only to find the file short.
+void checkChunkLengths(std::span<const std::uint8_t> bytes)
+{
+    std::size_t at = 8;
+    while (bytes.size() >= 12 && at <= bytes.size() - 12) {
+        const std::uint32_t length = std::uint32_t(bytes[at]) << 24 | std::uint32_t(bytes[at + 1]) << 16
+            | std::uint32_t(bytes[at + 2]) << 8 | bytes[at + 3];
+        if (length > bytes.size() - at - 12)
+            throw Error(err::InvalidPicture,
+                "Invalid picture: PNG: a chunk of " + std::to_string(length)
+                    + " bytes runs past the end of the file");
+        if (std::memcmp(bytes.data() + at + 4, "IEND", 4) == 0) return;
+        at += 12 + std::size_t(length);
+    }
+}
+
+} // namespace
+
 PictureRef decodePng(std::span<const std::uint8_t> bytes)
 {
+    checkChunkLengths(bytes);
     PngReader r;
     r.input = {bytes.data(), bytes.size(), 0};
     r.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &r.message, pngError, pngWarning);
@@ -169,15 +408,59 @@ PictureRef decodePng(std::span<const std::uint8_t> bytes)
     if (rawBytes / 1032 > bytes.size())
         throw Error(err::InvalidPicture,
             "Invalid picture: PNG: the file is too short for " + sizeText(h.width, h.height) + " pixels");
-    if (!setUpTransforms(r, h)) invalid(r, "unsupported pixel format");
+    int channels = 0, depth = 0;
+    if (!setUpTransforms(r, h, channels, depth)) invalid(r, "unsupported pixel format");
 
     // Rows go in bottom-up, as from a BMP file, so that the same picture has the same
     // stored order whichever format it came from.
     PictureRef picture = Picture::create(int(h.width), int(h.height), bitsPerPixel, false);
     std::vector<png_bytep> rows(h.height);
-    for (png_uint_32 y = 0; y < h.height; ++y)
-        rows[y] = picture->bits() + std::size_t(picture->storedRow(int(y))) * picture->stride();
-    if (!readRows(r, rows.data())) invalid(r, "damaged data");
+    if (isPlainRgb(h)) {
+        for (png_uint_32 y = 0; y < h.height; ++y)
+            rows[y] = picture->bits() + std::size_t(picture->storedRow(int(y))) * picture->stride();
+        if (!readRows(r, rows.data())) invalid(r, "damaged data");
+    } else {
+        const std::size_t rowBytes = std::size_t(channels) * std::size_t(depth / 8) * h.width;
+        std::vector<png_byte> samples = allocateElements<png_byte>(rowBytes, h.height);
+        for (png_uint_32 y = 0; y < h.height; ++y)
+            rows[y] = samples.data() + std::size_t(picture->storedRow(int(y))) * rowBytes;
+        if (!readRows(r, rows.data())) invalid(r, "damaged data");
+        SampleFormat f;
+        f.alpha = channels == 2 || channels == 4;
+        f.colours = channels >= 3 && !h.greyPalette ? 3 : 1;
+        f.depth = depth;
+        f.palette = h.colourType == PNG_COLOR_TYPE_PALETTE;
+        picture->setSampleFormat(f);
+        // A grey palette expands to equal red, green and blue: red is the grey.
+        const std::size_t w = h.width, step = std::size_t(channels);
+        for (png_uint_32 y = 0; y < h.height; ++y) {
+            const png_byte* src = samples.data() + std::size_t(y) * rowBytes;
+            std::uint8_t* bgr = picture->bits() + std::size_t(y) * picture->stride();
+            if (depth == 16) {
+                const auto* in = reinterpret_cast<const std::uint16_t*>(src);
+                std::uint16_t* out = picture->samples16() + std::size_t(y) * w * std::size_t(f.channels());
+                for (std::size_t x = 0; x < w; ++x, in += step) {
+                    *out++ = in[0];
+                    if (f.colours == 3) *out++ = in[1], *out++ = in[2];
+                    if (f.alpha) *out++ = in[step - 1];
+                }
+                continue;
+            }
+            std::uint8_t* alpha = f.alpha ? picture->alpha8() + std::size_t(y) * w : nullptr;
+            for (std::size_t x = 0; x < w; ++x, src += step) {
+                if (channels >= 3) {
+                    bgr[3 * x] = src[2], bgr[3 * x + 1] = src[1], bgr[3 * x + 2] = src[0];
+                } else {
+                    bgr[3 * x] = bgr[3 * x + 1] = bgr[3 * x + 2] = src[0];
+                }
+                if (alpha) alpha[x] = src[step - 1];
+            }
+        }
+        if (depth == 16) picture->refreshFromSamples16();
+    }
+    readMetadata(r, *picture);
+    picture->source().known = true;
+    picture->source().format = ImageFormat::Png;
     return picture;
 }
 
@@ -188,13 +471,31 @@ std::vector<std::uint8_t> encodePng(const Picture& picture)
     if (w.png != nullptr) w.info = png_create_info_struct(w.png);
     if (w.info == nullptr) throw Error(err::OutOfMemory, "Out of memory writing a PNG file");
 
-    std::vector<png_bytep> rows(std::size_t(picture.height()));
-    for (int y = 0; y < picture.height(); ++y)
-        rows[std::size_t(y)]
-            = const_cast<png_bytep>(picture.bits()) + std::size_t(picture.storedRow(y)) * picture.stride();
+    const SampleFormat& f = picture.sampleFormat();
+    RowSource rows{&picture, {}};
+    rows.row.resize(std::size_t(picture.width()) * std::size_t(f.channels()) * std::size_t(f.depth / 8));
+    PngExtras extras;
+    const Metadata& m = picture.metadata();
+    extras.metadata = &m;
+    // XMP goes into iTXt as its standard says; IPTC as the hex "raw profile" most tools read.
+    if (!m.xmp.empty()) {
+        // libpng measures every text with strlen: each one is handed over with its NUL.
+        extras.xmpText.assign(m.xmp.begin(), m.xmp.end());
+        extras.texts.push_back(
+            textChunk("XML:com.adobe.xmp", extras.xmpText.c_str(), extras.xmpText.size(), true));
+    }
+    if (!m.iptc.empty()) {
+        extras.iptcText = toRawProfile("iptc", m.iptc);
+        extras.texts.push_back(
+            textChunk("Raw profile type iptc", extras.iptcText.data(), extras.iptcText.size(), false));
+    }
+    for (const TextEntry& t : m.text) {
+        if (t.keyword.empty() || t.keyword.size() > 79) continue;
+        extras.texts.push_back(textChunk(t.keyword.c_str(), t.text.data(), t.text.size(), !isAscii(t.text)));
+    }
     std::vector<std::uint8_t> bytes;
     MemoryOutput out{&bytes};
-    if (!writeImage(w, out, png_uint_32(picture.width()), png_uint_32(picture.height()), rows.data()))
+    if (!writeImage(w, out, rows, extras))
         throw Error(err::OutOfMemory, std::string("Cannot write PNG: ") + w.message.text);
     return bytes;
 }

@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev qt6-translations-l10n
-  libfftw3-dev libpng-dev libjpeg62-turbo-dev
+  libfftw3-dev libpng-dev libjpeg62-turbo-dev libtiff-dev libwebp-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth clang-format
 )

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang in build-fuzz/ and runs each for a bounded time.
-#   scripts/fuzz.sh [seconds-per-target] [target...]      (default 60 s; all four targets)
+#   scripts/fuzz.sh [seconds-per-target] [target...]      (default 60 s; every target)
 # The growing corpus lives in fuzz/corpus-work/<target>/ (not versioned), seeded from
 # fuzz/corpus/<target>/. A crash, timeout, leak or out-of-memory input is saved in
 # build-fuzz/artifacts/ and fuzzing goes on for the rest of the target's time; the script
@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 seconds="${1:-60}"
 shift || true
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(bmp png jpeg watermark)
+[ ${#targets[@]} -eq 0 ] && targets=(bmp png jpeg watermark tiff webp metadata)
 
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DPELINOR_FUZZ=ON \

@@ -13,5 +13,9 @@ inline const QString kEmbedNotice = QStringLiteral("Umetanje žiga može potraja
 inline const QString kTestNotice = QStringLiteral("Testiranje žiga može potrajati. ") + kOnlyCtrlAltDel;
 inline const QString kMarkedCaption = QStringLiteral("Označena slika");
 inline const QString kBitmapFilter = QStringLiteral("Bitmape (*.bmp)|*.bmp");
+// The main window's open and save dialogs: the bitmaps first, then every format the
+// program reads and writes (only 24-bit pictures take part in watermarking).
+inline const QString kPictureFilter
+    = kBitmapFilter + QStringLiteral("|Sve podržane slike|*.bmp;*.png;*.jpg;*.jpeg;*.tif;*.tiff;*.webp");
 
 } // namespace pelinor::text

@@ -13,11 +13,19 @@ namespace pelinor {
 
 namespace {
 
-// The luminance of a picture and its transform, both in `plane`.
-void transformLuminance(const Picture& picture, Plane& plane)
+// The luminance of a picture and its transform, both in `plane`. Returns the luminance
+// scale: 255, or 65535 for 16-bit samples.
+double transformLuminance(const Picture& picture, Plane& plane)
 {
-    luminanceInto(picture, plane);
+    double peak = 255.0;
+    if (marksThroughColourMemory(picture)) {
+        colourLuminanceInto(picture, plane);
+    } else {
+        deepLuminanceInto(picture, plane);
+        if (picture.sampleFormat().depth == 16) peak = 65535.0;
+    }
     DirektniDCT(plane, plane);
+    return peak;
 }
 
 // The original's significant coefficients in scan order, paired with the watermark's values:
@@ -47,13 +55,17 @@ Significant selectSignificant(const Plane& c0, const Watermark& watermark)
 }
 
 // X(i) = (C1(u, v) / C0(u, v) - 1) / alpha, evaluated in that order, at the original's positions.
-Extraction extractAt(const Significant& s, const Plane& c1, const Watermark& watermark)
+// A suspect on another luminance scale (8-bit against a 16-bit original) has its coefficients
+// multiplied by `gain`, the ratio of the scales, first.
+Extraction extractAt(const Significant& s, const Plane& c1, const Watermark& watermark, double gain = 1.0)
 {
     Extraction x;
     x.values.assign(watermark.values.size(), 0.0);
     x.significant = static_cast<long long>(s.offsets.size());
-    for (std::size_t i = 0; i < s.offsets.size(); ++i)
-        x.values[i] = (c1.data()[s.offsets[i]] / s.values[i] - 1.0) / watermark.alpha;
+    for (std::size_t i = 0; i < s.offsets.size(); ++i) {
+        const double c = gain == 1.0 ? c1.data()[s.offsets[i]] : c1.data()[s.offsets[i]] * gain;
+        x.values[i] = (c / s.values[i] - 1.0) / watermark.alpha;
+    }
     return x;
 }
 
@@ -65,12 +77,13 @@ DetectResult resultFor(const Extraction& x, const Watermark& watermark, double t
 
 } // namespace
 
-Analysis analysePicture(const Picture& picture)
+Analysis analysePicture(const Picture& picture, Depths depths)
 {
+    if (depths == Depths::Only24Bit) require24Bit(picture);
     Analysis analysis;
     analysis.width = picture.width();
     analysis.height = picture.height();
-    transformLuminance(picture, analysis.coeffs);
+    analysis.peak = transformLuminance(picture, analysis.coeffs);
     return analysis;
 }
 
@@ -138,7 +151,7 @@ Extraction extractWatermark(const Analysis& original, const Watermark& watermark
     const Plane& c0 = original.coeffs;
     const Plane& c1 = suspect.coeffs;
     requireSameSize(c0.n1(), c0.n2(), c1.n1(), c1.n2());
-    return extractAt(selectSignificant(c0, watermark), c1, watermark);
+    return extractAt(selectSignificant(c0, watermark), c1, watermark, original.peak / suspect.peak);
 }
 
 DetectResult correlate(
@@ -153,20 +166,23 @@ DetectResult correlate(
     return r;
 }
 
-DetectResult detectWatermark(
-    const Picture& original, const Watermark& watermark, const Picture& suspect, double threshold)
+DetectResult detectWatermark(const Picture& original, const Watermark& watermark, const Picture& suspect,
+    double threshold, Depths depths)
 {
     // Every refusal comes before the transforms, in the order the steps would meet them.
-    require24Bit(original);
-    require24Bit(suspect);
+    if (depths == Depths::Only24Bit) {
+        require24Bit(original);
+        require24Bit(suspect);
+    }
     checkComparable(watermark, original.width(), original.height(), suspect.width(), suspect.height());
     // One plane serves both transforms: of the original only the significant coefficients
     // are kept before the suspect's luminance takes its place.
     Plane plane;
-    transformLuminance(original, plane);
+    const double originalPeak = transformLuminance(original, plane);
     const Significant significant = selectSignificant(plane, watermark);
-    transformLuminance(suspect, plane);
-    DetectResult r = resultFor(extractAt(significant, plane, watermark), watermark, threshold);
+    const double suspectPeak = transformLuminance(suspect, plane);
+    DetectResult r = resultFor(
+        extractAt(significant, plane, watermark, originalPeak / suspectPeak), watermark, threshold);
     r.originalWidth = r.suspectWidth = original.width();
     r.originalHeight = r.suspectHeight = original.height();
     return r;

@@ -3,6 +3,7 @@
 
 #include "image/picture.h"
 #include "obrada/array2d.h"
+#include "watermark/embed.h"
 #include "watermark/watermark_file.h"
 
 #include <span>
@@ -15,13 +16,15 @@ inline constexpr std::string_view kFoundText = "Žig je pronađen u označenoj s
 inline constexpr std::string_view kNotFoundText = "Označena slika ne sadrži žig.";
 inline constexpr double kDefaultThreshold = 0.7;
 
-// The luminance DCT of one 24-bit picture (Error err::Not24Bit otherwise).
+// The luminance DCT of one picture; with Only24Bit, of a 24-bit picture only
+// (Error err::Not24Bit otherwise).
 struct Analysis {
     int width = 0;
     int height = 0;
     Plane coeffs;
+    double peak = 255.0; // the luminance scale: 255, or 65535 for 16-bit samples
 };
-Analysis analysePicture(const Picture& picture);
+Analysis analysePicture(const Picture& picture, Depths depths = Depths::Only24Bit);
 
 struct DetectResult {
     double similarity = 0.0;
@@ -35,6 +38,8 @@ struct DetectResult {
 
 // The extracted sequence: X(i) = (C1(u, v) / C0(u, v) - 1) / alpha at the original's
 // significant positions, in scan order. Entries that no coefficient reached stay 0.
+// A suspect on another luminance scale than the original (8-bit against 16-bit) has its
+// coefficients brought to the original's scale first.
 struct Extraction {
     std::vector<double> values; // the watermark's length
     long long significant = 0;
@@ -69,6 +74,6 @@ DetectResult correlate(const Analysis& original, const Watermark& watermark, con
 
 // The whole detection in the design's order (watermark already read).
 DetectResult detectWatermark(const Picture& original, const Watermark& watermark, const Picture& suspect,
-    double threshold = kDefaultThreshold);
+    double threshold = kDefaultThreshold, Depths depths = Depths::Only24Bit);
 
 } // namespace pelinor

@@ -155,6 +155,11 @@ Plane luminancePlane(const Picture& picture)
     return lum;
 }
 
+void colourLuminanceInto(const Picture& picture, Plane& lum)
+{
+    luminanceBands(openColourView(picture), rowOrderOf(picture), lum);
+}
+
 void luminanceInto(const Picture& picture, Plane& lum)
 {
     luminanceBands(openView(picture), rowOrderOf(picture), lum);
@@ -175,11 +180,15 @@ long long embedCoefficients(Plane& coeffs, const Watermark& watermark)
     });
 }
 
-EmbedResult embedWatermarkInPlace(const PictureRef& picture, const Watermark& watermark)
+namespace {
+
+// The embedding of a picture marked through its 24-bit memory (8-bit colour, with or
+// without alpha), into that picture.
+EmbedResult markColourInPlace(const PictureRef& picture, const Watermark& watermark)
 {
     // One plane of doubles is all the memory added to the picture's own: the luminance, its
     // transform and the transform back all live in it.
-    const ByteView pixels = openView(*picture);
+    const ByteView pixels = openColourView(*picture);
     const RowOrder order = rowOrderOf(*picture);
     Plane plane;
     luminanceBands(pixels, order, plane);
@@ -193,10 +202,220 @@ EmbedResult embedWatermarkInPlace(const PictureRef& picture, const Watermark& wa
     return result;
 }
 
-EmbedResult embedWatermark(const Picture& source, const Watermark& watermark)
+} // namespace
+
+namespace {
+
+// Limits to 0..65535, then rounds to nearest with ties to even.
+inline std::uint16_t toWord(double v) noexcept
 {
-    require24Bit(source);
-    return embedWatermarkInPlace(source.clone(), watermark);
+    v = v > 65535.0 ? 65535.0 : v;
+    v = v >= 0.0 ? v : 0.0;
+    return static_cast<std::uint16_t>(std::nearbyint(v));
+}
+
+bool lowBytesAllZero(const Picture& picture)
+{
+    const SampleFormat& f = picture.sampleFormat();
+    const std::size_t channels = std::size_t(f.channels());
+    const std::size_t count = std::size_t(picture.width()) * std::size_t(picture.height());
+    const std::uint16_t* s = picture.samples16();
+    for (std::size_t i = 0; i < count; ++i, s += channels)
+        for (int c = 0; c < f.colours; ++c)
+            if ((s[c] & 0xff) != 0) return false;
+    return true;
+}
+
+// The stored row holding plane row y (plane rows run from the bottom of the image up).
+int storedRowOfPlane(const Picture& picture, int y) noexcept
+{
+    return picture.topDown() ? picture.height() - 1 - y : y;
+}
+
+// Luminance of one plane row of a grey or 16-bit picture, on its own scale (not offset).
+class DeepLuminance {
+public:
+    explicit DeepLuminance(const Picture& picture)
+        : m_picture(picture)
+        , m_format(picture.sampleFormat())
+        , m_twin(m_format.depth == 16 && m_format.colours == 3 && lowBytesAllZero(picture))
+    {
+        if (m_twin) m_high.resize(3 * picture.width(), 1);
+    }
+
+    // Plane row y, counted from the bottom of the image like the colour path's planes.
+    void row(int planeRow, double* out)
+    {
+        const int y = storedRowOfPlane(m_picture, planeRow);
+        const int w = m_picture.width();
+        const std::size_t channels = std::size_t(m_format.channels());
+        if (m_format.depth == 8) { // grey: the grey plane is the luminance
+            const std::uint8_t* p = m_picture.bits() + std::size_t(y) * m_picture.stride();
+            for (int x = 0; x < w; ++x)
+                out[x] = double(p[3 * x]);
+            return;
+        }
+        const std::uint16_t* s = m_picture.samples16() + std::size_t(y) * std::size_t(w) * channels;
+        if (m_format.colours == 1) {
+            for (int x = 0; x < w; ++x)
+                out[x] = double(s[std::size_t(x) * channels]);
+        } else if (m_twin) {
+            std::uint8_t* h = m_high.data();
+            for (int x = 0; x < w; ++x, s += channels) {
+                h[3 * x] = std::uint8_t(s[2] >> 8);
+                h[3 * x + 1] = std::uint8_t(s[1] >> 8);
+                h[3 * x + 2] = std::uint8_t(s[0] >> 8);
+            }
+            PretvoriUYCbCr(m_high.view(), m_planes);
+            for (int x = 0; x < w; ++x)
+                out[x] = 256.0 * double(m_planes.data()[3 * x]);
+        } else {
+            for (int x = 0; x < w; ++x, s += channels)
+                out[x] = 0.299 * s[0] + 0.587 * s[1] + 0.114 * s[2];
+        }
+    }
+
+private:
+    const Picture& m_picture;
+    SampleFormat m_format;
+    bool m_twin;
+    ByteArray2D m_high, m_planes;
+};
+
+double midValue(const Picture& picture)
+{
+    return picture.sampleFormat().depth == 16 ? 32768.0 : 128.0;
+}
+
+// The marked samples of a grey or 16-bit picture from the marked luminance plane.
+// Returns the sum of squared differences of the colour samples.
+double writeDeepMarked(const Picture& source, const Plane& lum, Picture& marked)
+{
+    const int w = source.width(), h = source.height();
+    const SampleFormat& f = source.sampleFormat();
+    const std::size_t channels = std::size_t(f.channels());
+    const double mid = midValue(source);
+    DeepLuminance luminance(source);
+    std::vector<double> before(std::size_t(w), 0.0);
+    double squares = 0.0;
+    for (int planeRow = 0; planeRow < h; ++planeRow) {
+        const int y = storedRowOfPlane(source, planeRow);
+        if (f.depth == 8) {
+            const std::uint8_t* src = source.bits() + std::size_t(y) * source.stride();
+            std::uint8_t* dst = marked.bits() + std::size_t(y) * marked.stride();
+            for (int x = 0; x < w; ++x) {
+                const std::uint8_t g = limitAndRound(lum(x, planeRow) + mid);
+                dst[3 * x] = dst[3 * x + 1] = dst[3 * x + 2] = g;
+                const double d = double(g) - double(src[3 * x]);
+                squares += d * d;
+            }
+            continue;
+        }
+        luminance.row(planeRow, before.data());
+        const std::size_t at = std::size_t(y) * std::size_t(w) * channels;
+        const std::uint16_t* src = source.samples16() + at;
+        std::uint16_t* dst = marked.samples16() + at;
+        for (int x = 0; x < w; ++x, src += channels, dst += channels) {
+            const double after = lum(x, planeRow) + mid;
+            if (f.colours == 1) {
+                dst[0] = toWord(after);
+            } else {
+                // Equal steps in red, green and blue move the luminance by that step and
+                // leave both colour differences as they were.
+                const double change = after - before[std::size_t(x)];
+                for (int c = 0; c < 3; ++c)
+                    dst[c] = toWord(double(src[c]) + change);
+            }
+            for (int c = 0; c < f.colours; ++c) {
+                const double d = double(dst[c]) - double(src[c]);
+                squares += d * d;
+            }
+            if (f.alpha) dst[channels - 1] = src[channels - 1];
+        }
+    }
+    return squares;
+}
+
+EmbedResult embedDeep(const Picture& source, const Watermark& watermark)
+{
+    const SampleFormat& f = source.sampleFormat();
+    Plane lum;
+    deepLuminanceInto(source, lum);
+    EmbedResult result;
+    {
+        Plane coeffs;
+        DirektniDCT(lum, coeffs);
+        result.changed = embedCoefficients(coeffs, watermark);
+        InverzniDCT(coeffs, lum);
+    }
+    result.marked
+        = Picture::create(source.width(), source.height(), f.channels() * f.depth, source.topDown());
+    SampleFormat markedFormat = f;
+    markedFormat.palette = false;
+    result.marked->setSampleFormat(markedFormat);
+    const double squares = writeDeepMarked(source, lum, *result.marked);
+    if (f.depth == 16) result.marked->refreshFromSamples16();
+    if (f.alpha && f.depth == 8)
+        std::copy_n(source.alpha8(), std::size_t(source.width()) * std::size_t(source.height()),
+            result.marked->alpha8());
+    const double count = double(source.width()) * double(source.height()) * f.colours;
+    const double peak = f.depth == 16 ? 65535.0 : 255.0;
+    result.psnr = squares <= 0.0 ? std::numeric_limits<double>::infinity()
+                                 : 10.0 * std::log10(peak * peak * count / squares);
+    return result;
+}
+
+} // namespace
+
+bool marksThroughColourMemory(const Picture& picture) noexcept
+{
+    const SampleFormat& f = picture.sampleFormat();
+    return f.colours == 3 && f.depth == 8;
+}
+
+void deepLuminanceInto(const Picture& picture, Plane& lum)
+{
+    const int w = picture.width(), h = picture.height();
+    if (lum.n1() != w || lum.n2() != h) lum.resize(w, h);
+    const double mid = midValue(picture);
+    DeepLuminance luminance(picture);
+    std::vector<double> row(static_cast<std::size_t>(w));
+    for (int y = 0; y < h; ++y) {
+        luminance.row(y, row.data());
+        for (int x = 0; x < w; ++x)
+            lum(x, y) = row[std::size_t(x)] - mid;
+    }
+}
+
+EmbedResult embedWatermarkInPlace(const PictureRef& picture, const Watermark& watermark)
+{
+    openView(*picture); // the 24-bit refusal, before anything is read
+    return markColourInPlace(picture, watermark);
+}
+
+EmbedResult embedWatermark(const Picture& source, const Watermark& watermark, Depths depths)
+{
+    if (depths == Depths::Only24Bit) require24Bit(source);
+    EmbedResult result;
+    if (marksThroughColourMemory(source)) {
+        PictureRef copy = source.clone();
+        if (copy->sampleFormat().palette) { // marked, it is colour (its alpha kept)
+            SampleFormat format = copy->sampleFormat();
+            format.palette = false;
+            const std::size_t pixels = std::size_t(copy->width()) * std::size_t(copy->height());
+            std::vector<std::uint8_t> alpha;
+            if (copy->alpha8()) alpha.assign(copy->alpha8(), copy->alpha8() + pixels);
+            copy->setSampleFormat(format);
+            if (!alpha.empty()) std::copy(alpha.begin(), alpha.end(), copy->alpha8());
+        }
+        result = markColourInPlace(copy, watermark);
+    } else {
+        result = embedDeep(source, watermark);
+    }
+    result.marked->metadata() = source.metadata();
+    result.marked->source() = source.source();
+    result.marked->source().notes.clear();
+    return result;
 }
 
 } // namespace pelinor

@@ -15,12 +15,33 @@ struct EmbedResult {
     double psnr = 0.0; // marked against source, all three channels, dB (infinity if identical)
 };
 
-// The source must be 24-bit (Error err::Not24Bit with kOnly24BitText otherwise).
-EmbedResult embedWatermark(const Picture& source, const Watermark& watermark);
-// The same into the picture itself, whose pixels become the marked ones (`marked` is
+// Which pictures an operation takes: the desktop program's 24-bit pictures only, or
+// every kind the codecs read (grey, with alpha, 16 bits per sample).
+enum class Depths { Only24Bit, Any };
+
+// With Only24Bit the source must be 24-bit (Error err::Not24Bit with kOnly24BitText
+// otherwise). With Any, 8-bit colour is marked exactly as 24-bit; grey is its own
+// luminance; 16-bit samples are marked at their precision (luminance 0..65535), each
+// colour channel moving by the luminance change. Alpha is copied unchanged, and the
+// marked picture keeps the source's channels, depth, metadata and source description.
+EmbedResult embedWatermark(
+    const Picture& source, const Watermark& watermark, Depths depths = Depths::Only24Bit);
+// The same into the 24-bit picture itself, whose pixels become the marked ones (`marked` is
 // `picture`); for callers that do not need the source afterwards, at less memory. A
 // failure before the pixels are written leaves them as they were.
 EmbedResult embedWatermarkInPlace(const PictureRef& picture, const Watermark& watermark);
+
+// luminanceInto for a picture of any depth that is marked through its 24-bit memory.
+void colourLuminanceInto(const Picture& picture, Plane& lum);
+
+// True when a picture is marked through its 24-bit memory (8-bit colour, any alpha).
+bool marksThroughColourMemory(const Picture& picture) noexcept;
+
+// The luminance minus its mid-value (128, or 32768 for 16-bit samples) of a picture
+// that is not marked through its colour memory, into `lum` (sized to the picture).
+// A 16-bit colour picture whose samples all have zero low bytes holds no more than its
+// 8-bit twin, and its luminance is exactly 256 times the twin's, so both detect alike.
+void deepLuminanceInto(const Picture& picture, Plane& lum);
 
 // The luminance of a 24-bit picture minus 128, as the plane the DCT takes: L(x, y) is the
 // luminance byte of pixel x in row y counted from the bottom of the image, as PretvoriUYCbCr

@@ -51,6 +51,9 @@ namespace {
 
 const QString kSep = u" ¦ "_s;
 const QString kOnly24 = u"C|Pelinor| 24-bit bitmaps only"_s;
+// The main window's open and save filter: the bitmaps, then every supported format.
+const QString kPictures
+    = u"Bitmape (*.bmp);;Sve podržane slike (*.bmp *.png *.jpg *.jpeg *.tif *.tiff *.webp)"_s;
 const QString kGenWarning = u"W|Pelinor|Nepravilno zadane vrijednosti parametara za generiranje žiga"_s;
 const QString kGenDone = u"I|Pelinor|Generiranje žiga je uspješno obavljeno."_s;
 const QString kCtrlAltDel = u"Rad programa se u trenutnoj verziji može prekinuti samo s CTRL-ALT-DEL. :)"_s;
@@ -702,7 +705,8 @@ private slots:
         QVERIFY(marked != nullptr);
         m_ui->log.clear();
         run(m_window->mnuSpremi, key, marked);
-        QCOMPARE(m_ui->text(true), u"save|Pelinor|Bitmape (*.bmp)|"_s + key + kSep + replaceQuestion(key));
+        QCOMPARE(
+            m_ui->text(true), u"save|Pelinor|"_s + kPictures + u"|"_s + key + kSep + replaceQuestion(key));
         QCOMPARE(readAll(key), before);
     }
 
@@ -1094,8 +1098,9 @@ private slots:
         m_ui->cancel();
         m_window->mnuEmbed->trigger();
         QCOMPARE(m_ui->text(true).split(kSep),
-            (QStringList{u"open|Pelinor|Bitmape (*.bmp)|"_s, // nothing chosen before the first
-                u"save|Pelinor|Žigovi (*.wmk)|"_s + image, u"save|Pelinor|Bitmape (*.bmp)|"_s + watermark,
+            (QStringList{u"open|Pelinor|"_s + kPictures + u"|"_s, // nothing chosen before the first
+                u"save|Pelinor|Žigovi (*.wmk)|"_s + image,
+                u"save|Pelinor|"_s + kPictures + u"|"_s + watermark,
                 u"open|Slika s žigom|Bitmape (*.bmp)|"_s + watermark,
                 u"open|Originalni žig|Žig (*.wmk)|"_s + image,
                 u"open|Originalna slika|Bitmape (*.bmp)|"_s + image, // a cancel keeps the path

@@ -82,11 +82,11 @@ formats)
   run 0 embed "$sample" w.wmk marked.jpg --quality 90
   [ "$(head -c 2 marked.jpg | od -An -tx1 | tr -d ' ')" = ffd8 ] || fail "marked.jpg is not a JPEG"
   run 0 detect "$sample" w.wmk marked.jpg
-  run 0 info marked.png marked.jpg; has out "marked.png: PNG, 451 x 300 pixels, 24 bits per pixel"
-  has out "marked.jpg: JPEG, 451 x 300"
+  run 0 info marked.png marked.jpg; has out "marked.png: PNG, 451 x 300 pixels, 24 bits per pixel, RGB, 8 bits per sample"
+  has out "marked.jpg: JPEG, 451 x 300"; has out "JPEG quality about 90, subsampling 4:2:0"
   run 0 info marked.png "$testdata/bmpsuite/g/pal8.bmp" --json
-  has out '{"schema": 1, "files": [{"file": "marked.png", "format": "PNG", "width": 451, "height": 300, "bits_per_pixel": 24, "can_be_watermarked": true},'
-  has out '"format": "BMP", "width": 127, "height": 64, "bits_per_pixel": 8, "can_be_watermarked": false}], "errors": []}' 
+  has out '{"schema": 1, "files": [{"file": "marked.png", "format": "PNG", "width": 451, "height": 300, "bits_per_pixel": 24, "can_be_watermarked": true, "channels": "RGB", "bits_per_sample": 8, "palette": false, "metadata": {"exif": false, "icc": false, "xmp": false, "iptc": false, "text": false}},'
+  has out '"format": "BMP", "width": 127, "height": 64, "bits_per_pixel": 8, "can_be_watermarked": false, "channels": "RGB", "bits_per_sample": 8, "palette": true, "metadata": {"exif": false, "icc": false, "xmp": false, "iptc": false, "text": false}}], "errors": []}'
   ;;
 errors)
   run 0 generate w.wmk --seed 1
@@ -99,9 +99,10 @@ errors)
   echo "not a picture" >junk.bmp
   run 2 embed junk.bmp w.wmk out.bmp; has err "junk.bmp"
   run 2 detect "$sample" w.wmk junk.bmp; has err "junk.bmp"
-  # An 8-bit picture is refused before the watermark file is even read.
-  run 2 embed "$testdata/bmpsuite/g/pal8.bmp" nowhere.wmk out.bmp; has err "pal8.bmp: 24-bit bitmaps only"
-  run 2 detect "$testdata/bmpsuite/g/pal8.bmp" w.wmk "$sample"; has err "24-bit bitmaps only"
+  # A palette picture is marked as RGB, and the tool says so.
+  run 0 embed "$testdata/bmpsuite/g/pal8.bmp" w.wmk pal8-marked.png
+  has err "pal8.bmp: a palette picture, converted to RGB for marking"
+  rm -f pal8-marked.png
   run 2 detect "$sample" w.wmk "$testdata/bmpsuite/g/rgb24.bmp"
   has err "rgb24.bmp"; has err "127 x 64"; has err "451 x 300"
   printf '"CXSG"\r\n2\r\n0\r\n0\r\n1\r\n1.5\r\n-1\r\n' >alpha0.wmk
@@ -119,10 +120,10 @@ batch)
   cp "$sample" in/a.png; cp "$sample" in/b.png; echo junk >in/bad.bmp
   cp "$testdata/bmpsuite/g/pal8.bmp" in/pal8.bmp
   run 2 embed --output-dir outdir w.wmk in/a.png in/bad.bmp in/b.png in/pal8.bmp --jobs 2
-  [ -f outdir/a.png ] && [ -f outdir/b.png ] || fail "good pictures not written: $(ls outdir)"
-  [ ! -e outdir/bad.bmp ] && [ ! -e outdir/pal8.bmp ] || fail "a failed picture left an output"
-  [ "$(ls -A outdir | wc -l)" -eq 2 ] || fail "stray files in outdir: $(ls -A outdir)"
-  has err "bad.bmp"; has err "pal8.bmp: 24-bit bitmaps only"; has err "2 of 4 pictures failed"
+  [ -f outdir/a.png ] && [ -f outdir/b.png ] && [ -f outdir/pal8.bmp ] || fail "good pictures not written: $(ls outdir)"
+  [ ! -e outdir/bad.bmp ] || fail "a failed picture left an output"
+  [ "$(ls -A outdir | wc -l)" -eq 3 ] || fail "stray files in outdir: $(ls -A outdir)"
+  has err "bad.bmp"; has err "pal8.bmp: a palette picture"; has err "1 of 4 pictures failed"
   has out "outdir/a.png: "; has out "outdir/b.png: "
   lacks err "["  # no progress bar when stderr is not a terminal
   run 0 detect in/a.png w.wmk outdir/b.png

@@ -58,7 +58,8 @@ TEST(LoadPicture, ErrorsNameTheFileAndTheReason)
     const std::tuple<std::string, int, const char*> cases[]
         = {{dir.file("missing.bmp"), err::FileNotFound, "File not found"},
             {dir.file("nofolder/x.bmp"), err::PathNotFound, "x.bmp"},
-            {dir.file("text.bmp"), err::InvalidPicture, "Invalid picture: not a BMP, PNG or JPEG file"},
+            {dir.file("text.bmp"), err::InvalidPicture,
+                "Invalid picture: not a BMP, PNG, JPEG, TIFF or WebP file"},
             {dir.file("empty.png"), err::InvalidPicture, "Invalid picture: the file is empty"},
             {dir.file("cut.png"), err::InvalidPicture, "Invalid picture: PNG: "},
             {dir.file("cut.jpg"), err::InvalidPicture, "Invalid picture: JPEG: "},

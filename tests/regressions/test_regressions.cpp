@@ -38,6 +38,8 @@ bool readByExtension(const fs::path& path)
         if (ext == ".bmp") decodeBmp(bytes);
         if (ext == ".png") decodePng(bytes);
         if (ext == ".jpg" || ext == ".jpeg") decodeJpeg(bytes);
+        if (ext == ".tif" || ext == ".tiff") decodeTiff(bytes);
+        if (ext == ".webp") decodeWebp(bytes);
         decodePicture(bytes); // by content, as loading does
         return true;
     } catch (const Error&) {
@@ -52,8 +54,8 @@ std::vector<fs::path> filesUnder(const fs::path& folder)
     for (const auto& entry : fs::recursive_directory_iterator(folder)) {
         const std::string ext = entry.path().extension().string();
         if (entry.is_regular_file()
-            && (ext == ".bmp" || ext == ".png" || ext == ".jpg" || ext == ".jpeg" || ext == ".wmk"
-                || ext == ".bin"))
+            && (ext == ".bmp" || ext == ".png" || ext == ".jpg" || ext == ".jpeg" || ext == ".tif"
+                || ext == ".webp" || ext == ".wmk" || ext == ".bin"))
             files.push_back(entry.path());
     }
     std::sort(files.begin(), files.end());
@@ -89,6 +91,18 @@ const Kept kKept[] = {
     // 5 x 4 RLE8 whose runs cover each row's padding: rows black, 0x55, 0xaa and white from
     // the bottom, nothing of the runs' overhang.
     {"bmp_rle8_runs_into_row_padding.bmp", 5, 4, 8, 0x6ac9fec456df9871ull, 0, nullptr},
+    // A 380-byte PNG whose XMP chunk claims 1.9 GB: libpng would size its buffer from the
+    // length before finding the file short (seconds and gigabytes); refused from the chunk list.
+    {"png_itxt_chunk_claiming_1_9_gb_in_380_bytes.png", 0, 0, 0, 0, err::InvalidPicture,
+        "Invalid picture: PNG: a chunk of 1929379874 bytes runs past the end of the file"},
+    // 34 bytes of WebP whose header claims a picture of about a gigabyte: once took 2 GB and
+    // seconds (our buffers were cleared before libwebp found the data missing).
+    {"webp_34_bytes_claiming_a_huge_canvas.webp", 0, 0, 0, 0, err::InvalidPicture,
+        "Invalid picture: WebP: damaged data"},
+    // 5 x 4 lossless WebP with EXIF, ICC and XMP: written as JPEG and read back, its
+    // subsampling was once read after libjpeg had freed the component descriptions.
+    {"metadata_jpeg_subsampling_read_after_its_memory_was_freed.webp", 5, 4, 24, 0x09e4c49ae0eb5211ull, 0,
+        nullptr},
 };
 
 TEST(Regressions, EveryKeptInputIsReadOrRefused)
@@ -117,6 +131,23 @@ TEST(Regressions, EveryKeptInputIsReadOrRefused)
             ASSERT_NE(kept->refusal, nullptr) << "refused, but should be read: " << e.what();
             EXPECT_EQ(e.number(), kept->error);
             EXPECT_EQ(std::string(e.what()), kept->refusal);
+        }
+    }
+}
+
+// The metadata of every kept picture that has some, carried into each format and read back
+// (the sanitizers watch the way there and back).
+TEST(Regressions, KeptMetadataGoesThroughEveryFormat)
+{
+    for (const auto& file : filesUnder(fs::path(PELINOR_SOURCE_DIR) / "tests" / "regressions")) {
+        if (!file.filename().string().starts_with("metadata_")) continue;
+        SCOPED_TRACE(file.string());
+        const PictureRef source = decodePicture(bytesOf(file));
+        ASSERT_FALSE(source->metadata().empty());
+        for (const ImageFormat format :
+            {ImageFormat::Jpeg, ImageFormat::Png, ImageFormat::Tiff, ImageFormat::WebP}) {
+            const PictureRef back = decodePicture(encodePicture(*source, format));
+            EXPECT_EQ(back->metadata().xmp, source->metadata().xmp) << formatName(format);
         }
     }
 }

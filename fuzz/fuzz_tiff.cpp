@@ -1,0 +1,7 @@
+#include "fuzz_picture.h"
+#include "image/image_io.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    return pelinor::fuzz::checkDecoder(pelinor::decodeTiff, data, size);
+}

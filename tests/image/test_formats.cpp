@@ -1,0 +1,372 @@
+// TIFF and WebP files, metadata carried from file to file, and the JPEG settings that
+// follow the input.
+#include "base/error.h"
+#include "image/exif.h"
+#include "image/image_io.h"
+#include "tests/test_support.h"
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <png.h>
+#include <tiffio.h>
+
+namespace pelinor {
+namespace {
+
+std::vector<std::uint8_t> readAll(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+struct TempFile {
+    std::string path = (std::filesystem::temp_directory_path()
+        / ("pelinor-formats-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".tif"))
+                           .string();
+    ~TempFile() { std::remove(path.c_str()); }
+    static inline int counter = 0;
+};
+
+unsigned sampleAt(int x, int y, int s, int bits)
+{
+    const unsigned v = unsigned(x * 29 + y * 13 + s * 71);
+    return bits == 16 ? (v * 257 + unsigned(x)) & 0xffff : v & 0xff;
+}
+
+// A 37 x 23 TIFF written by libtiff itself.
+std::vector<std::uint8_t> libtiffFile(int samples, int bits, std::uint16_t compression, bool tiled)
+{
+    const int w = 37, h = 23;
+    TempFile file;
+    TIFF* tif = TIFFOpen(file.path.c_str(), "w");
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, w);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, h);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bits);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, samples);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, samples >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
+    if (samples == 2 || samples == 4) {
+        const std::uint16_t extra[] = {EXTRASAMPLE_UNASSALPHA};
+        TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, extra);
+    }
+    const std::size_t bytes = std::size_t(bits / 8);
+    const auto fill = [&](std::uint8_t* out, int x, int y) {
+        for (int s = 0; s < samples; ++s) {
+            const unsigned v = sampleAt(x, y, s, bits);
+            if (bits == 16)
+                reinterpret_cast<std::uint16_t*>(out)[s] = std::uint16_t(v);
+            else
+                out[s] = std::uint8_t(v);
+        }
+    };
+    if (tiled) {
+        TIFFSetField(tif, TIFFTAG_TILEWIDTH, 16);
+        TIFFSetField(tif, TIFFTAG_TILELENGTH, 16);
+        std::vector<std::uint8_t> tile(16 * 16 * std::size_t(samples) * bytes);
+        for (int ty = 0; ty < h; ty += 16)
+            for (int tx = 0; tx < w; tx += 16) {
+                for (int y = 0; y < 16; ++y)
+                    for (int x = 0; x < 16; ++x)
+                        fill(&tile[(std::size_t(y) * 16 + std::size_t(x)) * std::size_t(samples) * bytes],
+                            tx + x, ty + y);
+                TIFFWriteTile(tif, tile.data(), std::uint32_t(tx), std::uint32_t(ty), 0, 0);
+            }
+    } else {
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 5);
+        std::vector<std::uint8_t> row(std::size_t(w) * std::size_t(samples) * bytes);
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x)
+                fill(&row[std::size_t(x) * std::size_t(samples) * bytes], x, y);
+            TIFFWriteScanline(tif, row.data(), std::uint32_t(y), 0);
+        }
+    }
+    TIFFClose(tif);
+    return readAll(file.path);
+}
+
+TEST(TiffDecoder, EveryLayoutAndCompression)
+{
+    for (const std::uint16_t compression : {COMPRESSION_NONE, COMPRESSION_LZW, COMPRESSION_ADOBE_DEFLATE})
+        for (const bool tiled : {false, true})
+            for (const auto& [samples, bits] :
+                {std::pair{1, 8}, {2, 8}, {3, 8}, {4, 8}, {3, 16}, {1, 16}, {4, 16}}) {
+                SCOPED_TRACE(testing::Message()
+                    << "compression " << compression << (tiled ? " tiled " : " strips ") << samples << " x "
+                    << bits);
+                const PictureRef p = decodePicture(libtiffFile(samples, bits, compression, tiled));
+                ASSERT_EQ(p->width(), 37);
+                ASSERT_EQ(p->height(), 23);
+                const SampleFormat& f = p->sampleFormat();
+                EXPECT_EQ(f.channels(), samples);
+                EXPECT_EQ(f.depth, bits);
+                for (int y = 0; y < 23; ++y)
+                    for (int x = 0; x < 37; ++x) {
+                        const std::size_t stored = std::size_t(p->storedRow(y));
+                        for (int s = 0; s < samples; ++s) {
+                            unsigned got = 0;
+                            if (bits == 16) {
+                                got = p->samples16()[(stored * 37 + std::size_t(x)) * std::size_t(samples)
+                                    + std::size_t(s)];
+                            } else if (s == samples - 1 && f.alpha) {
+                                got = p->alpha8()[stored * 37 + std::size_t(x)];
+                            } else {
+                                got = test::pixelAt(*p, x, y)[samples >= 3 ? 2 - s : 0];
+                            }
+                            ASSERT_EQ(got, sampleAt(x, y, s, bits)) << x << "," << y << " sample " << s;
+                        }
+                    }
+                // And back through our own writer, unchanged.
+                const PictureRef again = decodePicture(encodeTiff(*p));
+                EXPECT_EQ(again->sampleFormat(), f);
+                EXPECT_EQ(test::maxDifference(*p, *again), 0);
+            }
+}
+
+// Patches the 32-bit value of tag `tag` in the first directory of a little-endian TIFF.
+void patchTag(std::vector<std::uint8_t>& file, std::uint16_t tag, std::uint32_t value)
+{
+    const std::uint32_t dir = file[4] | file[5] << 8 | file[6] << 16 | std::uint32_t(file[7]) << 24;
+    const unsigned count = file[dir] | file[dir + 1] << 8;
+    for (unsigned i = 0; i < count; ++i) {
+        std::uint8_t* e = &file[dir + 2 + 12 * i];
+        if ((e[0] | e[1] << 8) != tag) continue;
+        const unsigned type = e[2] | e[3] << 8;
+        if (type == 3) { // SHORT: the value would not hold, so make it LONG
+            e[2] = 4;
+        }
+        e[8] = std::uint8_t(value), e[9] = std::uint8_t(value >> 8), e[10] = std::uint8_t(value >> 16),
+        e[11] = std::uint8_t(value >> 24);
+        return;
+    }
+    FAIL() << "no tag " << tag;
+}
+
+// Lying headers are refused from the header and the strip table, before the pixels are
+// allocated.
+TEST(TiffDecoder, LyingHeadersAreRefusedBeforeAllocating)
+{
+    const std::vector<std::uint8_t> good = libtiffFile(3, 8, COMPRESSION_NONE, false);
+    struct Case {
+        const char* name;
+        std::uint16_t tag;
+        std::uint32_t value;
+        const char* part;
+    };
+    const Case cases[] = {
+        {"huge width", TIFFTAG_IMAGEWIDTH, 40000000, "pixel limit"},
+        {"huge height", TIFFTAG_IMAGELENGTH, 30000000, "TIFF"},
+        {"strip past the end", TIFFTAG_STRIPOFFSETS, 0x7fff0000, ""},
+        {"bigger picture than data", TIFFTAG_IMAGELENGTH, 20000, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::uint8_t> file = good;
+        patchTag(file, c.tag, c.value);
+        try {
+            decodePicture(file);
+            ADD_FAILURE() << "accepted";
+        } catch (const Error& e) {
+            EXPECT_EQ(e.number(), err::InvalidPicture) << e.what();
+            EXPECT_NE(std::string(e.what()).find(c.part), std::string::npos) << e.what();
+        }
+    }
+    // No rows per strip: read as one strip or refused, but never a loop without end.
+    std::vector<std::uint8_t> zeroRows = good;
+    patchTag(zeroRows, TIFFTAG_ROWSPERSTRIP, 0);
+    try {
+        decodePicture(zeroRows);
+    } catch (const Error& e) {
+        EXPECT_EQ(e.number(), err::InvalidPicture) << e.what();
+    }
+    std::vector<std::uint8_t> tiled = libtiffFile(3, 8, COMPRESSION_NONE, true);
+    patchTag(tiled, TIFFTAG_TILEWIDTH, 1 << 20);
+    try {
+        decodePicture(tiled);
+        ADD_FAILURE() << "accepted a tile larger than the picture";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.number(), err::InvalidPicture) << e.what();
+    }
+}
+
+TEST(Webp, LosslessIsExactAndLossyIsClose)
+{
+    for (const bool alpha : {false, true}) {
+        SCOPED_TRACE(alpha);
+        PictureRef p = test::patternPicture(41, 27);
+        if (alpha) {
+            p->setSampleFormat({3, true, 8, false});
+            for (int i = 0; i < 41 * 27; ++i)
+                p->alpha8()[i] = std::uint8_t(i * 7);
+        }
+        const PictureRef lossless = decodePicture(encodeWebp(*p, 0));
+        EXPECT_TRUE(lossless->source().lossless);
+        EXPECT_EQ(lossless->sampleFormat().alpha, alpha);
+        EXPECT_EQ(test::maxDifference(*p, *lossless), 0);
+        if (alpha) {
+            EXPECT_TRUE(std::equal(p->alpha8(), p->alpha8() + 41 * 27, lossless->alpha8()));
+        }
+        const PictureRef lossy = decodePicture(encodeWebp(*p, 90));
+        EXPECT_FALSE(lossy->source().lossless);
+        EXPECT_LT(test::maxDifference(*p, *lossy), 40);
+    }
+    try {
+        decodePicture(
+            std::vector<std::uint8_t>{'R', 'I', 'F', 'F', 9, 0, 0, 0, 'W', 'E', 'B', 'P', 'V', 'P', '8'});
+        ADD_FAILURE() << "accepted";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.number(), err::InvalidPicture);
+        EXPECT_NE(std::string(e.what()).find("WebP"), std::string::npos) << e.what();
+    }
+}
+
+// An ICC profile as libpng checks it: size, signature, colour space, connection space;
+// no tags, the rest filler.
+std::vector<std::uint8_t> iccProfile(const char* space, std::size_t size)
+{
+    std::vector<std::uint8_t> p(size);
+    for (std::size_t i = 132; i < size; ++i)
+        p[i] = std::uint8_t(i * 31);
+    p[0] = std::uint8_t(size >> 24), p[1] = std::uint8_t(size >> 16), p[2] = std::uint8_t(size >> 8),
+    p[3] = std::uint8_t(size);
+    std::memcpy(&p[8], "\x02\x10\0\0", 4);
+    std::memcpy(&p[12], "mntr", 4);
+    std::memcpy(&p[16], space, 4);
+    std::memcpy(&p[20], "XYZ ", 4);
+    std::memcpy(&p[36], "acsp", 4);
+    return p;
+}
+
+Metadata sampleMetadata()
+{
+    Metadata m;
+    m.exif = writeExifDirectory({{exif::Copyright, "(c) Ana Horvat 2024", std::nullopt},
+        {exif::Artist, "Ana Horvat", std::nullopt}, {exif::Orientation, {}, 6}});
+    m.icc = iccProfile("RGB ", 3000);
+    const std::string xmp = "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF/></x:xmpmeta>";
+    m.xmp.assign(xmp.begin(), xmp.end());
+    m.iptc = {0x1c, 0x02, 0x00, 0x00, 0x02, 0x00, 0x04, 0x1c, 0x02, 0x74, 0x00, 0x03, 'A', 'n', 'a'};
+    m.text = {{"Comment", "taken at the lake"}};
+    return m;
+}
+
+// Metadata survives each conversion that can hold it, read back from the written file.
+TEST(Metadata, CarriedFromFileToFile)
+{
+    struct Route {
+        ImageFormat from, to;
+        bool iptc, text;
+    };
+    using enum ImageFormat;
+    const Route routes[] = {{Jpeg, Jpeg, true, true}, {Png, Png, true, true}, {Tiff, Tiff, true, false},
+        {Jpeg, Png, true, true}, {Png, Jpeg, true, true}, {Jpeg, Tiff, true, false},
+        {Tiff, Jpeg, true, false}, {Jpeg, WebP, false, false}, {WebP, Png, false, false}};
+    for (const Route& r : routes) {
+        SCOPED_TRACE(std::string(formatName(r.from)) + " to " + formatName(r.to));
+        PictureRef p = test::patternPicture(24, 16);
+        p->metadata() = sampleMetadata();
+        const PictureRef first = decodePicture(encodePicture(*p, r.from));
+        const PictureRef second = decodePicture(encodePicture(*first, r.to));
+        const Metadata& m = second->metadata();
+        EXPECT_EQ(exifText(m.exif, exif::Copyright), "(c) Ana Horvat 2024");
+        EXPECT_EQ(exifText(m.exif, exif::Artist), "Ana Horvat");
+        EXPECT_EQ(exifNumber(m.exif, exif::Orientation), 6u);
+        EXPECT_EQ(m.icc, p->metadata().icc);
+        EXPECT_EQ(std::string(m.xmp.begin(), m.xmp.end()),
+            std::string(p->metadata().xmp.begin(), p->metadata().xmp.end()));
+        if (r.iptc) {
+            EXPECT_EQ(std::vector<std::uint8_t>(
+                          m.iptc.begin(), m.iptc.begin() + std::min<std::size_t>(m.iptc.size(), 15)),
+                p->metadata().iptc);
+        }
+        if (r.text) {
+            EXPECT_EQ(m.text, p->metadata().text);
+        }
+        EXPECT_TRUE(lostInFormat(*first, r.to).empty() || r.to == Tiff || r.to == WebP);
+    }
+}
+
+TEST(Metadata, WhatAFormatCannotHoldIsNamed)
+{
+    {
+        // A CMYK profile, or none at all, cannot go into a PNG; the picture is still written.
+        PictureRef q = test::patternPicture(8, 8);
+        q->metadata().icc = iccProfile("CMYK", 400);
+        EXPECT_FALSE(lostInFormat(*q, ImageFormat::Png).empty());
+        EXPECT_TRUE(decodePicture(encodePng(*q))->metadata().icc.empty());
+        q->metadata().icc = {1, 2, 3};
+        EXPECT_TRUE(decodePicture(encodePng(*q))->metadata().icc.empty());
+    }
+    PictureRef p = test::patternPicture(8, 8);
+    p->metadata() = sampleMetadata();
+    const auto has = [](const std::vector<std::string>& list, const std::string& part) {
+        return std::any_of(list.begin(), list.end(),
+            [&](const std::string& s) { return s.find(part) != std::string::npos; });
+    };
+    const std::vector<std::string> bmp = lostInFormat(*p, ImageFormat::Bmp);
+    for (const char* part : {"EXIF", "ICC", "XMP", "IPTC", "text"})
+        EXPECT_TRUE(has(bmp, part)) << part;
+    EXPECT_TRUE(lostInFormat(*p, ImageFormat::Png).empty());
+    EXPECT_TRUE(has(lostInFormat(*p, ImageFormat::WebP), "IPTC"));
+    PictureRef camera = p->clone();
+    camera->metadata().exif = writeExifDirectory({{exif::Copyright, "x", std::nullopt}, {0x829a, "", 1}});
+    EXPECT_TRUE(has(lostInFormat(*camera, ImageFormat::Tiff), "EXIF camera"));
+    PictureRef deep = Picture::create(4, 4, 64);
+    deep->setSampleFormat({3, true, 16, false});
+    EXPECT_TRUE(has(lostInFormat(*deep, ImageFormat::Jpeg), "alpha"));
+    EXPECT_TRUE(has(lostInFormat(*deep, ImageFormat::Jpeg), "16-bit"));
+    EXPECT_TRUE(lostInFormat(*deep, ImageFormat::Tiff).empty());
+}
+
+// A PNG text chunk beyond the carried limit is dropped with a note; the picture loads.
+TEST(Metadata, OversizedBlockIsDroppedWithAWarning)
+{
+    PictureRef p = test::patternPicture(8, 8);
+    p->metadata().text = {{"Huge", std::string(kMaxMetadataBlock + 8192, 'a')}};
+    const PictureRef back = decodePicture(encodePng(*p));
+    EXPECT_TRUE(back->metadata().text.empty());
+    ASSERT_FALSE(back->source().notes.empty());
+    EXPECT_NE(back->source().notes[0].find("dropped"), std::string::npos);
+}
+
+TEST(Jpeg, QualityIsEstimatedAndSubsamplingFollowsTheInput)
+{
+    const PictureRef p = test::patternPicture(48, 32);
+    for (const int q : {30, 50, 75, 90, 95, 100}) {
+        SCOPED_TRACE(q);
+        EXPECT_EQ(decodePicture(encodeJpeg(*p, q))->source().jpegQuality, q);
+    }
+    for (const Subsampling s : {Subsampling::S444, Subsampling::S422, Subsampling::S420}) {
+        const PictureRef j = decodePicture(encodeJpeg(*p, 80, s));
+        EXPECT_EQ(j->source().subsampling, s);
+        // Written again without a choice: as the input.
+        EXPECT_EQ(decodePicture(encodeJpeg(*j, 80))->source().subsampling, s);
+    }
+    EXPECT_EQ(decodePicture(encodeJpeg(*p, 80))->source().subsampling, Subsampling::S420);
+    // "Same quality": the input's estimate.
+    const PictureRef q75 = decodePicture(encodeJpeg(*p, 75));
+    SaveOptions same;
+    same.sameQuality = true;
+    EXPECT_EQ(decodePicture(encodePicture(*q75, ImageFormat::Jpeg, same))->source().jpegQuality, 75);
+}
+
+TEST(Exif, DamagedBlocksReadAsEmptyOrPartial)
+{
+    const std::vector<std::uint8_t> good
+        = writeExifDirectory({{exif::Copyright, "(c) someone", std::nullopt}});
+    for (std::size_t cut = 0; cut < good.size(); ++cut) {
+        const std::vector<std::uint8_t> part(good.begin(), good.begin() + std::ptrdiff_t(cut));
+        EXPECT_NO_THROW(readExifDirectory(part));
+    }
+    std::vector<std::uint8_t> pointer = good;
+    pointer[4] = 0xff; // directory offset past the end
+    EXPECT_TRUE(readExifDirectory(pointer).empty());
+    EXPECT_EQ(exifText(good, exif::Copyright), "(c) someone");
+}
+
+} // namespace
+} // namespace pelinor
