@@ -28,6 +28,7 @@ inline constexpr int Not24Bit = 1001; // text is exactly kOnly24BitText
 inline constexpr int SizeMismatch = 1002; // suspect and original differ in size
 inline constexpr int ZeroAlpha = 1003; // alpha = 0 cannot be extracted
 inline constexpr int ZeroWatermark = 1004; // every watermark value is 0
+inline constexpr int NotAlignable = 1010; // the suspect cannot be registered onto the original
 } // namespace err
 
 // Error texts speak in one voice: a capitalised statement of what is wrong that names the

@@ -1,0 +1,451 @@
+// Registration: known transforms recovered from pictures rendered exactly under them.
+#include "fixtures.h"
+#include "watermark/detect.h"
+#include "watermark/embed.h"
+#include "watermark/registration.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <gtest/gtest.h>
+#include <numbers>
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace pelinor {
+namespace {
+
+using test::pixel;
+
+// A picture given as a function of continuous coordinates, so that a transformed copy can
+// be rendered exactly, with no resampler of its own between it and the truth: a smooth
+// background, soft-edged rectangles and ellipses (corners for the features) and, when
+// `textured`, a fine pattern. Without shapes and texture only broad blobs remain.
+struct Scene {
+    struct Shape {
+        bool ellipse;
+        double cx, cy, a, b, angle;
+        std::array<double, 3> colour;
+    };
+    std::vector<Shape> shapes;
+    std::vector<std::array<double, 4>> blobs; // x, y, sigma, height
+    bool textured = true;
+    int width = 0, height = 0; // O's frame; outside it a transformed copy is black
+
+    static Scene busy(int w, int h, unsigned seed)
+    {
+        Scene s;
+        s.width = w;
+        s.height = h;
+        std::mt19937 rng(seed);
+        std::uniform_real_distribution<double> u(0.0, 1.0);
+        for (int i = 0; i < 90; ++i)
+            s.shapes.push_back({u(rng) < 0.5, u(rng) * w, u(rng) * h, 6 + 40 * u(rng), 6 + 30 * u(rng),
+                u(rng) * std::numbers::pi, {255 * u(rng), 255 * u(rng), 255 * u(rng)}});
+        return s;
+    }
+    static Scene smooth(int w, int h)
+    {
+        Scene s;
+        s.width = w;
+        s.height = h;
+        s.textured = false;
+        s.blobs = {{0.3 * w, 0.35 * h, 0.12 * w, 60}, {0.7 * w, 0.6 * h, 0.16 * w, -50},
+            {0.45 * w, 0.8 * h, 0.08 * w, 40}};
+        return s;
+    }
+
+    std::array<double, 3> at(double x, double y) const
+    {
+        std::array<double, 3> v{};
+        for (int c = 0; c < 3; ++c)
+            v[std::size_t(c)] = 110 + 40 * std::sin(0.011 * x + 0.006 * y + c)
+                + 25 * std::cos(0.009 * y - 0.005 * x + 2 * c);
+        for (const auto& b : blobs) {
+            const double d2 = ((x - b[0]) * (x - b[0]) + (y - b[1]) * (y - b[1])) / (b[2] * b[2]);
+            for (double& c : v)
+                c += b[3] * std::exp(-0.5 * d2);
+        }
+        if (textured)
+            for (int c = 0; c < 3; ++c)
+                v[std::size_t(c)] += 12 * std::sin(0.21 * x + 0.37 * y) * std::cos(0.29 * x - 0.17 * y + c);
+        for (const Shape& s : shapes) {
+            const double dx = x - s.cx, dy = y - s.cy;
+            if (std::fabs(dx) > s.a + s.b + 2 || std::fabs(dy) > s.a + s.b + 2) continue;
+            const double lx = std::cos(s.angle) * dx + std::sin(s.angle) * dy;
+            const double ly = -std::sin(s.angle) * dx + std::cos(s.angle) * dy;
+            const double d = s.ellipse ? (std::hypot(lx / s.a, ly / s.b) - 1.0) * std::min(s.a, s.b)
+                                       : std::max(std::fabs(lx) - s.a, std::fabs(ly) - s.b);
+            const double alpha = std::clamp(0.5 - d / 1.5, 0.0, 1.0);
+            for (int c = 0; c < 3; ++c)
+                v[std::size_t(c)] += alpha * (s.colour[std::size_t(c)] - v[std::size_t(c)]);
+        }
+        return v;
+    }
+};
+
+// The transform of a test case, in the terms Registration reports it.
+struct Geometry {
+    double scale = 1, rotationDeg = 0, shiftX = 0, shiftY = 0;
+    bool mirrored = false;
+    int width = 0, height = 0; // S's size; 0 = O's size times the scale
+};
+
+cv::Matx33d oToS(const Geometry& g, int wo, int ho, int ws, int hs)
+{
+    const double t = g.rotationDeg * std::numbers::pi / 180.0, c = g.scale * std::cos(t),
+                 s = g.scale * std::sin(t);
+    const double cx = (wo - 1) / 2.0, cy = (ho - 1) / 2.0;
+    cv::Matx33d a(c, s, 0, -s, c, 0, 0, 0, 1);
+    a(0, 2) = (ws - 1) / 2.0 + g.shiftX - (c * cx + s * cy);
+    a(1, 2) = (hs - 1) / 2.0 + g.shiftY - (-s * cx + c * cy);
+    if (g.mirrored) a = cv::Matx33d(-1, 0, ws - 1, 0, 1, 0, 0, 0, 1) * a;
+    return a;
+}
+
+std::uint8_t byte(double v)
+{
+    return std::uint8_t(std::lround(std::clamp(v, 0.0, 255.0)));
+}
+
+// O's frame rendered under the transform `a` (O to S) into a ws x hs picture; black
+// where S shows what lies outside O's frame.
+PictureRef render(const Scene& scene, const cv::Matx33d& a, int ws, int hs, bool topDown)
+{
+    const cv::Matx33d back = a.inv();
+    PictureRef p = Picture::create(ws, hs, 24, topDown);
+    for (int y = 0; y < hs; ++y)
+        for (int x = 0; x < ws; ++x) {
+            const double ox = back(0, 0) * x + back(0, 1) * y + back(0, 2);
+            const double oy = back(1, 0) * x + back(1, 1) * y + back(1, 2);
+            if (ox < -0.5 || oy < -0.5 || ox > scene.width - 0.5 || oy > scene.height - 0.5) continue;
+            const auto v = scene.at(ox, oy);
+            for (int c = 0; c < 3; ++c)
+                pixel(*p, x, y, c) = byte(v[std::size_t(c)]);
+        }
+    return p;
+}
+
+PictureRef render(const Scene& scene, bool topDown = false)
+{
+    return render(scene, cv::Matx33d::eye(), scene.width, scene.height, topDown);
+}
+
+// Mean absolute difference of two same-size pictures over the pixels where `where` holds.
+double meanDifference(const Picture& a, const Picture& b, const std::function<bool(int, int)>& where)
+{
+    double sum = 0, n = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+            if (where(x, y))
+                for (int c = 0; c < 3; ++c) {
+                    sum += std::abs(int(pixel(a, x, y, c)) - int(pixel(b, x, y, c)));
+                    n += 1;
+                }
+    return n > 0 ? sum / n : 0.0;
+}
+
+// The share of O's pixels that the transform a takes into the area of a ws x hs picture.
+double coverage(const cv::Matx33d& a, int wo, int ho, int ws, int hs)
+{
+    double n = 0;
+    for (int y = 0; y < ho; ++y)
+        for (int x = 0; x < wo; ++x) {
+            const double xs = a(0, 0) * x + a(0, 1) * y + a(0, 2), ys = a(1, 0) * x + a(1, 1) * y + a(1, 2);
+            n += xs >= -0.5 && ys >= -0.5 && xs <= ws - 0.5 && ys <= hs - 0.5;
+        }
+    return n / (double(wo) * ho);
+}
+
+std::string describe(const Registration& r)
+{
+    std::ostringstream out;
+    out << r.method << " scale " << r.scale << " rotation " << r.rotationDeg << " shift " << r.shiftX << ", "
+        << r.shiftY << (r.mirrored ? " mirrored" : "") << " coverage " << r.coverage << " tone " << r.tone
+        << " correlation " << r.imageCorrelation;
+    return out.str();
+}
+
+struct TransformCase {
+    std::string name;
+    Geometry g;
+    bool suspectTopDown;
+};
+
+class Recovered : public ::testing::TestWithParam<TransformCase> { };
+
+// One busy scene for every case: rendering it is the slow part.
+const Scene& busyScene()
+{
+    static const Scene scene = Scene::busy(640, 480, 7);
+    return scene;
+}
+const Picture& busyOriginal()
+{
+    static const PictureRef picture = render(busyScene());
+    return *picture;
+}
+
+TEST_P(Recovered, WithinATenthOfAPixel)
+{
+    const TransformCase& tc = GetParam();
+    const Picture& o = busyOriginal();
+    const int ws = tc.g.width ? tc.g.width : int(std::lround(o.width() * tc.g.scale));
+    const int hs = tc.g.height ? tc.g.height : int(std::lround(o.height() * tc.g.scale));
+    const cv::Matx33d a = oToS(tc.g, o.width(), o.height(), ws, hs);
+    const PictureRef s = render(busyScene(), a, ws, hs, tc.suspectTopDown);
+
+    const Registered reg = registerPicture(o, *s);
+    const Registration& r = reg.registration;
+    SCOPED_TRACE(describe(r));
+    EXPECT_EQ(r.mirrored, tc.g.mirrored);
+    EXPECT_NEAR(r.scale / tc.g.scale, 1.0, 1e-3);
+    EXPECT_NEAR(r.rotationDeg, tc.g.rotationDeg, 0.05);
+    EXPECT_NEAR(r.shiftX, tc.g.shiftX, 0.1);
+    EXPECT_NEAR(r.shiftY, tc.g.shiftY, 0.1);
+    // Up to a row or column of pixels on each side.
+    EXPECT_NEAR(
+        r.coverage, coverage(a, o.width(), o.height(), ws, hs), 2.0 * (ws + hs) / (o.width() * o.height()));
+    EXPECT_GT(r.imageCorrelation, 0.98);
+    EXPECT_EQ(r.tone, "none");
+
+    // Where S covers O it now shows O (up to the renderings' rounding and the interpolation),
+    // and elsewhere O itself.
+    ASSERT_EQ(reg.picture->width(), o.width());
+    ASSERT_EQ(reg.picture->height(), o.height());
+    EXPECT_EQ(reg.picture->topDown(), o.topDown());
+    const auto& t = r.transform;
+    auto inside = [&](int x, int y, double margin) {
+        const double xs = t[0] * x + t[1] * y + t[2], ys = t[3] * x + t[4] * y + t[5];
+        return xs >= margin && ys >= margin && xs <= ws - 1 - margin && ys <= hs - 1 - margin;
+    };
+    EXPECT_LT(meanDifference(o, *reg.picture, [&](int x, int y) { return inside(x, y, 2.0); }),
+        tc.g.scale < 0.9 ? 8.0 : 4.0);
+    EXPECT_EQ(meanDifference(o, *reg.picture, [&](int x, int y) { return !inside(x, y, -0.5); }), 0.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Registration, Recovered,
+    ::testing::Values(TransformCase{"Shift", {1, 0, 3, -2}, false},
+        TransformCase{"SubpixelShift", {1, 0, 0.4, 1.7}, true}, TransformCase{"Rotate1", {1, 1, 0, 0}, false},
+        TransformCase{"RotateMinus5", {1, -5, 0, 0}, true}, TransformCase{"Scale08", {0.8, 0, 0, 0}, false},
+        TransformCase{"Scale05", {0.5, 0, 0, 0}, true}, TransformCase{"Scale125", {1.25, 0, 0, 0}, false},
+        TransformCase{"Mirror", {1, 0, 0, 0, true}, false},
+        TransformCase{"CropOffCentre", {1, 0, 20, 20, false, 480, 360}, false},
+        TransformCase{"ScaleRotateShift", {0.9, -2, 5.5, -3.25}, false},
+        TransformCase{"ScaleRotateCropMirror", {0.7, 3, -12, 8, true, 380, 280}, true}),
+    [](const auto& param) { return param.param.name; });
+
+// No corners for the features: the stretch to O's size and the intensity refinement must
+// find the transform on their own.
+TEST(Registration, TexturelessByIntensityAlone)
+{
+    const Scene scene = Scene::smooth(480, 360);
+    const PictureRef o = render(scene);
+    const Geometry g{0.75, 2, 4, -3};
+    const int ws = 360, hs = 270;
+    const PictureRef s = render(scene, oToS(g, o->width(), o->height(), ws, hs), ws, hs, false);
+    const Registration r = registerPicture(*o, *s).registration;
+    EXPECT_EQ(r.method, "stretch+ecc");
+    EXPECT_FALSE(r.mirrored);
+    EXPECT_NEAR(r.scale / g.scale, 1.0, 1e-3);
+    EXPECT_NEAR(r.rotationDeg, g.rotationDeg, 0.05);
+    EXPECT_NEAR(r.shiftX, g.shiftX, 0.1);
+    EXPECT_NEAR(r.shiftY, g.shiftY, 0.1);
+}
+
+// Brightness, contrast and gamma edits: the curves map S's values back to O's.
+TEST(Registration, ToneCurveRecovered)
+{
+    const PictureRef o = render(busyScene(), true);
+    auto edit = [](int v, int c) {
+        const double gamma = c == 2 ? 0.7 : 0.85;
+        return byte(1.05 * 255.0 * std::pow(v / 255.0, gamma) + 6);
+    };
+    const PictureRef s = Picture::create(o->width(), o->height(), 24, true);
+    for (int y = 0; y < o->height(); ++y)
+        for (int x = 0; x < o->width(); ++x)
+            for (int c = 0; c < 3; ++c)
+                pixel(*s, x, y, c) = edit(pixel(*o, x, y, c), c);
+    const Registered reg = registerPicture(*o, *s);
+    const Registration& r = reg.registration;
+    EXPECT_EQ(r.tone, "curve");
+    // The grid stays put: no corner of O moves by a tenth of a pixel.
+    const auto& t = r.transform;
+    for (int x : {0, o->width() - 1})
+        for (int y : {0, o->height() - 1})
+            EXPECT_LT(std::hypot(t[0] * x + t[1] * y + t[2] - x, t[3] * x + t[4] * y + t[5] - y), 0.1)
+                << describe(r);
+    // Over the values the picture really has, the curve undoes the edit to a grey level or two.
+    std::array<std::array<int, 256>, 3> seen{};
+    for (int y = 0; y < o->height(); ++y)
+        for (int x = 0; x < o->width(); ++x)
+            for (int c = 0; c < 3; ++c)
+                ++seen[std::size_t(c)][pixel(*o, x, y, c)];
+    for (int c = 0; c < 3; ++c)
+        for (int v = 0; v < 256; ++v)
+            if (seen[std::size_t(c)][std::size_t(v)] > 200 && edit(v, c) < 250) {
+                EXPECT_NEAR(r.toneCurves[std::size_t(c)][edit(v, c)], v, 2.0)
+                    << "channel " << c << " value " << v;
+            }
+    EXPECT_LT(meanDifference(*o, *reg.picture, [](int, int) { return true; }), 1.0);
+}
+
+// `source` moved by (dx, dy) whole pixels on the same canvas; `fill` (same size) where it left.
+PictureRef moved(const Picture& source, int dx, int dy, const Picture* fill)
+{
+    PictureRef p = Picture::create(source.width(), source.height(), 24, source.topDown());
+    for (int y = 0; y < p->height(); ++y)
+        for (int x = 0; x < p->width(); ++x) {
+            const int sx = x - dx, sy = y - dy;
+            const bool inside = sx >= 0 && sy >= 0 && sx < source.width() && sy < source.height();
+            for (int c = 0; c < 3; ++c)
+                pixel(*p, x, y, c) = inside ? pixel(source, sx, sy, c) : fill ? pixel(*fill, x, y, c) : 0;
+        }
+    return p;
+}
+
+// The alignment is the pictures' decision. For a watermark that was never embedded, the
+// similarity on the suspect's own grid can beat the one after alignment; a detection
+// that chose the higher similarity would report the wrong grid (and, over many
+// alignments, manufacture false positives). Registration must still report the move the
+// pictures show and the similarity found there.
+TEST(Registration, ChosenByThePictureNeverByTheWatermark)
+{
+    const Picture& o = busyOriginal();
+    const PictureRef marked = embedWatermark(o, test::gaussianWatermark(1000, 0.1, 3)).marked;
+    const PictureRef suspect = moved(*marked, 3, -2, nullptr);
+    const PictureRef aligned = moved(*suspect, -3, 2, &o);
+    Watermark other;
+    double plain = 0, right = 0;
+    for (unsigned seed = 100; seed < 200 && plain <= right + 0.03; ++seed) {
+        other = test::gaussianWatermark(1000, 0.1, seed);
+        plain = detectWatermark(o, other, *suspect).similarity;
+        right = detectWatermark(o, other, *aligned).similarity;
+    }
+    ASSERT_GT(plain, right + 0.03) << "no watermark preferring the wrong grid";
+
+    const RegisteredDetection d = detectRegistered(o, other, *suspect, RegisterMode::Auto);
+    ASSERT_TRUE(d.registration.has_value());
+    EXPECT_NEAR(d.registration->shiftX, 3, 0.1);
+    EXPECT_NEAR(d.registration->shiftY, -2, 0.1);
+    EXPECT_NEAR(d.result.similarity, right, 0.01);
+    EXPECT_LT(d.result.similarity, plain);
+}
+
+struct ModeCase {
+    std::string name;
+    std::function<PictureRef(const Picture& marked)> suspect;
+    RegisterMode mode;
+    int error; // 0: none
+    bool registered, found;
+};
+
+class Modes : public ::testing::TestWithParam<ModeCase> { };
+
+TEST_P(Modes, RegisterOnlyWhenNeeded)
+{
+    const ModeCase& mc = GetParam();
+    const Picture& o = busyOriginal();
+    const Watermark wm = test::gaussianWatermark(1000, 0.1, 21);
+    const PictureRef marked = embedWatermark(o, wm).marked;
+    const PictureRef suspect = mc.suspect(*marked);
+    if (mc.error) {
+        test::expectError([&] { detectRegistered(o, wm, *suspect, mc.mode); }, mc.error);
+        return;
+    }
+    const RegisteredDetection d = detectRegistered(o, wm, *suspect, mc.mode);
+    EXPECT_EQ(d.registration.has_value(), mc.registered);
+    EXPECT_EQ(d.result.found, mc.found) << d.result.similarity;
+}
+
+PictureRef halfSize(const Picture& p)
+{
+    PictureRef out = Picture::create(p.width() / 2, p.height() / 2, 24, p.topDown());
+    for (int y = 0; y < out->height(); ++y)
+        for (int x = 0; x < out->width(); ++x)
+            for (int c = 0; c < 3; ++c) {
+                int sum = 0;
+                for (int k = 0; k < 4; ++k)
+                    sum += pixel(p, 2 * x + k % 2, 2 * y + k / 2, c);
+                pixel(*out, x, y, c) = std::uint8_t((sum + 2) / 4);
+            }
+    return out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Registration, Modes,
+    ::testing::Values(ModeCase{"SameSizeFoundPlainly", [](const Picture& m) { return m.clone(); },
+                          RegisterMode::Auto, 0, false, true},
+        ModeCase{"SameSizeAlways", [](const Picture& m) { return m.clone(); }, RegisterMode::Always, 0, true,
+            true},
+        ModeCase{"MovedRegisteredWhenNotFound", [](const Picture& m) { return moved(m, 3, -2, nullptr); },
+            RegisterMode::Auto, 0, true, true},
+        ModeCase{"MovedNever", [](const Picture& m) { return moved(m, 3, -2, nullptr); }, RegisterMode::Never,
+            0, false, false},
+        ModeCase{"HalfSize", halfSize, RegisterMode::Auto, 0, true, true},
+        ModeCase{"HalfSizeNever", halfSize, RegisterMode::Never, err::SizeMismatch, false, false},
+        ModeCase{"UnrelatedSameSizeKeepsPlain",
+            [](const Picture&) { return render(Scene::busy(640, 480, 99)); }, RegisterMode::Auto, 0, false,
+            false},
+        ModeCase{"UnrelatedSameSizeAlways", [](const Picture&) { return render(Scene::busy(640, 480, 99)); },
+            RegisterMode::Always, err::NotAlignable, false, false},
+        ModeCase{"UnrelatedOtherSize", [](const Picture&) { return render(Scene::busy(500, 400, 99)); },
+            RegisterMode::Auto, err::NotAlignable, false, false}),
+    [](const auto& param) { return param.param.name; });
+
+// A marked picture resized, rotated and re-encoded is found after registration, and
+// watermarks that were never embedded stay far below the threshold.
+TEST(Registration, MarkFoundInAResizedRotatedCopy)
+{
+    const Picture& o = busyOriginal();
+    const Watermark wm = test::gaussianWatermark(1000, 0.1, 11);
+    const PictureRef marked = embedWatermark(o, wm).marked;
+    const cv::Mat stored(marked->height(), marked->width(), CV_8UC3, marked->bits(), marked->stride());
+    cv::Mat rotated;
+    const cv::Mat m = cv::getRotationMatrix2D(cv::Point2f(319.5f, 239.5f), 2.0, 0.8);
+    cv::warpAffine(stored, rotated, m, stored.size(), cv::INTER_AREA);
+    cv::Mat small;
+    cv::resize(rotated, small, cv::Size(512, 384), 0, 0, cv::INTER_AREA);
+    const PictureRef s = Picture::create(512, 384, 24, marked->topDown());
+    for (int row = 0; row < 384; ++row)
+        std::copy_n(small.ptr<std::uint8_t>(row), 3 * 512, s->bits() + s->stride() * std::size_t(row));
+
+    const Registered reg = registerPicture(o, *s);
+    EXPECT_GT(detectWatermark(o, wm, *reg.picture).similarity, 0.7);
+    for (unsigned seed = 100; seed < 120; ++seed)
+        EXPECT_LT(
+            std::fabs(detectWatermark(o, test::gaussianWatermark(1000, 0.1, seed), *reg.picture).similarity),
+            0.3);
+}
+
+struct RefusalCase {
+    std::string name;
+    std::function<PictureRef()> suspect;
+    int error;
+};
+
+class Refused : public ::testing::TestWithParam<RefusalCase> { };
+
+TEST_P(Refused, WithAClearError)
+{
+    test::expectError([&] { registerPicture(busyOriginal(), *GetParam().suspect()); }, GetParam().error);
+}
+
+INSTANTIATE_TEST_SUITE_P(Registration, Refused,
+    ::testing::Values(
+        RefusalCase{"UnrelatedPicture", [] { return render(Scene::busy(600, 400, 99)); }, err::NotAlignable},
+        RefusalCase{"FlatPicture",
+            [] { return test::makePicture(640, 480, [](int, int, int) { return 90; }); }, err::NotAlignable},
+        RefusalCase{"TinyCrop",
+            [] {
+                return render(busyScene(), oToS({1, 0, 0, 0, false}, 640, 480, 24, 18), 24, 18, false);
+            },
+            err::NotAlignable},
+        RefusalCase{"EightBitSuspect", [] { return Picture::create(640, 480, 8); }, err::Not24Bit}),
+    [](const auto& param) { return param.param.name; });
+
+} // namespace
+} // namespace pelinor
