@@ -2,10 +2,12 @@
 #include "cli/commands.h"
 #include "cli/io.h"
 #include "cli/json.h"
+#include "cli/registration_output.h"
 #include "watermark/detect.h"
 
 #include <cstdio>
 #include <future>
+#include <optional>
 #include <string>
 
 namespace pelinor::cli {
@@ -15,6 +17,9 @@ namespace {
 const Option kOptions[] = {
     {"--threshold", "T", "similarity above which the watermark counts as found (default 0.7)"},
     {"--json", nullptr, "print one JSON object instead of text (described in docs/json.md)"},
+    {"--register", "M",
+        "auto (default): test SUSPECT as it stands when the sizes agree, and\nregister it first when they "
+        "differ or the watermark is not found so;\nalways: register first; never: only as it stands"},
 };
 
 // The command line speaks English; the Croatian verdicts belong to the desktop program.
@@ -30,7 +35,7 @@ JsonObject sizeObject(int width, int height)
     return o;
 }
 
-void printJson(const DetectResult& r, const ParsedArgs& a)
+void printJson(const DetectResult& r, const ParsedArgs& a, const std::optional<Registration>& registration)
 {
     JsonObject files;
     files.add("original", a.positional()[0])
@@ -48,10 +53,11 @@ void printJson(const DetectResult& r, const ParsedArgs& a)
         .add("original", sizeObject(r.originalWidth, r.originalHeight))
         .add("suspect", sizeObject(r.suspectWidth, r.suspectHeight))
         .add("files", files);
+    addRegistration(o, registration);
     std::printf("%s\n", o.str().c_str());
 }
 
-void printText(const DetectResult& r)
+void printText(const DetectResult& r, const std::optional<Registration>& registration)
 {
     std::printf("similarity: %.15g\n", r.similarity);
     std::printf("verdict: %s\n", verdictText(r.found));
@@ -59,12 +65,14 @@ void printText(const DetectResult& r)
     std::printf("coefficients: %lld\n", r.coefficients);
     std::printf("z: %.4g\n", r.z);
     std::printf("false positive probability: %.3g\n", r.falsePositive);
+    std::printf("%s\n", registrationText(registration).c_str());
 }
 
 int detect(const ParsedArgs& a)
 {
     a.expectPositional(3, 3, "ORIGINAL WATERMARK.wmk SUSPECT");
     const double threshold = a.real("--threshold", kDefaultThreshold);
+    const RegisterMode requested = registerMode(a);
     const std::string& originalPath = a.positional()[0];
     const std::string& watermarkPath = a.positional()[1];
     const std::string& suspectPath = a.positional()[2];
@@ -75,29 +83,49 @@ int detect(const ParsedArgs& a)
     const PictureRef original = loadPictureFile(originalPath);
     const PictureRef suspect = suspectLoad.get();
     const Watermark watermark = readWatermarkFile(watermarkPath);
+    // Registration aligns 24-bit pictures; other depths are compared as they stand.
+    const bool canRegister = original->bitsPerPixel() == 24 && suspect->bitsPerPixel() == 24;
+    const RegisterMode mode = canRegister ? requested : RegisterMode::Never;
+    const int width = original->width(), height = original->height();
+    const bool sameSize = suspect->width() == width && suspect->height() == height;
     try {
-        checkComparable(
-            watermark, original->width(), original->height(), suspect->width(), suspect->height());
+        // Only a detection that never registers needs the sizes to agree.
+        checkComparable(watermark, width, height, mode == RegisterMode::Never ? suspect->width() : width,
+            mode == RegisterMode::Never ? suspect->height() : height);
     } catch (const Error& e) {
         throw FileError(e.number() == err::SizeMismatch ? suspectPath : watermarkPath, e.what());
     }
-    const DetectResult r = detectWatermark(*original, watermark, *suspect, threshold, Depths::Any);
+    DetectResult r;
+    std::optional<Registration> registration;
+    const bool plainFirst = mode == RegisterMode::Never || (mode == RegisterMode::Auto && sameSize);
+    if (plainFirst) r = detectWatermark(*original, watermark, *suspect, threshold, Depths::Any);
+    if (mode == RegisterMode::Always || (mode == RegisterMode::Auto && !(sameSize && r.found))) {
+        // A same-size suspect that cannot be aligned keeps its plain result.
+        if (const auto registered = registerSuspect(*original, *suspect, suspectPath, plainFirst)) {
+            r = detectWatermark(*original, watermark, *registered->picture, threshold, Depths::Any);
+            r.suspectWidth = suspect->width();
+            r.suspectHeight = suspect->height();
+            registration = registered->registration;
+        }
+    }
     if (a.has("--json"))
-        printJson(r, a);
+        printJson(r, a, registration);
     else
-        printText(r);
+        printText(r, registration);
     return r.found ? kExitOk : kExitNotFound;
 }
 
 } // namespace
 
 const Command kDetectCommand{"detect", "test a suspect picture for a watermark",
-    "ORIGINAL WATERMARK.wmk SUSPECT [--threshold T] [--json]",
-    "Tests SUSPECT for the watermark, against the unmarked ORIGINAL (pictures of the same\n"
-    "size, in any format and depth the tool reads; an 8-bit copy of a 16-bit picture is\n"
-    "brought to its scale): the values embedded at the original's significant coefficients\n"
-    "are extracted and correlated with the watermark's. Detection works on the stored\n"
-    "pixels: an ICC profile is not applied.",
+    "ORIGINAL WATERMARK.wmk SUSPECT [--threshold T] [--json] [--register auto|always|never]",
+    "Tests SUSPECT for the watermark, against the unmarked ORIGINAL (in any format and depth\n"
+    "the tool reads; an 8-bit copy of a 16-bit picture is brought to its scale): the values\n"
+    "embedded at the original's significant coefficients are extracted and correlated with\n"
+    "the watermark's. A 24-bit suspect that was resized, cropped, rotated, shifted, mirrored\n"
+    "or re-toned is first registered onto the original's pixel grid, found from the pictures'\n"
+    "content alone (never from the watermark); what was done is reported. Detection works on\n"
+    "the stored pixels: an ICC profile is not applied.",
     kOptions,
     "The z-score is similarity * sqrt(N); the false-positive probability is the chance that a\nwatermark "
     "that was never embedded reaches this similarity.\n\nExit status: 0 watermark found, 1 not found, 2 "

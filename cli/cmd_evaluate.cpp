@@ -96,9 +96,12 @@ const Command kEvaluateCommand{"evaluate", "robustness report for a picture and 
     "[--json]",
     "Embeds the watermark into ORIGINAL, attacks the marked picture with a standard battery\n(JPEG 90, 75, "
     "50, 30, 20, 10, 5; noise sigma 2, 5, 10, 20; blur sigma 0.5, 1, 2; scale 1/2\nand 1/4; crop keeping "
-    "75%, 50%, 25% of the area; requantize to 32 and 8 levels) and tests\neach result, with the unmarked "
-    "original as the control. Then K random watermarks that\nwere never embedded are tested against the "
-    "marked picture: the false-positive side.\n\nWrites DIR/report.csv, DIR/report.md and DIR/report.html (a "
+    "75%, 50%, 25% of the area; requantize to 32 and 8 levels) and the\ncopies people make (rotate 1 and 5 "
+    "degrees, shift 3 pixels, mirror, crop to 90% per side,\nresize 0.5 and 0.8, brightness/contrast, gamma "
+    "0.8, crop + resize + JPEG, a social-network\ncopy), and tests each result as it stands and with "
+    "registration, with the unmarked\noriginal as the control. Then K random watermarks that were never "
+    "embedded are tested\nagainst the marked picture and every registered copy: the false-positive "
+    "side.\n\nWrites DIR/report.csv, DIR/report.md and DIR/report.html (a "
     "self-contained page with\ncharts). Progress goes to stderr, the table to stdout.",
     kOptions, "Exit status: 0 reports written, 2 usage or input error.", evaluate};
 

@@ -3,6 +3,7 @@
 #include "cli/commands.h"
 #include "cli/io.h"
 #include "cli/json.h"
+#include "cli/registration_output.h"
 #include "lab/multi_detect.h"
 
 #include <algorithm>
@@ -21,6 +22,9 @@ const Option kOptions[] = {
     {"--threshold", "T", "similarity above which a watermark counts as found (default 0.7)"},
     {"--json", nullptr, "print one JSON object instead of text (described in docs/json.md)"},
     {"--jobs", "J", "threads reading the watermark files (default: one per core)"},
+    {"--register", "M",
+        "auto (default): SUSPECT as it stands when the sizes agree, registered\nfirst when they differ or no "
+        "watermark is found so; always; never"},
 };
 
 struct Entry {
@@ -41,7 +45,7 @@ std::optional<double> familyWise(const std::vector<const Entry*>& ranked)
     return familyWiseFalsePositive(ranked.front()->result.similarity, lengths);
 }
 
-void printText(const std::vector<const Entry*>& ranked)
+void printText(const std::vector<const Entry*>& ranked, const std::optional<Registration>& registration)
 {
     std::printf(
         "%4s  %10s  %7s  %10s  %-9s  %s\n", "rank", "similarity", "z", "false pos.", "verdict", "watermark");
@@ -53,10 +57,11 @@ void printText(const std::vector<const Entry*>& ranked)
         std::printf("family-wise false-positive probability: %.3g (any of the %zu files, never embedded, "
                     "reaching %.4f by chance)\n",
             *p, ranked.size(), ranked.front()->result.similarity);
+    std::printf("%s\n", registrationText(registration).c_str());
 }
 
 void printJson(const std::vector<const Entry*>& ranked, const std::vector<Entry>& entries,
-    const std::string (&paths)[2], double threshold)
+    const std::string (&paths)[2], double threshold, const std::optional<Registration>& registration)
 {
     JsonArray list;
     for (const Entry* e : ranked) {
@@ -85,6 +90,7 @@ void printJson(const std::vector<const Entry*>& ranked, const std::vector<Entry>
     else
         o.addNull("top_similarity").addNull("family_wise_false_positive_probability");
     o.add("watermarks", list).add("errors", errors);
+    addRegistration(o, registration);
     std::printf("%s\n", o.str().c_str());
 }
 
@@ -120,9 +126,9 @@ void analyseBoth(
 }
 
 // Scores every readable entry, one detector and one extraction per watermark length;
-// reports the others on stderr. Returns the scored entries, best first.
+// reports the others on stderr when `report`. Returns the scored entries, best first.
 std::vector<const Entry*> rank(std::vector<Entry>& entries, const Analysis& original, const Analysis& suspect,
-    double threshold, bool& anyBad)
+    double threshold, bool& anyBad, bool report = true)
 {
     std::map<int, std::pair<std::unique_ptr<ReferenceDetector>, std::vector<double>>> byLength;
     std::vector<const Entry*> ranked;
@@ -142,7 +148,7 @@ std::vector<const Entry*> rank(std::vector<Entry>& entries, const Analysis& orig
             e.error = err.what();
         }
         anyBad = true;
-        std::fprintf(stderr, "pelinor-cli identify: %s\n", fileMessage(e.path, e.error).c_str());
+        if (report) std::fprintf(stderr, "pelinor-cli identify: %s\n", fileMessage(e.path, e.error).c_str());
     }
     std::stable_sort(ranked.begin(), ranked.end(),
         [](const Entry* x, const Entry* y) { return x->result.similarity > y->result.similarity; });
@@ -154,40 +160,64 @@ int identify(const ParsedArgs& a)
     a.expectPositional(3, std::size_t(-1), "ORIGINAL SUSPECT WATERMARK.wmk...");
     const double threshold = a.real("--threshold", kDefaultThreshold);
     const unsigned jobs = jobCount(a.integer("--jobs", 0, 0, 256));
+    const RegisterMode mode = registerMode(a);
     const std::string paths[2] = {a.positional()[0], a.positional()[1]};
-    const PictureRef pictures[2] = {loadPictureFile(paths[0]), loadPictureFile(paths[1])};
+    PictureRef pictures[2] = {loadPictureFile(paths[0]), loadPictureFile(paths[1])};
     require24Bit(paths[0], *pictures[0]);
     require24Bit(paths[1], *pictures[1]);
     const Picture& original = *pictures[0];
-    const Picture& suspect = *pictures[1];
-    withFile(paths[1],
-        [&] { requireSameSize(original.width(), original.height(), suspect.width(), suspect.height()); });
+    const PictureRef suspect = pictures[1];
+    const bool sameSize = original.width() == suspect->width() && original.height() == suspect->height();
+    if (mode == RegisterMode::Never)
+        withFile(paths[1], [&] {
+            requireSameSize(original.width(), original.height(), suspect->width(), suspect->height());
+        });
 
     std::vector<Entry> entries
         = readWatermarks(std::vector<std::string>(a.positional().begin() + 2, a.positional().end()), jobs);
+    // Registered once, whatever the number of watermark files.
+    std::optional<Registration> registration;
+    auto registerOnce = [&](bool mayFail) {
+        if (const auto registered = registerSuspect(original, *suspect, paths[1], mayFail)) {
+            pictures[1] = registered->picture;
+            registration = registered->registration;
+        }
+    };
+    const bool plainFirst = mode == RegisterMode::Never || (mode == RegisterMode::Auto && sameSize);
+    if (!plainFirst) registerOnce(false);
     Analysis analyses[2];
     analyseBoth(pictures, paths, analyses, jobs);
     bool anyBad = false;
-    const std::vector<const Entry*> ranked = rank(entries, analyses[0], analyses[1], threshold, anyBad);
+    std::vector<const Entry*> ranked = rank(entries, analyses[0], analyses[1], threshold, anyBad);
+    auto anyFound = [&] {
+        return std::any_of(ranked.begin(), ranked.end(), [](const Entry* e) { return e->result.found; });
+    };
+    if (mode == RegisterMode::Auto && sameSize && !ranked.empty() && !anyFound()) {
+        registerOnce(true);
+        if (registration) {
+            analyses[1] = analysePicture(*pictures[1]);
+            ranked = rank(entries, analyses[0], analyses[1], threshold, anyBad, false);
+        }
+    }
     if (a.has("--json"))
-        printJson(ranked, entries, paths, threshold);
+        printJson(ranked, entries, paths, threshold, registration);
     else
-        printText(ranked);
+        printText(ranked, registration);
     if (anyBad) return kExitError;
-    const bool found
-        = std::any_of(ranked.begin(), ranked.end(), [](const Entry* e) { return e->result.found; });
-    return found ? kExitOk : kExitNotFound;
+    return anyFound() ? kExitOk : kExitNotFound;
 }
 
 } // namespace
 
 const Command kIdentifyCommand{"identify", "rank many watermark files against one suspect",
-    "ORIGINAL SUSPECT WATERMARK.wmk... [--threshold T] [--json] [--jobs J]",
+    "ORIGINAL SUSPECT WATERMARK.wmk... [--threshold T] [--json] [--jobs J]\n"
+    "         [--register auto|always|never]",
     "Tests one SUSPECT picture against many watermark files (for example one issued to each\nrecipient of "
     "ORIGINAL) and lists them ranked by similarity, with their verdicts, z-scores\nand false-positive "
     "probabilities. Because many files are tested at once, it also gives the\nfamily-wise figure: the chance "
     "that any of them, never embedded, would reach the top\nsimilarity by chance. ORIGINAL and SUSPECT are "
-    "transformed once, whatever the number of files.",
+    "transformed once, whatever the number of files,\nand a SUSPECT that needs registering onto ORIGINAL "
+    "(see detect --help) is registered once.",
     kOptions,
     "A watermark file that cannot be used is reported on stderr and left out of the ranking.\nExit status: 0 "
     "at least one watermark found, 1 none found, 2 usage or input error\n(also when any watermark file was "

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
 #include <random>
 
 namespace pelinor {
@@ -43,115 +45,42 @@ template <class F> PictureRef mapBytes(const Picture& picture, F&& f)
     return out;
 }
 
-// Filter taps of one output sample along one axis.
-struct Taps {
-    int first = 0;
-    std::vector<double> weights;
-};
-
-// A triangle (bilinear) filter; when shrinking it is widened by the reduction factor, so
-// every input pixel contributes in proportion to the area it covers. Scale 1 is exact.
-std::vector<Taps> resampleTaps(int inSize, int outSize)
+// The picture's pixels as a matrix, top row first (a copy), and back into a picture
+// stored in the given row order.
+cv::Mat toMat(const Picture& p)
 {
-    const double scale = double(outSize) / double(inSize);
-    const double support = scale < 1.0 ? 1.0 / scale : 1.0;
-    std::vector<Taps> taps(static_cast<std::size_t>(outSize));
-    for (int i = 0; i < outSize; ++i) {
-        const double centre = (i + 0.5) / scale;
-        const int lo = std::max(0, int(std::floor(centre - support)));
-        const int hi = std::min(inSize - 1, int(std::ceil(centre + support)));
-        Taps& t = taps[std::size_t(i)];
-        t.first = lo;
-        double sum = 0.0;
-        for (int j = lo; j <= hi; ++j) {
-            const double w = std::max(0.0, 1.0 - std::abs((j + 0.5 - centre) / support));
-            t.weights.push_back(w);
-            sum += w;
-        }
-        for (double& w : t.weights)
-            w /= sum; // the nearest input always has w > 0
-    }
-    return taps;
+    cv::Mat m(p.height(), p.width(), CV_8UC3);
+    for (int y = 0; y < p.height(); ++y)
+        std::copy_n(visualRow(p, y), 3 * std::size_t(p.width()), m.ptr<std::uint8_t>(y));
+    return m;
 }
 
-// Gaussian kernel of radius ceil(3 sigma), normalised to sum 1.
-std::vector<double> gaussianKernel(double sigma)
+PictureRef fromMat(const cv::Mat& m, bool topDown)
 {
-    const int radius = std::max(1, int(std::ceil(3.0 * sigma)));
-    std::vector<double> k(static_cast<std::size_t>(2 * radius + 1));
-    double sum = 0.0;
-    for (int i = -radius; i <= radius; ++i) {
-        k[std::size_t(i + radius)] = std::exp(-double(i) * i / (2.0 * sigma * sigma));
-        sum += k[std::size_t(i + radius)];
-    }
-    for (double& w : k)
-        w /= sum;
-    return k;
-}
-
-// Separable filtering through a buffer of doubles: rows (horizontal taps) then columns.
-// hTaps has one entry per output column, vTaps one per output row; index clamping is the
-// taps' business (they never leave 0..size-1).
-PictureRef filterSeparable(const Picture& in, int outW, int outH, const std::vector<Taps>& hTaps,
-    const std::vector<Taps>& vTaps, bool topDown)
-{
-    const int inH = in.height();
-    // The rows-only intermediate: 24 bytes per pixel of (output width x input height).
-    if (double(outW) * inH * 3 * sizeof(double) > double(kMaxPixelBytes) * 2)
-        throw Error(err::OutOfMemory,
-            "Out of memory: a picture too large to resample to " + sizeText(outW, outH) + " pixels");
-    std::vector<double> mid = allocateElements<double>(std::size_t(outW) * 3, std::size_t(inH));
-    for (int y = 0; y < inH; ++y) {
-        const std::uint8_t* src = visualRow(in, y);
-        double* dst = mid.data() + std::size_t(y) * 3 * std::size_t(outW);
-        for (int x = 0; x < outW; ++x) {
-            const Taps& t = hTaps[std::size_t(x)];
-            double acc[3] = {0.0, 0.0, 0.0};
-            for (std::size_t k = 0; k < t.weights.size(); ++k) {
-                const std::uint8_t* p = src + 3 * std::size_t(t.first + int(k));
-                for (int c = 0; c < 3; ++c)
-                    acc[c] += t.weights[k] * p[c];
-            }
-            for (int c = 0; c < 3; ++c)
-                dst[3 * x + c] = acc[c];
-        }
-    }
-    PictureRef out = Picture::create(outW, outH, 24, topDown);
-    const std::size_t rowLen = 3 * std::size_t(outW);
-    std::vector<double> acc(rowLen);
-    for (int y = 0; y < outH; ++y) {
-        const Taps& t = vTaps[std::size_t(y)];
-        std::fill(acc.begin(), acc.end(), 0.0);
-        for (std::size_t k = 0; k < t.weights.size(); ++k) {
-            const double* row = mid.data() + std::size_t(t.first + int(k)) * rowLen;
-            const double w = t.weights[k];
-            for (std::size_t i = 0; i < rowLen; ++i)
-                acc[i] += w * row[i];
-        }
-        std::uint8_t* dst = visualRow(*out, y);
-        for (std::size_t i = 0; i < rowLen; ++i)
-            dst[i] = limitAndRound(acc[i]);
-    }
+    PictureRef out = Picture::create(m.cols, m.rows, 24, topDown);
+    for (int y = 0; y < m.rows; ++y)
+        std::copy_n(m.ptr<std::uint8_t>(y), 3 * std::size_t(m.cols), visualRow(*out, y));
     return out;
 }
 
-// Gaussian taps for one axis with the edges extended: weights that fall outside the
-// picture are added to the edge pixel.
-std::vector<Taps> gaussianTaps(int size, const std::vector<double>& kernel)
+// The same canvas, the picture moved by the affine map m (source to result), black
+// where nothing of it lands.
+PictureRef warpOnCanvas(const Picture& picture, const cv::Mat& m)
 {
-    const int radius = int(kernel.size() / 2);
-    std::vector<Taps> taps(static_cast<std::size_t>(size));
-    for (int i = 0; i < size; ++i) {
-        Taps& t = taps[std::size_t(i)];
-        t.first = std::max(0, i - radius);
-        const int last = std::min(size - 1, i + radius);
-        t.weights.assign(std::size_t(last - t.first + 1), 0.0);
-        for (int k = -radius; k <= radius; ++k) {
-            const int j = std::clamp(i + k, 0, size - 1);
-            t.weights[std::size_t(j - t.first)] += kernel[std::size_t(k + radius)];
-        }
-    }
-    return taps;
+    require24Bit(picture);
+    cv::Mat out;
+    cv::warpAffine(toMat(picture), out, m, cv::Size(picture.width(), picture.height()), cv::INTER_LINEAR,
+        cv::BORDER_CONSTANT, cv::Scalar::all(0));
+    return fromMat(out, picture.topDown());
+}
+
+// A table applied to every channel value.
+template <class F> PictureRef mapValues(const Picture& picture, F&& f)
+{
+    std::uint8_t table[256];
+    for (int v = 0; v < 256; ++v)
+        table[v] = limitAndRound(f(double(v)));
+    return mapBytes(picture, [&](std::uint8_t v) { return table[v]; });
 }
 
 std::string number(double v)
@@ -197,16 +126,25 @@ PictureRef attackBlur(const Picture& picture, double sigma)
 {
     require24Bit(picture);
     if (sigma <= 0.0) return picture.clone();
-    const std::vector<double> kernel = gaussianKernel(sigma);
-    return filterSeparable(picture, picture.width(), picture.height(), gaussianTaps(picture.width(), kernel),
-        gaussianTaps(picture.height(), kernel), picture.topDown());
+    const int radius = std::max(1, int(std::ceil(3.0 * sigma)));
+    cv::Mat out;
+    cv::GaussianBlur(
+        toMat(picture), out, cv::Size(2 * radius + 1, 2 * radius + 1), sigma, sigma, cv::BORDER_REPLICATE);
+    return fromMat(out, picture.topDown());
 }
 
 PictureRef resizePicture(const Picture& picture, int width, int height)
 {
     require24Bit(picture);
-    return filterSeparable(picture, width, height, resampleTaps(picture.width(), width),
-        resampleTaps(picture.height(), height), picture.topDown());
+    if (!withinPixelLimit(width, height))
+        throw Error(err::OutOfMemory,
+            "Out of memory: a picture of " + sizeText(width, height) + " pixels is beyond the limit");
+    if (width == picture.width() && height == picture.height()) return picture.clone();
+    const bool shrinking = width <= picture.width() && height <= picture.height();
+    cv::Mat out;
+    cv::resize(
+        toMat(picture), out, cv::Size(width, height), 0, 0, shrinking ? cv::INTER_AREA : cv::INTER_LINEAR);
+    return fromMat(out, picture.topDown());
 }
 
 PictureRef attackScale(const Picture& picture, double f)
@@ -243,6 +181,66 @@ PictureRef attackCrop(const Picture& picture, double f, const Picture& fill)
     return out;
 }
 
+PictureRef attackRotate(const Picture& picture, double deg)
+{
+    const cv::Point2f centre(float((picture.width() - 1) / 2.0), float((picture.height() - 1) / 2.0));
+    return warpOnCanvas(picture, cv::getRotationMatrix2D(centre, deg, 1.0));
+}
+
+PictureRef attackShift(const Picture& picture, double dx, double dy)
+{
+    return warpOnCanvas(picture, (cv::Mat_<double>(2, 3) << 1, 0, dx, 0, 1, dy));
+}
+
+PictureRef attackMirror(const Picture& picture)
+{
+    require24Bit(picture);
+    cv::Mat out;
+    cv::flip(toMat(picture), out, 1);
+    return fromMat(out, picture.topDown());
+}
+
+PictureRef attackCropTo(const Picture& picture, double f)
+{
+    require24Bit(picture);
+    const int w = std::clamp(int(std::lround(picture.width() * f)), 1, picture.width());
+    const int h = std::clamp(int(std::lround(picture.height() * f)), 1, picture.height());
+    const int x0 = (picture.width() - w) / 2, y0 = (picture.height() - h) / 2;
+    PictureRef out = Picture::create(w, h, 24, picture.topDown());
+    for (int y = 0; y < h; ++y)
+        std::copy_n(visualRow(picture, y0 + y) + 3 * std::size_t(x0), 3 * std::size_t(w), visualRow(*out, y));
+    return out;
+}
+
+PictureRef attackResize(const Picture& picture, double f)
+{
+    require24Bit(picture);
+    return resizePicture(picture, std::max(1, int(std::lround(picture.width() * f))),
+        std::max(1, int(std::lround(picture.height() * f))));
+}
+
+PictureRef attackTone(const Picture& picture, double gain, double offset)
+{
+    return mapValues(picture, [&](double v) { return gain * v + offset; });
+}
+
+PictureRef attackGamma(const Picture& picture, double g)
+{
+    return mapValues(picture, [&](double v) { return 255.0 * std::pow(v / 255.0, 1.0 / g); });
+}
+
+PictureRef attackSocial(const Picture& picture)
+{
+    require24Bit(picture);
+    constexpr int kLongSide = 1080;
+    const int longSide = std::max(picture.width(), picture.height());
+    if (longSide <= kLongSide) return attackJpeg(picture, 80);
+    const double f = double(kLongSide) / longSide;
+    const PictureRef smaller = resizePicture(picture, std::max(1, int(std::lround(picture.width() * f))),
+        std::max(1, int(std::lround(picture.height() * f))));
+    return attackJpeg(*smaller, 80);
+}
+
 PictureRef attackRequantize(const Picture& picture, int levels)
 {
     const double step = 255.0 / double(levels - 1);
@@ -267,6 +265,22 @@ std::string attackName(Attack::Kind kind)
         return "crop";
     case Attack::Kind::Requantize:
         return "requantize";
+    case Attack::Kind::Rotate:
+        return "rotate";
+    case Attack::Kind::Shift:
+        return "shift";
+    case Attack::Kind::Mirror:
+        return "mirror";
+    case Attack::Kind::CropTo:
+        return "crop-to";
+    case Attack::Kind::Resize:
+        return "resize";
+    case Attack::Kind::Tone:
+        return "tone";
+    case Attack::Kind::Gamma:
+        return "gamma";
+    case Attack::Kind::Social:
+        return "social";
     }
     return "?";
 }
@@ -287,14 +301,54 @@ std::string attackLabel(const Attack& attack)
         return "crop " + number(attack.parameter * 100.0) + "%";
     case Attack::Kind::Requantize:
         return "requantize " + p + " levels";
+    case Attack::Kind::Rotate:
+        return "rotate " + p + "°";
+    case Attack::Kind::Shift:
+        return "shift " + p + "," + number(attack.second) + " px";
+    case Attack::Kind::Mirror:
+        return "mirror";
+    case Attack::Kind::CropTo:
+        return "crop to " + number(attack.parameter * 100.0) + "% per side";
+    case Attack::Kind::Resize:
+        return "resize ×" + p;
+    case Attack::Kind::Tone:
+        return "brightness/contrast ×" + p + (attack.second < 0 ? " − " : " + ")
+            + number(std::fabs(attack.second));
+    case Attack::Kind::Gamma:
+        return "gamma " + p;
+    case Attack::Kind::Social:
+        return "social network (1080 px, JPEG Q=80)";
     }
     return p;
+}
+
+std::string chainLabel(const std::vector<Attack>& chain)
+{
+    std::string label;
+    for (const Attack& a : chain)
+        label += (label.empty() ? "" : " + ") + attackLabel(a);
+    return label;
+}
+
+bool isGeometric(Attack::Kind kind)
+{
+    switch (kind) {
+    case Attack::Kind::Rotate:
+    case Attack::Kind::Shift:
+    case Attack::Kind::Mirror:
+    case Attack::Kind::CropTo:
+    case Attack::Kind::Resize:
+    case Attack::Kind::Social:
+        return true;
+    default:
+        return false;
+    }
 }
 
 void validateAttack(const Attack& attack)
 {
     const double p = attack.parameter;
-    if (!std::isfinite(p)) badParameter(attack, "a finite number");
+    if (!std::isfinite(p) || !std::isfinite(attack.second)) badParameter(attack, "a finite number");
     const bool whole = p == std::floor(p);
     switch (attack.kind) {
     case Attack::Kind::Jpeg:
@@ -314,6 +368,29 @@ void validateAttack(const Attack& attack)
         break;
     case Attack::Kind::Requantize:
         if (!whole || p < 2 || p > 256) badParameter(attack, "a whole number from 2 to 256");
+        break;
+    case Attack::Kind::Rotate:
+        if (p < -360 || p > 360) badParameter(attack, "from -360 to 360 degrees");
+        break;
+    case Attack::Kind::Shift:
+        if (std::fabs(p) > 1e5 || std::fabs(attack.second) > 1e5)
+            badParameter(attack, "at most 100000 pixels");
+        break;
+    case Attack::Kind::CropTo:
+        if (p <= 0 || p > 1) badParameter(attack, "above 0 and at most 1");
+        break;
+    case Attack::Kind::Resize:
+        if (p <= 0 || p > 4) badParameter(attack, "above 0 and at most 4");
+        break;
+    case Attack::Kind::Tone:
+        if (p <= 0 || p > 10 || std::fabs(attack.second) > 255)
+            badParameter(attack, "a gain above 0 and at most 10 and an offset from -255 to 255");
+        break;
+    case Attack::Kind::Gamma:
+        if (p < 0.05 || p > 20) badParameter(attack, "from 0.05 to 20");
+        break;
+    case Attack::Kind::Mirror:
+    case Attack::Kind::Social:
         break;
     }
 }
@@ -338,6 +415,22 @@ PictureRef applyAttack(
         return attackCrop(picture, attack.parameter, *original);
     case Attack::Kind::Requantize:
         return attackRequantize(picture, int(attack.parameter));
+    case Attack::Kind::Rotate:
+        return attackRotate(picture, attack.parameter);
+    case Attack::Kind::Shift:
+        return attackShift(picture, attack.parameter, attack.second);
+    case Attack::Kind::Mirror:
+        return attackMirror(picture);
+    case Attack::Kind::CropTo:
+        return attackCropTo(picture, attack.parameter);
+    case Attack::Kind::Resize:
+        return attackResize(picture, attack.parameter);
+    case Attack::Kind::Tone:
+        return attackTone(picture, attack.parameter, attack.second);
+    case Attack::Kind::Gamma:
+        return attackGamma(picture, attack.parameter);
+    case Attack::Kind::Social:
+        return attackSocial(picture);
     }
     throw Error(err::InvalidCall, "Invalid procedure call: an unknown attack");
 }

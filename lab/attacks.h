@@ -11,7 +11,8 @@
 namespace pelinor {
 
 // Every attack reads a 24-bit picture (Error err::Not24Bit otherwise) and returns a new
-// 24-bit picture of the same size and row order; the input is never modified.
+// 24-bit picture in the same row order; the input is never modified. Only crop-to,
+// resize and the social-network copy change the size.
 
 // Re-encodes as JPEG at quality 1..100 and decodes again.
 PictureRef attackJpeg(const Picture& picture, int quality);
@@ -20,12 +21,12 @@ PictureRef attackJpeg(const Picture& picture, int quality);
 // independently, then limits to 0..255 and rounds. The same seed gives the same noise.
 PictureRef attackNoise(const Picture& picture, double sigma, std::uint64_t seed);
 
-// Separable Gaussian blur of standard deviation sigma (pixels, kernel radius 3 sigma);
+// Gaussian blur of standard deviation sigma (pixels, kernel radius 3 sigma, rounded up);
 // edges are extended.
 PictureRef attackBlur(const Picture& picture, double sigma);
 
 // Resizes by the factor f (each side, at least one pixel) and back to the original size
-// with a triangle filter widened when shrinking, so shrinking averages areas.
+// (see resizePicture).
 PictureRef attackScale(const Picture& picture, double f);
 
 // Keeps the centred rectangle holding the fraction f (0..1) of the area, with the
@@ -35,14 +36,52 @@ PictureRef attackCrop(const Picture& picture, double f, const Picture& fill);
 // Requantizes every channel to `levels` (2..256) evenly spaced values over 0..255.
 PictureRef attackRequantize(const Picture& picture, int levels);
 
-// Resampling one picture to another size, shared by the scale attack.
+// Resampling one picture to another size: shrinking averages areas, enlarging
+// interpolates linearly. Error 7 for a result beyond the pixel limit.
 PictureRef resizePicture(const Picture& picture, int width, int height);
 
-// One attack with its parameter, as the command line and the evaluation name them.
+// The edits copies meet on their way round, which move, resize or re-tone the picture.
+// Rotation by deg degrees (counter-clockwise as seen) about the centre on the same
+// canvas, the corners filled black.
+PictureRef attackRotate(const Picture& picture, double deg);
+// The content moved dx pixels right and dy down on the same canvas, black where it left.
+PictureRef attackShift(const Picture& picture, double dx, double dy);
+// Left and right exchanged.
+PictureRef attackMirror(const Picture& picture);
+// Keeps the centred fraction f (0..1] of each side: a smaller picture.
+PictureRef attackCropTo(const Picture& picture, double f);
+// Resized by f (each side, at least one pixel), not restored.
+PictureRef attackResize(const Picture& picture, double f);
+// Every channel value v to gain * v + offset.
+PictureRef attackTone(const Picture& picture, double gain, double offset);
+// Every channel value v to 255 (v / 255)^(1 / g): above 1 brightens, below darkens.
+PictureRef attackGamma(const Picture& picture, double g);
+// What a social network makes of an upload: the long side brought down to 1080 pixels
+// (a smaller picture is left at its size), then JPEG at quality 80.
+PictureRef attackSocial(const Picture& picture);
+
+// One attack with its parameters, as the command line and the evaluation name them.
+// `second` is the shift's dy and the tone's offset; mirror and social take none.
 struct Attack {
-    enum class Kind { Jpeg, Noise, Blur, Scale, Crop, Requantize };
+    enum class Kind {
+        Jpeg,
+        Noise,
+        Blur,
+        Scale,
+        Crop,
+        Requantize,
+        Rotate,
+        Shift,
+        Mirror,
+        CropTo,
+        Resize,
+        Tone,
+        Gamma,
+        Social,
+    };
     Kind kind = Kind::Jpeg;
     double parameter = 0.0;
+    double second = 0.0;
 };
 
 // Checks the parameter's range; Error err::InvalidCall naming the attack otherwise.
@@ -52,8 +91,12 @@ void validateAttack(const Attack& attack);
 PictureRef applyAttack(
     const Picture& picture, const Attack& attack, const Picture* original, std::uint64_t seed);
 
-// "jpeg", "noise", ... and a short label such as "JPEG Q=75".
+// "jpeg", "noise", ... and a short label such as "JPEG Q=75". A chain's label joins its
+// steps' with " + ".
 std::string attackName(Attack::Kind kind);
 std::string attackLabel(const Attack& attack);
+std::string chainLabel(const std::vector<Attack>& chain);
+// Whether the attack moves, mirrors or resizes the picture (registration's business).
+bool isGeometric(Attack::Kind kind);
 
 } // namespace pelinor

@@ -18,7 +18,7 @@ namespace {
 struct Task {
     RowKind kind;
     std::string label;
-    const Attack* attack = nullptr; // Attacked rows only
+    std::vector<Attack> chain; // Attacked rows: the one attack; Copy rows: the edits in order
 };
 
 } // namespace
@@ -46,6 +46,11 @@ std::string rowFamily(const EvaluationRow& row)
         return "none";
     case RowKind::Control:
         return "control";
+    case RowKind::Copy:
+        return std::any_of(
+                   row.chain.begin(), row.chain.end(), [](const Attack& a) { return isGeometric(a.kind); })
+            ? "geometric"
+            : "tone";
     case RowKind::Attacked:
         break;
     }
@@ -69,6 +74,14 @@ std::vector<Attack> standardBattery()
     for (double l : {32, 8})
         b.push_back({K::Requantize, l});
     return b;
+}
+
+std::vector<std::vector<Attack>> registrationBattery()
+{
+    using K = Attack::Kind;
+    return {{{K::Rotate, 1}}, {{K::Rotate, 5}, {K::Jpeg, 80}}, {{K::Shift, 3, 0}}, {{K::Mirror}},
+        {{K::CropTo, 0.9}}, {{K::Resize, 0.5}}, {{K::Resize, 0.8}, {K::Jpeg, 85}}, {{K::Tone, 1.1, 10}},
+        {{K::Gamma, 0.8}}, {{K::CropTo, 0.8}, {K::Resize, 0.7}, {K::Jpeg, 75}}, {{K::Social}}};
 }
 
 double percentile(std::vector<double> values, double p)
@@ -105,6 +118,9 @@ Evaluation evaluateRobustness(const Picture& original, const Watermark& watermar
 {
     for (const Attack& a : options.battery)
         validateAttack(a);
+    for (const std::vector<Attack>& chain : options.chains)
+        for (const Attack& a : chain)
+            validateAttack(a);
     Evaluation ev;
     ev.width = original.width();
     ev.height = original.height();
@@ -113,8 +129,8 @@ Evaluation evaluateRobustness(const Picture& original, const Watermark& watermar
     ev.targetPsnr = options.targetPsnr;
     ev.threshold = options.threshold;
 
-    const int total
-        = int(options.battery.size()) + 5; // embed, analyse, two plain rows, battery, false positives
+    // Embed, analyse, two plain rows, the battery, the chains, false positives.
+    const int total = int(options.battery.size() + options.chains.size()) + 5;
     int done = 0;
     std::mutex progressMutex;
     auto step = [&](const std::string& what) {
@@ -139,10 +155,12 @@ Evaluation evaluateRobustness(const Picture& original, const Watermark& watermar
     step("analysed the original");
 
     std::vector<Task> tasks;
-    tasks.push_back({RowKind::Marked, "marked, no attack", nullptr});
-    tasks.push_back({RowKind::Control, "unmarked original", nullptr});
+    tasks.push_back({RowKind::Marked, "marked, no attack", {}});
+    tasks.push_back({RowKind::Control, "unmarked original", {}});
     for (const Attack& a : options.battery)
-        tasks.push_back({RowKind::Attacked, attackLabel(a), &a});
+        tasks.push_back({RowKind::Attacked, attackLabel(a), {a}});
+    for (const std::vector<Attack>& chain : options.chains)
+        tasks.push_back({RowKind::Copy, chainLabel(chain), chain});
     ev.rows.resize(tasks.size());
     std::vector<double> markedValues;
 
@@ -152,21 +170,57 @@ Evaluation evaluateRobustness(const Picture& original, const Watermark& watermar
         EvaluationRow& row = ev.rows[i];
         row.kind = t.kind;
         row.label = t.label;
-        if (t.attack) row.attack = *t.attack;
+        if (!t.chain.empty()) row.attack = t.chain.front();
+        if (t.kind == RowKind::Copy) row.chain = t.chain;
         if (t.kind == RowKind::Control) {
             row.result = detector.detect(originalAnalysis, watermark, options.threshold);
+            row.registered = row.result;
             row.psnr = std::numeric_limits<double>::infinity();
-        } else {
-            const PictureRef tested = t.attack
-                ? applyAttack(*embedded.marked, *t.attack, &original, options.seed)
-                : embedded.marked;
+            step(t.label);
+            return;
+        }
+        PictureRef tested = embedded.marked;
+        for (const Attack& a : t.chain)
+            tested = applyAttack(*tested, a, &original, options.seed);
+        row.comparable = tested->width() == original.width() && tested->height() == original.height();
+        if (row.comparable) {
             const std::vector<double> values = detector.extract(analysePicture(*tested));
             row.result = detector.detect(values, watermark, options.threshold);
             row.psnr = psnr(original, *tested);
-            if (!t.attack) markedValues = values;
+            if (t.kind == RowKind::Marked) markedValues = values;
+        } else {
+            row.result.similarity = std::numeric_limits<double>::quiet_NaN();
+            row.result.z = row.result.falsePositive = row.result.similarity;
+        }
+        // With registration, as detection does it by default: only where the picture as it
+        // stands cannot be compared or does not show the mark.
+        row.registered = row.result;
+        if (row.comparable && row.result.found) {
+            step(t.label);
+            return;
+        }
+        try {
+            const Registered r = registerPicture(original, *tested);
+            const std::vector<double> values = detector.extract(analysePicture(*r.picture));
+            row.registered = detector.detect(values, watermark, options.threshold);
+            row.registration = r.registration;
+            const std::vector<double> others
+                = randomSimilarities(values, watermark, options.randomCount, options.seed);
+            if (!others.empty()) row.registeredRandomMax = *std::max_element(others.begin(), others.end());
+            if (!row.comparable) row.psnr = psnr(original, *r.picture);
+        } catch (const Error& e) {
+            if (e.number() != err::NotAlignable) throw;
+            row.registrationError = e.what();
+            if (!row.comparable) row.psnr = std::numeric_limits<double>::quiet_NaN();
         }
         step(t.label);
     });
+    for (const EvaluationRow& row : ev.rows) {
+        if (!row.registration) continue;
+        ev.registeredRandomMax = ev.registeredRows++
+            ? std::max(ev.registeredRandomMax, row.registeredRandomMax)
+            : row.registeredRandomMax;
+    }
 
     ev.randomSimilarities = randomSimilarities(markedValues, watermark, options.randomCount, options.seed);
     if (!ev.randomSimilarities.empty()) {

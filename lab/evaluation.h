@@ -6,9 +6,11 @@
 #include "lab/multi_detect.h"
 #include "watermark/detect.h"
 #include "watermark/embed.h"
+#include "watermark/registration.h"
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,16 +23,36 @@ double psnr(const Picture& a, const Picture& b);
 // The battery of the report: JPEG 90..5, noise, blur, scale, crop and requantize.
 std::vector<Attack> standardBattery();
 
+// The copies people make, chains of edits that move, resize or re-tone the picture:
+// rotate 1 degree, rotate 5 + JPEG 80, shift 3 pixels, mirror, crop to 90 % per side,
+// resize 0.5, resize 0.8 + JPEG 85, brightness/contrast x1.1 + 10, gamma 0.8,
+// crop to 80 % + resize 0.7 + JPEG 75, and the social-network copy.
+std::vector<std::vector<Attack>> registrationBattery();
+
 // What a row of the battery tested: the marked picture untouched, the unmarked original as
-// the control, or the marked picture after an attack.
-enum class RowKind { Marked, Control, Attacked };
+// the control, the marked picture after an attack, or a copy made by a chain of edits of
+// the registration battery.
+enum class RowKind { Marked, Control, Attacked, Copy };
 
 struct EvaluationRow {
     RowKind kind = RowKind::Attacked;
-    Attack attack; // what an Attacked row applied (parameter 0 on the other rows)
+    Attack attack; // what an Attacked row applied, a Copy row's first edit (parameter 0 on the others)
+    std::vector<Attack> chain; // what a Copy row applied, in order
     std::string label;
+    // As the picture stands; not comparable (similarity NaN, not found) when the attack
+    // changed its size.
     DetectResult result;
-    double psnr = 0.0; // the tested picture against the original, dB
+    bool comparable = true;
+    // With registration as detection does it by default: the plain result when that found
+    // the mark, otherwise the registered picture's (or the plain one when nothing aligns).
+    DetectResult registered;
+    std::optional<Registration> registration; // when registration ran and aligned
+    std::string registrationError; // when it ran and could not align
+    // The highest similarity of the never-embedded watermarks against the registered picture.
+    double registeredRandomMax = 0.0;
+    // The tested picture against the original, dB; for a picture of another size, its
+    // registered copy.
+    double psnr = 0.0;
 };
 
 struct EvaluationOptions {
@@ -40,6 +62,7 @@ struct EvaluationOptions {
     int jobs = 0; // worker threads; 0 = one per core
     double targetPsnr = 0.0; // above 0: embed at the alpha that gives this PSNR (see embedForTargetPsnr)
     std::vector<Attack> battery = standardBattery();
+    std::vector<std::vector<Attack>> chains = registrationBattery();
 };
 
 struct Evaluation {
@@ -51,14 +74,19 @@ struct Evaluation {
     double threshold = kDefaultThreshold;
     long long changed = 0; // coefficients the embedding scaled
     double markedPsnr = 0.0; // marked against original
-    std::vector<EvaluationRow> rows; // Marked, Control, then the battery in order
+    std::vector<EvaluationRow> rows; // Marked, Control, the battery, then the chains, in order
     std::vector<double> randomSimilarities; // never-embedded watermarks against the marked picture
     double randomMax = 0.0;
     double randomP99 = 0.0;
+    // The never-embedded watermarks against every registered picture: the highest similarity
+    // and how many registered pictures there were.
+    double registeredRandomMax = 0.0;
+    int registeredRows = 0;
     double embeddedSimilarity() const { return rows.empty() ? 0.0 : rows.front().result.similarity; }
 };
 
-// A row's family as reports name it: "none", "control" or the attack's name.
+// A row's family as reports name it: "none", "control", the attack's name, or for a copy
+// "geometric" (it moves, mirrors or resizes) or "tone".
 std::string rowFamily(const EvaluationRow& row);
 
 // Called after each finished step with (done, total, what was done); from one thread at a time.

@@ -59,6 +59,8 @@ QString failureReason(const Error& error)
         return QStringLiteral("alfa faktor žiga je 0");
     case err::ZeroWatermark:
         return QStringLiteral("sve vrijednosti žiga su 0");
+    case err::NotAlignable:
+        return QStringLiteral("slika s žigom ne može se poravnati s originalnom slikom");
     default:
         return QString::fromUtf8(error.what());
     }

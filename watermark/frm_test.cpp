@@ -10,6 +10,7 @@
 #include "ui/twips.h"
 #include "ui/ui_services.h"
 #include "watermark/detect.h"
+#include "watermark/registration.h"
 #include "watermark/watermark_file.h"
 
 #include <QGuiApplication>
@@ -143,8 +144,21 @@ void FrmTest::runTest()
             m_ui.message(this, only24, MessageIcon::Critical, text::kAppTitle);
             return;
         }
-        const Analysis markedAnalysis = analysePicture(*marked);
-        result = correlate(originalAnalysis, watermark, markedAnalysis);
+        // A copy of another size, or one where the mark is not found as it stands, is
+        // registered onto the original first; one that cannot be aligned is refused,
+        // unless it has the original's size, when its plain result stands.
+        const bool sameSize = marked->width() == original->width() && marked->height() == original->height();
+        if (sameSize) result = correlate(originalAnalysis, watermark, analysePicture(*marked));
+        if (!sameSize || !result.found) {
+            checkComparable(
+                watermark, original->width(), original->height(), original->width(), original->height());
+            try {
+                const Registered registered = registerPicture(*original, *marked);
+                result = correlate(originalAnalysis, watermark, analysePicture(*registered.picture));
+            } catch (const Error& e) {
+                if (!sameSize || e.number() != err::NotAlignable) throw;
+            }
+        }
     }
 
     const QString verdict = fromView(result.found ? kFoundText : kNotFoundText);

@@ -261,12 +261,19 @@ double correlationAt(Level& o, Level& s, const Mat3& aLevel)
     return c / std::sqrt(vt * vw);
 }
 
-// A refinement is kept only where it explains clearly more of the picture: fitting six
-// parameters to noise always gains a little (about 6 / samples of the misfit), and that
-// must not count.
-bool clearlyBetter(double before, double after)
+// Whether `after` explains clearly more of the picture than `before`: the misfit 1 - r
+// must shrink by at least the given share. Fitting parameters to noise always gains a
+// little (about 6 / samples of the misfit), and that must not count. A start that is
+// exact for the common copies (the same grid, or the stretch of a resized copy) must be
+// left only for a clear gain: free parameters also bend towards whatever else differs
+// systematically, such as a strong watermark on a picture of little detail, and a start
+// that is already right would only lose by that.
+constexpr double kSmallGain = 0.001;
+constexpr double kClearGain = 0.02;
+
+bool clearlyBetter(double before, double after, double share)
 {
-    return after > before && (1.0 - after) < 0.999 * (1.0 - before);
+    return after > before && (1.0 - after) < (1.0 - share) * (1.0 - before);
 }
 
 // ECC (affine) on the copies, starting from aLevel; false when it fails to converge.
@@ -325,13 +332,14 @@ double zncc(const std::vector<double>& a, const std::vector<double>& b)
     return (sab - sa * sb / n) / std::sqrt(va * vb);
 }
 
-// Whether a transform is a similarity (possibly mirrored): equal scales on both axes.
-bool isSimilarity(const Mat3& a)
+// Whether a transform is a similarity (possibly mirrored): equal scales on both axes,
+// within the relative tolerance.
+bool isSimilarity(const Mat3& a, double tolerance = 0.003)
 {
     const cv::Matx22d m(a(0, 0), a(0, 1), a(1, 0), a(1, 1));
     cv::Matx21d w;
     cv::SVD::compute(m, w, cv::SVD::NO_UV);
-    return w(1) > 0.0 && w(0) / w(1) < 1.003;
+    return w(1) > 0.0 && w(0) / w(1) < 1.0 + tolerance;
 }
 
 // The intensity refinement on a sparse grid of O's pixels: Gauss-Newton in the
@@ -341,7 +349,7 @@ bool isSimilarity(const Mat3& a)
 // picture's size. A transform that is a similarity stays one: copies are resized,
 // rotated, cropped and shifted, and the two parameters more of a general affine
 // transform only wander where the picture has little structure in some direction.
-bool refineSparse(Level& o, Level& s, Mat3& aLevel)
+bool refineSparse(Level& o, Level& s, Mat3& aLevel, double needed)
 {
     // Affine parameters p = basis * q for the similarity's q = (scale, rotation, shift x, shift y).
     const bool similarity = isSimilarity(aLevel);
@@ -434,7 +442,7 @@ bool refineSparse(Level& o, Level& s, Mat3& aLevel)
         }
         if (moved < 1e-3) break;
     }
-    if (!clearlyBetter(before, zncc(tv, iv))) return false;
+    if (!clearlyBetter(before, zncc(tv, iv), needed)) return false;
     aLevel = a;
     return true;
 }
@@ -486,7 +494,26 @@ struct Candidate {
     Mat3 a; // O to S, full-size visual coordinates
     bool refined = false;
     double correlation = -1.0;
+    bool similar = false; // as it was found, before any refinement
 };
+
+// Identity and stretch are exact for the copies they stand for, until refined.
+bool exactStart(const Candidate& c)
+{
+    return !c.refined && (c.method == "identity" || c.method == "stretch");
+}
+
+// The similarity (mirrored when a is) nearest to a, taking O's centre where a takes it.
+Mat3 nearestSimilarity(const Mat3& a, int widthO, int heightO, int widthS)
+{
+    const bool mirrored = determinant(a) < 0.0;
+    const Mat3 m = mirrored ? mirrorMap(widthS) * a : a;
+    const double p = (m(0, 0) + m(1, 1)) / 2, q = (m(0, 1) - m(1, 0)) / 2;
+    const double cx = (widthO - 1) / 2.0, cy = (heightO - 1) / 2.0;
+    const double tx = m(0, 0) * cx + m(0, 1) * cy + m(0, 2), ty = m(1, 0) * cx + m(1, 1) * cy + m(1, 2);
+    const Mat3 similar = affine(p, q, tx - (p * cx + q * cy), -q, p, ty - (-q * cx + p * cy));
+    return mirrored ? mirrorMap(widthS) * similar : similar;
+}
 
 std::vector<Candidate> initialCandidates(
     const Picture& original, const Picture& suspect, Pyramid& po, Pyramid& ps)
@@ -522,7 +549,8 @@ std::vector<Candidate> initialCandidates(
 
 // Refines a full-size transform on O's copy k by `refine`, keeping the result only where
 // it correlates clearly better there.
-template <class Refine> bool refineAt(Pyramid& po, Pyramid& ps, int k, Mat3& a, const Refine& refine)
+template <class Refine>
+bool refineAt(Pyramid& po, Pyramid& ps, int k, Mat3& a, double gain, const Refine& refine)
 {
     Level& o = po[k];
     Level& s = ps[ps.matching(o, scaleOf(a))];
@@ -530,7 +558,7 @@ template <class Refine> bool refineAt(Pyramid& po, Pyramid& ps, int k, Mat3& a, 
     const double before = correlationAt(o, s, aLevel);
     if (!refine(o, s, aLevel)) return false;
     const Mat3 refined = fromLevels(aLevel, o, s);
-    if (!plausible(refined) || !clearlyBetter(before, correlationAt(o, s, aLevel))) return false;
+    if (!plausible(refined) || !clearlyBetter(before, correlationAt(o, s, aLevel), gain)) return false;
     a = refined;
     return true;
 }
@@ -736,6 +764,7 @@ Registered registerChecked(const Picture& original, const Picture& suspect, cons
     const int screening = po.withLongSide(kScreeningSide);
     for (Candidate& c : candidates) {
         if (!plausible(c.a)) continue;
+        c.similar = isSimilarity(c.a, 0.01);
         Level& o = po[screening];
         Level& s = ps[ps.matching(o, scaleOf(c.a))];
         const Mat3 start = toLevels(c.a, o, s);
@@ -743,7 +772,7 @@ Registered registerChecked(const Picture& original, const Picture& suspect, cons
         Mat3 aLevel = start;
         if (refineByEcc(o, s, aLevel, 40, 1e-4)) {
             const double refined = correlationAt(o, s, aLevel);
-            if (clearlyBetter(c.correlation, refined)) {
+            if (clearlyBetter(c.correlation, refined, exactStart(c) ? kClearGain : kSmallGain)) {
                 c.correlation = refined;
                 c.a = fromLevels(aLevel, o, s);
                 c.refined = true;
@@ -753,17 +782,26 @@ Registered registerChecked(const Picture& original, const Picture& suspect, cons
     // The simpler candidates come first and keep their place unless a later one is clearly better.
     const Candidate* best = nullptr;
     for (const Candidate& c : candidates)
-        if (c.correlation > -1.0 && (!best || clearlyBetter(best->correlation, c.correlation))) best = &c;
+        if (c.correlation > -1.0 && (!best || clearlyBetter(best->correlation, c.correlation, kSmallGain)))
+            best = &c;
     if (!best)
         throw Error(err::NotAlignable,
             "The suspect picture cannot be aligned with the original: no transform brings them together");
     Candidate chosen = *best;
-
-    // The winner on each finer copy up to full size, by sparse steps that cost the same on
-    // any size and stop on the movement of the corners rather than on the correlation,
-    // which hardly changes on a smooth picture.
-    for (int k = screening - 1; k >= 0; --k)
-        chosen.refined |= refineAt(po, ps, k, chosen.a, refineSparse);
+    // Copies are resized, rotated, cropped and shifted: a winner that started as a
+    // similarity goes on as one. The general affine refinement on the small copy may have
+    // bent it a little towards whatever else differs (the watermark itself, at high
+    // strength, on a picture of little detail).
+    if (chosen.similar && !isSimilarity(chosen.a))
+        chosen.a = nearestSimilarity(chosen.a, original.width(), original.height(), suspect.width());
+    // The winner on its copy and each finer one up to full size, by sparse steps that cost
+    // the same on any size and stop on the movement of the corners rather than on the
+    // correlation, which hardly changes on a smooth picture.
+    for (int k = screening; k >= 0; --k)
+        chosen.refined |= refineAt(po, ps, k, chosen.a, exactStart(chosen) ? kClearGain : kSmallGain,
+            [&](Level& o, Level& s, Mat3& aLevel) {
+                return refineSparse(o, s, aLevel, exactStart(chosen) ? kClearGain : kSmallGain);
+            });
 
     Registration r;
     r.method = chosen.method + (chosen.refined ? "+ecc" : "");

@@ -26,7 +26,12 @@ std::string formatPsnr(double db, const char* infinite);
 const char* verdictWord(bool found);
 // "N = 1000, alpha = 0.1", with the target PSNR when alpha was chosen for one.
 std::string strengthText(const Evaluation& ev, const char* alphaName);
-// How many rows of the battery (not the plain marked picture or the control) still detect.
-int survivedAttacks(const Evaluation& ev, int* attacks);
+// How many rows of the battery (not the plain marked picture or the control) still detect,
+// as the picture stands or with registration.
+int survivedAttacks(const Evaluation& ev, int* attacks, bool registered = false);
+// The similarity of a row as the picture stands, "n/a" where the attack changed its size.
+std::string plainSimilarity(const EvaluationRow& row, const char* format);
+// What registration did for a row: "not needed", the method, or "refused".
+std::string registrationSummary(const EvaluationRow& row);
 
 } // namespace pelinor::cli

@@ -4,6 +4,7 @@
 #include "cli/report/report.h"
 #include "cli/report/svg_chart.h"
 
+#include <cmath>
 #include <string>
 
 namespace pelinor::cli {
@@ -37,6 +38,7 @@ h2 { font-size: 18px; margin: 28px 0 8px; }
 .chart .found { fill: var(--ok); }
 .chart .missed { fill: var(--bad); }
 .chart .bar { fill: var(--accent); }
+.chart .plainbar { fill: #b8c7d6; }
 table { border-collapse: collapse; width: 100%; background: #fff; border: 1px solid var(--line); }
 th, td { padding: 5px 10px; border-bottom: 1px solid var(--line); text-align: right; }
 th:first-child, td:first-child, td.verdict { text-align: left; }
@@ -86,19 +88,35 @@ std::string card(const std::string& value, const std::string& caption)
 
 std::string resultsTable(const Evaluation& ev)
 {
-    std::string s
-        = "<table id=\"results\">\n<thead><tr><th>attack</th><th>similarity</th><th>verdict</th><th>z</th>"
-          "<th>false-positive probability</th><th>PSNR (dB)</th></tr></thead>\n<tbody>\n";
+    std::string s = "<table id=\"results\">\n<thead><tr><th>attack</th><th>similarity</th><th>with "
+                    "registration</th><th>verdict</th><th>registration</th><th>z</th>"
+                    "<th>false-positive probability</th><th>PSNR (dB)</th></tr></thead>\n<tbody>\n";
     for (const EvaluationRow& r : ev.rows) {
-        std::string cls = r.result.found ? "found" : "missed";
-        if (r.kind != RowKind::Attacked) cls += " plain";
-        s += "<tr class=\"" + cls + "\"><td>" + htmlEscape(r.label) + "</td><td>"
-            + formatNumber(r.result.similarity, "%.4f") + "</td><td class=\"verdict\">"
-            + verdictWord(r.result.found) + "</td><td>" + formatNumber(r.result.z, "%.1f") + "</td><td>"
-            + formatNumber(r.result.falsePositive, "%.2g") + "</td><td>" + formatPsnr(r.psnr, "∞")
+        std::string cls = r.registered.found ? "found" : "missed";
+        if (r.kind == RowKind::Marked || r.kind == RowKind::Control) cls += " plain";
+        s += "<tr class=\"" + cls + "\"><td>" + htmlEscape(r.label) + "</td><td>" + plainSimilarity(r, "%.4f")
+            + "</td><td>" + formatNumber(r.registered.similarity, "%.4f") + "</td><td class=\"verdict\">"
+            + verdictWord(r.registered.found) + "</td><td>" + htmlEscape(registrationSummary(r)) + "</td><td>"
+            + formatNumber(r.registered.z, "%.1f") + "</td><td>"
+            + formatNumber(r.registered.falsePositive, "%.2g") + "</td><td>" + formatPsnr(r.psnr, "∞")
             + "</td></tr>\n";
     }
     return s + "</tbody>\n</table>\n";
+}
+
+// The copies registration brings back: each attack as the picture stands and registered.
+PairedBars geometricChart(const Evaluation& ev)
+{
+    PairedBars c;
+    c.title = "Moved, resized, mirrored and re-toned copies";
+    c.threshold = ev.threshold;
+    for (const EvaluationRow& r : ev.rows) {
+        if (r.kind != RowKind::Copy) continue;
+        c.labels.push_back(r.label);
+        c.without.push_back(r.comparable ? r.result.similarity : NAN);
+        c.with.push_back(r.registered.similarity);
+    }
+    return c;
 }
 
 } // namespace
@@ -107,6 +125,7 @@ std::string reportHtml(const Evaluation& ev, const ReportInfo& info)
 {
     int attacks = 0;
     const int survived = survivedAttacks(ev, &attacks);
+    const int registered = survivedAttacks(ev, nullptr, true);
     std::string s = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
                     "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
                     "<title>Robustness report: "
@@ -118,8 +137,9 @@ std::string reportHtml(const Evaluation& ev, const ReportInfo& info)
     s += "<div class=\"cards\">\n";
     s += card(formatPsnr(ev.markedPsnr, "∞") + " dB", "PSNR of the marked picture");
     s += card(formatNumber(ev.embeddedSimilarity(), "%.4f"), "similarity, marked and untouched");
-    s += card(std::to_string(survived) + " of " + std::to_string(attacks),
-        "attacks survived at threshold " + formatNumber(ev.threshold, "%g"));
+    s += card(std::to_string(registered) + " of " + std::to_string(attacks),
+        "attacks survived with registration (" + std::to_string(survived) + " without) at threshold "
+            + formatNumber(ev.threshold, "%g"));
     s += card(formatNumber(ev.randomMax, "%.3f"),
         "highest of " + std::to_string(ev.randomSimilarities.size()) + " never-embedded watermarks");
     s += "</div>\n";
@@ -142,6 +162,12 @@ std::string reportHtml(const Evaluation& ev, const ReportInfo& info)
     }
     s += "</div>\n";
 
+    const PairedBars geometric = geometricChart(ev);
+    if (!geometric.labels.empty())
+        s += "<h2>Moved, resized and re-toned copies</h2>\n<p>Each copy as it stands and registered onto the "
+             "original's grid first (found from the pictures alone, never from the watermark).</p>\n"
+            + svgPairedBars(geometric);
+
     Histogram h;
     h.title = "Never-embedded watermarks against the marked picture";
     h.values = ev.randomSimilarities;
@@ -151,14 +177,19 @@ std::string reportHtml(const Evaluation& ev, const ReportInfo& info)
     s += "<h2>False positives</h2>\n<p>" + std::to_string(ev.randomSimilarities.size())
         + " random watermarks of the same length and distribution, never embedded: highest similarity "
         + formatNumber(ev.randomMax, "%.4f") + ", 99th percentile " + formatNumber(ev.randomP99, "%.4f")
-        + ". The embedded watermark reaches " + formatNumber(ev.embeddedSimilarity(), "%.4f") + ".</p>\n"
-        + svgHistogram(h);
+        + ". The embedded watermark reaches " + formatNumber(ev.embeddedSimilarity(), "%.4f") + "."
+        + (ev.registeredRows > 0 ? " Against the " + std::to_string(ev.registeredRows)
+                    + " registered copies the same watermarks reach at most "
+                    + formatNumber(ev.registeredRandomMax, "%.4f") + "."
+                                 : std::string())
+        + "</p>\n" + svgHistogram(h);
 
     s += "<h2>All results</h2>\n" + resultsTable(ev);
     s += "<footer>Made by pelinor-cli " PELINOR_VERSION " in " + formatNumber(info.seconds, "%.2f")
         + " s; seed " + std::to_string(info.seed)
         + ". PSNR is measured against the original over all three "
-          "channels; z = similarity × √N.</footer>\n</body>\n</html>\n";
+          "channels (for a copy of another size, its registered copy); z = similarity × "
+          "√N.</footer>\n</body>\n</html>\n";
     return s;
 }
 

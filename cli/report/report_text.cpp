@@ -16,6 +16,7 @@ std::string formatNumber(double v, const char* format)
 
 std::string formatPsnr(double db, const char* infinite)
 {
+    if (std::isnan(db)) return "–";
     return std::isinf(db) ? std::string(infinite) : formatNumber(db, "%.2f");
 }
 
@@ -32,26 +33,51 @@ std::string strengthText(const Evaluation& ev, const char* alphaName)
     return s;
 }
 
-int survivedAttacks(const Evaluation& ev, int* attacks)
+int survivedAttacks(const Evaluation& ev, int* attacks, bool registered)
 {
     int survived = 0, total = 0;
     for (const EvaluationRow& r : ev.rows) {
-        if (r.kind != RowKind::Attacked) continue;
+        if (r.kind == RowKind::Marked || r.kind == RowKind::Control) continue;
         ++total;
-        survived += r.result.found;
+        survived += registered ? r.registered.found : r.result.found;
     }
     if (attacks) *attacks = total;
     return survived;
 }
 
+std::string plainSimilarity(const EvaluationRow& row, const char* format)
+{
+    return row.comparable ? formatNumber(row.result.similarity, format) : "n/a";
+}
+
+std::string registrationSummary(const EvaluationRow& row)
+{
+    if (!row.registration) return row.registrationError.empty() ? "not needed" : "refused";
+    const Registration& r = *row.registration;
+    return r.method + (r.mirrored ? ", mirrored" : "") + (r.tone == "none" ? "" : ", tone curve");
+}
+
+namespace {
+
+// Empty for a value that does not exist (a plain result on a picture of another size).
+std::string csvNumber(double v, const char* format)
+{
+    return std::isnan(v) ? std::string() : formatNumber(v, format);
+}
+
+} // namespace
+
 std::string reportCsv(const Evaluation& ev)
 {
-    std::string s = "family,attack,parameter,similarity,found,z,false_positive_probability,psnr_db\n";
+    std::string s = "family,attack,parameter,similarity,found,z,false_positive_probability,psnr_db,"
+                    "registered_similarity,registered_found,registration\n";
     for (const EvaluationRow& r : ev.rows) {
         s += rowFamily(r) + ",\"" + r.label + "\"," + formatNumber(r.attack.parameter, "%g") + ","
-            + formatNumber(r.result.similarity, "%.6f") + "," + (r.result.found ? "1" : "0") + ","
-            + formatNumber(r.result.z, "%.3f") + "," + formatNumber(r.result.falsePositive, "%.3g") + ","
-            + formatPsnr(r.psnr, "inf") + "\n";
+            + csvNumber(r.result.similarity, "%.6f") + "," + (r.result.found ? "1" : "0") + ","
+            + csvNumber(r.result.z, "%.3f") + "," + csvNumber(r.result.falsePositive, "%.3g") + ","
+            + (std::isnan(r.psnr) ? std::string() : formatPsnr(r.psnr, "inf")) + ","
+            + formatNumber(r.registered.similarity, "%.6f") + "," + (r.registered.found ? "1" : "0") + ","
+            + "\"" + registrationSummary(r) + "\"\n";
     }
     return s;
 }
@@ -60,17 +86,23 @@ std::string reportMarkdown(const Evaluation& ev, const ReportInfo& info)
 {
     int attacks = 0;
     const int survived = survivedAttacks(ev, &attacks);
+    const int registered = survivedAttacks(ev, nullptr, true);
     std::string s = "# Robustness report\n\n";
     s += "- original: `" + info.original + "` (" + sizeText(ev.width, ev.height) + ")\n";
     s += "- watermark: `" + info.watermark + "` (" + strengthText(ev, "alpha") + "), "
         + std::to_string(ev.changed) + " coefficients changed\n";
     s += "- marked picture: PSNR " + formatPsnr(ev.markedPsnr, "inf") + " dB against the original\n";
+    s += "- each attacked copy is tested as it stands and with registration (detect's default): registered "
+         "onto the original's grid when it is of another size or the mark is not found as it stands\n";
     s += "- threshold " + formatNumber(ev.threshold, "%g") + ": the watermark survives "
-        + std::to_string(survived) + " of " + std::to_string(attacks) + " attacks\n\n";
-    s += "| attack | similarity | verdict | z | PSNR (dB) |\n|---|---:|---|---:|---:|\n";
+        + std::to_string(registered) + " of " + std::to_string(attacks) + " attacks with registration, "
+        + std::to_string(survived) + " without\n\n";
+    s += "| attack | similarity | verdict | with registration | verdict | registration | z | PSNR (dB) |\n"
+         "|---|---:|---|---:|---|---|---:|---:|\n";
     for (const EvaluationRow& r : ev.rows) {
-        s += "| " + r.label + " | " + formatNumber(r.result.similarity, "%.4f") + " | "
-            + verdictWord(r.result.found) + " | " + formatNumber(r.result.z, "%.1f") + " | "
+        s += "| " + r.label + " | " + plainSimilarity(r, "%.4f") + " | " + verdictWord(r.result.found) + " | "
+            + formatNumber(r.registered.similarity, "%.4f") + " | " + verdictWord(r.registered.found) + " | "
+            + registrationSummary(r) + " | " + formatNumber(r.registered.z, "%.1f") + " | "
             + formatPsnr(r.psnr, "∞") + " |\n";
     }
     s += "\n## False positives\n\n";
@@ -79,6 +111,10 @@ std::string reportMarkdown(const Evaluation& ev, const ReportInfo& info)
         + std::to_string(info.seed) + "), tested against the marked picture: maximum similarity "
         + formatNumber(ev.randomMax, "%.4f") + ", 99th percentile " + formatNumber(ev.randomP99, "%.4f")
         + "; the embedded watermark reaches " + formatNumber(ev.embeddedSimilarity(), "%.4f") + ".\n";
+    if (ev.registeredRows > 0)
+        s += "\nThe same watermarks against the " + std::to_string(ev.registeredRows)
+            + " registered pictures: maximum similarity " + formatNumber(ev.registeredRandomMax, "%.4f")
+            + ".\n";
     return s;
 }
 

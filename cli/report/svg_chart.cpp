@@ -207,4 +207,57 @@ std::string svgHistogram(const Histogram& h, int width, int height)
     return s + "</svg>\n";
 }
 
+std::string svgPairedBars(const PairedBars& chart, int width)
+{
+    constexpr double kLabels = 300, kBar = 9, kGap = 10, kLegend = 22;
+    const std::size_t n = chart.labels.size();
+    const double height = kTop + kLegend + double(n) * (2 * kBar + kGap) + kBottom;
+    double lo = -0.25;
+    for (const auto* values : {&chart.without, &chart.with})
+        for (double v : *values)
+            if (std::isfinite(v)) lo = std::min(lo, std::floor(v * 4) / 4);
+    const double left = kLabels, right = width - kRight;
+    auto px = [&](double v) { return left + (std::clamp(v, lo, 1.0) - lo) / (1.0 - lo) * (right - left); };
+    const double top = kTop + kLegend, bottom = height - kBottom;
+
+    std::string s = open(chart.title, width, height);
+    for (double t = lo; t <= 1.0 + 1e-9; t += 0.25) {
+        s += line(px(t), top, px(t), bottom, "grid");
+        s += text(px(t), bottom + 16, num(t, "%.2f"), "tick");
+    }
+    s += line(left, bottom, right, bottom, "axis");
+    s += line(px(0), top, px(0), bottom, "axis");
+    s += text((left + right) / 2, height - 6, "similarity", "label");
+    // The legend: the pale bar as the picture stands, the strong one with registration.
+    s += "<rect class=\"bar plainbar\" x=\"" + num(left) + "\" y=\"" + num(kTop + 2)
+        + "\" width=\"14\" height=\"" + num(kBar) + "\"/>\n"
+        + text(left + 20, kTop + 10, "as it stands", "note", "start");
+    s += "<rect class=\"bar\" x=\"" + num(left + 130) + "\" y=\"" + num(kTop + 2)
+        + "\" width=\"14\" height=\"" + num(kBar) + "\"/>\n"
+        + text(left + 150, kTop + 10, "with registration", "note", "start");
+    for (std::size_t i = 0; i < n; ++i) {
+        const double y = top + double(i) * (2 * kBar + kGap) + kGap / 2;
+        s += text(left - 8, y + kBar + 4, chart.labels[i], "tick", "end");
+        const double values[2] = {
+            i < chart.without.size() ? chart.without[i] : NAN, i < chart.with.size() ? chart.with[i] : NAN};
+        for (int k = 0; k < 2; ++k) {
+            const double v = values[k];
+            const double by = y + k * kBar;
+            if (!std::isfinite(v)) {
+                s += text(px(0) + 4, by + kBar - 1, "n/a (another size)", "note", "start");
+                continue;
+            }
+            const double x0 = std::min(px(0), px(v)), x1 = std::max(px(0), px(v));
+            const std::string tip
+                = chart.labels[i] + (k ? ", with registration: " : ", as it stands: ") + num(v, "%.4f");
+            s += "<rect class=\"" + std::string(k ? "bar" : "bar plainbar") + "\" x=\"" + num(x0) + "\" y=\""
+                + num(by) + "\" width=\"" + num(std::max(1.0, x1 - x0)) + "\" height=\"" + num(kBar - 1)
+                + "\"><title>" + htmlEscape(tip) + "</title></rect>\n";
+        }
+    }
+    s += line(px(chart.threshold), top, px(chart.threshold), bottom, "threshold");
+    s += text(px(chart.threshold) + 4, top - 4, "threshold " + num(chart.threshold, "%g"), "note", "start");
+    return s + "</svg>\n";
+}
+
 } // namespace pelinor::cli

@@ -33,4 +33,16 @@ struct Histogram {
 
 std::string svgHistogram(const Histogram& histogram, int width = 860, int height = 280);
 
+// Two bars per attack: the similarity as the picture stands and with registration. A
+// value that does not exist (NaN: the picture changed size) draws no bar and says so.
+struct PairedBars {
+    std::string title;
+    std::vector<std::string> labels;
+    std::vector<double> without; // one per label
+    std::vector<double> with;
+    double threshold = 0.7;
+};
+
+std::string svgPairedBars(const PairedBars& chart, int width = 860);
+
 } // namespace pelinor::cli

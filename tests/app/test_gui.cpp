@@ -36,6 +36,7 @@
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
+#include <cmath>
 #include <functional>
 #include <memory>
 
@@ -960,8 +961,10 @@ private slots:
                                         << error + "76" + esc(u": mapa ne postoji."_s) + body;
         QTest::newRow("empty watermark path")
             << QStringList{"orig", "", "mark"} << false << error + "\\d+" + rest;
-        QTest::newRow("marked of another size") << QStringList{"orig", "zig",
-            "mali"} << false << busy + error + "1002" + esc(u": slike nisu jednakih dimenzija."_s) + body;
+        // A picture of another size that is no copy of the original cannot be registered onto it.
+        QTest::newRow("black picture of another size") << QStringList{"orig", "zig", "crna"} << false
+                                                       << busy + error + "1010"
+                + esc(u": slika s žigom ne može se poravnati s originalnom slikom."_s) + body;
     }
 
     void testVerdicts()
@@ -973,7 +976,7 @@ private slots:
         savePicture(*original, m_dir->filePath(u"orig"_s).toStdString());
         const Watermark watermark = readWatermark(wmk(u"zig"_s).toStdString());
         savePicture(*embedWatermark(*original, watermark).marked, m_dir->filePath(u"mark"_s).toStdString());
-        bmp(u"mali"_s, 20, 16, 9);
+        savePicture(*Picture::create(20, 16), m_dir->filePath(u"crna"_s).toStdString());
         for (QString& path : paths)
             if (!path.isEmpty() && !path.startsWith(u'/')) path = m_dir->filePath(path);
         if (croatian) m_ui->locale = QLocale(QLocale::Croatian, QLocale::Croatia);
@@ -988,6 +991,47 @@ private slots:
         });
         const QString log = m_ui->text();
         QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(expected)).match(log).hasMatch(),
+            qPrintable(log));
+    }
+
+    // A copy at half the size is registered onto the original and tested there; the
+    // verdict reads as for any other test.
+    void testRegistersAResizedSuspect()
+    {
+        // Smooth shapes, so that the largest coefficients survive halving.
+        PictureRef original = Picture::create(200, 150);
+        for (int y = 0; y < 150; ++y)
+            for (int x = 0; x < 3 * 200; ++x) {
+                const int px = x / 3, c = x % 3;
+                original->bits()[std::size_t(y) * original->stride() + std::size_t(x)] = std::uint8_t(128
+                    + 40 * std::sin(px / 9.0 + c) * std::cos(y / 7.0) + 25 * std::sin((px + y) / 13.0)
+                    + 20 * std::cos(px / 5.0 - y / 11.0 + c) + 15 * std::sin(px * y / 300.0));
+            }
+        savePicture(*original, m_dir->filePath(u"velika"_s).toStdString());
+        const Watermark watermark = readWatermark(wmk(u"zig"_s).toStdString());
+        const PictureRef marked = embedWatermark(*original, watermark).marked;
+        const PictureRef half = Picture::create(100, 75);
+        for (int y = 0; y < 75; ++y)
+            for (int x = 0; x < 3 * 100; ++x) {
+                const auto at = [&](int dx, int dy) {
+                    return int(marked->bits()[std::size_t(2 * y + dy) * marked->stride()
+                        + std::size_t(2 * (x - x % 3) + x % 3 + 3 * dx)]);
+                };
+                half->bits()[std::size_t(y) * half->stride() + std::size_t(x)]
+                    = std::uint8_t((at(0, 0) + at(1, 0) + at(0, 1) + at(1, 1) + 2) / 4);
+            }
+        savePicture(*half, m_dir->filePath(u"pola.png"_s).toStdString());
+        withModal<FrmTest>(m_window->mnuTest, [&](FrmTest* test) {
+            test->txtParametar[0]->setText(m_dir->filePath(u"velika"_s));
+            test->txtParametar[1]->setText(m_dir->filePath(u"zig"_s));
+            test->txtParametar[2]->setText(m_dir->filePath(u"pola.png"_s));
+            test->cmdTestiraj->click();
+        });
+        const QString log = m_ui->text();
+        QVERIFY2(QRegularExpression(QRegularExpression::escape(kRatio)
+                     + u"0\\.[89]\\d*\nŽig je pronađen u označenoj slici.$"_s)
+                     .match(log)
+                     .hasMatch(),
             qPrintable(log));
     }
 

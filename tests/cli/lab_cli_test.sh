@@ -47,6 +47,20 @@ case_attack() {
     --quality 80
   [ -s chain.jpg ] || fail "no output of a chain"
 
+  # The edits registration undoes: sizes and exact pixels where they are exact.
+  expect 0 "$cli" attack original.bmp small.bmp --crop-to 0.5
+  expect 0 "$cli" info small.bmp
+  stdout_has "48 x 40"
+  expect 0 "$cli" attack original.bmp social.png --social --resize 0.5 --rotate 2 --shift 3,-2 --tone 1.1,10 --gamma 0.8
+  expect 0 "$cli" info social.png
+  stdout_has "48 x 40"
+  expect 0 "$cli" attack original.bmp twice.bmp --mirror --mirror --shift=0,0 --rotate 0 --tone 1,0 --gamma 1
+  cmp -s original.bmp twice.bmp || fail "identity edits changed the picture"
+  expect 2 "$cli" attack original.bmp x.bmp --shift 3
+  stderr_has "two numbers"
+  expect 2 "$cli" attack original.bmp x.bmp --resize 0
+  stderr_has "above 0"
+
   expect 2 "$cli" attack original.bmp x.bmp
   stderr_has "no attack given"
   expect 2 "$cli" attack original.bmp x.bmp --crop 0.5
@@ -70,14 +84,22 @@ case_evaluate() {
   "$cli" generate w.wmk --length 200 --seed 5 >/dev/null || fail "generate"
   expect 0 "$cli" evaluate original.bmp w.wmk --out report --random 150 --seed 3
   for f in report.csv report.md report.html; do [ -s "report/$f" ] || fail "missing report/$f"; done
-  [ "$(wc -l <report/report.csv)" -eq 24 ] || fail "report.csv should have a header and 23 rows"
+  [ "$(wc -l <report/report.csv)" -eq 35 ] || fail "report.csv should have a header and 34 rows"
   grep -q '^none,"marked, no attack",0,0\.9[5-9][0-9]*,1,' report/report.csv || fail "marked row: $(sed -n 2p report/report.csv)"
-  grep -q '^control,"unmarked original",0,0\.000000,0,.*,inf$' report/report.csv || fail "control row: $(sed -n 3p report/report.csv)"
+  grep -q '^control,"unmarked original",0,0\.000000,0,.*,inf,0\.000000,0,"not needed"$' report/report.csv ||
+    fail "control row: $(sed -n 3p report/report.csv)"
+  # A copy of another size: no plain similarity, a registered one.
+  grep -q '^geometric,"resize ×0.5",0.5,,0,,,[0-9.]*,[-0-9.]*,[01],"stretch' report/report.csv ||
+    fail "resize row: $(grep resize report/report.csv)"
+  grep -q '^geometric,"mirror",0,[-0-9.]*,0,.*,"identity[^"]*, mirrored"$' report/report.csv ||
+    fail "mirror row: $(grep mirror report/report.csv)"
+  grep -q 'attacks with registration, [0-9]* without' report/report.md || fail "report.md lacks the two counts"
   grep -q '^jpeg,"JPEG Q=90",90,' report/report.csv || fail "no JPEG 90 row"
   grep -q '| crop 25% |' report/report.md || fail "report.md lacks the crop row"
   grep -q '150 random watermarks' report/report.md || fail "report.md lacks the false-positive line"
   grep -q '<table id="results">' report/report.html || fail "report.html lacks the table"
-  [ "$(grep -c '<svg' report/report.html)" -eq 7 ] || fail "report.html should hold 7 charts"
+  [ "$(grep -c '<svg' report/report.html)" -eq 8 ] || fail "report.html should hold 8 charts"
+  grep -q 'Moved, resized, mirrored and re-toned copies' report/report.html || fail "report.html lacks the geometric chart"
   grep -Eq '<script|<link|src=|href=|url\(' report/report.html && fail "report.html refers to something outside itself"
   grep -q '\[ *[0-9]*/[0-9]*\]' err.txt || fail "no progress on stderr"
   stdout_has "| JPEG Q=5 |"
@@ -94,7 +116,7 @@ case_evaluate() {
   # The strength chosen for a PSNR, and no false-positive side.
   expect 0 "$cli" evaluate original.bmp w.wmk --out chosen --random 0 --target-psnr 40
   grep -q 'chosen for a PSNR of at least 40 dB' chosen/report.md || fail "report.md lacks the chosen strength"
-  psnr=$(sed -n 2p chosen/report.csv | awk -F, '{ print $NF }')
+  psnr=$(sed -n 2p chosen/report.csv | awk -F, '{ print $(NF-3) }')
   awk -v p="$psnr" 'BEGIN { exit !(p >= 40 && p < 40.3) }' || fail "marked PSNR $psnr for target 40"
   grep -q '<table id="results">' chosen/report.html || fail "report.html without random watermarks"
 
@@ -117,11 +139,13 @@ case_identify() {
   expect 0 "$cli" identify original.bmp marked.bmp w1.wmk w2.wmk w3.wmk w4.wmk w5.wmk long.wmk
   [ "$(sed -n 2p out.txt | awk '{print $6}')" = w3.wmk ] || fail "w3 is not ranked first: $(cat out.txt)"
   [ "$(awk '$5 == "found"' out.txt | wc -l)" -eq 1 ] || fail "exactly one watermark should be found"
-  [ "$(wc -l <out.txt)" -eq 8 ] || fail "a header, six ranked lines and the family-wise line expected"
+  [ "$(wc -l <out.txt)" -eq 9 ] || fail "a header, six ranked lines, the family-wise line and the registration expected"
+  [ "$(tail -1 out.txt)" = "registration: none" ] || fail "registration line: $(tail -1 out.txt)"
   # The family-wise figure: 1 - prod(1 - p) over the six files at the top similarity.
   top=$(sed -n 2p out.txt | awk '{print $2}')
   stdout_has "family-wise false-positive probability: .*(any of the 6 files, never embedded, reaching $top"
   expect 0 "$cli" identify original.bmp marked.bmp w5.wmk w3.wmk --json
+  grep -q '"registration": null}$' out.txt || fail "JSON without its registration: $(cat out.txt)"
   head -1 out.txt | grep -q '"watermarks": \[{"watermark": "w3.wmk", "similarity": 0\.9[0-9]*, "found": true, "z": [0-9.]*, "false_positive_probability": [0-9.e-]*, "length": 300}' ||
     fail "JSON: $(cat out.txt)"
   grep -q '"watermark": "w5.wmk", "similarity": [-0-9.e]*, "found": false' out.txt || fail "JSON lacks w5"
@@ -144,8 +168,13 @@ assert math.isclose(d["family_wise_false_positive_probability"], -math.expm1(2 *
   stderr_has "bad.wmk"
   stderr_has "missing.wmk"
   stdout_has "w3.wmk"
-  expect 2 "$cli" identify original.bmp other.bmp w3.wmk
+  # Without registration pictures of different sizes are refused; with it (the default)
+  # another picture is either refused or not found.
+  expect 2 "$cli" identify original.bmp other.bmp w3.wmk --register never
   stderr_has "96 x 81"
+  "$cli" identify original.bmp other.bmp w3.wmk >out.txt 2>err.txt
+  status=$?
+  [ "$status" -eq 1 ] || [ "$status" -eq 2 ] || fail "another picture: exit $status"
   expect 2 "$cli" identify original.bmp marked.bmp
   stderr_has "missing arguments"
 }

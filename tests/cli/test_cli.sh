@@ -65,7 +65,8 @@ roundtrip)
   for key in '{"schema": 1, "similarity": 0.9' '"found": true' '"threshold": 0.7,' '"coefficients": 1000' \
              '"z": ' '"false_positive_probability": ' '"verdict": "found"' \
              '"original": {"width": 451, "height": 300}' '"suspect": {"width": 451, "height": 300}' \
-             '"files": {"original": "'"$sample"'", "watermark": "w.wmk", "suspect": "marked.bmp"}'; do
+             '"files": {"original": "'"$sample"'", "watermark": "w.wmk", "suspect": "marked.bmp"}' \
+             '"registration": null'; do
     has out "$key"
   done
   if command -v python3 >/dev/null; then
@@ -73,6 +74,54 @@ roundtrip)
   fi
   run 1 detect "$sample" other.wmk marked.bmp --json --threshold 0.1; has out '"threshold": 0.1,'
   has out '"verdict": "not found"' 
+  run 0 detect "$sample" w.wmk marked.bmp; has out "registration: none"
+  ;;
+register)
+  # Copies that were moved, resized, mirrored or re-toned are registered and found;
+  # the same copies without registration are not.
+  run 0 generate w.wmk --length 1000 --alpha 0.1 --seed 42
+  run 0 embed "$sample" w.wmk marked.png
+  run 0 attack marked.png small.jpg --rotate 2 --resize 0.8 --jpeg 85
+  run 0 detect "$sample" w.wmk small.jpg --json
+  for key in '"found": true' '"suspect": {"width": 361, "height": 240}' '"registration": {"method": "' \
+             '"scale": 0.8' '"shift_x": ' '"shift_y": ' '"mirrored": false' '"coverage": ' '"tone": "none"' \
+             '"image_correlation": 0.9'; do
+    has out "$key"
+  done
+  grep -Eq '"rotation_deg": (1\.9[5-9]|2\.0[0-4])' out || fail "rotation: $(cat out)"
+  if command -v python3 >/dev/null; then
+    python3 -c '
+import json
+d = json.load(open("out"))
+r = d["registration"]
+assert set(r) == {"method", "scale", "rotation_deg", "shift_x", "shift_y", "mirrored", "coverage", "tone",
+                  "image_correlation"}, r
+assert abs(r["scale"] - 0.8) < 0.005 and abs(r["rotation_deg"] - 2) < 0.05 and r["coverage"] > 0.95, r
+' || fail "registration JSON: $(cat out)"
+  fi
+  run 2 detect "$sample" w.wmk small.jpg --register never; has err "361 x 240"
+  run 0 attack marked.png moved.png --mirror --shift 3,-2
+  run 1 detect "$sample" w.wmk moved.png --register never; has out "registration: none"
+  run 0 detect "$sample" w.wmk moved.png; has out "verdict: found"; has out ", mirrored,"
+  run 0 attack marked.png dark.png --gamma 0.7 --tone 0.9,-5
+  run 0 detect "$sample" w.wmk dark.png --register always; has out "tone curve"
+  # identify registers once for all its watermark files.
+  run 0 generate other.wmk --length 1000 --seed 43
+  run 0 identify "$sample" moved.png other.wmk w.wmk --json
+  has out '"registration": {"method": "'
+  if command -v python3 >/dev/null; then
+    python3 -c '
+import json
+d = json.load(open("out"))
+assert d["watermarks"][0]["watermark"] == "w.wmk" and d["watermarks"][0]["found"], d
+assert d["registration"]["mirrored"] and abs(d["registration"]["shift_x"] - 3) < 0.2, d
+' || fail "identify JSON: $(cat out)"
+  fi
+  run 0 identify "$sample" moved.png other.wmk w.wmk; has out "registration: features"
+  run 1 identify "$sample" moved.png other.wmk w.wmk --register never
+  # Another picture is refused when it cannot be registered.
+  run 2 detect "$sample" w.wmk "$testdata/bmpsuite/g/rgb24.bmp" --register always; has err "cannot be aligned"
+  run 2 detect "$sample" w.wmk marked.png --register sometimes; has err "--register"
   ;;
 formats)
   run 0 generate w.wmk --seed 7

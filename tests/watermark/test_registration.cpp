@@ -1,5 +1,5 @@
 // Registration: known transforms recovered from pictures rendered exactly under them.
-#include "fixtures.h"
+#include "tests/test_support.h"
 #include "watermark/detect.h"
 #include "watermark/embed.h"
 #include "watermark/registration.h"
@@ -19,7 +19,11 @@
 namespace pelinor {
 namespace {
 
-using test::pixel;
+// Byte c (0 = blue) of pixel x in visual row y.
+auto& pixel(auto& p, int x, int y, int c)
+{
+    return test::pixelAt(p, x, y)[c];
+}
 
 // A picture given as a function of continuous coordinates, so that a transformed copy can
 // be rendered exactly, with no resampler of its own between it and the truth: a smooth
