@@ -1,4 +1,5 @@
 #include "cli/json.h"
+#include "cli/registration_output.h"
 #include "cli/report/report.h"
 
 #include <cmath>
@@ -137,7 +138,10 @@ std::string reportJson(const Evaluation& ev, const ReportInfo& info, const std::
             .add("found", r.result.found)
             .add("z", r.result.z)
             .add("false_positive_probability", r.result.falsePositive)
-            .add("psnr_db", r.psnr);
+            .add("psnr_db", r.psnr)
+            .add("registered_similarity", r.registered.similarity)
+            .add("registered_found", r.registered.found);
+        addRegistration(row, r.registration);
         rows.add(row);
     }
     JsonObject o;
@@ -158,11 +162,17 @@ std::string reportJson(const Evaluation& ev, const ReportInfo& info, const std::
         .add("similarity", ev.embeddedSimilarity())
         .add("attacks", attacks)
         .add("attacks_survived", survived)
+        .add("attacks_survived_registered", survivedAttacks(ev, nullptr, true))
+        .add("registered_pictures", ev.registeredRows)
         .add("random_watermarks", static_cast<long long>(ev.randomSimilarities.size()));
     if (ev.randomSimilarities.empty())
         o.addNull("random_max_similarity").addNull("random_p99_similarity");
     else
         o.add("random_max_similarity", ev.randomMax).add("random_p99_similarity", ev.randomP99);
+    if (ev.registeredRows > 0 && !ev.randomSimilarities.empty())
+        o.add("registered_random_max_similarity", ev.registeredRandomMax);
+    else
+        o.addNull("registered_random_max_similarity");
     o.add("seed", static_cast<long long>(info.seed))
         .add("seconds", info.seconds)
         .add("reports", reports)

@@ -114,10 +114,12 @@ assert abs(r["scale"] - 0.8) < 0.005 and abs(r["rotation_deg"] - 2) < 0.05 and r
 import json
 d = json.load(open("out"))
 assert d["watermarks"][0]["watermark"] == "w.wmk" and d["watermarks"][0]["found"], d
-assert d["registration"]["mirrored"] and abs(d["registration"]["shift_x"] - 3) < 0.2, d
+# Mirrored after the shift: the shift reads as it does on the unmirrored suspect.
+assert d["registration"]["mirrored"] and abs(d["registration"]["shift_x"] + 3) < 0.2, d
+assert abs(d["registration"]["shift_y"] + 2) < 0.2, d
 ' || fail "identify JSON: $(cat out)"
   fi
-  run 0 identify "$sample" moved.png other.wmk w.wmk; has out "registration: features"
+  run 0 identify "$sample" moved.png other.wmk w.wmk; has out "registration: "; has out ", mirrored,"
   run 1 identify "$sample" moved.png other.wmk w.wmk --register never
   # Another picture is refused when it cannot be registered.
   run 2 detect "$sample" w.wmk "$testdata/bmpsuite/g/rgb24.bmp" --register always; has err "cannot be aligned"
@@ -249,7 +251,7 @@ json)
   run 0 generate other.wmk --seed 10 --length 500
   run 0 identify "$name" marked.png other.wmk "$key" --json
   has out '{"schema": 1, "original": "we\"ird\\na\tme\u0001\udcff.png", "suspect": "marked.png", "threshold": 0.7, "files": 2, "found": true, "top_similarity": 0.9'
-  has out '"family_wise_false_positive_probability": '; has out '"errors": []}'
+  has out '"family_wise_false_positive_probability": '; has out '"errors": [], "registration": null}'
   has out '[{"watermark": "k\u007féy.wmk", "similarity": 0.9'; has out '"length": 500}'
   if command -v python3 >/dev/null; then
     run 0 detect "$name" "$key" marked.png --json
@@ -264,7 +266,7 @@ assert os.fsencode(d["files"]["original"]) == os.fsencode(os.environ["NAME"]), d
   has out "false pos."; has out "family-wise false-positive probability: "
   run 0 evaluate "$sample" w.wmk --out rep --random 20 --json
   [ "$(head -c 14 out)" = '{"schema": 1, ' ] || fail "evaluate --json: $(head -c 200 out)"
-  has out '"attacks": 21, "attacks_survived": '; has out '"random_watermarks": 20,'
+  has out '"attacks": 32, "attacks_survived": '; has out '"random_watermarks": 20,'
   has out '"reports": {"csv": "rep/report.csv", "markdown": "rep/report.md", "html": "rep/report.html"}'
   lacks out "| JPEG"
   [ -s rep/report.html ] || fail "evaluate --json wrote no report"
@@ -273,8 +275,13 @@ assert os.fsencode(d["files"]["original"]) == os.fsencode(os.environ["NAME"]), d
 import json
 d = json.load(open("out"))
 rows = [r for r in d["rows"] if r["family"] not in ("none", "control")]
-assert len(d["rows"]) == 23 and d["attacks"] == len(rows), d["attacks"]
+assert len(d["rows"]) == 34 and d["attacks"] == len(rows), d["attacks"]
 assert d["attacks_survived"] == sum(r["found"] for r in rows)
+assert d["attacks_survived_registered"] == sum(r["registered_found"] for r in rows)
+assert d["attacks_survived_registered"] > d["attacks_survived"]
+moved = [r for r in rows if r["family"] == "geometric" and r["registration"]]
+assert moved and all(0.5 < r["registration"]["scale"] < 1.01 for r in moved), moved
+assert d["registered_random_max_similarity"] < 0.3 and d["registered_pictures"] >= len(moved)
 assert d["similarity"] == d["rows"][0]["similarity"]
 ' || fail "evaluate --json does not agree with its rows"
   fi
