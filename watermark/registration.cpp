@@ -588,15 +588,14 @@ std::vector<double> isotonic(const std::vector<double>& y, const std::vector<dou
     return out;
 }
 
-// A smooth nondecreasing curve through O's mean value for each of S's values: the
-// isotonic fit, smoothed by local linear regression over a few grey levels, extended
-// with slope 1 beyond the values seen. S's 0 and 255 hold everything an edit pushed
-// past the ends, so they take their own means and stay out of the smoothing.
+// A smooth nondecreasing curve through the mean of y for each x (0..255): the isotonic
+// fit, smoothed by local linear regression over a few grey levels, extended with slope 1
+// beyond the values seen.
 std::array<double, 256> monotoneCurve(
     const std::array<double, 256>& sum, const std::array<double, 256>& count)
 {
     std::vector<double> xs, ys, ws;
-    for (int v = 1; v < 255; ++v) {
+    for (int v = 0; v < 256; ++v) {
         if (count[std::size_t(v)] > 0) {
             xs.push_back(v);
             ys.push_back(sum[std::size_t(v)] / count[std::size_t(v)]);
@@ -606,8 +605,7 @@ std::array<double, 256> monotoneCurve(
     std::array<double, 256> curve{};
     if (xs.empty()) {
         for (int v = 0; v < 256; ++v)
-            curve[std::size_t(v)]
-                = count[std::size_t(v)] > 0 ? sum[std::size_t(v)] / count[std::size_t(v)] : v;
+            curve[std::size_t(v)] = v;
         return curve;
     }
     const std::vector<double> fit = isotonic(ys, ws);
@@ -635,14 +633,45 @@ std::array<double, 256> monotoneCurve(
         curve[std::size_t(v)] = curve[std::size_t(lo)] - (lo - v);
     for (int v = hi + 1; v < 256; ++v)
         curve[std::size_t(v)] = curve[std::size_t(hi)] + (v - hi);
-    for (std::size_t end : {std::size_t(0), std::size_t(255)})
-        if (count[end] > 0) curve[end] = sum[end] / count[end];
     double running = -1e300;
     for (double& c : curve) {
         running = std::max(running, c);
         c = std::clamp(running, 0.0, 255.0);
     }
     return curve;
+}
+
+// The inverse of a nondecreasing curve on 0..255: for each value v, the x the curve takes
+// to v (the middle of a flat stretch at v), with slope 1 beyond the curve's ends.
+std::array<double, 256> inverseCurve(const std::array<double, 256>& f)
+{
+    std::array<double, 256> g{};
+    for (int v = 0; v < 256; ++v) {
+        if (v <= f[0]) {
+            g[std::size_t(v)] = v - f[0];
+            continue;
+        }
+        if (v >= f[255]) {
+            int first = 255;
+            while (first > 0 && f[std::size_t(first - 1)] >= f[255])
+                --first;
+            g[std::size_t(v)] = (first + 255) / 2.0 + (v - f[255]);
+            continue;
+        }
+        int u = 1;
+        while (f[std::size_t(u)] < v)
+            ++u;
+        // f(u - 1) < v <= f(u); a flat stretch at exactly v ends at `last`.
+        int last = u;
+        while (last < 255 && f[std::size_t(last + 1)] == v)
+            ++last;
+        if (f[std::size_t(u)] == v)
+            g[std::size_t(v)] = (u + last) / 2.0;
+        else
+            g[std::size_t(v)]
+                = u - 1 + (v - f[std::size_t(u - 1)]) / (f[std::size_t(u)] - f[std::size_t(u - 1)]);
+    }
+    return g;
 }
 
 struct ToneFit {
@@ -659,8 +688,12 @@ ToneCurves identityCurves()
     return c;
 }
 
-// Per channel, S's values against O's at the same place, on a grid of O's pixels; the
-// curves are used only where they clearly fit better than the values as they are.
+// Per channel, the curve that takes O's values to S's mean at the same place, on a grid
+// of O's pixels, and its inverse as the curve applied to S. The fit runs that way round
+// because O is exact and S is not: S's values against O's are unbiased whatever noise S
+// carries, where O's against S's would flatten with it (and take a noisy copy for a
+// contrast edit). The curves are used only where they clearly fit better than the values
+// as they are.
 ToneFit fitTone(const Picture& original, const Picture& suspect, const Mat3& a)
 {
     const int wo = original.width(), ho = original.height(), ws = suspect.width(), hs = suspect.height();
@@ -681,10 +714,10 @@ ToneFit fitTone(const Picture& original, const Picture& suspect, const Mat3& a)
             for (int c = 0; c < 3; ++c) {
                 const double top = r0[3 * x0 + c] + fx * (r0[3 * x1 + c] - r0[3 * x0 + c]);
                 const double bottom = r1[3 * x0 + c] + fx * (r1[3 * x1 + c] - r1[3 * x0 + c]);
-                const auto bin = std::size_t(std::lround(top + fy * (bottom - top)));
-                const double ov = orow[3 * x + c];
-                sum[std::size_t(c)][bin] += ov;
-                sumSquares[std::size_t(c)][bin] += ov * ov;
+                const double sv = top + fy * (bottom - top);
+                const std::size_t bin = orow[3 * x + c];
+                sum[std::size_t(c)][bin] += sv;
+                sumSquares[std::size_t(c)][bin] += sv * sv;
                 count[std::size_t(c)][bin] += 1;
             }
         }
@@ -693,16 +726,17 @@ ToneFit fitTone(const Picture& original, const Picture& suspect, const Mat3& a)
     fit.curves = identityCurves();
     double errorAsIs = 0, errorCurve = 0, n = 0;
     for (std::size_t c = 0; c < 3; ++c) {
-        const std::array<double, 256> curve = monotoneCurve(sum[c], count[c]);
-        for (std::size_t v = 0; v < 256; ++v) {
-            const auto rounded = std::uint8_t(std::lround(curve[v]));
-            fit.curves[c][v] = rounded;
-            // Sum over the bin of (O - f)^2 = sum O^2 - 2 f sum O + n f^2.
-            auto error = [&](double f) { return sumSquares[c][v] - 2 * f * sum[c][v] + count[c][v] * f * f; };
-            errorAsIs += error(double(v));
-            errorCurve += error(rounded);
-            n += count[c][v];
+        const std::array<double, 256> forward = monotoneCurve(sum[c], count[c]);
+        for (std::size_t u = 0; u < 256; ++u) {
+            // Sum over the bin of (S - f)^2 = sum S^2 - 2 f sum S + n f^2.
+            auto error = [&](double f) { return sumSquares[c][u] - 2 * f * sum[c][u] + count[c][u] * f * f; };
+            errorAsIs += error(double(u));
+            errorCurve += error(forward[u]);
+            n += count[c][u];
         }
+        const std::array<double, 256> back = inverseCurve(forward);
+        for (std::size_t v = 0; v < 256; ++v)
+            fit.curves[c][v] = std::uint8_t(std::lround(std::clamp(back[v], 0.0, 255.0)));
     }
     // Grey levels squared per sample the curves must save, and the share of the error.
     fit.used = n > 0 && errorAsIs - errorCurve > 1.0 * n && errorCurve < 0.8 * errorAsIs;
@@ -779,10 +813,14 @@ Registered registerChecked(const Picture& original, const Picture& suspect, cons
             }
         }
     }
-    // The simpler candidates come first and keep their place unless a later one is clearly better.
+    // The simpler candidates come first and keep their place unless a later one is clearly
+    // better; an exact start (see clearlyBetter) only for a clear gain.
     const Candidate* best = nullptr;
     for (const Candidate& c : candidates)
-        if (c.correlation > -1.0 && (!best || clearlyBetter(best->correlation, c.correlation, kSmallGain)))
+        if (c.correlation > -1.0
+            && (!best
+                || clearlyBetter(
+                    best->correlation, c.correlation, exactStart(*best) ? kClearGain : kSmallGain)))
             best = &c;
     if (!best)
         throw Error(err::NotAlignable,
