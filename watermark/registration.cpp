@@ -494,7 +494,7 @@ struct Candidate {
     Mat3 a; // O to S, full-size visual coordinates
     bool refined = false;
     double correlation = -1.0;
-    bool similar = false; // as it was found, before any refinement
+    Mat3 start = Mat3::eye(); // as it was found, before any refinement
 };
 
 // Identity and stretch are exact for the copies they stand for, until refined.
@@ -503,7 +503,8 @@ bool exactStart(const Candidate& c)
     return !c.refined && (c.method == "identity" || c.method == "stretch");
 }
 
-// The similarity (mirrored when a is) nearest to a, taking O's centre where a takes it.
+// The similarity (mirrored when a is) nearest to a, taking the centre of its domain (a
+// widthO x heightO picture) where a takes it.
 Mat3 nearestSimilarity(const Mat3& a, int widthO, int heightO, int widthS)
 {
     const bool mirrored = determinant(a) < 0.0;
@@ -798,7 +799,7 @@ Registered registerChecked(const Picture& original, const Picture& suspect, cons
     const int screening = po.withLongSide(kScreeningSide);
     for (Candidate& c : candidates) {
         if (!plausible(c.a)) continue;
-        c.similar = isSimilarity(c.a, 0.01);
+        c.start = c.a;
         Level& o = po[screening];
         Level& s = ps[ps.matching(o, scaleOf(c.a))];
         const Mat3 start = toLevels(c.a, o, s);
@@ -826,12 +827,20 @@ Registered registerChecked(const Picture& original, const Picture& suspect, cons
         throw Error(err::NotAlignable,
             "The suspect picture cannot be aligned with the original: no transform brings them together");
     Candidate chosen = *best;
-    // Copies are resized, rotated, cropped and shifted: a winner that started as a
-    // similarity goes on as one. The general affine refinement on the small copy may have
-    // bent it a little towards whatever else differs (the watermark itself, at high
-    // strength, on a picture of little detail).
-    if (chosen.similar && !isSimilarity(chosen.a))
-        chosen.a = nearestSimilarity(chosen.a, original.width(), original.height(), suspect.width());
+    // Copies are resized, rotated, cropped and shifted: what the refinement added to the
+    // winner's start goes on as a similarity (the start keeps its own slight stretch, such
+    // as the rounding of a resized copy's sides). The general affine refinement on the
+    // small copy may have bent it a little towards whatever else differs (the watermark
+    // itself, at high strength, on a picture of little detail).
+    if (chosen.refined && isSimilarity(chosen.start, 0.01)) {
+        if (chosen.method == "stretch") {
+            const Mat3 added = chosen.a * chosen.start.inv(); // S to S
+            chosen.a
+                = nearestSimilarity(added, suspect.width(), suspect.height(), suspect.width()) * chosen.start;
+        } else {
+            chosen.a = nearestSimilarity(chosen.a, original.width(), original.height(), suspect.width());
+        }
+    }
     // The winner on its copy and each finer one up to full size, by sparse steps that cost
     // the same on any size and stop on the movement of the corners rather than on the
     // correlation, which hardly changes on a smooth picture.

@@ -108,7 +108,7 @@ std::string resultsTable(const Evaluation& ev)
 PairedBars geometricChart(const Evaluation& ev)
 {
     PairedBars c;
-    c.title = "Moved, resized, mirrored and re-toned copies";
+    c.title = "Similarity as the copy stands and registered";
     c.threshold = ev.threshold;
     for (const EvaluationRow& r : ev.rows) {
         if (r.kind != RowKind::Copy) continue;

@@ -99,7 +99,7 @@ case_evaluate() {
   grep -q '150 random watermarks' report/report.md || fail "report.md lacks the false-positive line"
   grep -q '<table id="results">' report/report.html || fail "report.html lacks the table"
   [ "$(grep -c '<svg' report/report.html)" -eq 8 ] || fail "report.html should hold 8 charts"
-  grep -q 'Moved, resized, mirrored and re-toned copies' report/report.html || fail "report.html lacks the geometric chart"
+  grep -q 'Similarity as the copy stands and registered' report/report.html || fail "report.html lacks the geometric chart"
   grep -Eq '<script|<link|src=|href=|url\(' report/report.html && fail "report.html refers to something outside itself"
   grep -q '\[ *[0-9]*/[0-9]*\]' err.txt || fail "no progress on stderr"
   stdout_has "| JPEG Q=5 |"
