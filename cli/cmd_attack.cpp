@@ -144,7 +144,7 @@ int runAttacks(const ParsedArgs& a)
 } // namespace
 
 const Command kAttackCommand{"attack",
-    "apply attacks (JPEG, noise, blur, scale, crop, requantize; rotate, shift, mirror, resize, tone...)",
+    "apply attacks (JPEG, noise, blur, scale, crop, rotate, resize, tone...)",
     "INPUT OUTPUT ATTACK... [--seed S] [--fill-from ORIGINAL] [--quality Q|same] [--subsampling S]",
     "Applies attacks to a 24-bit picture, in the order given, and writes the result as a\n24-bit picture "
     "(format by OUTPUT's extension: .bmp, .png, .jpg, .tif, .webp). EXIF, the ICC profile,\nXMP, IPTC and "

@@ -210,8 +210,7 @@ int identify(const ParsedArgs& a)
 } // namespace
 
 const Command kIdentifyCommand{"identify", "rank many watermark files against one suspect",
-    "ORIGINAL SUSPECT WATERMARK.wmk... [--threshold T] [--json] [--jobs J]\n"
-    "         [--register auto|always|never]",
+    "ORIGINAL SUSPECT WATERMARK.wmk... [--threshold T] [--json] [--jobs J] [--register auto|always|never]",
     "Tests one SUSPECT picture against many watermark files (for example one issued to each\nrecipient of "
     "ORIGINAL) and lists them ranked by similarity, with their verdicts, z-scores\nand false-positive "
     "probabilities. Because many files are tested at once, it also gives the\nfamily-wise figure: the chance "
