@@ -9,6 +9,7 @@
 #include <future>
 #include <optional>
 #include <string>
+#include <system_error>
 
 namespace pelinor::cli {
 
@@ -78,8 +79,14 @@ int detect(const ParsedArgs& a)
     const std::string& suspectPath = a.positional()[2];
 
     // The two pictures are read at once; a failure of the original still comes first.
-    std::future<PictureRef> suspectLoad
-        = std::async(std::launch::async, [&] { return loadPictureFile(suspectPath); });
+    // Without a thread to be had (low memory) the suspect is read afterwards instead.
+    const auto loadSuspect = [&] { return loadPictureFile(suspectPath); };
+    std::future<PictureRef> suspectLoad;
+    try {
+        suspectLoad = std::async(std::launch::async, loadSuspect);
+    } catch (const std::system_error&) {
+        suspectLoad = std::async(std::launch::deferred, loadSuspect);
+    }
     const PictureRef original = loadPictureFile(originalPath);
     const PictureRef suspect = suspectLoad.get();
     const Watermark watermark = readWatermarkFile(watermarkPath);

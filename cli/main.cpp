@@ -2,6 +2,7 @@
 #include "cli/args.h"
 #include "cli/commands.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -29,9 +30,21 @@ void usage(std::FILE* out)
     std::fprintf(out, "\n'pelinor-cli COMMAND --help' describes one command.\n");
 }
 
-} // namespace
+// Output that could not be written is a failure whatever the command found: a JSON
+// redirected to a full disk must not leave an empty file behind an exit status of 0.
+// Everything on stdout is buffered until here or fails on the way, and either way the
+// stream keeps the error.
+int checkedExit(int status)
+{
+    errno = 0;
+    if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0) return status;
+    const int code = errno;
+    std::fprintf(stderr, "pelinor-cli: cannot write to standard output%s%s\n", code != 0 ? ": " : "",
+        code != 0 ? std::strerror(code) : "");
+    return 2;
+}
 
-int main(int argc, char* argv[])
+int run(int argc, char* argv[])
 {
     if (argc < 2) {
         usage(stderr);
@@ -52,4 +65,11 @@ int main(int argc, char* argv[])
     std::fprintf(stderr, "pelinor-cli: unknown command '%s'\n", name.c_str());
     usage(stderr);
     return 2;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    return checkedExit(run(argc, argv));
 }

@@ -17,6 +17,27 @@ namespace {
 // of many sizes must not grow the cache without bound.
 constexpr std::size_t kCachedPlans = 24;
 
+// FFTW allocates with its own malloc while planning and while executing (a buffer of the
+// transform's length per call, on every thread), and aborts the process when that fails.
+// So before a transform is planned or run we make sure that much memory can be had, with
+// ample room: the planner's tables, and a buffer per thread for each of the two passes.
+std::size_t headroomFor(const CosineBatch& key)
+{
+    constexpr std::size_t kPlanner = std::size_t(4) << 20;
+    return kPlanner + std::size_t(64) * std::size_t(std::max(key.n, 1)) * sizeof(double);
+}
+
+// fftw_malloc rather than malloc: the compiler may drop an unused malloc/free pair.
+void requireHeadroom(const CosineBatch& key)
+{
+    const std::size_t bytes = headroomFor(key);
+    void* probe = fftw_malloc(bytes);
+    if (!probe)
+        throw Error(err::OutOfMemory,
+            "Out of memory: no room left for the cosine transforms of length " + std::to_string(key.n));
+    fftw_free(probe);
+}
+
 class PlanCache {
 public:
     static PlanCache& instance()
@@ -107,6 +128,7 @@ private:
 
 SharedPlan cosinePlan(const CosineBatch& batch)
 {
+    requireHeadroom(batch);
     return PlanCache::instance().get(batch);
 }
 

@@ -30,7 +30,8 @@ struct CosineBatch {
 // planner is not thread-safe, so planning and destroying plans happen behind one mutex;
 // executing a plan may run concurrently. A few recent plans are kept; a plan dropped from
 // the cache stays valid while a caller still holds it. An out-of-place plan keeps its
-// input. Throws error 7 if FFTW cannot make the plan.
+// input. Throws error 7 if FFTW cannot make the plan, or when too little memory is left
+// for FFTW to plan and run it (FFTW aborts the process when its own allocations fail).
 SharedPlan cosinePlan(const CosineBatch& batch);
 
 // True when FFTW may use its SIMD code on the array at p.
