@@ -5,10 +5,13 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <csignal>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace pelinor {
@@ -46,8 +49,15 @@ public:
         , m_fd(fd)
     {
     }
+    TempFile(TempFile&& other) noexcept
+        : m_path(std::move(other.m_path))
+        , m_fd(std::exchange(other.m_fd, -1))
+        , m_committed(std::exchange(other.m_committed, true))
+    {
+    }
     TempFile(const TempFile&) = delete;
     TempFile& operator=(const TempFile&) = delete;
+    TempFile& operator=(TempFile&&) = delete;
     ~TempFile()
     {
         if (m_fd >= 0) ::close(m_fd);
@@ -78,13 +88,59 @@ std::string folderOf(const std::string& path)
     return path.substr(0, slash);
 }
 
+// The part of a temporary's name that comes from the target's: shortened so that the
+// decorations never push a long name past the name limit.
+std::string tempStem(const std::string& path)
+{
+    return path.substr(path.find_last_of('/') + 1).substr(0, 200);
+}
+
+bool allDigits(std::string_view s)
+{
+    return !s.empty() && s.size() <= 20 && s.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// A writer killed between creating its temporary and renaming it (kill -9, a crash, a power
+// cut) leaves ".NAME.PID-CLOCK.tmp" behind, hidden and forever. The next write to the same
+// target removes those whose process is gone: kill(pid, 0) failing with ESRCH. A live
+// process's temporary (its write may be under way) and every other file are left alone; a
+// reused pid only means a stale temporary waits for a later write.
+void removeStaleTemps(const std::string& path)
+{
+    const std::string folder = folderOf(path);
+    std::string prefix(1, '.');
+    prefix.append(tempStem(path)).push_back('.');
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) return;
+    struct Closer {
+        DIR* d;
+        ~Closer() { ::closedir(d); }
+    } closer{dir};
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name(entry->d_name);
+        if (name.size() <= prefix.size() + 4 || name.substr(0, prefix.size()) != prefix
+            || name.substr(name.size() - 4) != ".tmp")
+            continue;
+        const std::string_view middle = name.substr(prefix.size(), name.size() - prefix.size() - 4);
+        const auto dash = middle.find('-');
+        if (dash == std::string_view::npos || !allDigits(middle.substr(0, dash))
+            || !allDigits(middle.substr(dash + 1)))
+            continue;
+        const long long pid = std::stoll(std::string(middle.substr(0, dash)));
+        if (pid <= 0 || pid > INT_MAX || pid == ::getpid()) continue;
+        if (::kill(pid_t(pid), 0) == 0 || errno != ESRCH) continue;
+        const std::string stale = folder + "/" + std::string(name);
+        struct stat info { };
+        if (::lstat(stale.c_str(), &info) == 0 && S_ISREG(info.st_mode)) (void)::unlink(stale.c_str());
+    }
+}
+
 // A new, exclusively created file next to the target, so that the final rename stays
 // within one file system.
 TempFile createTemp(const std::string& path)
 {
     const std::string folder = folderOf(path);
-    // Shortened so that the decorations never push a long name past the name limit.
-    const std::string name = path.substr(path.find_last_of('/') + 1).substr(0, 200);
+    const std::string name = tempStem(path);
     // Process id and clock make clashes rare; O_EXCL makes them harmless.
     const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
     int lastError = EEXIST;
@@ -132,31 +188,80 @@ void writeAll(int fd, const std::uint8_t* data, std::size_t size, const std::str
 
 } // namespace
 
-void writeFileAtomic(const std::string& path, std::span<const std::uint8_t> bytes, const SyncFile& sync)
+namespace {
+
+// A temporary written, synced and closed, waiting to be renamed over its target.
+struct PreparedFile {
+    TempFile temp;
+    std::string target;
+};
+
+PreparedFile prepare(const std::string& path, std::span<const std::uint8_t> bytes, const SyncFile& sync)
 {
     if (path.empty()) throwFileError("Cannot write", path, ENOENT);
     if (path.back() == '/') throwFileError("Cannot write", path, EISDIR);
     // Messages keep naming the path the user gave; the work happens at the link's target.
-    const std::string target = followLinks(path);
+    std::string target = followLinks(path);
     struct stat existing { };
     const bool replacing = ::stat(target.c_str(), &existing) == 0;
     if (replacing && S_ISDIR(existing.st_mode)) throwFileError("Cannot write", path, EISDIR);
 
+    removeStaleTemps(target);
     TempFile temp = createTemp(target);
     // A replaced file keeps its permissions.
     if (replacing) (void)::fchmod(temp.fd(), existing.st_mode & 07777);
     writeAll(temp.fd(), bytes.data(), bytes.size(), path);
     if (sync(temp.fd()) != 0) throwFileError("Cannot write", path, errno);
     if (const int code = temp.close(); code != 0) throwFileError("Cannot write", path, code);
-    if (::rename(temp.path().c_str(), target.c_str()) != 0) throwFileError("Cannot write", path, errno);
-    temp.commit();
+    return PreparedFile{std::move(temp), std::move(target)};
+}
 
-    // Make the rename itself durable; the data is already safe if this fails.
+void commit(PreparedFile& file, const std::string& path)
+{
+    if (::rename(file.temp.path().c_str(), file.target.c_str()) != 0)
+        throwFileError("Cannot write", path, errno);
+    file.temp.commit();
+}
+
+// Make the rename itself durable; the data is already safe if this fails.
+void syncFolder(const std::string& target, const SyncFile& sync)
+{
     const int dir = ::open(folderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
         (void)sync(dir);
         ::close(dir);
     }
+}
+
+} // namespace
+
+void writeFileAtomic(const std::string& path, std::span<const std::uint8_t> bytes, const SyncFile& sync)
+{
+    PreparedFile file = prepare(path, bytes, sync);
+    commit(file, path);
+    syncFolder(file.target, sync);
+}
+
+void writeFilesAtomic(std::span<const FileContents> files, const SyncFile& sync)
+{
+    std::vector<PreparedFile> prepared;
+    prepared.reserve(files.size());
+    // Every temporary is complete before the first rename, so that a full disk or any other
+    // failure while writing leaves all the targets as they were; the temporaries written so
+    // far go with the vector.
+    for (const FileContents& f : files) {
+        const auto* data = reinterpret_cast<const std::uint8_t*>(f.text.data());
+        prepared.push_back(prepare(f.path, std::span(data, f.text.size()), sync));
+    }
+    for (std::size_t i = 0; i < prepared.size(); ++i)
+        commit(prepared[i], files[i].path);
+    for (const PreparedFile& p : prepared)
+        syncFolder(p.target, sync);
+}
+
+void writeFilesAtomic(std::span<const FileContents> files)
+{
+    writeFilesAtomic(files, [](int fd) { return ::fsync(fd); });
 }
 
 void writeFileAtomic(const std::string& path, std::span<const std::uint8_t> bytes)
@@ -171,7 +276,10 @@ void writeFileAtomic(const std::string& path, const std::string& text)
 
 std::vector<std::uint8_t> readFileBytes(const std::string& path, std::size_t maxBytes)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without O_NONBLOCK, opening a FIFO waits for a writer, forever if none comes. Nothing
+    // but a regular file is read: a FIFO, a device (/dev/zero never ends) or a socket is
+    // refused before the first byte.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
         const int code = errno;
         struct stat folder { };
@@ -187,16 +295,20 @@ std::vector<std::uint8_t> readFileBytes(const std::string& path, std::size_t max
     struct stat info { };
     if (::fstat(fd, &info) != 0) throwFileError("Cannot read", path, errno);
     if (S_ISDIR(info.st_mode)) throwFileError("Cannot read", path, EISDIR);
+    if (!S_ISREG(info.st_mode))
+        throw Error(err::PathAccess, "Cannot read \"" + path + "\": not a regular file");
+    // Back to ordinary reads (a regular file ignores the flag, but the reads below need not care).
+    if (const int flags = ::fcntl(fd, F_GETFL); flags >= 0) (void)::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     const auto tooLarge = [&] {
         return Error(err::OutOfMemory,
             "File too large: \"" + path + "\" has more than " + std::to_string(maxBytes) + " bytes");
     };
-    if (S_ISREG(info.st_mode) && std::uint64_t(info.st_size) > maxBytes) throw tooLarge();
+    if (std::uint64_t(info.st_size) > maxBytes) throw tooLarge();
 
     std::vector<std::uint8_t> bytes;
     try {
-        if (S_ISREG(info.st_mode)) bytes.reserve(std::size_t(info.st_size) + 65536);
-        // The size may change while reading, and devices report none: read until the end.
+        bytes.reserve(std::size_t(info.st_size) + 65536);
+        // The size may change while reading: read until the end.
         std::size_t used = 0;
         for (;;) {
             if (bytes.size() - used < 65536) bytes.resize(used + 65536);

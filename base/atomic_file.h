@@ -12,7 +12,9 @@ namespace pelinor {
 // Writes to a temporary file in the target's folder, then renames it over the target.
 // On failure the target is untouched, no temporary remains, and an Error names the
 // file and the reason. A symbolic link as the target is written through: the file it
-// points to (after every link in a chain) is replaced and the link stays a link.
+// points to (after every link in a chain) is replaced and the link stays a link. The
+// temporary is ".NAME.PID-CLOCK.tmp" beside the target; one left by a writer that was
+// killed is removed by the next write to the same target once its process is gone.
 void writeFileAtomic(const std::string& path, std::span<const std::uint8_t> bytes);
 void writeFileAtomic(const std::string& path, const std::string& text);
 
@@ -22,7 +24,18 @@ void writeFileAtomic(const std::string& path, const std::string& text);
 using SyncFile = std::function<int(int fd)>;
 void writeFileAtomic(const std::string& path, std::span<const std::uint8_t> bytes, const SyncFile& sync);
 
-// Whole file; missing file is error 53. Refuses files over maxBytes (error 7).
+// Several files replaced as a set: every temporary is written and synced before the first
+// rename, so a failure while writing (a full disk) leaves all the targets untouched and no
+// temporary behind. Only a failing rename, which needs no space, could leave part of the set.
+struct FileContents {
+    std::string path;
+    std::string text;
+};
+void writeFilesAtomic(std::span<const FileContents> files);
+void writeFilesAtomic(std::span<const FileContents> files, const SyncFile& sync);
+
+// Whole file; missing file is error 53. Anything but a regular file (a FIFO, a device, a
+// socket) is refused without blocking or reading (error 75). Refuses files over maxBytes (error 7).
 std::vector<std::uint8_t> readFileBytes(const std::string& path, std::size_t maxBytes = std::size_t(2) << 30);
 
 } // namespace pelinor

@@ -75,11 +75,11 @@ int evaluate(const ParsedArgs& a)
     info.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
     const std::string markdown = reportMarkdown(ev, info);
-    for (const auto& [name, text] : {std::pair<std::string, std::string>{"report.csv", reportCsv(ev)},
-             {"report.md", markdown}, {"report.html", reportHtml(ev, info)}}) {
-        const std::string path = (std::filesystem::path(dir) / name).string();
-        withFile(path, [&] { writeFileAtomic(path, text); });
-    }
+    // As a set: a full disk must not leave a new CSV beside an old or missing HTML page.
+    const auto inDir = [&](const char* name) { return (std::filesystem::path(dir) / name).string(); };
+    const FileContents reports[] = {{inDir("report.csv"), reportCsv(ev)}, {inDir("report.md"), markdown},
+        {inDir("report.html"), reportHtml(ev, info)}};
+    withFile(dir, [&] { writeFilesAtomic(reports); });
     if (a.has("--json")) {
         std::printf("%s\n", reportJson(ev, info, dir).c_str());
         return kExitOk;

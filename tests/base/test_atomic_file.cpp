@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 namespace pelinor {
 namespace {
@@ -164,17 +166,90 @@ TEST(WriteFileAtomic, SyncsTheFileBeforeTheRenameAndTheFolderAfter)
     }
 }
 
-// Missing files and folders are refused in loadPicture's table; a file without a size
-// (/dev/zero) is read only up to the limit.
+// Missing files and folders are refused in loadPicture's table.
 TEST(ReadFileBytes, StopsAtTheLimit)
 {
     test::TempDir dir;
     writeFileAtomic(dir.file("data"), std::string(300001, 'x'));
-    for (const std::string& path : {dir.file("data"), std::string("/dev/zero")}) {
-        const auto [code, message] = failureOf([&] { readFileBytes(path, 300000); });
-        EXPECT_EQ(code, err::OutOfMemory) << message;
-        EXPECT_NE(message.find(path + "\" has more than 300000 bytes"), std::string::npos) << message;
+    const auto [code, message] = failureOf([&] { readFileBytes(dir.file("data"), 300000); });
+    EXPECT_EQ(code, err::OutOfMemory) << message;
+    EXPECT_NE(message.find(dir.file("data") + "\" has more than 300000 bytes"), std::string::npos) << message;
+}
+
+// A FIFO without a writer blocked open() forever and /dev/zero was read up to the limit:
+// anything but a regular file is refused at once. The alarm turns a regression into a
+// failure instead of a hang.
+TEST(ReadFileBytes, RefusesFifosAndDevicesWithoutBlocking)
+{
+    test::TempDir dir;
+    const std::string fifo = dir.file("fifo.png");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ::alarm(20);
+    for (const std::string& path : {fifo, std::string("/dev/zero"), std::string("/dev/null")}) {
+        const auto [code, message] = failureOf([&] { readFileBytes(path); });
+        EXPECT_EQ(code, err::PathAccess) << message;
+        EXPECT_EQ(message, "Cannot read \"" + path + "\": not a regular file");
     }
+    ::alarm(0);
+}
+
+// What a writer killed before its rename leaves: ".NAME.PID-CLOCK.tmp". The next write to
+// that target removes the ones of dead processes only.
+TEST(WriteFileAtomic, RemovesStaleTemporariesOfDeadWritersOnly)
+{
+    test::TempDir dir;
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) ::_exit(0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child); // reaped: its pid no longer exists
+    const std::string dead = std::to_string(child), live = std::to_string(::getppid());
+    const std::string own = std::to_string(::getpid());
+    const std::string stale = ".out.txt." + dead + "-123.tmp";
+    const std::vector<std::string> kept
+        = {".out.txt." + live + "-123.tmp", ".out.txt." + own + "-5.tmp", ".other.txt." + dead + "-123.tmp",
+            ".out.txt." + dead + "-12x.tmp", ".out.txt." + dead + ".tmp", "out.txt." + dead + "-123.tmp"};
+    for (const std::string& name : kept)
+        writeFileAtomic(dir.file(name), std::string("keep"));
+    writeFileAtomic(dir.file(stale), std::string("partial"));
+    ASSERT_TRUE(fs::exists(dir.file(stale)));
+    writeFileAtomic(dir.file("out.txt"), std::string("new"));
+    EXPECT_FALSE(fs::exists(dir.file(stale)));
+    for (const std::string& name : kept)
+        EXPECT_TRUE(fs::exists(dir.file(name))) << name;
+    EXPECT_EQ(contents(dir.file("out.txt")), "new");
+    EXPECT_EQ(entries(dir.path()), kept.size() + 1);
+}
+
+// The evaluation's three reports: a failure on the third file (a full disk) leaves none of
+// them new and no temporary behind; without failure all three are replaced.
+TEST(WriteFilesAtomic, WritesAllOrNone)
+{
+    test::TempDir dir;
+    const std::vector<FileContents> files
+        = {{dir.file("report.csv"), "csv"}, {dir.file("report.md"), "md"}, {dir.file("report.html"), "html"}};
+    for (const FileContents& f : files)
+        writeFileAtomic(f.path, std::string("old"));
+    int calls = 0;
+    const SyncFile failThird = [&](int) {
+        if (++calls != 3) return 0;
+        errno = ENOSPC;
+        return -1;
+    };
+    const auto [code, message] = failureOf([&] { writeFilesAtomic(files, failThird); });
+    EXPECT_EQ(code, err::DiskFull) << message;
+    EXPECT_NE(message.find("report.html"), std::string::npos) << message;
+    for (const FileContents& f : files)
+        EXPECT_EQ(contents(f.path), "old") << f.path;
+    EXPECT_EQ(entries(dir.path()), 3u);
+
+    calls = 0;
+    EXPECT_EQ(failureOf([&] { writeFilesAtomic(files, failThird); }).first, err::DiskFull);
+    std::filesystem::remove(files[1].path);
+    writeFilesAtomic(files);
+    for (const FileContents& f : files)
+        EXPECT_EQ(contents(f.path), f.text);
+    EXPECT_EQ(entries(dir.path()), 3u);
 }
 
 } // namespace
