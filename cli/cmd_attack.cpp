@@ -38,6 +38,7 @@ const Option kOptions[] = {
         "WebP "
         "is written lossless)"},
     {"--subsampling", "S", "JPEG chroma subsampling 444, 422 or 420 (default: as the input)"},
+    kMaxPixelsOption,
 };
 
 struct Flag {
@@ -105,13 +106,14 @@ int runAttacks(const ParsedArgs& a)
                          "--shift, --mirror, --crop-to, --resize, --tone, --gamma, --social)");
     const auto seed = std::uint64_t(a.integer("--seed", 1, 0, (1LL << 62)));
     const SaveOptions options = saveOptions(a);
+    const std::int64_t limit = maxPixels(a);
     const std::string& inputPath = a.positional()[0];
     const std::string& outputPath = a.positional()[1];
     std::vector<std::string> inputs{inputPath};
     if (const auto fillPath = a.value("--fill-from")) inputs.push_back(*fillPath);
     refuseReplacingInput(outputPath, inputs);
 
-    PictureRef picture = loadPictureFile(inputPath);
+    PictureRef picture = loadPictureFile(inputPath, limit);
     require24Bit(inputPath, *picture);
     const Metadata metadata = picture->metadata();
     const SourceInfo source = picture->source();
@@ -121,7 +123,7 @@ int runAttacks(const ParsedArgs& a)
         const auto fillPath = a.value("--fill-from");
         if (!fillPath)
             throw UsageError("--crop needs --fill-from ORIGINAL, the picture to fill the rest from");
-        fill = loadPictureFile(*fillPath);
+        fill = loadPictureFile(*fillPath, limit);
         require24Bit(*fillPath, *fill);
         if (fill->width() != picture->width() || fill->height() != picture->height())
             throw FileError(*fillPath,

@@ -21,6 +21,7 @@ const Option kOptions[] = {
     {"--register", "M",
         "auto (default): test SUSPECT as it stands when the sizes agree, and\nregister it first when they "
         "differ or the watermark is not found so;\nalways: register first; never: only as it stands"},
+    kMaxPixelsOption,
 };
 
 // The command line speaks English; the Croatian verdicts belong to the desktop program.
@@ -74,20 +75,21 @@ int detect(const ParsedArgs& a)
     a.expectPositional(3, 3, "ORIGINAL WATERMARK.wmk SUSPECT");
     const double threshold = a.real("--threshold", kDefaultThreshold);
     const RegisterMode requested = registerMode(a);
+    const std::int64_t limit = maxPixels(a);
     const std::string& originalPath = a.positional()[0];
     const std::string& watermarkPath = a.positional()[1];
     const std::string& suspectPath = a.positional()[2];
 
     // The two pictures are read at once; a failure of the original still comes first.
     // Without a thread to be had (low memory) the suspect is read afterwards instead.
-    const auto loadSuspect = [&] { return loadPictureFile(suspectPath); };
+    const auto loadSuspect = [&] { return loadPictureFile(suspectPath, limit); };
     std::future<PictureRef> suspectLoad;
     try {
         suspectLoad = std::async(std::launch::async, loadSuspect);
     } catch (const std::system_error&) {
         suspectLoad = std::async(std::launch::deferred, loadSuspect);
     }
-    const PictureRef original = loadPictureFile(originalPath);
+    const PictureRef original = loadPictureFile(originalPath, limit);
     const PictureRef suspect = suspectLoad.get();
     const Watermark watermark = readWatermarkFile(watermarkPath);
     // Registration aligns 24-bit pictures; other depths are compared as they stand.

@@ -41,6 +41,7 @@ const Option kOptions[] = {
         "choose alpha for each picture (keeping the sign of the file's) so that\nthe PSNR is as close to DB "
         "as possible without going below it; the\nalpha used is reported, and the file's alpha still detects "
         "the mark"},
+    kMaxPixelsOption,
 };
 
 std::string describe(const EmbedResult& r, const double* chosenAlpha = nullptr)
@@ -100,7 +101,7 @@ int embedOne(const ParsedArgs& a, const SaveOptions& options)
     const std::string& output = a.positional()[2];
     // The unmarked original is what every later detection needs: never replace it (or the key).
     refuseReplacingInput(output, {input, a.positional()[1]});
-    PictureRef source = loadPictureFile(input);
+    PictureRef source = loadPictureFile(input, maxPixels(a));
     const Watermark watermark = readWatermarkFile(a.positional()[1]);
     const std::optional<double> target = targetPsnr(a);
     double alpha = 0.0;
@@ -178,6 +179,7 @@ int embedBatch(const ParsedArgs& a, const SaveOptions& options)
 
     const Watermark watermark = readWatermarkFile(a.positional()[0]);
     const std::optional<double> target = targetPsnr(a);
+    const std::int64_t limit = maxPixels(a);
     const std::vector<std::string> inputs(a.positional().begin() + 1, a.positional().end());
     const std::vector<BatchItem> items = planBatch(inputs, a.positional()[0], dir, format);
     // A plan that would replace an input or write one file twice is a mistake in the command,
@@ -203,7 +205,7 @@ int embedBatch(const ParsedArgs& a, const SaveOptions& options)
         runParallel(items.size(), jobs, [&](std::size_t i) {
             const BatchItem& item = items[i];
             try {
-                PictureRef source = loadPictureFile(item.input);
+                PictureRef source = loadPictureFile(item.input, limit);
                 double alpha = 0.0;
                 const EmbedResult r = embedAndSave(
                     item.input, std::move(source), watermark, item.output, options, target, alpha);

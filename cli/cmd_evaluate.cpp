@@ -24,6 +24,7 @@ const Option kOptions[] = {
     {"--target-psnr", "DB",
         "embed with the alpha that brings the PSNR to DB (as embed does)\ninstead of the file's alpha"},
     {"--json", nullptr, "print the summary and the rows as one JSON object instead of the table"},
+    kMaxPixelsOption,
 };
 
 int evaluate(const ParsedArgs& a)
@@ -46,7 +47,7 @@ int evaluate(const ParsedArgs& a)
     for (const char* name : names)
         refuseReplacingInput((std::filesystem::path(dir) / name).string(), {originalPath, watermarkPath});
 
-    const PictureRef original = loadPictureFile(originalPath);
+    const PictureRef original = loadPictureFile(originalPath, maxPixels(a));
     require24Bit(originalPath, *original);
     const Watermark watermark = readWatermarkFile(watermarkPath);
     // Each random watermark is N draws and a dot product; keep the whole within minutes.

@@ -25,6 +25,7 @@ const Option kOptions[] = {
     {"--register", "M",
         "auto (default): SUSPECT as it stands when the sizes agree, registered\nfirst when they differ or no "
         "watermark is found so; always; never"},
+    kMaxPixelsOption,
 };
 
 struct Entry {
@@ -161,8 +162,9 @@ int identify(const ParsedArgs& a)
     const double threshold = a.real("--threshold", kDefaultThreshold);
     const unsigned jobs = jobCount(a.integer("--jobs", 0, 0, 256));
     const RegisterMode mode = registerMode(a);
+    const std::int64_t limit = maxPixels(a);
     const std::string paths[2] = {a.positional()[0], a.positional()[1]};
-    PictureRef pictures[2] = {loadPictureFile(paths[0]), loadPictureFile(paths[1])};
+    PictureRef pictures[2] = {loadPictureFile(paths[0], limit), loadPictureFile(paths[1], limit)};
     require24Bit(paths[0], *pictures[0]);
     require24Bit(paths[1], *pictures[1]);
     const Picture& original = *pictures[0];

@@ -14,6 +14,7 @@ namespace {
 
 const Option kOptions[] = {
     {"--json", nullptr, "print one JSON object instead of text (described in docs/json.md)"},
+    kMaxPixelsOption,
 };
 
 std::vector<std::string> metadataNames(const Metadata& m)
@@ -49,9 +50,9 @@ struct Description {
     std::vector<std::string> metadata;
 };
 
-Description describe(const std::string& path)
+Description describe(const std::string& path, std::int64_t maxPixels)
 {
-    const PictureRef picture = loadPictureFile(path);
+    const PictureRef picture = loadPictureFile(path, maxPixels);
     return {picture->width(), picture->height(), picture->bitsPerPixel(), picture->sampleFormat(),
         picture->source(), metadataNames(picture->metadata())};
 }
@@ -106,11 +107,12 @@ int info(const ParsedArgs& a)
 {
     a.expectPositional(1, a.positional().size(), "IMAGE...");
     const bool asJson = a.has("--json");
+    const std::int64_t limit = maxPixels(a);
     int status = kExitOk;
     JsonArray files, errors;
     for (const std::string& path : a.positional()) {
         try {
-            const Description d = describe(path);
+            const Description d = describe(path, limit);
             if (asJson)
                 files.add(json(path, d));
             else

@@ -4,6 +4,7 @@
 #include "image/image_io.h"
 
 #include <cstdio>
+#include <string_view>
 #include <sys/stat.h>
 
 namespace pelinor::cli {
@@ -27,9 +28,24 @@ void refuseReplacingInput(const std::string& output, const std::vector<std::stri
                     + "; refusing to replace it");
 }
 
-PictureRef loadPictureFile(const std::string& path)
+std::int64_t maxPixels(const ParsedArgs& a)
 {
-    return withFile(path, [&] { return loadPicture(path); });
+    return a.integer("--max-pixels", kDefaultMaxPixels, 1, 1'000'000'000'000LL);
+}
+
+PictureRef loadPictureFile(const std::string& path, std::int64_t maxPixels)
+{
+    return withFile(path, [&] {
+        try {
+            return loadPicture(path, maxPixels);
+        } catch (const Error& e) {
+            // The budget is ours to change; say how.
+            if (e.number() != err::OutOfMemory
+                || std::string_view(e.what()).find("over the limit") == std::string_view::npos)
+                throw;
+            throw Error(e.number(), e.what() + std::string(" (--max-pixels raises it)"));
+        }
+    });
 }
 
 void require24Bit(const std::string& path, const Picture& picture)

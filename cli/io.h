@@ -1,6 +1,7 @@
 // Reading the command line's input files, with errors that name the file.
 #pragma once
 
+#include "cli/commands.h"
 #include "image/image_io.h"
 #include "image/picture.h"
 #include "watermark/watermark_file.h"
@@ -17,13 +18,20 @@ bool sameFile(const std::string& a, const std::string& b);
 // inputs, before anything is read or written. An output that does not exist yet is none.
 void refuseReplacingInput(const std::string& output, const std::vector<std::string>& inputs);
 
-// Throws FileError naming `path` and the reason.
-PictureRef loadPictureFile(const std::string& path);
+class ParsedArgs;
+
+// The memory budget of every command that reads pictures, as a number of pixels: a larger
+// picture is refused from its header, before anything is decoded.
+inline constexpr Option kMaxPixelsOption{"--max-pixels", "N",
+    "refuse pictures of more than N pixels before decoding them (default\n150000000, which "
+    "needs some 3 GB; evaluate needs more per job)"};
+std::int64_t maxPixels(const ParsedArgs& a);
+
+// Throws FileError naming `path` and the reason; more than maxPixels pixels is error 7.
+PictureRef loadPictureFile(const std::string& path, std::int64_t maxPixels);
 // The core's 24-bit refusal as a FileError for `path`, with the depth found.
 void require24Bit(const std::string& path, const Picture& picture);
 Watermark readWatermarkFile(const std::string& path);
-
-class ParsedArgs;
 
 // The output options the writing commands share: --quality Q|same, --subsampling.
 SaveOptions saveOptions(const ParsedArgs& a);

@@ -16,26 +16,26 @@ bool startsWith(std::span<const std::uint8_t> bytes, std::string_view magic)
 
 } // namespace
 
-PictureRef decodePicture(std::span<const std::uint8_t> bytes)
+PictureRef decodePicture(std::span<const std::uint8_t> bytes, std::int64_t maxPixels)
 {
-    if (startsWith(bytes, "BM")) return decodeBmp(bytes);
-    if (startsWith(bytes, "\x89PNG\r\n\x1a\n")) return decodePng(bytes);
-    if (startsWith(bytes, "\xff\xd8\xff")) return decodeJpeg(bytes);
+    if (startsWith(bytes, "BM")) return decodeBmp(bytes, maxPixels);
+    if (startsWith(bytes, "\x89PNG\r\n\x1a\n")) return decodePng(bytes, maxPixels);
+    if (startsWith(bytes, "\xff\xd8\xff")) return decodeJpeg(bytes, maxPixels);
     if (startsWith(bytes, std::string_view("II*\0", 4)) || startsWith(bytes, std::string_view("MM\0*", 4)))
-        return decodeTiff(bytes);
+        return decodeTiff(bytes, maxPixels);
     if (bytes.size() >= 12 && startsWith(bytes, "RIFF") && std::memcmp(bytes.data() + 8, "WEBP", 4) == 0)
-        return decodeWebp(bytes);
+        return decodeWebp(bytes, maxPixels);
     throw Error(err::InvalidPicture,
         bytes.empty() ? "Invalid picture: the file is empty"
                       : "Invalid picture: not a BMP, PNG, JPEG, TIFF or WebP file");
 }
 
-PictureRef loadPicture(const std::string& path)
+PictureRef loadPicture(const std::string& path, std::int64_t maxPixels)
 {
     // The largest sensible file: the pixel limit plus headers, palettes and the like.
     const std::vector<std::uint8_t> bytes = readFileBytes(path, kMaxPixelBytes + (std::size_t(64) << 20));
     try {
-        return decodePicture(bytes);
+        return decodePicture(bytes, maxPixels);
     } catch (const Error& e) {
         if (e.number() != err::InvalidPicture) throw;
         throw Error(e.number(), std::string(e.what()) + " (\"" + path + "\")");

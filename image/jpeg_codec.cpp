@@ -29,11 +29,16 @@ struct JpegErrors {
     std::longjmp(errors->jump, 1);
 }
 
-// A file cut short would be filled with grey; refuse it instead. Other warnings
+// A file cut short would be filled with grey; refuse it instead: the end of the file, or
+// scan data that stops at a marker (a truncated scan followed by EOI) before the blocks it
+// owes. A progression that breaks the rules (AC before DC) is refused as well, so that every
+// accepted Huffman-coded file spends at least a bit a block (see decodeJpeg). Other warnings
 // (stray bytes between markers and the like) are harmless.
 void jpegMessage(j_common_ptr info, int level)
 {
-    if (level < 0 && info->err->msg_code == JWRN_JPEG_EOF) jpegFail(info);
+    if (level >= 0) return;
+    const int code = info->err->msg_code;
+    if (code == JWRN_JPEG_EOF || code == JWRN_HIT_MARKER || code == JWRN_BOGUS_PROGRESSION) jpegFail(info);
 }
 
 void setUpErrors(JpegErrors& errors)
@@ -259,7 +264,7 @@ bool writeImage(JpegWriter& w, const Picture& picture, int quality, Subsampling 
 
 } // namespace
 
-PictureRef decodeJpeg(std::span<const std::uint8_t> bytes)
+PictureRef decodeJpeg(std::span<const std::uint8_t> bytes, std::int64_t maxPixels)
 {
     JpegReader r;
     r.info.err = &r.errors.base;
@@ -271,14 +276,20 @@ PictureRef decodeJpeg(std::span<const std::uint8_t> bytes)
     if (!readHeader(r, bytes)) throw invalid("unreadable header");
     const JDIMENSION width = r.info.image_width, height = r.info.image_height;
     if (!withinPixelLimit(width, height)) throwOverPixelLimit(width, height);
-    // Huffman coding spends at least one bit on every block of a scan, and no block
-    // covers more than 32 x 32 pixels: a file shorter than that is cut off, and finding
-    // out by decoding would first allocate all of its pixels.
+    // Huffman coding, sequential or progressive, spends at least one bit on every block of a
+    // scan (a progressive file's first scan of a component codes its DC, a symbol a block;
+    // runs of empty blocks come only in later AC scans), and no block covers more than
+    // 32 x 32 pixels (8 x 8 samples at a quarter of the largest sampling factor): a file
+    // shorter than that is cut off, and finding out by decoding would first allocate all of
+    // its pixels. Arithmetic coding has no such bound: a decision of the more probable value
+    // leaves the code register as it is, the encoder drops the zero bytes that end its output,
+    // so a flat picture of any size fits in a few dozen bytes. The pixel budget bounds those.
     const std::uint64_t minimumBlocks
         = (std::uint64_t(width) + 31) / 32 * ((std::uint64_t(height) + 31) / 32);
     if (!r.info.arith_code && bytes.size() < minimumBlocks / 8)
         throw Error(err::InvalidPicture,
             "Invalid picture: JPEG: the file is too short for " + sizeText(width, height) + " pixels");
+    checkPixelBudget(width, height, maxPixels);
     const J_COLOR_SPACE space = r.info.jpeg_color_space;
     if (space == JCS_CMYK || space == JCS_YCCK)
         throw Error(err::InvalidPicture,

@@ -2,6 +2,8 @@
 
 #include "base/error.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <string>
 
 namespace pelinor {
@@ -91,6 +93,29 @@ void throwOverPixelLimit(std::int64_t width, std::int64_t height)
     throw Error(err::InvalidPicture,
         "Invalid picture: " + sizeText(width, height) + " pixels is larger than the pixel limit of "
             + std::to_string(kMaxPixelBytes >> 20) + " MiB");
+}
+
+namespace {
+
+// "357", "0.5", "150.3": whole megapixels when exact, else one decimal (four significant digits below one).
+std::string megapixelText(std::int64_t pixels)
+{
+    if (pixels % 1000000 == 0) return std::to_string(pixels / 1000000);
+    char text[32];
+    std::snprintf(text, sizeof text, pixels < 1000000 ? "%.4g" : "%.1f", double(pixels) / 1e6);
+    return text;
+}
+
+} // namespace
+
+void checkPixelBudget(std::int64_t width, std::int64_t height, std::int64_t maxPixels)
+{
+    // Header values fit in 32 bits, so the product cannot overflow.
+    const std::int64_t pixels = std::max<std::int64_t>(width, 0) * std::max<std::int64_t>(height, 0);
+    if (pixels <= maxPixels) return;
+    throw Error(err::OutOfMemory,
+        "Out of memory: a " + sizeText(width, height) + " picture (" + megapixelText(pixels)
+            + " megapixels) is over the limit of " + megapixelText(maxPixels) + " megapixels");
 }
 
 bool is24Bit(const Picture* picture) noexcept

@@ -90,6 +90,17 @@ bool withinPixelLimit(std::int64_t width, std::int64_t height) noexcept;
 // Error 481 naming the size, for a file whose header asks for more than the limit.
 [[noreturn]] void throwOverPixelLimit(std::int64_t width, std::int64_t height);
 
+// The memory budget of a whole command, as the largest picture it takes, in pixels. Embedding,
+// detection and the desktop window hold some 12 to 22 bytes a pixel at their peak (the
+// picture, its copies, the luminance and its transform in doubles); 150 megapixels keeps that
+// near 3 GB, so a 100-megapixel photograph goes through on a machine with 8 GB. Commands pass
+// their own limit down (pelinor-cli --max-pixels); kMaxPixelBytes stays the absolute ceiling.
+inline constexpr std::int64_t kDefaultMaxPixels = 150'000'000;
+
+// Error 7 naming the size and the limit when a width x height picture has more than
+// maxPixels pixels. Decoders call it from the header, before any pixel is allocated.
+void checkPixelBudget(std::int64_t width, std::int64_t height, std::int64_t maxPixels);
+
 bool is24Bit(const Picture* picture) noexcept;
 // The refusal of every watermarking step: Error(err::Not24Bit, kOnly24BitText) unless 24-bit.
 void require24Bit(const Picture& picture);

@@ -184,7 +184,7 @@ struct Layout {
 
 // Everything the header promises is checked before the pixels are allocated: the size,
 // the tile size, every strip or tile inside the file, and enough data for the pixels.
-void checkLayout(TiffFile& f, const Layout& l)
+void checkLayout(TiffFile& f, const Layout& l, std::int64_t maxPixels)
 {
     if (!withinPixelLimit(l.width, l.height)) throwOverPixelLimit(l.width, l.height);
     const std::uint64_t raw = std::uint64_t(l.width) * l.height * l.bytesPerPixel();
@@ -215,18 +215,22 @@ void checkLayout(TiffFile& f, const Layout& l)
     }
     std::uint16_t compression = COMPRESSION_NONE;
     TIFFGetFieldDefaulted(f.tif, TIFFTAG_COMPRESSION, &compression);
-    // Stored bytes: all of them uncompressed; LZW and Deflate expand at most some
-    // thousands to one.
-    const std::uint64_t needed = compression == COMPRESSION_NONE ? raw : raw / 4096;
+    // Stored bytes: all of them uncompressed; PackBits, LZW and Deflate expand at most some
+    // thousands to one. Other codings (JPEG, ZSTD, LZMA, fax) can hold a flat picture in
+    // next to nothing, so no length is too short for them; the budget bounds those.
+    const bool bounded = compression == COMPRESSION_PACKBITS || compression == COMPRESSION_LZW
+        || compression == COMPRESSION_ADOBE_DEFLATE || compression == COMPRESSION_DEFLATE;
+    const std::uint64_t needed = compression == COMPRESSION_NONE ? raw : bounded ? raw / 4096 : 0;
     if (stored < needed && !(compression == COMPRESSION_NONE && l.tiled))
         invalid(f,
             "the file is too short for " + std::to_string(l.width) + " x " + std::to_string(l.height)
                 + " pixels");
+    checkPixelBudget(l.width, l.height, maxPixels);
 }
 
 } // namespace
 
-PictureRef decodeTiff(std::span<const std::uint8_t> bytes)
+PictureRef decodeTiff(std::span<const std::uint8_t> bytes, std::int64_t maxPixels)
 {
     TiffFile f;
     f.memory.data = bytes.data();
@@ -264,7 +268,7 @@ PictureRef decodeTiff(std::span<const std::uint8_t> bytes)
         invalid(f, "separate colour planes are not supported");
     if (!TIFFIsCODECConfigured(compression))
         invalid(f, "compression " + std::to_string(compression) + " is not supported");
-    checkLayout(f, l);
+    checkLayout(f, l, maxPixels);
 
     const int bitsPerPixel = int(l.samples) * int(l.bits);
     PictureRef picture = Picture::create(int(l.width), int(l.height), bitsPerPixel, false);

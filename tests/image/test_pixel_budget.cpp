@@ -1,0 +1,224 @@
+// The pixel budget and the minimum sizes: decompression bombs refused from the header,
+// compact valid files still read, JPEG files cut short refused.
+#include "base/atomic_file.h"
+#include "image/image_io.h"
+#include "tests/test_support.h"
+
+#include <cstdio> // before jpeglib.h
+#include <cstring>
+#include <gtest/gtest.h>
+#include <jpeglib.h>
+#include <zlib.h>
+
+namespace pelinor {
+namespace {
+
+using test::failureOf;
+
+// A flat picture: the most compact content every coding has.
+PictureRef flatPicture(int width, int height)
+{
+    PictureRef p = Picture::create(width, height);
+    std::memset(p->bits(), 0x80, p->byteCount());
+    return p;
+}
+
+enum class JpegCoding { Huffman, Progressive, Arithmetic, ArithmeticProgressive };
+
+// JPEG files of the codings encodeJpeg does not write, through libjpeg itself.
+std::vector<std::uint8_t> jpegCoded(const Picture& picture, JpegCoding coding)
+{
+    jpeg_compress_struct info{};
+    jpeg_error_mgr errors{};
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &buffer, &size);
+    info.image_width = JDIMENSION(picture.width());
+    info.image_height = JDIMENSION(picture.height());
+    info.input_components = 3;
+    info.in_color_space = JCS_EXT_BGR;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, 90, TRUE);
+    if (coding == JpegCoding::Progressive || coding == JpegCoding::ArithmeticProgressive)
+        jpeg_simple_progression(&info);
+    info.arith_code = coding == JpegCoding::Arithmetic || coding == JpegCoding::ArithmeticProgressive;
+    jpeg_start_compress(&info, TRUE);
+    while (info.next_scanline < info.image_height) {
+        auto row = const_cast<JSAMPROW>(
+            picture.bits() + std::size_t(picture.storedRow(int(info.next_scanline))) * picture.stride());
+        jpeg_write_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    std::vector<std::uint8_t> bytes(buffer, buffer + size);
+    std::free(buffer);
+    return bytes;
+}
+
+// The frame header's size fields set to width x height (any SOF marker).
+void claimJpegSize(std::vector<std::uint8_t>& file, std::uint16_t width, std::uint16_t height)
+{
+    std::size_t at = 2;
+    while (!(file[at] == 0xff && file[at + 1] >= 0xc0 && file[at + 1] <= 0xcf && file[at + 1] != 0xc4
+        && file[at + 1] != 0xc8 && file[at + 1] != 0xcc))
+        ++at;
+    file[at + 5] = std::uint8_t(height >> 8), file[at + 6] = std::uint8_t(height);
+    file[at + 7] = std::uint8_t(width >> 8), file[at + 8] = std::uint8_t(width);
+}
+
+// Padding that makes a file long enough for the minimum-size checks: a JPEG comment
+// after the start marker, a private PNG chunk after the header.
+void padJpeg(std::vector<std::uint8_t>& file, std::size_t bytes)
+{
+    std::vector<std::uint8_t> marker = {0xff, 0xfe, std::uint8_t((bytes + 2) >> 8), std::uint8_t(bytes + 2)};
+    marker.resize(4 + bytes, 'x');
+    file.insert(file.begin() + 2, marker.begin(), marker.end());
+}
+
+void padPng(std::vector<std::uint8_t>& file, std::uint32_t bytes)
+{
+    std::vector<std::uint8_t> chunk = {
+        std::uint8_t(bytes >> 24), std::uint8_t(bytes >> 16), std::uint8_t(bytes >> 8), std::uint8_t(bytes)};
+    for (char c : std::string("prVt"))
+        chunk.push_back(std::uint8_t(c));
+    chunk.resize(8 + bytes, 0);
+    const auto crc = std::uint32_t(crc32(0, chunk.data() + 4, bytes + 4));
+    for (int i = 3; i >= 0; --i)
+        chunk.push_back(std::uint8_t(crc >> 8 * i));
+    file.insert(file.begin() + 33, chunk.begin(), chunk.end()); // after the signature and IHDR
+}
+
+void claimPngSize(std::vector<std::uint8_t>& file, std::uint32_t width, std::uint32_t height)
+{
+    for (int i = 0; i < 4; ++i) {
+        file[16 + i] = std::uint8_t(width >> 8 * (3 - i));
+        file[20 + i] = std::uint8_t(height >> 8 * (3 - i));
+    }
+    const auto crc = std::uint32_t(crc32(0, file.data() + 12, 17));
+    for (int i = 0; i < 4; ++i)
+        file[29 + i] = std::uint8_t(crc >> 8 * (3 - i));
+}
+
+const std::string kBombText
+    = "Out of memory: a 18900 x 18900 picture (357.2 megapixels) is over the limit of 150 megapixels";
+
+// The attack's files: a 383-byte arithmetic-coded JPEG, a 44 KB Huffman one and a 1 MB PNG,
+// each declaring 18900 x 18900 pixels with data enough to pass the minimum sizes, and a
+// 1 KB RLE bitmap of 201 megapixels. Each once decoded to gigabytes; now the budget
+// refuses them from the header, in no time.
+TEST(PixelBudget, DecompressionBombsAreRefusedFromTheHeader)
+{
+    std::vector<std::pair<std::string, std::vector<std::uint8_t>>> bombs;
+    std::vector<std::uint8_t> arithmetic = jpegCoded(*flatPicture(16, 16), JpegCoding::Arithmetic);
+    claimJpegSize(arithmetic, 18900, 18900);
+    bombs.emplace_back("arithmetic JPEG", arithmetic);
+    std::vector<std::uint8_t> huffman = encodeJpeg(*flatPicture(16, 16));
+    claimJpegSize(huffman, 18900, 18900);
+    padJpeg(huffman, 45000);
+    bombs.emplace_back("Huffman JPEG", huffman);
+    std::vector<std::uint8_t> png = encodePng(*flatPicture(16, 16));
+    claimPngSize(png, 18900, 18900);
+    padPng(png, 1100000);
+    bombs.emplace_back("PNG", png);
+    for (const auto& [name, bytes] : bombs) {
+        SCOPED_TRACE(name);
+        const auto [code, message] = failureOf([&] { decodePicture(bytes); });
+        EXPECT_EQ(code, err::OutOfMemory);
+        EXPECT_EQ(message, kBombText);
+    }
+    const auto [code, message] = failureOf([&] {
+        loadPicture(
+            std::string(PELINOR_SOURCE_DIR) + "/tests/regressions/bmp_rle8_604mb_canvas_from_1kb_file.bmp");
+    });
+    EXPECT_EQ(code, err::OutOfMemory);
+    EXPECT_EQ(message,
+        "Out of memory: a 50331653 x 4 picture (201.3 megapixels) is over the limit of 150 megapixels");
+}
+
+// Every codec applies the limit it is given: one pixel more than allowed is refused, the
+// limit itself is read; loadPicture passes it on.
+TEST(PixelBudget, EveryCodecTakesTheLimitItIsGiven)
+{
+    const PictureRef p = test::patternPicture(40, 30);
+    std::vector<std::pair<std::string, std::vector<std::uint8_t>>> files;
+    for (ImageFormat format :
+        {ImageFormat::Bmp, ImageFormat::Png, ImageFormat::Jpeg, ImageFormat::Tiff, ImageFormat::WebP})
+        files.emplace_back(formatName(format), encodePicture(*p, format));
+    files.emplace_back("RLE8 BMP", readFileBytes(test::kSuite + "g/pal8rle.bmp")); // 127 x 64
+    files.emplace_back("arithmetic JPEG", jpegCoded(*p, JpegCoding::Arithmetic));
+    for (const auto& [name, bytes] : files) {
+        SCOPED_TRACE(name);
+        const PictureRef read = decodePicture(bytes);
+        const std::int64_t pixels = std::int64_t(read->width()) * read->height();
+        EXPECT_EQ(decodePicture(bytes, pixels)->width(), read->width());
+        const auto [code, message] = failureOf([&] { decodePicture(bytes, pixels - 1); });
+        EXPECT_EQ(code, err::OutOfMemory) << message;
+        EXPECT_NE(message.find("is over the limit of"), std::string::npos) << message;
+    }
+    test::TempDir dir;
+    writeFileAtomic(dir.file("p.png"), encodePng(*p));
+    const auto [code, message] = failureOf([&] { loadPicture(dir.file("p.png"), 1199); });
+    EXPECT_EQ(code, err::OutOfMemory);
+    EXPECT_EQ(message,
+        "Out of memory: a 40 x 30 picture (0.0012 megapixels) is over the limit of 0.001199 megapixels");
+}
+
+// With a budget that lets it through, the kept 34-byte WebP claiming 305 megapixels still
+// fails in libwebp before any memory of ours is allocated for it.
+TEST(PixelBudget, WebpDataIsCheckedBeforeOurPixels)
+{
+    const std::vector<std::uint8_t> bytes = readFileBytes(
+        std::string(PELINOR_SOURCE_DIR) + "/tests/regressions/webp_34_bytes_claiming_a_huge_canvas.webp");
+    const auto [code, message] = failureOf([&] { decodePicture(bytes, std::int64_t(1) << 40); });
+    EXPECT_EQ(code, err::InvalidPicture);
+    EXPECT_EQ(message, "Invalid picture: WebP: damaged data");
+}
+
+// The minimum sizes never refuse a real file: flat pictures, the most compact there are,
+// in every coding, read back whole.
+TEST(PixelBudget, CompactValidFilesAreRead)
+{
+    const PictureRef flat = flatPicture(3000, 2000);
+    std::vector<std::pair<std::string, std::vector<std::uint8_t>>> files
+        = {{"PNG", encodePng(*flat)}, {"TIFF", encodeTiff(*flat)}, {"WebP", encodeWebp(*flat, 0)},
+            {"JPEG", jpegCoded(*flat, JpegCoding::Huffman)},
+            {"progressive JPEG", jpegCoded(*flat, JpegCoding::Progressive)},
+            {"arithmetic JPEG", jpegCoded(*flat, JpegCoding::Arithmetic)},
+            {"progressive arithmetic JPEG", jpegCoded(*flat, JpegCoding::ArithmeticProgressive)}};
+    for (const auto& [name, bytes] : files) {
+        SCOPED_TRACE(name + ", " + std::to_string(bytes.size()) + " bytes");
+        const auto [code, message] = failureOf([&] {
+            const PictureRef read = decodePicture(bytes);
+            EXPECT_EQ(read->width(), 3000);
+            EXPECT_EQ(read->height(), 2000);
+            EXPECT_NEAR(read->bits()[read->byteCount() / 2], 0x80, 1);
+        });
+        EXPECT_EQ(code, 0) << message;
+    }
+}
+
+// A JPEG cut short in its scan data and closed by an end marker was read, its missing
+// blocks grey; libjpeg only warns. Refused now, whatever the Huffman coding.
+TEST(PixelBudget, JpegCutShortBeforeItsEndMarkerIsRefused)
+{
+    const PictureRef p = test::patternPicture(256, 192);
+    for (const JpegCoding coding : {JpegCoding::Huffman, JpegCoding::Progressive}) {
+        SCOPED_TRACE(int(coding));
+        std::vector<std::uint8_t> bytes = jpegCoded(*p, coding);
+        ASSERT_EQ(failureOf([&] { decodePicture(bytes); }).first, 0);
+        bytes.resize(bytes.size() * 3 / 5);
+        // No marker in what is left of the last scan, or the cut would not be plain.
+        while (bytes.back() == 0xff)
+            bytes.pop_back();
+        bytes.push_back(0xff);
+        bytes.push_back(0xd9);
+        const auto [code, message] = failureOf([&] { decodePicture(bytes); });
+        EXPECT_EQ(code, err::InvalidPicture) << message;
+        EXPECT_NE(message.find("premature end of data segment"), std::string::npos) << message;
+    }
+}
+
+} // namespace
+} // namespace pelinor
