@@ -2,6 +2,7 @@
 
 #include "base/error.h"
 
+#include <QRegularExpression>
 #include <exception>
 #include <new>
 
@@ -27,8 +28,17 @@ QString failureReason(const Error& error)
     switch (error.number()) {
     case err::Overflow:
         return QStringLiteral("slika je prevelika za obradu");
-    case err::OutOfMemory:
-        return QStringLiteral("nema dovoljno memorije");
+    case err::OutOfMemory: {
+        // The pixel budget names the picture's size and the limit; both are worth saying.
+        static const QRegularExpression budget(QStringLiteral(
+            R"(^Out of memory: a (\d+) x (\d+) picture \(([\d.]+) megapixels\) is over the limit of ([\d.]+) megapixels)"));
+        const QRegularExpressionMatch m = budget.match(QString::fromUtf8(error.what()));
+        if (!m.hasMatch()) return QStringLiteral("nema dovoljno memorije");
+        const auto decimal = [&](int n) { return m.captured(n).replace(u'.', u','); };
+        return QStringLiteral(
+            "slika od %1 x %2 piksela (%3 megapiksela) veća je od granice od %4 megapiksela")
+            .arg(m.captured(1), m.captured(2), decimal(3), decimal(4));
+    }
     case err::SubscriptOutOfRange:
         return QStringLiteral("neispravna duljina ili veličina podataka");
     case err::DivisionByZero:

@@ -39,6 +39,7 @@
 #include <cmath>
 #include <functional>
 #include <memory>
+#include <sys/stat.h>
 
 using namespace pelinor;
 using namespace Qt::StringLiterals;
@@ -381,6 +382,12 @@ private slots:
         // Numbers without a Croatian reason and exceptions from outside the core
         // still give the user a text.
         QCOMPARE(failureReason(Error(4242, "Something odd")), u"Something odd"_s);
+        // The pixel budget's refusal names the size and the limit in Croatian.
+        QCOMPARE(failureReason(Error(err::OutOfMemory,
+                     "Out of memory: a 18900 x 18900 picture (357.2 megapixels) is over the limit of 150 "
+                     "megapixels")),
+            u"slika od 18900 x 18900 piksela (357,2 megapiksela) veća je od granice od 150 megapiksela"_s);
+        QCOMPARE(failureReason(Error(err::OutOfMemory, "Out of memory")), u"nema dovoljno memorije"_s);
         try {
             throw std::runtime_error("plain");
         } catch (...) {
@@ -589,6 +596,15 @@ private slots:
         QTest::newRow("open: not a picture")
             << "open" << QByteArray("ovo nije slika\r\n")
             << "datoteka nije slika koju program može pročitati (pogreška 481)";
+        // A 1 KB RLE bitmap declaring 201 megapixels took 4.5 GB to show: over the budget now.
+        QFile bomb(
+            QStringLiteral(PELINOR_SOURCE_DIR "/tests/regressions/bmp_rle8_604mb_canvas_from_1kb_file.bmp"));
+        QVERIFY(bomb.open(QIODevice::ReadOnly));
+        QTest::newRow("open: decompression bomb") << "open" << bomb.readAll()
+                                                  << "slika od 50331653 x 4 piksela (201,3 megapiksela) veća "
+                                                     "je od granice od 150 megapiksela (pogreška 7)";
+        QTest::newRow("open: FIFO") << "open" << QByteArray("fifo")
+                                    << "putanji se ne može pristupiti (pogreška 75)";
         QTest::newRow("save: missing folder") << "save" << QByteArray() << "mapa ne postoji (pogreška 76)";
         QTest::newRow("embed: no file") << "embed" << QByteArray() << "datoteka ne postoji (pogreška 53)";
         QTest::newRow("embed: not a number") << "embed" << QByteArray("\"CXSG\"\r\nsto\r\n0.3\r\n0\r\n1\r\n")
@@ -606,7 +622,10 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(QString, reason);
         const QString file = m_dir->filePath(command == u"save" ? u"nema mape/slika.bmp"_s : u"los"_s);
-        if (!content.isEmpty()) writeFile(file, content);
+        if (content == "fifo")
+            QCOMPARE(::mkfifo(QFile::encodeName(file).constData(), 0600), 0); // once blocked forever
+        else if (!content.isEmpty())
+            writeFile(file, content);
         FrmSlika* source = command == u"open" ? nullptr : open(bmp(u"original.bmp"_s));
         m_ui->log.clear();
         QAction* action = command == u"open" ? m_window->mnuOtvori

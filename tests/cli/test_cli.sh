@@ -286,6 +286,39 @@ assert d["similarity"] == d["rows"][0]["similarity"]
 ' || fail "evaluate --json does not agree with its rows"
   fi
   ;;
+inputs)
+  # Hostile inputs. A FIFO once blocked open() forever and /dev/zero was read for 2 GB:
+  # every command is bounded by timeout here (and by ctest's TIMEOUT), so a regression fails.
+  run() {
+    local want=$1; shift
+    timeout 30 "$cli" "$@" >out 2>err
+    local got=$?
+    [ "$got" -eq "$want" ] || fail "pelinor-cli $* exited $got, expected $want; stderr: $(cat err)"
+  }
+  run 0 generate w.wmk --seed 3
+  mkfifo fifo.png fifo.wmk
+  run 2 info "$sample" fifo.png
+  has out "451 x 300"; has err 'Cannot read "fifo.png": not a regular file'
+  run 2 info /dev/zero; has err 'Cannot read "/dev/zero": not a regular file'
+  run 2 embed "$sample" fifo.wmk marked.png; has err 'Cannot read "fifo.wmk": not a regular file'
+  run 2 detect "$sample" w.wmk fifo.png; has err 'Cannot read "fifo.png": not a regular file'
+  run 2 embed --output-dir outdir w.wmk "$sample" fifo.png --jobs 2
+  has err 'Cannot read "fifo.png": not a regular file'; has err "1 of 2 pictures failed"
+  [ "$(ls -A outdir)" = chelsea.png ] || fail "batch outputs: $(ls -A outdir)"
+  # The pixel budget: refused from the header by every command that reads pictures.
+  budget='Out of memory: a 451 x 300 picture (0.1353 megapixels) is over the limit of 0.1 megapixels (--max-pixels raises it)'
+  run 2 info "$sample" --max-pixels 100000; has err "$budget"
+  run 0 info "$sample" --max-pixels 135300
+  run 2 embed "$sample" w.wmk marked.png --max-pixels 100000; has err "$budget"
+  run 0 embed "$sample" w.wmk marked.png --max-pixels=135300
+  run 2 detect "$sample" w.wmk marked.png --max-pixels 100000; has err "$budget"
+  run 2 identify "$sample" marked.png w.wmk --max-pixels 100000; has err "$budget"
+  run 2 attack "$sample" attacked.png --jpeg 50 --max-pixels 100000; has err "$budget"
+  run 2 evaluate "$sample" w.wmk --out reports --random 0 --max-pixels 100000; has err "$budget"
+  run 2 info "$sample" --max-pixels 0; has err "--max-pixels"
+  [ ! -e reports ] && [ ! -e attacked.png ] || fail "a refused command wrote something"
+  only_expected_files w.wmk fifo.png fifo.wmk outdir marked.png
+  ;;
 *)
   fail "unknown case"
   ;;
