@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 #include <random>
@@ -103,7 +104,9 @@ PictureRef attackJpeg(const Picture& picture, int quality)
 {
     require24Bit(picture);
     const std::vector<std::uint8_t> bytes = encodeJpeg(picture, quality);
-    const PictureRef decoded = decodeJpeg(bytes);
+    // The picture is in memory already, admitted by the command's budget: only the hard
+    // ceiling applies to its own copy.
+    const PictureRef decoded = decodeJpeg(bytes, std::numeric_limits<std::int64_t>::max());
     if (decoded->width() != picture.width() || decoded->height() != picture.height())
         throw Error(err::InvalidPicture, "Invalid picture: the JPEG round trip changed the picture's size");
     // The decoder may store rows in another order; keep the input's.
