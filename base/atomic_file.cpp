@@ -186,10 +186,6 @@ void writeAll(int fd, const std::uint8_t* data, std::size_t size, const std::str
     }
 }
 
-} // namespace
-
-namespace {
-
 // A temporary written, synced and closed, waiting to be renamed over its target.
 struct PreparedFile {
     TempFile temp;
@@ -297,7 +293,7 @@ std::vector<std::uint8_t> readFileBytes(const std::string& path, std::size_t max
     if (S_ISDIR(info.st_mode)) throwFileError("Cannot read", path, EISDIR);
     if (!S_ISREG(info.st_mode))
         throw Error(err::PathAccess, "Cannot read \"" + path + "\": not a regular file");
-    // Back to ordinary reads (a regular file ignores the flag, but the reads below need not care).
+    // Ordinary blocking reads from here on.
     if (const int flags = ::fcntl(fd, F_GETFL); flags >= 0) (void)::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     const auto tooLarge = [&] {
         return Error(err::OutOfMemory,
