@@ -30,6 +30,7 @@ public:
         Plane coeffs;
         DirektniDCT(luminancePlane(source), coeffs);
         const double threshold = OdrediPrag(coeffs, watermark.length);
+        requireRoomForWatermark(coeffs, threshold, watermark.length);
         Plane change(m_width, m_height);
         forEachSignificant(coeffs, threshold, [&](int u, int v, long long i) {
             if (i < watermark.length) change(u, v) = watermark.values[std::size_t(i)] * coeffs(u, v);
@@ -71,8 +72,8 @@ private:
 
 std::string dB(double v)
 {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.2f dB", v);
+    char buf[48];
+    std::snprintf(buf, sizeof buf, std::fabs(v) < 1e6 ? "%.2f dB" : "%.6g dB", v);
     return buf;
 }
 
@@ -83,8 +84,7 @@ double alphaForTargetPsnr(const Picture& source, const Watermark& watermark, dou
     if (!std::isfinite(targetDb) || targetDb <= 0.0)
         throw Error(
             err::InvalidCall, "Invalid procedure call: the target PSNR must be a positive number of dB");
-    if (watermark.alpha == 0.0)
-        throw Error(err::ZeroAlpha, "The watermark's alpha is 0: it has no sign to keep");
+    requireUsableWatermark(watermark); // alpha 0 has no sign to keep either
     PsnrModel model(source, watermark);
     const double sign = watermark.alpha < 0 ? -1.0 : 1.0;
     auto at = [&](double a) { return model(sign * a); };

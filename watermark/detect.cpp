@@ -124,9 +124,27 @@ double normalisedCorrelation(std::span<const double> extracted, std::span<const 
     }
     for (std::size_t k = n; k < values.size(); ++k)
         sww += values[k] * values[k];
+    // A sum that is not finite would make the similarity NaN, which compares as neither
+    // found nor larger than any other: refuse it, naming which side overflowed. Checked on
+    // the sums, where it costs nothing per value.
+    if (!std::isfinite(sww))
+        throw Error(err::Overflow,
+            "Overflow: the watermark's values are too large to compute with (the sum of their squares "
+            "is not a finite number)");
+    if (!std::isfinite(sxx))
+        throw Error(err::Overflow,
+            "Overflow: the values extracted from the suspect are too large to compute with (the sum of "
+            "their squares is not a finite number)");
+    if (!std::isfinite(sxw))
+        throw Error(err::Overflow,
+            "Overflow: the correlation of the extracted values with the watermark's is not a finite number");
     // Nothing extracted (a suspect identical to the original) is simply no watermark.
+    if (!(sxx > 0.0 && sww > 0.0)) return 0.0;
+    // Two large (or tiny) but finite sums can overflow (or underflow) their product: the
+    // roots are then taken apart.
     const double product = sxx * sww;
-    return product > 0.0 ? sxw / std::sqrt(product) : 0.0;
+    if (std::isnormal(product)) return sxw / std::sqrt(product);
+    return sxw / (std::sqrt(sxx) * std::sqrt(sww));
 }
 
 double falsePositiveProbability(double s, int n)

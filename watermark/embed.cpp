@@ -6,10 +6,12 @@
 #include "obrada/colour.h"
 #include "obrada/dct.h"
 #include "obrada/selection.h"
+#include "watermark/detect.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 #include <string>
 #include <thread>
@@ -165,19 +167,70 @@ void luminanceInto(const Picture& picture, Plane& lum)
     luminanceBands(openView(picture), rowOrderOf(picture), lum);
 }
 
+void requireRoomForWatermark(const Plane& coeffs, double threshold, int length)
+{
+    // A non-zero threshold means more than `length` non-zero candidates: room enough.
+    if (threshold != 0.0) return;
+    const long long nonZero = forEachSignificant(coeffs, 0.0, [](int, int, long long) {});
+    if (nonZero >= length) return;
+    const long long candidates
+        = coeffs.n1() > 1 && coeffs.n2() > 1 ? (long long)(coeffs.n1() - 1) * (coeffs.n2() - 1) : 0;
+    throw Error(err::TooFewCoefficients,
+        "The picture has " + std::to_string(nonZero) + " non-zero coefficients among its "
+            + std::to_string(candidates) + " candidates (u, v >= 1) but the watermark has "
+            + std::to_string(length) + " values: each value needs a coefficient of its own");
+}
+
 long long embedCoefficients(Plane& coeffs, const Watermark& watermark)
 {
+    requireUsableWatermark(watermark);
     const double threshold = OdrediPrag(coeffs, watermark.length);
+    requireRoomForWatermark(coeffs, threshold, watermark.length);
     const double alpha = watermark.alpha;
     const std::vector<double>& x = watermark.values;
     const long long available = static_cast<long long>(x.size());
-    return forEachSignificant(coeffs, threshold, [&](int u, int v, long long i) {
+    // The magnitudes of the scaled coefficients summed, and the largest factor: the inverse
+    // transform adds each output from the coefficients with weights of at most 2, so a
+    // finite sum well below the largest double keeps every marked pixel finite too.
+    double magnitudes = 0.0;
+    double largestStep = 0.0;
+    const long long changed = forEachSignificant(coeffs, threshold, [&](int u, int v, long long i) {
         if (i >= available)
             throw Error(err::SubscriptOutOfRange,
                 "Subscript out of range: more significant coefficients than the " + std::to_string(available)
                     + " watermark values");
-        coeffs(u, v) = (alpha * x[std::size_t(i)] + 1.0) * coeffs(u, v);
+        const double step = alpha * x[std::size_t(i)];
+        largestStep = std::max(largestStep, std::fabs(step));
+        const double c = (step + 1.0) * coeffs(u, v);
+        magnitudes += std::fabs(c);
+        coeffs(u, v) = c;
     });
+    // Candidates tied at the threshold are all left out, which can leave none at all.
+    if (changed == 0)
+        throw Error(err::TooFewCoefficients,
+            "No coefficient of the picture stands above the threshold " + std::to_string(std::fabs(threshold))
+                + " (the largest candidates tie at it): there is nothing to embed the watermark into");
+    constexpr double kLargestSum = 1e300;
+    if (!(magnitudes <= kLargestSum) || !std::isfinite(largestStep)) {
+        char step[32];
+        std::snprintf(step, sizeof step, "%.6g", largestStep);
+        throw Error(err::Overflow,
+            "Overflow: the marked coefficients are too large to compute with (alpha times a watermark "
+            "value reaches "
+                + std::string(step) + ")");
+    }
+    return changed;
+}
+
+// Refuses a marking that changed no pixel: detection would find nothing in it.
+void requireChanged(double squares, double alpha)
+{
+    if (squares > 0.0) return;
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6g", alpha);
+    throw Error(err::NothingEmbedded,
+        "The marked picture is identical to the original: at alpha " + std::string(text)
+            + " the watermark changes no pixel, so it could not be detected");
 }
 
 namespace {
@@ -197,6 +250,7 @@ EmbedResult markColourInPlace(const PictureRef& picture, const Watermark& waterm
     result.changed = embedCoefficients(plane, watermark);
     InverzniDCT(plane, plane);
     const std::uint64_t squares = writeMarked(pixels, order, plane);
+    requireChanged(double(squares), watermark.alpha);
     result.psnr = psnrFromSquaredError(double(squares), double(pixels.n1()) * double(pixels.n2()));
     result.marked = picture;
     return result;
@@ -354,6 +408,7 @@ EmbedResult embedDeep(const Picture& source, const Watermark& watermark)
     markedFormat.palette = false;
     result.marked->setSampleFormat(markedFormat);
     const double squares = writeDeepMarked(source, lum, *result.marked);
+    requireChanged(squares, watermark.alpha);
     if (f.depth == 16) result.marked->refreshFromSamples16();
     if (f.alpha && f.depth == 8)
         std::copy_n(source.alpha8(), std::size_t(source.width()) * std::size_t(source.height()),
@@ -390,12 +445,14 @@ void deepLuminanceInto(const Picture& picture, Plane& lum)
 EmbedResult embedWatermarkInPlace(const PictureRef& picture, const Watermark& watermark)
 {
     openView(*picture); // the 24-bit refusal, before anything is read
+    requireUsableWatermark(watermark);
     return markColourInPlace(picture, watermark);
 }
 
 EmbedResult embedWatermark(const Picture& source, const Watermark& watermark, Depths depths)
 {
     if (depths == Depths::Only24Bit) require24Bit(source);
+    requireUsableWatermark(watermark); // before the transforms, as detection refuses it
     EmbedResult result;
     if (marksThroughColourMemory(source)) {
         PictureRef copy = source.clone();

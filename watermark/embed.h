@@ -55,6 +55,15 @@ void luminanceInto(const Picture& picture, Plane& lum);
 // Threshold for the watermark's length, then every significant coefficient scaled by
 // (alpha * x(i) + 1) in scan order. Returns how many were scaled. More significant
 // coefficients than values (possible only through the threshold's cap) is error 9.
+// Refuses what detection refuses (alpha 0, all-zero values), a picture with fewer non-zero
+// candidates than values (err::TooFewCoefficients) and marked coefficients too large to
+// compute with (err::Overflow). The embeddings above also refuse a marked picture that
+// came out identical to the source (err::NothingEmbedded): nothing would be detectable.
 long long embedCoefficients(Plane& coeffs, const Watermark& watermark);
+
+// err::TooFewCoefficients, naming the counts, when the threshold OdrediPrag gave for
+// `length` leaves fewer than `length` significant coefficients because the picture has no
+// more non-zero candidates (a constant picture has none).
+void requireRoomForWatermark(const Plane& coeffs, double threshold, int length);
 
 } // namespace pelinor

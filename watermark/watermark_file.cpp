@@ -227,6 +227,12 @@ Watermark parseWatermark(std::string_view text)
         throw Error(err::SubscriptOutOfRange,
             "Subscript out of range: the watermark file announces " + std::to_string(w.length)
                 + " values (at least 1 needed)");
+    // Refused from the header, before any memory is set aside: no watermark this program
+    // generates is longer.
+    if (w.length > kMaxWatermarkLength)
+        throw Error(err::SubscriptOutOfRange,
+            "Subscript out of range: the watermark file announces " + std::to_string(w.length)
+                + " values (at most " + std::to_string(kMaxWatermarkLength) + ")");
 
     // Every value takes at least two bytes ("0" and a line end) but the last, so the text
     // itself bounds the reservation whatever the header claims.

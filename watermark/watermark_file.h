@@ -26,7 +26,7 @@ inline constexpr std::size_t kMaxWatermarkFileBytes = std::size_t(512) << 20;
 
 // Reads the five header fields and then N values, ignoring anything after them.
 // Errors: 53 file not found, 13 a field that is not a number, 62 fewer values than
-// announced, 9 N below 1.
+// announced, 9 N below 1 or above kMaxWatermarkLength.
 Watermark readWatermark(const std::string& path);
 Watermark parseWatermark(std::string_view text);
 

@@ -85,9 +85,14 @@ TEST(WatermarkFile, ReaderErrorTable)
         {fileText("2", "1\r\n\r\n"), err::TypeMismatch, "line 7"},
         {fileText("1", std::string("1\0", 2) + "\r\n"), err::TypeMismatch, "(\"1?\")"},
         {fileText("3", "1\r\n2\r\n"), err::InputPastEnd, "holds 2 of the 3 values"},
-        // A huge claim in a short file reads what is there; nothing is reserved for the claim.
-        {fileText("2000000000", "1\r\n2\r\n"), err::InputPastEnd, "holds 2 of the 2000000000 values"},
-        {fileText("2147483647", ""), err::InputPastEnd, "holds 0 of the 2147483647 values"},
+        // A claim beyond the longest watermark generated is refused from the header.
+        {fileText("2000000000", "1\r\n2\r\n"), err::SubscriptOutOfRange,
+            "announces 2000000000 values (at most 16777216)"},
+        {fileText("268435456", ""), err::SubscriptOutOfRange,
+            "announces 268435456 values (at most 16777216)"},
+        {fileText("16777217", ""), err::SubscriptOutOfRange, "(at most 16777216)"},
+        // At the cap, a short file reads what is there; nothing is reserved for the claim.
+        {fileText("16777216", "1\r\n2\r\n"), err::InputPastEnd, "holds 2 of the 16777216 values"},
     };
     for (const auto& c : cases)
         expectError([&] { parseWatermark(c.text); }, c.number, c.part);
