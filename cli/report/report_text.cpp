@@ -10,6 +10,9 @@ namespace pelinor::cli {
 
 std::string formatNumber(double v, const char* format)
 {
+    // A value that does not exist (a plain result on a picture of another size that
+    // registration could not align either) is written as such, never as "nan".
+    if (!std::isfinite(v)) return "n/a";
     char buf[64];
     std::snprintf(buf, sizeof buf, format, v);
     return buf;
@@ -63,7 +66,7 @@ namespace {
 // Empty for a value that does not exist (a plain result on a picture of another size).
 std::string csvNumber(double v, const char* format)
 {
-    return std::isnan(v) ? std::string() : formatNumber(v, format);
+    return std::isfinite(v) ? formatNumber(v, format) : std::string();
 }
 
 } // namespace
@@ -77,8 +80,8 @@ std::string reportCsv(const Evaluation& ev)
             + csvNumber(r.result.similarity, "%.6f") + "," + (r.result.found ? "1" : "0") + ","
             + csvNumber(r.result.z, "%.3f") + "," + csvNumber(r.result.falsePositive, "%.3g") + ","
             + (std::isnan(r.psnr) ? std::string() : formatPsnr(r.psnr, "inf")) + ","
-            + formatNumber(r.registered.similarity, "%.6f") + "," + (r.registered.found ? "1" : "0") + ","
-            + "\"" + registrationSummary(r) + "\"\n";
+            + csvNumber(r.registered.similarity, "%.6f") + "," + (r.registered.found ? "1" : "0") + "," + "\""
+            + registrationSummary(r) + "\"\n";
     }
     return s;
 }

@@ -12,6 +12,9 @@ constexpr double kLeft = 52, kRight = 16, kTop = 30, kBottom = 42;
 
 std::string num(double v, const char* format = "%.1f")
 {
+    // The charts leave out values that do not exist; this keeps a coordinate from ever
+    // being written as "nan" or "inf" should one slip through.
+    if (!std::isfinite(v)) v = 0.0;
     char buf[48];
     std::snprintf(buf, sizeof buf, format, v);
     return buf;
@@ -99,8 +102,18 @@ std::string htmlEscape(const std::string& in)
     return out;
 }
 
-std::string svgLineChart(const LineChart& chart, int width, int height)
+std::string svgLineChart(const LineChart& input, int width, int height)
 {
+    // A point without a similarity (a picture of another size) has nowhere to go.
+    LineChart chart = input;
+    chart.points.clear();
+    chart.pointLabels.clear();
+    for (std::size_t i = 0; i < input.points.size(); ++i) {
+        const auto& p = input.points[i];
+        if (!std::isfinite(p.first) || !std::isfinite(p.second)) continue;
+        chart.points.push_back(p);
+        if (i < input.pointLabels.size()) chart.pointLabels.push_back(input.pointLabels[i]);
+    }
     const bool logX = chart.logX
         && std::all_of(chart.points.begin(), chart.points.end(), [](const auto& p) { return p.first > 0; });
     Frame f{0, 1, -0.25, 1.0, double(width), double(height), chart.reverseX, logX};

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <limits>
 #include <random>
+#include <regex>
 #include <string>
 
 namespace pelinor::cli {
@@ -173,6 +174,37 @@ TEST(Report, SurvivalAndHeadlinesFollowTheRows)
         EXPECT_TRUE(contains(json, "\"schema\": 1,")) << json;
         EXPECT_TRUE(contains(json, "\"threshold\": " + JsonObject::number(c.threshold) + ",")) << json;
     }
+}
+
+// A row whose picture changed size and could not be registered has no similarity at all:
+// every writer says so in words, and no number, coordinate or cell reads "nan" or "inf".
+TEST(Report, WritersNeverPrintNaNOrInfinity)
+{
+    Evaluation ev = evaluation(0.7, 0.99, 0.0, {0.9, 0.5, 0.4, 0.3});
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    for (std::size_t i : {std::size_t(3), std::size_t(5)}) { // a noise row, a scale row: charted families
+        EvaluationRow& r = ev.rows[i];
+        r.comparable = false;
+        r.result.similarity = r.result.z = r.result.falsePositive = nan;
+        r.result.found = false;
+        r.registered = r.result;
+        r.registrationError = "The suspect cannot be aligned";
+        r.psnr = nan;
+    }
+    EvaluationRow copy = ev.rows[3];
+    copy.kind = RowKind::Copy;
+    copy.label = "a copy of another size";
+    ev.rows.push_back(copy);
+    ReportInfo info;
+    info.original = "o.png";
+    info.watermark = "k.wmk";
+    const std::regex bad(R"(\b(nan|inf|infinity)\b)", std::regex::icase);
+    for (const auto& [name, text] : {std::pair<std::string, std::string>{"csv", reportCsv(ev)},
+             {"markdown", reportMarkdown(ev, info)}, {"html", reportHtml(ev, info)}}) {
+        std::smatch m;
+        EXPECT_FALSE(std::regex_search(text, m, bad)) << name << ": " << m.str() << "\n" << text;
+    }
+    EXPECT_TRUE(contains(reportMarkdown(ev, info), "| n/a | not found | n/a | not found | refused | n/a |"));
 }
 
 TEST(Report, JsonSummaryWritesNoInfinityAndNamesTheReports)
