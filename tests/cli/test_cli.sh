@@ -125,6 +125,41 @@ assert abs(d["registration"]["shift_y"] + 2) < 0.2, d
   run 2 detect "$sample" w.wmk "$testdata/bmpsuite/g/rgb24.bmp" --register always; has err "cannot be aligned"
   run 2 detect "$sample" w.wmk marked.png --register sometimes; has err "--register"
   ;;
+numbers)
+  # wmk N ALPHA VALUE: a watermark file of N equal values.
+  wmk() { { printf '"CXSG"\r\n%s\r\n%s\r\n0\r\n1\r\n' "$1" "$2"; for ((i = 0; i < $1; i++)); do printf '%s\r\n' "$3"; done; } >"$4"; }
+  run 0 generate w.wmk --length 1000 --seed 42
+  run 0 generate other.wmk --length 1000 --seed 43
+  wmk 1000 0.1 1E+308 huge.wmk
+  wmk 1000 0.1 0 zeros.wmk
+  wmk 1000 0 1 alpha0.wmk
+  # Values that overflow stop with error 6 and name what overflowed, never a NaN similarity.
+  run 2 embed "$sample" huge.wmk m.png; has err "Overflow: the marked coefficients are too large"
+  [ ! -e m.png ] || fail "embed left a picture after an overflow"
+  run 0 embed "$sample" w.wmk marked.png
+  run 2 detect "$sample" huge.wmk marked.png; has err "Overflow: the watermark's values are too large"
+  lacks out "nan"
+  # identify reports the file as bad and ranks the others without it.
+  run 2 identify "$sample" marked.png huge.wmk other.wmk w.wmk
+  has err "huge.wmk"; has err "Overflow"; lacks out "huge.wmk"; lacks out "nan"
+  sed -n 2p out | grep -q 'found  *w\.wmk$' || fail "identify does not rank w.wmk first: $(cat out)"
+  run 2 identify "$sample" marked.png huge.wmk w.wmk --json
+  has out '"files": 1, "found": true'; has out '"errors": [{"watermark": "huge.wmk", "error": "Overflow: '
+  run 2 evaluate "$sample" huge.wmk --out rep --random 5; has err "Overflow"
+  [ ! -e rep/report.html ] || fail "evaluate wrote a report after an overflow"
+  # Embedding that would leave nothing detectable is refused, as detection refuses it.
+  run 2 embed "$sample" zeros.wmk z.png; has err "Every value of the watermark is 0"
+  run 2 embed "$sample" alpha0.wmk z.png; has err "alpha is 0"
+  run 0 attack "$sample" flat.png --tone 0.001,0
+  run 2 embed flat.png w.wmk z.png; has err "has 0 non-zero coefficients among its"
+  run 0 attack "$sample" small.png --crop-to 0.05
+  run 2 embed small.png w.wmk z.png; has err "but the watermark has 1000 values"
+  run 2 embed --target-psnr 40 small.png w.wmk z.png; has err "but the watermark has 1000 values"
+  [ ! -e z.png ] || fail "a refused embedding left a picture"
+  # A header announcing more values than any generated watermark is refused before reading.
+  printf '"CXSG"\r\n268435456\r\n0.1\r\n0\r\n1\r\n1\r\n' >long.wmk
+  run 2 detect "$sample" long.wmk marked.png; has err "announces 268435456 values (at most 16777216)"
+  ;;
 formats)
   run 0 generate w.wmk --seed 7
   run 0 embed "$sample" w.wmk marked.png
