@@ -91,6 +91,17 @@ double ParsedArgs::real(const std::string& name, double fallback) const
     return *v;
 }
 
+double ParsedArgs::real(const std::string& name, double fallback, double min, double max) const
+{
+    const double v = real(name, fallback);
+    if (has(name) && !(v >= min && v <= max)) {
+        char range[64];
+        std::snprintf(range, sizeof range, "%g..%g", min, max);
+        throw UsageError(name + ": " + *value(name) + " is outside " + range);
+    }
+    return v;
+}
+
 long long ParsedArgs::integer(const std::string& name, long long fallback, long long min, long long max) const
 {
     const auto text = value(name);

@@ -46,6 +46,7 @@ public:
 
     // Typed option values; a value that does not convert or lies outside the range is a UsageError.
     double real(const std::string& name, double fallback) const;
+    double real(const std::string& name, double fallback, double min, double max) const;
     long long integer(const std::string& name, long long fallback, long long min, long long max) const;
 
     // UsageError unless there are between min and max positional arguments.

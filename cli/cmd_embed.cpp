@@ -39,8 +39,8 @@ const Option kOptions[] = {
     {"--format", "F", "batch: write bmp, png, jpg, tif or webp instead of each input's own\nformat"},
     {"--target-psnr", "DB",
         "choose alpha for each picture (keeping the sign of the file's) so that\nthe PSNR is as close to DB "
-        "as possible without going below it; the\nalpha used is reported, and the file's alpha still detects "
-        "the mark"},
+        "(10 to 100) as possible without going below\nit; the alpha used is reported, and the file's alpha "
+        "still detects the\nmark"},
     kMaxPixelsOption,
 };
 
@@ -63,9 +63,7 @@ std::string describe(const EmbedResult& r, const double* chosenAlpha = nullptr)
 std::optional<double> targetPsnr(const ParsedArgs& a)
 {
     if (!a.has("--target-psnr")) return std::nullopt;
-    const double db = a.real("--target-psnr", 0.0);
-    if (db <= 0) throw UsageError("--target-psnr: the PSNR must be above 0 dB");
-    return db;
+    return a.real("--target-psnr", 0.0, kMinTargetPsnr, kMaxTargetPsnr);
 }
 
 // With a target PSNR the strength is chosen for this picture; `alpha` receives the one used.

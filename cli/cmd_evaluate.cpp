@@ -22,7 +22,8 @@ const Option kOptions[] = {
     {"--threshold", "T", "similarity above which the watermark counts as found (default 0.7)"},
     {"--jobs", "J", "worker threads (default: one per core)"},
     {"--target-psnr", "DB",
-        "embed with the alpha that brings the PSNR to DB (as embed does)\ninstead of the file's alpha"},
+        "embed with the alpha that brings the PSNR to DB (10 to 100, as embed\ndoes) instead of the file's "
+        "alpha"},
     {"--json", nullptr, "print the summary and the rows as one JSON object instead of the table"},
     kMaxPixelsOption,
 };
@@ -37,9 +38,7 @@ int evaluate(const ParsedArgs& a)
     options.seed = std::uint64_t(a.integer("--seed", 1, 0, (1LL << 62)));
     options.threshold = a.real("--threshold", kDefaultThreshold);
     options.jobs = int(a.integer("--jobs", 0, 0, 256));
-    options.targetPsnr = a.real("--target-psnr", 0.0);
-    if (a.has("--target-psnr") && options.targetPsnr <= 0)
-        throw UsageError("--target-psnr: the PSNR must be above 0 dB");
+    options.targetPsnr = a.real("--target-psnr", 0.0, kMinTargetPsnr, kMaxTargetPsnr);
     const std::string& originalPath = a.positional()[0];
     const std::string& watermarkPath = a.positional()[1];
     const std::string dir = *out;

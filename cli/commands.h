@@ -10,6 +10,11 @@
 
 namespace pelinor::cli {
 
+// The range --target-psnr accepts, in dB: below 10 dB a picture is hardly the original any
+// more, above 100 dB a marked picture differs from it by far less than one grey level.
+inline constexpr double kMinTargetPsnr = 10.0;
+inline constexpr double kMaxTargetPsnr = 100.0;
+
 using Args = std::vector<std::string>;
 
 // One option, with its dashes ("--alpha"). `value` names its value in --help ("A"); null

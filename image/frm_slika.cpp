@@ -6,6 +6,7 @@
 #include "ui/texts.h"
 #include "ui/twips.h"
 #include "ui/ui_services.h"
+#include "watermark/detect.h"
 #include "watermark/embed.h"
 #include "watermark/watermark_file.h"
 
@@ -124,6 +125,7 @@ FrmSlika* FrmSlika::UmetniZig(const QString& ImeZig)
         return nullptr;
     }
     const Watermark watermark = readWatermark(ImeZig.toStdString());
+    requireUsableWatermark(watermark); // refused before the notice that embedding takes a while
     m_ui.message(this, text::kEmbedNotice, MessageIcon::Information, text::kNoticeTitle);
     PictureRef marked;
     {

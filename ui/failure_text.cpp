@@ -26,8 +26,8 @@ Error currentError()
 QString failureReason(const Error& error)
 {
     switch (error.number()) {
-    case err::Overflow:
-        return QStringLiteral("slika je prevelika za obradu");
+    case err::Overflow: // every overflow comes from a watermark's numbers, not from a picture
+        return QStringLiteral("vrijednosti žiga prevelike su za računanje");
     case err::OutOfMemory: {
         // The pixel budget names the picture's size and the limit; both are worth saying.
         static const QRegularExpression budget(QStringLiteral(
@@ -69,6 +69,10 @@ QString failureReason(const Error& error)
         return QStringLiteral("alfa faktor žiga je 0");
     case err::ZeroWatermark:
         return QStringLiteral("sve vrijednosti žiga su 0");
+    case err::TooFewCoefficients:
+        return QStringLiteral("slika nema dovoljno koeficijenata različitih od nule za sve vrijednosti žiga");
+    case err::NothingEmbedded:
+        return QStringLiteral("žig ne mijenja nijedan piksel slike (alfa faktor je premalen)");
     case err::NotAlignable:
         return QStringLiteral("slika s žigom ne može se poravnati s originalnom slikom");
     default:

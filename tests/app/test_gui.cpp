@@ -642,6 +642,42 @@ private slots:
         QVERIFY(command != u"save" || !QFile::exists(file));
     }
 
+    // Embedding that cannot give a detectable mark is refused like any other failure, with
+    // the real cause in Croatian (an overflow is the watermark's numbers, not the picture).
+    void embedRefusalsAreReported_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("reason");
+        const QByteArray head("\"CXSG\"\r\n");
+        QByteArray manyValues = head + "2000\r\n0.3\r\n0\r\n1\r\n";
+        for (int i = 0; i < 2000; ++i)
+            manyValues += QByteArray::number(i % 7 - 3) + "\r\n";
+        QTest::newRow("alpha 0") << head + "1\r\n0\r\n0\r\n1\r\n0.5\r\n"
+                                 << "alfa faktor žiga je 0 (pogreška 1003)";
+        QTest::newRow("all values 0") << head + "2\r\n0.3\r\n0\r\n1\r\n0\r\n0\r\n"
+                                      << "sve vrijednosti žiga su 0 (pogreška 1004)";
+        QTest::newRow("values overflow") << head + "3\r\n0.3\r\n0\r\n1\r\n1E+308\r\n-1E+308\r\n1E+308\r\n"
+                                         << "vrijednosti žiga prevelike su za računanje (pogreška 6)";
+        QTest::newRow("more values than coefficients")
+            << manyValues
+            << "slika nema dovoljno koeficijenata različitih od nule za sve vrijednosti žiga (pogreška 1005)";
+    }
+
+    void embedRefusalsAreReported()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, reason);
+        const QString file = m_dir->filePath(u"zig.wmk"_s);
+        writeFile(file, content);
+        FrmSlika* source = open(bmp(u"original.bmp"_s)); // 48 x 40: 1833 candidates
+        m_ui->log.clear();
+        QVERIFY(run(m_window->mnuEmbed, file, source) == nullptr);
+        QCOMPARE(m_window->mdiArea()->subWindowList().size(), 1);
+        QVERIFY2(m_ui->text().endsWith(u"W|Pelinor|Žig se ne može umetnuti.\n\nDatoteka: "_s + file
+                     + u"\nRazlog: "_s + reason + u'.'),
+            qPrintable(m_ui->text()));
+    }
+
     void cancelledOrWindowlessCommandsAreSilent()
     {
         // Without an image window, save and embed still ask for a file, then end quietly.

@@ -190,7 +190,15 @@ case_target_psnr() {
     expect 0 "$cli" detect original.bmp w.wmk "m$target.bmp"
   done
   expect 2 "$cli" embed original.bmp w.wmk x.bmp --target-psnr 200
-  stderr_has "200"
+  stderr_has "--target-psnr: 200 is outside 10..100"
+  # Absurd targets are refused whole, before any work: no truncated number, no talk of the
+  # strength not changing the picture.
+  for target in 1e308 0.0001 9.99 100.01; do
+    expect 2 "$cli" embed original.bmp w.wmk x.bmp --target-psnr "$target"
+    stderr_has "--target-psnr: $target is outside 10..100"
+    expect 2 "$cli" evaluate original.bmp w.wmk --out r --random 0 --target-psnr "$target"
+    stderr_has "--target-psnr: $target is outside 10..100"
+  done
   expect 2 "$cli" embed original.bmp w.wmk x.bmp --target-psnr abc
 }
 
