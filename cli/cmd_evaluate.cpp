@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <new>
 #include <string>
 
 namespace pelinor::cli {
@@ -27,6 +28,39 @@ const Option kOptions[] = {
     {"--json", nullptr, "print the summary and the rows as one JSON object instead of the table"},
     kMaxPixelsOption,
 };
+
+// Runs the evaluation; a failure is put on the file it concerns: the watermark's numbers on
+// the watermark file, a picture too plain for it on the original, and running out of memory
+// on neither, named as what it is.
+template <class F>
+Evaluation evaluateNaming(
+    const std::string& originalPath, const std::string& watermarkPath, const Picture& original, F&& run)
+{
+    const auto outOfMemory = [&](const std::string& what) {
+        return Error(err::OutOfMemory,
+            what + " (while evaluating the " + sizeText(original.width(), original.height())
+                + " picture; --jobs 1 needs the least memory)");
+    };
+    try {
+        return run();
+    } catch (const std::bad_alloc&) {
+        throw outOfMemory("Out of memory: no memory left for the attacked copies and their transforms");
+    } catch (const Error& e) {
+        switch (e.number()) {
+        case err::OutOfMemory:
+            throw outOfMemory(e.what());
+        case err::ZeroAlpha:
+        case err::ZeroWatermark:
+        case err::Overflow:
+        case err::NothingEmbedded:
+            throw FileError(watermarkPath, e.what());
+        case err::TooFewCoefficients:
+            throw FileError(originalPath, e.what());
+        default:
+            throw;
+        }
+    }
+}
 
 int evaluate(const ParsedArgs& a)
 {
@@ -60,7 +94,7 @@ int evaluate(const ParsedArgs& a)
 
     const bool terminal = Progress::stderrIsTerminal();
     const auto start = std::chrono::steady_clock::now();
-    const Evaluation ev = withFile(watermarkPath, [&] {
+    const Evaluation ev = evaluateNaming(originalPath, watermarkPath, *original, [&] {
         return evaluateRobustness(
             *original, watermark, options, [&](int done, int total, const std::string& what) {
                 std::fprintf(

@@ -156,6 +156,17 @@ numbers)
   run 2 embed small.png w.wmk z.png; has err "but the watermark has 1000 values"
   run 2 embed --target-psnr 40 small.png w.wmk z.png; has err "but the watermark has 1000 values"
   [ ! -e z.png ] || fail "a refused embedding left a picture"
+  # Running out of memory is named as such, never put on the watermark file. (Skipped where
+  # the tool cannot start under a limit on its address space, as with a sanitizer.)
+  if (ulimit -v 300000 && "$cli" --version) >/dev/null 2>&1; then
+    run 0 attack "$sample" big.png --resize 4
+    (ulimit -v 300000 && exec "$cli" evaluate big.png w.wmk --out big --random 10 --jobs 2) >out 2>err
+    status=$?
+    if [ "$status" -ne 0 ]; then
+      [ "$status" -eq 2 ] || fail "evaluate out of memory exited $status: $(cat err)"
+      has err "Out of memory"; has err "while evaluating the 1804 x 1200 picture"; lacks err "w.wmk"
+    fi
+  fi
   # A header announcing more values than any generated watermark is refused before reading.
   printf '"CXSG"\r\n268435456\r\n0.1\r\n0\r\n1\r\n1\r\n' >long.wmk
   run 2 detect "$sample" long.wmk marked.png; has err "announces 268435456 values (at most 16777216)"
