@@ -8,8 +8,11 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,11 +31,55 @@ const Option kOptions[] = {
     kMaxPixelsOption,
 };
 
+// What the ranking keeps of one watermark file: its length and result, or why it is bad.
+// The values are dropped once scored; only a file that cannot be read a second time (a
+// pipe) keeps them, and only while a second ranking may need them.
 struct Entry {
     std::string path;
-    Watermark watermark;
+    int length = 0;
     std::string error;
     DetectResult result;
+    std::optional<Watermark> kept;
+};
+
+// One detector per watermark length, each with the suspect's values extracted once, built
+// by the first file of that length and shared by the threads that score the others.
+class Detectors {
+public:
+    Detectors(const Analysis& original, const Analysis& suspect)
+        : m_original(original)
+        , m_suspect(suspect)
+    {
+    }
+
+    DetectResult detect(const Watermark& watermark, double threshold)
+    {
+        Slot& slot = slotFor(watermark.length);
+        std::call_once(slot.once, [&] {
+            slot.detector = std::make_unique<ReferenceDetector>(m_original, watermark.length);
+            slot.extracted = slot.detector->extract(m_suspect);
+        });
+        return slot.detector->detect(slot.extracted, watermark, threshold);
+    }
+
+private:
+    struct Slot {
+        std::once_flag once;
+        std::unique_ptr<ReferenceDetector> detector;
+        std::vector<double> extracted;
+    };
+    Slot& slotFor(int length)
+    {
+        std::lock_guard lock(m_mutex);
+        std::unique_ptr<Slot>& slot = m_slots[length];
+        if (!slot) slot = std::make_unique<Slot>();
+        return *slot;
+    }
+
+    const Analysis& m_original;
+    const Analysis& m_suspect;
+    std::mutex m_mutex;
+    std::map<int, std::unique_ptr<Slot>> m_slots;
 };
 
 // The family-wise figure: the chance that any of the ranked files, never embedded, would
@@ -42,7 +89,7 @@ std::optional<double> familyWise(const std::vector<const Entry*>& ranked)
     if (ranked.empty()) return std::nullopt;
     std::vector<int> lengths;
     for (const Entry* e : ranked)
-        lengths.push_back(e->watermark.length);
+        lengths.push_back(e->length);
     return familyWiseFalsePositive(ranked.front()->result.similarity, lengths);
 }
 
@@ -72,7 +119,7 @@ void printJson(const std::vector<const Entry*>& ranked, const std::vector<Entry>
             .add("found", e->result.found)
             .add("z", e->result.z)
             .add("false_positive_probability", e->result.falsePositive)
-            .add("length", e->watermark.length);
+            .add("length", e->length);
         list.add(o);
     }
     JsonArray errors;
@@ -95,19 +142,51 @@ void printJson(const std::vector<const Entry*>& ranked, const std::vector<Entry>
     std::printf("%s\n", o.str().c_str());
 }
 
-// Reads every watermark file on `jobs` threads; a file that fails keeps its error text.
-std::vector<Entry> readWatermarks(const std::vector<std::string>& paths, unsigned jobs)
+// Reads and scores every watermark file on `jobs` threads, one file in memory per thread at
+// a time. A file already bad stays bad; one that fails now keeps its error text and is
+// reported on stderr. With `keepUnrereadable`, a file that is not a regular file keeps its
+// values for a second ranking.
+void score(std::vector<Entry>& entries, const Analysis& original, const Analysis& suspect, double threshold,
+    unsigned jobs, bool keepUnrereadable, bool& anyBad)
 {
-    std::vector<Entry> entries(paths.size());
+    Detectors detectors(original, suspect);
+    std::vector<char> failed(entries.size(), 0);
     runParallel(entries.size(), jobs, [&](std::size_t i) {
-        entries[i].path = paths[i];
+        Entry& e = entries[i];
+        if (!e.error.empty()) return;
         try {
-            entries[i].watermark = readWatermark(paths[i]);
-        } catch (const std::exception& e) {
-            entries[i].error = e.what();
+            std::optional<Watermark> read;
+            if (!e.kept) read = readWatermark(e.path);
+            const Watermark& watermark = e.kept ? *e.kept : *read;
+            e.length = watermark.length;
+            e.result = detectors.detect(watermark, threshold);
+            std::error_code ec;
+            if (keepUnrereadable && read && !std::filesystem::is_regular_file(e.path, ec))
+                e.kept = std::move(read);
+        } catch (const std::bad_alloc&) {
+            e.error = "Out of memory: reading and scoring the watermark file";
+        } catch (const std::exception& err) {
+            e.error = err.what();
         }
+        if (!e.error.empty()) failed[i] = 1;
     });
-    return entries;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (!failed[i]) continue;
+        anyBad = true;
+        std::fprintf(
+            stderr, "pelinor-cli identify: %s\n", fileMessage(entries[i].path, entries[i].error).c_str());
+    }
+}
+
+// The scored entries, best first.
+std::vector<const Entry*> ranking(const std::vector<Entry>& entries)
+{
+    std::vector<const Entry*> ranked;
+    for (const Entry& e : entries)
+        if (e.error.empty()) ranked.push_back(&e);
+    std::stable_sort(ranked.begin(), ranked.end(),
+        [](const Entry* x, const Entry* y) { return x->result.similarity > y->result.similarity; });
+    return ranked;
 }
 
 // The two transforms, side by side.
@@ -124,36 +203,6 @@ void analyseBoth(
     });
     for (int i = 0; i < 2; ++i)
         if (!errors[i].empty()) throw FileError(paths[i], errors[i]);
-}
-
-// Scores every readable entry, one detector and one extraction per watermark length;
-// reports the others on stderr when `report`. Returns the scored entries, best first.
-std::vector<const Entry*> rank(std::vector<Entry>& entries, const Analysis& original, const Analysis& suspect,
-    double threshold, bool& anyBad, bool report = true)
-{
-    std::map<int, std::pair<std::unique_ptr<ReferenceDetector>, std::vector<double>>> byLength;
-    std::vector<const Entry*> ranked;
-    for (Entry& e : entries) {
-        try {
-            if (e.error.empty()) {
-                auto& slot = byLength[e.watermark.length];
-                if (!slot.first) {
-                    slot.first = std::make_unique<ReferenceDetector>(original, e.watermark.length);
-                    slot.second = slot.first->extract(suspect);
-                }
-                e.result = slot.first->detect(slot.second, e.watermark, threshold);
-                ranked.push_back(&e);
-                continue;
-            }
-        } catch (const Error& err) {
-            e.error = err.what();
-        }
-        anyBad = true;
-        if (report) std::fprintf(stderr, "pelinor-cli identify: %s\n", fileMessage(e.path, e.error).c_str());
-    }
-    std::stable_sort(ranked.begin(), ranked.end(),
-        [](const Entry* x, const Entry* y) { return x->result.similarity > y->result.similarity; });
-    return ranked;
 }
 
 int identify(const ParsedArgs& a)
@@ -175,8 +224,9 @@ int identify(const ParsedArgs& a)
             requireSameSize(original.width(), original.height(), suspect->width(), suspect->height());
         });
 
-    std::vector<Entry> entries
-        = readWatermarks(std::vector<std::string>(a.positional().begin() + 2, a.positional().end()), jobs);
+    std::vector<Entry> entries(a.positional().size() - 2);
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        entries[i].path = a.positional()[i + 2];
     // Registered once, whatever the number of watermark files.
     std::optional<Registration> registration;
     auto registerOnce = [&](bool mayFail) {
@@ -190,17 +240,24 @@ int identify(const ParsedArgs& a)
     Analysis analyses[2];
     analyseBoth(pictures, paths, analyses, jobs);
     bool anyBad = false;
-    std::vector<const Entry*> ranked = rank(entries, analyses[0], analyses[1], threshold, anyBad);
+    // A second, registered ranking follows when none is found as the suspect stands: the
+    // files are then read again, but for a pipe, which keeps its values till then.
+    const bool mayRankAgain = mode == RegisterMode::Auto && sameSize;
+    score(entries, analyses[0], analyses[1], threshold, jobs, mayRankAgain, anyBad);
+    std::vector<const Entry*> ranked = ranking(entries);
     auto anyFound = [&] {
         return std::any_of(ranked.begin(), ranked.end(), [](const Entry* e) { return e->result.found; });
     };
-    if (mode == RegisterMode::Auto && sameSize && !ranked.empty() && !anyFound()) {
+    if (mayRankAgain && !ranked.empty() && !anyFound()) {
         registerOnce(true);
         if (registration) {
             analyses[1] = analysePicture(*pictures[1]);
-            ranked = rank(entries, analyses[0], analyses[1], threshold, anyBad, false);
+            score(entries, analyses[0], analyses[1], threshold, jobs, false, anyBad);
+            ranked = ranking(entries);
         }
     }
+    for (Entry& e : entries)
+        e.kept.reset();
     if (a.has("--json"))
         printJson(ranked, entries, paths, threshold, registration);
     else

@@ -159,6 +159,15 @@ numbers)
   # Running out of memory is named as such, never put on the watermark file. (Skipped where
   # the tool cannot start under a limit on its address space, as with a sanitizer.)
   if (ulimit -v 300000 && "$cli" --version) >/dev/null 2>&1; then
+    # identify holds one watermark file per thread, not all of them: 24 files of 2 million
+    # values (16 MB each once read) rank within 350 MB of address space.
+    { printf '"CXSG"\r\n2000000\r\n0.1\r\n0\r\n1\r\n'; yes $'1\r' | head -n 2000000; } >long.wmk
+    many=()
+    for i in $(seq 1 24); do ln -s long.wmk "l$i.wmk"; many+=("l$i.wmk"); done
+    (ulimit -v 350000 && exec "$cli" identify "$sample" marked.png "${many[@]}" w.wmk --jobs 2) >out 2>err
+    [ $? -eq 0 ] || fail "identify of 25 files within 350 MB: $(cat err)"
+    has out "l24.wmk"; sed -n 2p out | grep -q 'found  *w\.wmk$' || fail "identify ranking: $(cat out)"
+    rm -f long.wmk l*.wmk
     run 0 attack "$sample" big.png --resize 4
     (ulimit -v 300000 && exec "$cli" evaluate big.png w.wmk --out big --random 10 --jobs 2) >out 2>err
     status=$?
