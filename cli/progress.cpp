@@ -1,5 +1,7 @@
 #include "cli/progress.h"
 
+#include <algorithm>
+#include <cmath>
 #include <unistd.h>
 
 namespace pelinor::cli {
@@ -25,6 +27,21 @@ Progress::~Progress()
 bool Progress::stderrIsTerminal()
 {
     return ::isatty(STDERR_FILENO) == 1;
+}
+
+std::string Progress::timeLeftText(double elapsedSeconds, long long done, long long total)
+{
+    if (done <= 0 || !(elapsedSeconds >= 0)) return "estimating the time left";
+    const double left = elapsedSeconds * double(std::max(total - done, 0LL)) / double(done);
+    const long long s = std::llround(std::min(left, 1e9));
+    char text[64];
+    if (s < 60)
+        std::snprintf(text, sizeof text, "about %lld s left", s);
+    else if (s < 3600)
+        std::snprintf(text, sizeof text, "about %lld min %02lld s left", s / 60, s % 60);
+    else
+        std::snprintf(text, sizeof text, "about %lld h %02lld min left", s / 3600, s / 60 % 60);
+    return text;
 }
 
 void Progress::print(std::FILE* out, const std::string& line)

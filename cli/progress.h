@@ -24,6 +24,10 @@ public:
 
     static bool stderrIsTerminal();
 
+    // The estimate a progress line ends with: "about 2 min 05 s left" from the seconds spent
+    // on `done` of `total` units, assuming the rest goes at the same pace.
+    static std::string timeLeftText(double elapsedSeconds, long long done, long long total);
+
 private:
     void clearLocked();
     void drawLocked();

@@ -94,8 +94,14 @@ double percentile(std::vector<double> values, double p)
     return values[lo] + (pos - double(lo)) * (values[hi] - values[lo]);
 }
 
-std::vector<double> randomSimilarities(
-    std::span<const double> extracted, const Watermark& like, int count, std::uint64_t seed)
+long long randomWatermarkTotal(const EvaluationOptions& options)
+{
+    const long long pictures = 1 + (long long)(options.battery.size() + options.chains.size()) + 1;
+    return std::max(options.randomCount, 0) * pictures;
+}
+
+std::vector<double> randomSimilarities(std::span<const double> extracted, const Watermark& like, int count,
+    std::uint64_t seed, const std::function<void()>& tick)
 {
     // A stream of its own, so that changing the battery's noise does not change these.
     std::mt19937_64 rng(seed ^ 0x9E3779B97F4A7C15ULL);
@@ -109,6 +115,7 @@ std::vector<double> randomSimilarities(
             v = spread ? normal(rng) : like.mean;
         const double s = normalisedCorrelation(extracted, values);
         out.push_back(like.alpha < 0 ? -s : s);
+        if (tick) tick();
     }
     return out;
 }
@@ -138,6 +145,17 @@ Evaluation evaluateRobustness(const Picture& original, const Watermark& watermar
         ++done;
         if (progress) progress(done, total, what);
     };
+    long long randomTotal = randomWatermarkTotal(options);
+    long long randomDone = 0;
+    auto randomProgress = [&](long long tested, long long skipped) {
+        if (!options.randomProgress) return;
+        std::lock_guard lock(progressMutex);
+        randomDone += tested;
+        randomTotal -= skipped;
+        options.randomProgress(randomDone, randomTotal);
+    };
+    const std::function<void()> tick = [&] { randomProgress(1, 0); };
+    const auto skipRandom = [&] { randomProgress(0, options.randomCount); };
 
     EmbedResult embedded;
     if (options.targetPsnr > 0.0) {
@@ -172,7 +190,7 @@ Evaluation evaluateRobustness(const Picture& original, const Watermark& watermar
         row.label = t.label;
         if (!t.chain.empty()) row.attack = t.chain.front();
         if (t.kind == RowKind::Copy) row.chain = t.chain;
-        if (t.kind == RowKind::Control) {
+        if (t.kind == RowKind::Control) { // the control is never registered: no random watermarks
             row.result = detector.detect(originalAnalysis, watermark, options.threshold);
             row.registered = row.result;
             row.psnr = std::numeric_limits<double>::infinity();
@@ -196,6 +214,7 @@ Evaluation evaluateRobustness(const Picture& original, const Watermark& watermar
         // stands cannot be compared or does not show the mark.
         row.registered = row.result;
         if (row.comparable && row.result.found) {
+            skipRandom();
             step(t.label);
             return;
         }
@@ -205,12 +224,13 @@ Evaluation evaluateRobustness(const Picture& original, const Watermark& watermar
             row.registered = detector.detect(values, watermark, options.threshold);
             row.registration = r.registration;
             const std::vector<double> others
-                = randomSimilarities(values, watermark, options.randomCount, options.seed);
+                = randomSimilarities(values, watermark, options.randomCount, options.seed, tick);
             if (!others.empty()) row.registeredRandomMax = *std::max_element(others.begin(), others.end());
             if (!row.comparable) row.psnr = psnr(original, *r.picture);
         } catch (const Error& e) {
             if (e.number() != err::NotAlignable) throw;
             row.registrationError = e.what();
+            skipRandom();
             if (!row.comparable) row.psnr = std::numeric_limits<double>::quiet_NaN();
         }
         step(t.label);
@@ -222,7 +242,8 @@ Evaluation evaluateRobustness(const Picture& original, const Watermark& watermar
             : row.registeredRandomMax;
     }
 
-    ev.randomSimilarities = randomSimilarities(markedValues, watermark, options.randomCount, options.seed);
+    ev.randomSimilarities
+        = randomSimilarities(markedValues, watermark, options.randomCount, options.seed, tick);
     if (!ev.randomSimilarities.empty()) {
         ev.randomMax = *std::max_element(ev.randomSimilarities.begin(), ev.randomSimilarities.end());
         ev.randomP99 = percentile(ev.randomSimilarities, 99.0);

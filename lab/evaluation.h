@@ -63,7 +63,16 @@ struct EvaluationOptions {
     double targetPsnr = 0.0; // above 0: embed at the alpha that gives this PSNR (see embedForTargetPsnr)
     std::vector<Attack> battery = standardBattery();
     std::vector<std::vector<Attack>> chains = registrationBattery();
+    // The never-embedded watermarks tested so far and how many there will be: called from the
+    // worker threads, one at a time, after each watermark. The total starts at
+    // randomWatermarkTotal and drops by K for each picture that turns out to need no
+    // registration, so it ends equal to the count.
+    std::function<void(long long done, long long total)> randomProgress;
 };
+
+// How many never-embedded watermarks an evaluation tests at most: K against the marked
+// picture and K against each picture that may be registered (every row but the control).
+long long randomWatermarkTotal(const EvaluationOptions& options);
 
 struct Evaluation {
     int width = 0;
@@ -97,8 +106,9 @@ Evaluation evaluateRobustness(const Picture& original, const Watermark& watermar
 
 // Similarities of `count` watermarks drawn like the generator draws them (normal with the
 // file's mean and deviation, the file's length and alpha sign) against extracted values.
-std::vector<double> randomSimilarities(
-    std::span<const double> extracted, const Watermark& like, int count, std::uint64_t seed);
+// `tick`, when given, is called after each.
+std::vector<double> randomSimilarities(std::span<const double> extracted, const Watermark& like, int count,
+    std::uint64_t seed, const std::function<void()>& tick = {});
 
 // The p-th percentile (0..100) with linear interpolation; 0 for an empty set.
 double percentile(std::vector<double> values, double p);

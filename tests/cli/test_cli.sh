@@ -176,6 +176,10 @@ numbers)
       has err "Out of memory"; has err "while evaluating the 1804 x 1200 picture"; lacks err "w.wmk"
     fi
   fi
+  # Too many random watermarks for their length are refused before any work, naming the bound.
+  run 0 generate n1e4.wmk --length 10000
+  run 2 evaluate "$sample" n1e4.wmk --out rnd --random 100001; has err "K x N is at most 1e9"
+  [ ! -e rnd ] || fail "evaluate created its folder before refusing --random"
   # A header announcing more values than any generated watermark is refused before reading.
   printf '"CXSG"\r\n268435456\r\n0.1\r\n0\r\n1\r\n1\r\n' >long.wmk
   run 2 detect "$sample" long.wmk marked.png; has err "announces 268435456 values (at most 16777216)"

@@ -1,5 +1,6 @@
 // The command line's JSON writer and its reports, checked piece by piece.
 #include "cli/json.h"
+#include "cli/progress.h"
 #include "cli/report/report.h"
 
 #include <cmath>
@@ -174,6 +175,28 @@ TEST(Report, SurvivalAndHeadlinesFollowTheRows)
         EXPECT_TRUE(contains(json, "\"schema\": 1,")) << json;
         EXPECT_TRUE(contains(json, "\"threshold\": " + JsonObject::number(c.threshold) + ",")) << json;
     }
+}
+
+// The progress line's estimate, from the pace so far.
+TEST(Progress, TimeLeftFollowsThePaceSoFar)
+{
+    const struct {
+        double elapsed;
+        long long done, total;
+        const char* text;
+    } cases[] = {
+        {5.0, 0, 100, "estimating the time left"},
+        {10.0, 50, 100, "about 10 s left"},
+        {1.0, 1, 60, "about 59 s left"},
+        {1.0, 1, 61, "about 1 min 00 s left"},
+        {125.0, 1, 2, "about 2 min 05 s left"},
+        {3.0, 1, 2401, "about 2 h 00 min left"},
+        {7.0, 100, 100, "about 0 s left"},
+        {7.0, 120, 100, "about 0 s left"}, // more done than the total once thought
+        {1e300, 1, 1000000, "about 277777 h 46 min left"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Progress::timeLeftText(c.elapsed, c.done, c.total), c.text) << c.elapsed << " " << c.done;
 }
 
 // A row whose picture changed size and could not be registered has no similarity at all:

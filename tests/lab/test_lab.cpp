@@ -340,8 +340,23 @@ TEST_F(Lab, EvaluationRowsAndFalsePositives)
     EXPECT_LE(ev.randomP99, ev.randomMax);
     EXPECT_DOUBLE_EQ(percentile({1, 2}, 25), 1.25);
 
+    // The random watermarks' progress, on one worker: one call per watermark tested, the
+    // total falling by K for each picture that needs no registration, ending equal.
     options.jobs = 1; // the worker count changes nothing
+    std::vector<std::pair<long long, long long>> randomCalls;
+    options.randomProgress = [&](long long done, long long total) { randomCalls.emplace_back(done, total); };
     const Evaluation serial = evaluateRobustness(*original, watermark, options);
+    ASSERT_FALSE(randomCalls.empty());
+    const long long tested = 200LL * (1 + serial.registeredRows);
+    EXPECT_EQ(randomCalls.back(), std::pair(tested, tested));
+    EXPECT_EQ(randomWatermarkTotal(options),
+        200LL * (2 + static_cast<long long>(options.battery.size() + options.chains.size())));
+    for (std::size_t i = 1; i < randomCalls.size(); ++i) {
+        EXPECT_LE(randomCalls[i].second, randomCalls[i - 1].second);
+        EXPECT_LE(randomCalls[i].first - randomCalls[i - 1].first, 1);
+        EXPECT_LE(randomCalls[i].first, randomCalls[i].second);
+    }
+    EXPECT_LE(randomCalls.front().second, randomWatermarkTotal(options));
     for (std::size_t i = 0; i < ev.rows.size(); ++i)
         EXPECT_EQ(std::pair(serial.rows[i].comparable, serial.rows[i].registered.similarity),
             std::pair(ev.rows[i].comparable, ev.rows[i].registered.similarity))
