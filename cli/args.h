@@ -81,6 +81,14 @@ template <class F> auto withFile(const std::string& path, F&& f) -> decltype(f()
     }
 }
 
+// Whether a failure of embedding lies in the watermark's numbers (alpha 0, all-zero values,
+// values too large to compute with, a strength too small to show) rather than in the picture.
+inline bool concernsWatermark(const Error& e) noexcept
+{
+    return e.number() == err::ZeroAlpha || e.number() == err::ZeroWatermark || e.number() == err::Overflow
+        || e.number() == err::NothingEmbedded;
+}
+
 // The text of an error about `path`, naming the file once.
 std::string fileMessage(const std::string& path, const std::string& reason);
 

@@ -69,12 +69,21 @@ std::optional<double> targetPsnr(const ParsedArgs& a)
 // With a target PSNR the strength is chosen for this picture; `alpha` receives the one used.
 // Without one the picture is marked in place: the source is not needed afterwards, and a
 // second picture would be a quarter of the memory of a whole embedding.
-EmbedResult embedAndSave(const std::string& input, PictureRef source, const Watermark& watermark,
-    const std::string& output, const SaveOptions& options, std::optional<double> target, double& alpha)
+EmbedResult embedAndSave(const std::string& input, PictureRef source, const std::string& watermarkPath,
+    const Watermark& watermark, const std::string& output, const SaveOptions& options,
+    std::optional<double> target, double& alpha)
 {
     alpha = watermark.alpha;
     noteInput("embed", input, *source);
-    EmbedResult r = withFile(input, [&] {
+    // A failure is put on the watermark file when it lies in the watermark's numbers.
+    const auto embed = [&](auto&& step) {
+        try {
+            return step();
+        } catch (const Error& e) {
+            throw FileError(concernsWatermark(e) ? watermarkPath : input, e.what());
+        }
+    };
+    EmbedResult r = embed([&] {
         if (!target && is24Bit(source.get())) return embedWatermarkInPlace(source, watermark);
         if (!target) return embedWatermark(*source, watermark, Depths::Any);
         if (!is24Bit(source.get()))
@@ -103,7 +112,8 @@ int embedOne(const ParsedArgs& a, const SaveOptions& options)
     const Watermark watermark = readWatermarkFile(a.positional()[1]);
     const std::optional<double> target = targetPsnr(a);
     double alpha = 0.0;
-    const EmbedResult r = embedAndSave(input, std::move(source), watermark, output, options, target, alpha);
+    const EmbedResult r = embedAndSave(
+        input, std::move(source), a.positional()[1], watermark, output, options, target, alpha);
     std::printf("%s: %s\n", output.c_str(), describe(r, target ? &alpha : nullptr).c_str());
     return kExitOk;
 }
@@ -205,8 +215,8 @@ int embedBatch(const ParsedArgs& a, const SaveOptions& options)
             try {
                 PictureRef source = loadPictureFile(item.input, limit);
                 double alpha = 0.0;
-                const EmbedResult r = embedAndSave(
-                    item.input, std::move(source), watermark, item.output, options, target, alpha);
+                const EmbedResult r = embedAndSave(item.input, std::move(source), a.positional()[0],
+                    watermark, item.output, options, target, alpha);
                 progress.print(stdout, item.output + ": " + describe(r, target ? &alpha : nullptr));
             } catch (const std::exception& e) {
                 ++failed;

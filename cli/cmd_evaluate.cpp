@@ -54,19 +54,10 @@ Evaluation evaluateNaming(
     } catch (const std::bad_alloc&) {
         throw outOfMemory("Out of memory: no memory left for the attacked copies and their transforms");
     } catch (const Error& e) {
-        switch (e.number()) {
-        case err::OutOfMemory:
-            throw outOfMemory(e.what());
-        case err::ZeroAlpha:
-        case err::ZeroWatermark:
-        case err::Overflow:
-        case err::NothingEmbedded:
-            throw FileError(watermarkPath, e.what());
-        case err::TooFewCoefficients:
-            throw FileError(originalPath, e.what());
-        default:
-            throw;
-        }
+        if (e.number() == err::OutOfMemory) throw outOfMemory(e.what());
+        if (concernsWatermark(e)) throw FileError(watermarkPath, e.what());
+        if (e.number() == err::TooFewCoefficients) throw FileError(originalPath, e.what());
+        throw;
     }
 }
 

@@ -32,9 +32,15 @@ public:
         const double threshold = OdrediPrag(coeffs, watermark.length);
         requireRoomForWatermark(coeffs, threshold, watermark.length);
         Plane change(m_width, m_height);
+        double magnitudes = 0.0; // as the embedding checks its marked coefficients
         forEachSignificant(coeffs, threshold, [&](int u, int v, long long i) {
             if (i < watermark.length) change(u, v) = watermark.values[std::size_t(i)] * coeffs(u, v);
+            magnitudes += std::fabs(change(u, v));
         });
+        if (!(magnitudes <= 1e300))
+            throw Error(err::Overflow,
+                "Overflow: the marked coefficients are too large to compute with (the watermark's values "
+                "times the picture's coefficients are not finite)");
         m_direction.resize(m_width, m_height);
         InverzniDCT(change, m_direction);
         m_work = m_planes;

@@ -134,7 +134,8 @@ numbers)
   wmk 1000 0.1 0 zeros.wmk
   wmk 1000 0 1 alpha0.wmk
   # Values that overflow stop with error 6 and name what overflowed, never a NaN similarity.
-  run 2 embed "$sample" huge.wmk m.png; has err "Overflow: the marked coefficients are too large"
+  run 2 embed "$sample" huge.wmk m.png; has err "huge.wmk: Overflow: the marked coefficients are too large"
+  run 2 embed --target-psnr 40 "$sample" huge.wmk m.png; has err "huge.wmk: Overflow: the marked coefficients"
   [ ! -e m.png ] || fail "embed left a picture after an overflow"
   run 0 embed "$sample" w.wmk marked.png
   run 2 detect "$sample" huge.wmk marked.png; has err "Overflow: the watermark's values are too large"
@@ -145,13 +146,14 @@ numbers)
   sed -n 2p out | grep -q 'found  *w\.wmk$' || fail "identify does not rank w.wmk first: $(cat out)"
   run 2 identify "$sample" marked.png huge.wmk w.wmk --json
   has out '"files": 1, "found": true'; has out '"errors": [{"watermark": "huge.wmk", "error": "Overflow: '
-  run 2 evaluate "$sample" huge.wmk --out rep --random 5; has err "Overflow"
+  run 2 evaluate "$sample" huge.wmk --out rep --random 5; has err "huge.wmk: Overflow"
   [ ! -e rep/report.html ] || fail "evaluate wrote a report after an overflow"
   # Embedding that would leave nothing detectable is refused, as detection refuses it.
-  run 2 embed "$sample" zeros.wmk z.png; has err "Every value of the watermark is 0"
-  run 2 embed "$sample" alpha0.wmk z.png; has err "alpha is 0"
+  run 2 embed "$sample" zeros.wmk z.png; has err "zeros.wmk: Every value of the watermark is 0"
+  run 2 embed "$sample" alpha0.wmk z.png; has err "alpha0.wmk: The watermark's alpha is 0"
+  run 2 embed --output-dir zd alpha0.wmk "$sample"; has err "alpha0.wmk: The watermark's alpha is 0"
   run 0 attack "$sample" flat.png --tone 0.001,0
-  run 2 embed flat.png w.wmk z.png; has err "has 0 non-zero coefficients among its"
+  run 2 embed flat.png w.wmk z.png; has err "flat.png: The picture has 0 non-zero coefficients among its"
   run 0 attack "$sample" small.png --crop-to 0.05
   run 2 embed small.png w.wmk z.png; has err "but the watermark has 1000 values"
   run 2 embed --target-psnr 40 small.png w.wmk z.png; has err "but the watermark has 1000 values"

@@ -162,6 +162,9 @@ TEST(Engine, OverflowingValuesAreRefusedNotTurnedIntoNaN)
     const PictureRef own = picture->clone();
     test::expectError([&] { embedWatermarkInPlace(own, huge); }, err::Overflow, "marked coefficients");
     EXPECT_EQ(pixels(*own), pixels(*picture));
+    // Choosing the strength for a PSNR meets the same overflow, not a PSNR it cannot reach.
+    test::expectError([&] { embedForTargetPsnr(*picture, huge, 40.0); }, err::Overflow,
+        "marked coefficients are too large");
 
     // Detection of a genuine mark against the huge file: the watermark's sum of squares.
     const Watermark fair = gaussianWatermark(50, 0.3, 6);
