@@ -9,7 +9,7 @@ packages=(
   libopencv-core-dev libopencv-imgproc-dev libopencv-features2d-dev libopencv-calib3d-dev
   libopencv-video-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth clang-format
+  xvfb xauth clang clang-format
 )
 # Optional extras, e.g. PELINOR_EXTRA_PACKAGES=chromium for the evaluation report's browser
 # check (scripts/report_check.sh --install asks for it that way).

@@ -72,7 +72,7 @@ DetectResult verdict(double similarity, double threshold, long long coefficients
 DetectResult correlate(const Analysis& original, const Watermark& watermark, const Analysis& suspect,
     double threshold = kDefaultThreshold);
 
-// The whole detection in the design's order (watermark already read).
+// The whole detection in its fixed order of steps (watermark already read).
 DetectResult detectWatermark(const Picture& original, const Watermark& watermark, const Picture& suspect,
     double threshold = kDefaultThreshold, Depths depths = Depths::Only24Bit);
 

@@ -81,8 +81,8 @@ FrmTest::FrmTest(CommonDialog& cdlDat, UiServices& ui, QWidget* parent)
     cmdOdustani = plainButton(this, QStringLiteral("cmdOdustani"), QStringLiteral("O&dustani"));
     placeTwips(cmdOdustani, 3259, 2415, 1575, 495);
 
-    // Held out of sight; the design's trick of moving them off the client area is
-    // the same as not showing them.
+    // Held out of sight: moving them off the client area would come to the same as
+    // not showing them.
     picOriginal = new PictureArea(this);
     picOriginal->setObjectName(QStringLiteral("picOriginal"));
     placeTwips(picOriginal, 240, 5040, 1575, 735);

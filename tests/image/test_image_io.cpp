@@ -65,7 +65,7 @@ TEST(LoadPicture, ErrorsNameTheFileAndTheReason)
             {dir.file("cut.jpg"), err::InvalidPicture, "Invalid picture: JPEG: "},
             {dir.path(), err::PathAccess, "Cannot read"}};
     for (const auto& [path, number, text] : cases) {
-        const auto [code, message] = failureOf([&] { loadPicture(path); });
+        const auto [code, message] = failureOf([&path = path] { loadPicture(path); });
         EXPECT_EQ(code, number) << message;
         EXPECT_NE(message.find(text), std::string::npos) << message;
         EXPECT_NE(message.find(path), std::string::npos) << message;
@@ -137,7 +137,9 @@ TEST(DecodePicture, HeaderSizesAreCheckedBeforeAllocating)
             {Png, 16000, 16000, "too short for 16000 x 16000"}, {Jpeg, 65000, 65000, "limit"},
             {Jpeg, 16000, 16000, "too short for 16000 x 16000"}};
     for (const auto& [format, width, height, text] : cases) {
-        const auto [code, message] = failureOf([&] { decodePicture(claimingSize(format, width, height)); });
+        const auto [code, message] = failureOf([format = format, width = width, height = height] {
+            decodePicture(claimingSize(format, width, height));
+        });
         EXPECT_EQ(code, err::InvalidPicture) << width << " x " << height;
         EXPECT_NE(message.find(text), std::string::npos) << message;
     }

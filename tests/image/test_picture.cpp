@@ -24,7 +24,8 @@ TEST(PixelView, BoundsAndElementsFollowTheStride)
             for (int x : {0, 1, 3 * width - 1})
                 EXPECT_EQ(&v.at(x, y), p->bits() + y * stride + x); // the picture's own memory
         for (auto [x, y] : {std::pair{3 * width, 0}, {-1, 0}, {0, height}, {0, -1}})
-            EXPECT_EQ(failureOf([&] { v.at(x, y); }).first, err::SubscriptOutOfRange) << x << "," << y;
+            EXPECT_EQ(failureOf([&v, x = x, y = y] { v.at(x, y); }).first, err::SubscriptOutOfRange)
+                << x << "," << y;
     }
 }
 

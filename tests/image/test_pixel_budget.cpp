@@ -124,7 +124,7 @@ TEST(PixelBudget, DecompressionBombsAreRefusedFromTheHeader)
     bombs.emplace_back("PNG", png);
     for (const auto& [name, bytes] : bombs) {
         SCOPED_TRACE(name);
-        const auto [code, message] = failureOf([&] { decodePicture(bytes); });
+        const auto [code, message] = failureOf([&bytes = bytes] { decodePicture(bytes); });
         EXPECT_EQ(code, err::OutOfMemory);
         EXPECT_EQ(message, kBombText);
     }
@@ -153,7 +153,8 @@ TEST(PixelBudget, EveryCodecTakesTheLimitItIsGiven)
         const PictureRef read = decodePicture(bytes);
         const std::int64_t pixels = std::int64_t(read->width()) * read->height();
         EXPECT_EQ(decodePicture(bytes, pixels)->width(), read->width());
-        const auto [code, message] = failureOf([&] { decodePicture(bytes, pixels - 1); });
+        const auto [code, message]
+            = failureOf([&bytes = bytes, pixels] { decodePicture(bytes, pixels - 1); });
         EXPECT_EQ(code, err::OutOfMemory) << message;
         EXPECT_NE(message.find("is over the limit of"), std::string::npos) << message;
     }
@@ -189,7 +190,7 @@ TEST(PixelBudget, CompactValidFilesAreRead)
             {"progressive arithmetic JPEG", jpegCoded(*flat, JpegCoding::ArithmeticProgressive)}};
     for (const auto& [name, bytes] : files) {
         SCOPED_TRACE(name + ", " + std::to_string(bytes.size()) + " bytes");
-        const auto [code, message] = failureOf([&] {
+        const auto [code, message] = failureOf([&bytes = bytes] {
             const PictureRef read = decodePicture(bytes);
             EXPECT_EQ(read->width(), 3000);
             EXPECT_EQ(read->height(), 2000);
@@ -207,14 +208,14 @@ TEST(PixelBudget, JpegCutShortBeforeItsEndMarkerIsRefused)
     for (const JpegCoding coding : {JpegCoding::Huffman, JpegCoding::Progressive}) {
         SCOPED_TRACE(int(coding));
         std::vector<std::uint8_t> bytes = jpegCoded(*p, coding);
-        ASSERT_EQ(failureOf([&] { decodePicture(bytes); }).first, 0);
+        ASSERT_EQ(failureOf([&bytes = bytes] { decodePicture(bytes); }).first, 0);
         bytes.resize(bytes.size() * 3 / 5);
         // No marker in what is left of the last scan, or the cut would not be plain.
         while (bytes.back() == 0xff)
             bytes.pop_back();
         bytes.push_back(0xff);
         bytes.push_back(0xd9);
-        const auto [code, message] = failureOf([&] { decodePicture(bytes); });
+        const auto [code, message] = failureOf([&bytes = bytes] { decodePicture(bytes); });
         EXPECT_EQ(code, err::InvalidPicture) << message;
         EXPECT_NE(message.find("premature end of data segment"), std::string::npos) << message;
     }

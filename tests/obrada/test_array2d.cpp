@@ -11,7 +11,7 @@ TEST(Plane, CheckedAccessAndHugeSizesRaiseErrors)
     p.at(2, 1) = 5.0;
     EXPECT_EQ(p(2, 1), 5.0);
     for (auto [i, j] : {std::pair{3, 0}, {0, 2}, {-1, 0}, {0, -1}})
-        test::expectError([&] { p.at(i, j); }, err::SubscriptOutOfRange);
+        test::expectError([&p, i = i, j = j] { p.at(i, j); }, err::SubscriptOutOfRange);
     test::expectError([&] { p.resize(2000000000, 2000000000); }, err::OutOfMemory);
 }
 

@@ -107,8 +107,8 @@ TEST(Colour, BadShapesAreRefusedBeforeWriting)
     ByteArray2D planes(6, 3);
     for (auto [w, h] : {std::pair{3, 3}, {6, 2}, {5, 3}, {0, 0}}) { // destinations smaller than the source
         std::vector<std::uint8_t> memory(64, 0xAB);
-        test::expectError(
-            [&] { PretvoriURGB(planes, ByteView(memory.data(), w, h, 8)); }, err::SubscriptOutOfRange);
+        test::expectError([&, w = w, h = h] { PretvoriURGB(planes, ByteView(memory.data(), w, h, 8)); },
+            err::SubscriptOutOfRange);
         EXPECT_EQ(std::count(memory.begin(), memory.end(), 0xAB), 64);
     }
     // A partial pixel in either direction; the planes are left alone.
