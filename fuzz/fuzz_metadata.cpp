@@ -1,6 +1,7 @@
 // The metadata path: whatever blocks a damaged file yields are read and written into
 // every format that carries them, and read back; the EXIF reader takes the raw bytes too.
 #include "base/error.h"
+#include "fuzz_picture.h"
 #include "image/exif.h"
 #include "image/image_io.h"
 
@@ -15,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     readExifDirectory(bytes);
     PictureRef source;
     try {
-        source = decodePicture(bytes);
+        source = decodePicture(bytes, fuzz::kMaxPixels);
     } catch (const Error&) {
         return 0;
     }
