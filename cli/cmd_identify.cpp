@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -32,14 +31,13 @@ const Option kOptions[] = {
 };
 
 // What the ranking keeps of one watermark file: its length and result, or why it is bad.
-// The values are dropped once scored; only a file that cannot be read a second time (a
-// pipe) keeps them, and only while a second ranking may need them.
+// The values are dropped once scored (only regular files are read, so a second ranking
+// can read them again).
 struct Entry {
     std::string path;
     int length = 0;
     std::string error;
     DetectResult result;
-    std::optional<Watermark> kept;
 };
 
 // One detector per watermark length, each with the suspect's values extracted once, built
@@ -144,10 +142,9 @@ void printJson(const std::vector<const Entry*>& ranked, const std::vector<Entry>
 
 // Reads and scores every watermark file on `jobs` threads, one file in memory per thread at
 // a time. A file already bad stays bad; one that fails now keeps its error text and is
-// reported on stderr. With `keepUnrereadable`, a file that is not a regular file keeps its
-// values for a second ranking.
+// reported on stderr.
 void score(std::vector<Entry>& entries, const Analysis& original, const Analysis& suspect, double threshold,
-    unsigned jobs, bool keepUnrereadable, bool& anyBad)
+    unsigned jobs, bool& anyBad)
 {
     Detectors detectors(original, suspect);
     std::vector<char> failed(entries.size(), 0);
@@ -155,14 +152,9 @@ void score(std::vector<Entry>& entries, const Analysis& original, const Analysis
         Entry& e = entries[i];
         if (!e.error.empty()) return;
         try {
-            std::optional<Watermark> read;
-            if (!e.kept) read = readWatermark(e.path);
-            const Watermark& watermark = e.kept ? *e.kept : *read;
+            const Watermark watermark = readWatermark(e.path);
             e.length = watermark.length;
             e.result = detectors.detect(watermark, threshold);
-            std::error_code ec;
-            if (keepUnrereadable && read && !std::filesystem::is_regular_file(e.path, ec))
-                e.kept = std::move(read);
         } catch (const std::bad_alloc&) {
             e.error = "Out of memory: reading and scoring the watermark file";
         } catch (const std::exception& err) {
@@ -241,9 +233,9 @@ int identify(const ParsedArgs& a)
     analyseBoth(pictures, paths, analyses, jobs);
     bool anyBad = false;
     // A second, registered ranking follows when none is found as the suspect stands: the
-    // files are then read again, but for a pipe, which keeps its values till then.
+    // files are then read again.
     const bool mayRankAgain = mode == RegisterMode::Auto && sameSize;
-    score(entries, analyses[0], analyses[1], threshold, jobs, mayRankAgain, anyBad);
+    score(entries, analyses[0], analyses[1], threshold, jobs, anyBad);
     std::vector<const Entry*> ranked = ranking(entries);
     auto anyFound = [&] {
         return std::any_of(ranked.begin(), ranked.end(), [](const Entry* e) { return e->result.found; });
@@ -252,12 +244,10 @@ int identify(const ParsedArgs& a)
         registerOnce(true);
         if (registration) {
             analyses[1] = analysePicture(*pictures[1]);
-            score(entries, analyses[0], analyses[1], threshold, jobs, false, anyBad);
+            score(entries, analyses[0], analyses[1], threshold, jobs, anyBad);
             ranked = ranking(entries);
         }
     }
-    for (Entry& e : entries)
-        e.kept.reset();
     if (a.has("--json"))
         printJson(ranked, entries, paths, threshold, registration);
     else
