@@ -7,6 +7,7 @@
 #include <limits>
 #include <mutex>
 #include <string>
+#include <sys/mman.h>
 #include <vector>
 
 namespace pelinor {
@@ -27,15 +28,18 @@ std::size_t headroomFor(const CosineBatch& key)
     return kPlanner + std::size_t(64) * std::size_t(std::max(key.n, 1)) * sizeof(double);
 }
 
-// fftw_malloc rather than malloc: the compiler may drop an unused malloc/free pair.
+// Mapped and unmapped rather than allocated: a failed mapping is simply an answer (a
+// sanitizer's allocator would stop the process over a failed malloc of an absurd size), and
+// the compiler cannot drop the pair as it may an unused malloc and free. Address space and
+// the kernel's commit check are what FFTW's own allocations meet next.
 void requireHeadroom(const CosineBatch& key)
 {
     const std::size_t bytes = headroomFor(key);
-    void* probe = fftw_malloc(bytes);
-    if (!probe)
+    void* probe = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (probe == MAP_FAILED)
         throw Error(err::OutOfMemory,
             "Out of memory: no room left for the cosine transforms of length " + std::to_string(key.n));
-    fftw_free(probe);
+    ::munmap(probe, bytes);
 }
 
 class PlanCache {
