@@ -2,12 +2,13 @@
 // not write. Only 8-bit RGB becomes a 24-bit picture; every other kind keeps its depth
 // (and so is refused for watermarking) but shows the same colours.
 #include "image/image_io.h"
+#include "tests/libjpeg_file.h"
 #include "tests/test_support.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <gtest/gtest.h>
-#include <jpeglib.h>
 #include <png.h>
 
 namespace pelinor {
@@ -86,27 +87,11 @@ TEST(PngDecoder, EveryKindLoadsWithItsOwnDepth)
 
 TEST(JpegDecoder, GreyFilesKeepTheirDepth)
 {
-    jpeg_compress_struct info{};
-    jpeg_error_mgr errors{};
-    info.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&info);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&info, &buffer, &size);
-    info.image_width = info.image_height = 16;
-    info.input_components = 1;
-    info.in_color_space = JCS_GRAYSCALE;
-    jpeg_set_defaults(&info);
-    jpeg_start_compress(&info, TRUE);
-    for (int y = 0; y < 16; ++y) { // dark at the top, light at the bottom
-        std::vector<JSAMPLE> row(16, JSAMPLE(y * 16));
-        JSAMPROW rowPointer = row.data();
-        jpeg_write_scanlines(&info, &rowPointer, 1);
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    PictureRef p = decodeJpeg(std::span(buffer, size));
-    std::free(buffer);
+    std::vector<JSAMPLE> row(16);
+    const PictureRef p = decodeJpeg(test::libjpegFile(16, 16, 1, JCS_GRAYSCALE, nullptr, [&](int y) {
+        std::fill(row.begin(), row.end(), JSAMPLE(y * 16)); // dark at the top, light at the bottom
+        return row.data();
+    }));
     EXPECT_EQ(p->bitsPerPixel(), 8);
     EXPECT_FALSE(is24Bit(p.get()));
     const std::uint8_t *top = test::pixelAt(*p, 3, 0), *bottom = test::pixelAt(*p, 3, 15);

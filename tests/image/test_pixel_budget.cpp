@@ -2,12 +2,11 @@
 // compact valid files still read, JPEG files cut short refused.
 #include "base/atomic_file.h"
 #include "image/image_io.h"
+#include "tests/libjpeg_file.h"
 #include "tests/test_support.h"
 
-#include <cstdio> // before jpeglib.h
 #include <cstring>
 #include <gtest/gtest.h>
-#include <jpeglib.h>
 #include <zlib.h>
 
 namespace pelinor {
@@ -25,36 +24,18 @@ PictureRef flatPicture(int width, int height)
 
 enum class JpegCoding { Huffman, Progressive, Arithmetic, ArithmeticProgressive };
 
-// JPEG files of the codings encodeJpeg does not write, through libjpeg itself.
+// JPEG files of the codings encodeJpeg does not write.
 std::vector<std::uint8_t> jpegCoded(const Picture& picture, JpegCoding coding)
 {
-    jpeg_compress_struct info{};
-    jpeg_error_mgr errors{};
-    info.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&info);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&info, &buffer, &size);
-    info.image_width = JDIMENSION(picture.width());
-    info.image_height = JDIMENSION(picture.height());
-    info.input_components = 3;
-    info.in_color_space = JCS_EXT_BGR;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, 90, TRUE);
-    if (coding == JpegCoding::Progressive || coding == JpegCoding::ArithmeticProgressive)
-        jpeg_simple_progression(&info);
-    info.arith_code = coding == JpegCoding::Arithmetic || coding == JpegCoding::ArithmeticProgressive;
-    jpeg_start_compress(&info, TRUE);
-    while (info.next_scanline < info.image_height) {
-        auto row = const_cast<JSAMPROW>(
-            picture.bits() + std::size_t(picture.storedRow(int(info.next_scanline))) * picture.stride());
-        jpeg_write_scanlines(&info, &row, 1);
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    std::vector<std::uint8_t> bytes(buffer, buffer + size);
-    std::free(buffer);
-    return bytes;
+    return test::libjpegFile(
+        picture.width(), picture.height(), 3, JCS_EXT_BGR,
+        [&](jpeg_compress_struct& info) {
+            jpeg_set_quality(&info, 90, TRUE);
+            if (coding == JpegCoding::Progressive || coding == JpegCoding::ArithmeticProgressive)
+                jpeg_simple_progression(&info);
+            info.arith_code = coding == JpegCoding::Arithmetic || coding == JpegCoding::ArithmeticProgressive;
+        },
+        [&](int y) { return picture.bits() + std::size_t(picture.storedRow(y)) * picture.stride(); });
 }
 
 // The frame header's size fields set to width x height (any SOF marker).

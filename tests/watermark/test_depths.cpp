@@ -1,11 +1,11 @@
 // Pictures as people keep them: grey, with alpha, 16 bits per sample, palettes, and the
 // same watermark found across formats and depths.
+#include "tests/libjpeg_file.h"
 #include "tests/test_support.h"
 #include "watermark/detect.h"
 #include "watermark/embed.h"
 
 #include <gtest/gtest.h>
-#include <jpeglib.h>
 
 namespace pelinor {
 namespace {
@@ -214,28 +214,8 @@ TEST(Depths, TwentyFourBitRuleStaysTheDefault)
 
 std::vector<std::uint8_t> cmykJpeg()
 {
-    jpeg_compress_struct info{};
-    jpeg_error_mgr errors{};
-    info.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&info);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&info, &buffer, &size);
-    info.image_width = info.image_height = 8;
-    info.input_components = 4;
-    info.in_color_space = JCS_CMYK;
-    jpeg_set_defaults(&info);
-    jpeg_start_compress(&info, TRUE);
-    std::vector<JSAMPLE> row(32, 100);
-    for (int y = 0; y < 8; ++y) {
-        JSAMPROW r = row.data();
-        jpeg_write_scanlines(&info, &r, 1);
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    std::vector<std::uint8_t> out(buffer, buffer + size);
-    std::free(buffer);
-    return out;
+    const std::vector<JSAMPLE> row(32, 100);
+    return test::libjpegFile(8, 8, 4, JCS_CMYK, nullptr, [&](int) { return row.data(); });
 }
 
 TEST(Depths, CmykJpegIsRefusedClearly)
