@@ -1,34 +1,52 @@
 #!/usr/bin/env bash
-# Fails when a file includes a header from a layer above its own. The layers, lowest first:
-# base, obrada, image, watermark, lab (the core and the robustness lab); ui, the frm_* windows
-# in their subsystem folders, app (the desktop program, which never uses lab); cli on top;
-# tools (the screenshot driver) on the desktop program.
+# Fails when a file includes a header from a folder above its own, or when a source file lies
+# in a folder that belongs to no layer. A file's layer is its folder; what each folder may
+# include, lowest first:
+#   base -> obrada -> image -> watermark       the core (never Qt)
+#   lab, catalogue                             on the core
+#   desktop/toolkit -> desktop/windows -> desktop/app    the desktop program, on the core
+#   cli                                        the command line, on the core, lab and catalogue
+#   tools                                      the screenshot driver, on the desktop program
+# Tests, benchmarks and fuzz targets may include anything.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# What each kind of file may include, as a pattern on the included path.
-allowed_for() {
-    case "$1" in
-    base/*) echo '^base/' ;;
-    obrada/*) echo '^(base|obrada)/' ;;
-    */frm_*) echo '^(base|obrada|image|watermark|ui)/|/frm_[a-z_]+\.h$' ;;
-    image/*) echo '^(base|obrada|image)/' ;;
-    watermark/*) echo '^(base|obrada|image|watermark)/' ;;
-    lab/*) echo '^(base|obrada|image|watermark|lab)/' ;;
-    ui/*) echo '^(base|obrada|image|watermark|ui)/' ;;
-    app/*) echo '^(base|obrada|image|watermark|ui|app)/|/frm_[a-z_]+\.h$' ;;
-    cli/*) echo '^(base|obrada|image|watermark|lab|cli)/' ;;
-    tools/*) echo '^(base|obrada|image|watermark|ui|app|tools)/|/frm_[a-z_]+\.h$' ;;
-    *) echo '' ;;
-    esac
+core='base obrada image watermark'
+declare -A may_include=(
+    [base]='base'
+    [obrada]='base obrada'
+    [image]='base obrada image'
+    [watermark]="$core"
+    [lab]="$core lab"
+    [catalogue]="$core catalogue"
+    [desktop/toolkit]="$core desktop/toolkit"
+    [desktop/windows]="$core desktop/toolkit desktop/windows"
+    [desktop/app]="$core desktop/toolkit desktop/windows desktop/app"
+    [cli]="$core lab catalogue cli"
+    [tools]="$core desktop/toolkit desktop/windows desktop/app tools"
+)
+
+# The layer folder of a path: the longest key of may_include that is a prefix of it.
+layer_of() {
+    local path=$1 best=''
+    for key in "${!may_include[@]}"; do
+        if [[ "$path" == "$key"/* && ${#key} -gt ${#best} ]]; then best=$key; fi
+    done
+    echo "$best"
 }
 
 status=0
 while IFS= read -r file; do
-    allowed=$(allowed_for "$file")
-    [ -z "$allowed" ] && continue
+    case "$file" in tests/* | bench/* | fuzz/*) continue ;; esac
+    layer=$(layer_of "$file")
+    if [ -z "$layer" ]; then
+        echo "$file lies in no layer's folder" >&2
+        status=1
+        continue
+    fi
     while IFS= read -r inc; do
-        if ! [[ "$inc" =~ $allowed ]]; then
+        target=$(layer_of "$inc")
+        if [ -z "$target" ] || [[ " ${may_include[$layer]} " != *" $target "* ]]; then
             echo "$file includes \"$inc\" from a higher layer" >&2
             status=1
         fi

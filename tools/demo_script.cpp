@@ -1,6 +1,6 @@
 #include "tools/demo_script.h"
 
-#include "app/frm_pocetak.h"
+#include "desktop/app/frm_pocetak.h"
 
 #include <cstdio>
 

@@ -5,7 +5,7 @@
 //   --dialog=gen|test|about          then open that dialog
 #pragma once
 
-#include "ui/ui_services.h"
+#include "desktop/toolkit/ui_services.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,10 +1,10 @@
 // pelinor-demo: the desktop program driven by a script, for scripts/screenshot.sh. It is the
 // program's own main window and dialogs; only the file dialogs and message boxes are
 // answered by the script (see demo_script.h).
-#include "app/frm_pocetak.h"
-#include "app/startup.h"
+#include "desktop/app/frm_pocetak.h"
+#include "desktop/app/startup.h"
+#include "desktop/toolkit/ui_services.h"
 #include "tools/demo_script.h"
-#include "ui/ui_services.h"
 
 #include <QApplication>
 #include <QIcon>

@@ -12,8 +12,6 @@
 
 namespace pelinor {
 
-inline constexpr std::string_view kFoundText = "Žig je pronađen u označenoj slici.";
-inline constexpr std::string_view kNotFoundText = "Označena slika ne sadrži žig.";
 inline constexpr double kDefaultThreshold = 0.7;
 
 // The luminance DCT of one picture; with Only24Bit, of a 24-bit picture only

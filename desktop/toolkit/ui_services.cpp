@@ -1,4 +1,4 @@
-#include "ui/ui_services.h"
+#include "desktop/toolkit/ui_services.h"
 
 #include <QApplication>
 #include <QFileDialog>

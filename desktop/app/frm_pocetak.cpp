@@ -1,14 +1,14 @@
-#include "app/frm_pocetak.h"
+#include "desktop/app/frm_pocetak.h"
 
-#include "app/frm_dialog.h"
-#include "image/frm_slika.h"
+#include "desktop/app/frm_dialog.h"
+#include "desktop/toolkit/failure_text.h"
+#include "desktop/toolkit/texts.h"
+#include "desktop/toolkit/twips.h"
+#include "desktop/toolkit/ui_services.h"
+#include "desktop/windows/frm_gen.h"
+#include "desktop/windows/frm_slika.h"
+#include "desktop/windows/frm_test.h"
 #include "image/image_io.h"
-#include "ui/failure_text.h"
-#include "ui/texts.h"
-#include "ui/twips.h"
-#include "ui/ui_services.h"
-#include "watermark/frm_gen.h"
-#include "watermark/frm_test.h"
 
 #include <QCloseEvent>
 #include <QDragEnterEvent>

@@ -4,7 +4,7 @@
 // the path is also kept between runs (through UiServices).
 #pragma once
 
-#include "ui/ui_services.h"
+#include "desktop/toolkit/ui_services.h"
 
 #include <QString>
 #include <optional>

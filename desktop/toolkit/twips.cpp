@@ -1,4 +1,4 @@
-#include "ui/twips.h"
+#include "desktop/toolkit/twips.h"
 
 #include <QGuiApplication>
 #include <QScreen>

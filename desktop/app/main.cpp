@@ -1,6 +1,6 @@
-#include "app/frm_pocetak.h"
-#include "app/startup.h"
-#include "ui/ui_services.h"
+#include "desktop/app/frm_pocetak.h"
+#include "desktop/app/startup.h"
+#include "desktop/toolkit/ui_services.h"
 
 #include <QApplication>
 #include <cstdio>

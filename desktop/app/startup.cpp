@@ -1,6 +1,6 @@
-#include "app/startup.h"
+#include "desktop/app/startup.h"
 
-#include "ui/texts.h"
+#include "desktop/toolkit/texts.h"
 
 #include <QCoreApplication>
 #include <QDirIterator>

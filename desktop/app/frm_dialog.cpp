@@ -1,7 +1,7 @@
-#include "app/frm_dialog.h"
+#include "desktop/app/frm_dialog.h"
 
-#include "ui/texts.h"
-#include "ui/twips.h"
+#include "desktop/toolkit/texts.h"
+#include "desktop/toolkit/twips.h"
 
 #include <QCloseEvent>
 #include <QFrame>

@@ -2,11 +2,11 @@
 // files dropped on the main window, where new image windows appear, and the last file
 // path kept from one run to the next. A stand-in for the user answers the file dialogs
 // and keeps the stored path; the real settings file is checked once.
-#include "app/frm_pocetak.h"
-#include "app/startup.h"
-#include "image/frm_slika.h"
+#include "desktop/app/frm_pocetak.h"
+#include "desktop/app/startup.h"
+#include "desktop/toolkit/ui_services.h"
+#include "desktop/windows/frm_slika.h"
 #include "image/image_io.h"
-#include "ui/ui_services.h"
 #include "watermark/generator.h"
 
 #include <QApplication>

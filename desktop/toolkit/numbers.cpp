@@ -1,4 +1,4 @@
-#include "ui/numbers.h"
+#include "desktop/toolkit/numbers.h"
 
 #include <cfenv>
 #include <cmath>

@@ -1,12 +1,12 @@
-#include "watermark/frm_gen.h"
+#include "desktop/windows/frm_gen.h"
 
 #include "base/error.h"
-#include "ui/common_dialog.h"
-#include "ui/failure_text.h"
-#include "ui/numbers.h"
-#include "ui/texts.h"
-#include "ui/twips.h"
-#include "ui/ui_services.h"
+#include "desktop/toolkit/common_dialog.h"
+#include "desktop/toolkit/failure_text.h"
+#include "desktop/toolkit/numbers.h"
+#include "desktop/toolkit/texts.h"
+#include "desktop/toolkit/twips.h"
+#include "desktop/toolkit/ui_services.h"
 #include "watermark/generator.h"
 
 #include <QLabel>

@@ -11,6 +11,9 @@ inline const QString kOnlyCtrlAltDel
     = QStringLiteral("Rad programa se u trenutnoj verziji može prekinuti samo s CTRL-ALT-DEL. :)");
 inline const QString kEmbedNotice = QStringLiteral("Umetanje žiga može potrajati. ") + kOnlyCtrlAltDel;
 inline const QString kTestNotice = QStringLiteral("Testiranje žiga može potrajati. ") + kOnlyCtrlAltDel;
+// The test dialog's two verdicts.
+inline const QString kFoundText = QStringLiteral("Žig je pronađen u označenoj slici.");
+inline const QString kNotFoundText = QStringLiteral("Označena slika ne sadrži žig.");
 inline const QString kMarkedCaption = QStringLiteral("Označena slika");
 inline const QString kBitmapFilter = QStringLiteral("Bitmape (*.bmp)|*.bmp");
 // The main window's open and save dialogs: the bitmaps first, then every format the

@@ -1,4 +1,4 @@
-#include "ui/failure_text.h"
+#include "desktop/toolkit/failure_text.h"
 
 #include "base/error.h"
 

@@ -1,4 +1,4 @@
-#include "ui/common_dialog.h"
+#include "desktop/toolkit/common_dialog.h"
 
 #include <QStringList>
 

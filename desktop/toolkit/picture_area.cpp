@@ -1,4 +1,4 @@
-#include "ui/picture_area.h"
+#include "desktop/toolkit/picture_area.h"
 
 #include <QPainter>
 #include <cstring>

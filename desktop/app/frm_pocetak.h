@@ -2,7 +2,7 @@
 // owns the shared file dialog cdlDat and the image windows in its MDI area.
 #pragma once
 
-#include "ui/common_dialog.h"
+#include "desktop/toolkit/common_dialog.h"
 
 #include <QMainWindow>
 #include <QPointer>

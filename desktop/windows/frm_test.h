@@ -3,8 +3,8 @@
 // "O&dustani" or the close box unload it; the next test command starts empty.
 #pragma once
 
+#include "desktop/toolkit/form_dialog.h"
 #include "image/picture.h"
-#include "ui/form_dialog.h"
 
 class QLabel;
 class QLineEdit;

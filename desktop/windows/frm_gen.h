@@ -3,7 +3,7 @@
 // cannot use); a successful generation, or a file that cannot be written, leaves it open.
 #pragma once
 
-#include "ui/form_dialog.h"
+#include "desktop/toolkit/form_dialog.h"
 
 class QLabel;
 class QLineEdit;

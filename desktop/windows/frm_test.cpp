@@ -1,14 +1,14 @@
-#include "watermark/frm_test.h"
+#include "desktop/windows/frm_test.h"
 
 #include "base/error.h"
+#include "desktop/toolkit/common_dialog.h"
+#include "desktop/toolkit/failure_text.h"
+#include "desktop/toolkit/numbers.h"
+#include "desktop/toolkit/picture_area.h"
+#include "desktop/toolkit/texts.h"
+#include "desktop/toolkit/twips.h"
+#include "desktop/toolkit/ui_services.h"
 #include "image/image_io.h"
-#include "ui/common_dialog.h"
-#include "ui/failure_text.h"
-#include "ui/numbers.h"
-#include "ui/picture_area.h"
-#include "ui/texts.h"
-#include "ui/twips.h"
-#include "ui/ui_services.h"
 #include "watermark/detect.h"
 #include "watermark/registration.h"
 #include "watermark/watermark_file.h"
@@ -161,7 +161,7 @@ void FrmTest::runTest()
         }
     }
 
-    const QString verdict = fromView(result.found ? kFoundText : kNotFoundText);
+    const QString verdict = result.found ? text::kFoundText : text::kNotFoundText;
     m_ui.message(this,
         QStringLiteral("Odnos sličnosti između originalnog i izvađenog žiga je ")
             + formatForDisplay(result.similarity, m_ui.numberLocale()) + QLatin1Char('\n') + verdict,
