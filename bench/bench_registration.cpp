@@ -2,7 +2,7 @@
 // copy resized to 0.8 and rotated by 2 degrees costs at most three plain detections.
 // Run: build/bin/bench_registration --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 
-#include "watermark/detect.h"
+#include "watermark/detector.h"
 #include "watermark/embed.h"
 #include "watermark/registration.h"
 

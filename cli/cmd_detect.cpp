@@ -3,7 +3,7 @@
 #include "cli/io.h"
 #include "cli/json.h"
 #include "cli/registration_output.h"
-#include "watermark/detect.h"
+#include "watermark/detector.h"
 
 #include <cstdio>
 #include <future>
@@ -92,31 +92,22 @@ int detect(const ParsedArgs& a)
     const PictureRef original = loadPictureFile(originalPath, limit);
     const PictureRef suspect = suspectLoad.get();
     const Watermark watermark = readWatermarkFile(watermarkPath);
-    // Registration aligns 24-bit pictures; other depths are compared as they stand.
-    const bool canRegister = original->bitsPerPixel() == 24 && suspect->bitsPerPixel() == 24;
-    const RegisterMode mode = canRegister ? requested : RegisterMode::Never;
+    // Only a detection that never registers needs the sizes to agree.
+    const bool sizesMatter = requested == RegisterMode::Never || !registrable(*original, *suspect);
     const int width = original->width(), height = original->height();
-    const bool sameSize = suspect->width() == width && suspect->height() == height;
     try {
-        // Only a detection that never registers needs the sizes to agree.
-        checkComparable(watermark, width, height, mode == RegisterMode::Never ? suspect->width() : width,
-            mode == RegisterMode::Never ? suspect->height() : height);
+        checkComparable(watermark, width, height, sizesMatter ? suspect->width() : width,
+            sizesMatter ? suspect->height() : height);
     } catch (const Error& e) {
         throw FileError(e.number() == err::SizeMismatch ? suspectPath : watermarkPath, e.what());
     }
-    DetectResult r;
-    std::optional<Registration> registration;
-    const bool plainFirst = mode == RegisterMode::Never || (mode == RegisterMode::Auto && sameSize);
-    if (plainFirst) r = detectWatermark(*original, watermark, *suspect, threshold, Depths::Any);
-    if (mode == RegisterMode::Always || (mode == RegisterMode::Auto && !(sameSize && r.found))) {
-        // A same-size suspect that cannot be aligned keeps its plain result.
-        if (const auto registered = registerSuspect(*original, *suspect, suspectPath, plainFirst)) {
-            r = detectWatermark(*original, watermark, *registered->picture, threshold, Depths::Any);
-            r.suspectWidth = suspect->width();
-            r.suspectHeight = suspect->height();
-            registration = registered->registration;
-        }
-    }
+    const Reference reference(*original, Depths::Any, int(watermark.values.size()));
+    DetectOptions options;
+    options.mode = requested;
+    const Detection d = withRegistrationNamed(*original, *suspect, suspectPath,
+        [&] { return pelinor::detect(reference, watermark, *suspect, DecisionRule{threshold}, options); });
+    const DetectResult& r = d.result;
+    const std::optional<Registration>& registration = d.registration;
     if (a.has("--json"))
         printJson(r, a, registration);
     else

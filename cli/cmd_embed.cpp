@@ -4,8 +4,8 @@
 #include "cli/io.h"
 #include "cli/progress.h"
 #include "image/image_io.h"
-#include "lab/evaluation.h"
 #include "watermark/embed.h"
+#include "watermark/strength.h"
 
 #include <algorithm>
 #include <atomic>

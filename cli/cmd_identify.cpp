@@ -4,7 +4,7 @@
 #include "cli/io.h"
 #include "cli/json.h"
 #include "cli/registration_output.h"
-#include "lab/multi_detect.h"
+#include "watermark/detector.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -38,46 +38,6 @@ struct Entry {
     int length = 0;
     std::string error;
     DetectResult result;
-};
-
-// One detector per watermark length, each with the suspect's values extracted once, built
-// by the first file of that length and shared by the threads that score the others.
-class Detectors {
-public:
-    Detectors(const Analysis& original, const Analysis& suspect)
-        : m_original(original)
-        , m_suspect(suspect)
-    {
-    }
-
-    DetectResult detect(const Watermark& watermark, double threshold)
-    {
-        Slot& slot = slotFor(watermark.length);
-        std::call_once(slot.once, [&] {
-            slot.detector = std::make_unique<ReferenceDetector>(m_original, watermark.length);
-            slot.extracted = slot.detector->extract(m_suspect);
-        });
-        return slot.detector->detect(slot.extracted, watermark, threshold);
-    }
-
-private:
-    struct Slot {
-        std::once_flag once;
-        std::unique_ptr<ReferenceDetector> detector;
-        std::vector<double> extracted;
-    };
-    Slot& slotFor(int length)
-    {
-        std::lock_guard lock(m_mutex);
-        std::unique_ptr<Slot>& slot = m_slots[length];
-        if (!slot) slot = std::make_unique<Slot>();
-        return *slot;
-    }
-
-    const Analysis& m_original;
-    const Analysis& m_suspect;
-    std::mutex m_mutex;
-    std::map<int, std::unique_ptr<Slot>> m_slots;
 };
 
 // The family-wise figure: the chance that any of the ranked files, never embedded, would
@@ -143,10 +103,9 @@ void printJson(const std::vector<const Entry*>& ranked, const std::vector<Entry>
 // Reads and scores every watermark file on `jobs` threads, one file in memory per thread at
 // a time. A file already bad stays bad; one that fails now keeps its error text and is
 // reported on stderr.
-void score(std::vector<Entry>& entries, const Analysis& original, const Analysis& suspect, double threshold,
-    unsigned jobs, bool& anyBad)
+void score(
+    std::vector<Entry>& entries, SuspectTest& test, const DecisionRule& rule, unsigned jobs, bool& anyBad)
 {
-    Detectors detectors(original, suspect);
     std::vector<char> failed(entries.size(), 0);
     runParallel(entries.size(), jobs, [&](std::size_t i) {
         Entry& e = entries[i];
@@ -154,7 +113,7 @@ void score(std::vector<Entry>& entries, const Analysis& original, const Analysis
         try {
             const Watermark watermark = readWatermark(e.path);
             e.length = watermark.length;
-            e.result = detectors.detect(watermark, threshold);
+            e.result = test.detect(watermark, rule);
         } catch (const std::bad_alloc&) {
             e.error = "Out of memory: reading and scoring the watermark file";
         } catch (const std::exception& err) {
@@ -181,22 +140,6 @@ std::vector<const Entry*> ranking(const std::vector<Entry>& entries)
     return ranked;
 }
 
-// The two transforms, side by side.
-void analyseBoth(
-    const PictureRef (&pictures)[2], const std::string (&paths)[2], Analysis (&analyses)[2], unsigned jobs)
-{
-    std::string errors[2];
-    runParallel(2, jobs, [&](std::size_t i) {
-        try {
-            analyses[i] = analysePicture(*pictures[i]);
-        } catch (const std::exception& e) {
-            errors[i] = e.what();
-        }
-    });
-    for (int i = 0; i < 2; ++i)
-        if (!errors[i].empty()) throw FileError(paths[i], errors[i]);
-}
-
 int identify(const ParsedArgs& a)
 {
     a.expectPositional(3, std::size_t(-1), "ORIGINAL SUSPECT WATERMARK.wmk...");
@@ -210,7 +153,6 @@ int identify(const ParsedArgs& a)
     require24Bit(paths[1], *pictures[1]);
     const Picture& original = *pictures[0];
     const PictureRef suspect = pictures[1];
-    const bool sameSize = original.width() == suspect->width() && original.height() == suspect->height();
     if (mode == RegisterMode::Never)
         withFile(paths[1], [&] {
             requireSameSize(original.width(), original.height(), suspect->width(), suspect->height());
@@ -219,35 +161,31 @@ int identify(const ParsedArgs& a)
     std::vector<Entry> entries(a.positional().size() - 2);
     for (std::size_t i = 0; i < entries.size(); ++i)
         entries[i].path = a.positional()[i + 2];
-    // Registered once, whatever the number of watermark files.
-    std::optional<Registration> registration;
-    auto registerOnce = [&](bool mayFail) {
-        if (const auto registered = registerSuspect(original, *suspect, paths[1], mayFail)) {
-            pictures[1] = registered->picture;
-            registration = registered->registration;
-        }
-    };
-    const bool plainFirst = mode == RegisterMode::Never || (mode == RegisterMode::Auto && sameSize);
-    if (!plainFirst) registerOnce(false);
-    Analysis analyses[2];
-    analyseBoth(pictures, paths, analyses, jobs);
+    // The suspect is registered once, whatever the number of watermark files; when it is
+    // first tested as it stands and nothing is found, the files are read again.
+    const Reference reference(original);
+    DetectOptions options;
+    options.mode = mode;
+    options.parallel = jobs > 1;
+    const DecisionRule rule{threshold};
     bool anyBad = false;
-    // A second, registered ranking follows when none is found as the suspect stands: the
-    // files are then read again.
-    const bool mayRankAgain = mode == RegisterMode::Auto && sameSize;
-    score(entries, analyses[0], analyses[1], threshold, jobs, anyBad);
-    std::vector<const Entry*> ranked = ranking(entries);
+    std::vector<const Entry*> ranked;
     auto anyFound = [&] {
         return std::any_of(ranked.begin(), ranked.end(), [](const Entry* e) { return e->result.found; });
     };
-    if (mayRankAgain && !ranked.empty() && !anyFound()) {
-        registerOnce(true);
-        if (registration) {
-            analyses[1] = analysePicture(*pictures[1]);
-            score(entries, analyses[0], analyses[1], threshold, jobs, anyBad);
-            ranked = ranking(entries);
-        }
-    }
+    const SuspectTesting tested = withRegistrationNamed(original, *suspect, paths[1], [&] {
+        return testSuspect(
+            reference, *suspect,
+            [&](const SuspectOnGrid& s) {
+                SuspectTest test(reference, s.analysis);
+                score(entries, test, rule, jobs, anyBad);
+                ranked = ranking(entries);
+                // With no file to score there is nothing a registration could change.
+                return ranked.empty() || anyFound();
+            },
+            options);
+    });
+    const std::optional<Registration>& registration = tested.registration;
     if (a.has("--json"))
         printJson(ranked, entries, paths, threshold, registration);
     else

@@ -48,18 +48,13 @@ std::string registrationText(const std::optional<Registration>& registration)
     return text;
 }
 
-std::optional<Registered> registerSuspect(
-    const Picture& original, const Picture& suspect, const std::string& suspectPath, bool mayFail)
+void nameUnalignableSuspect(
+    const Error& e, const Picture& original, const Picture& suspect, const std::string& suspectPath)
 {
-    try {
-        return registerPicture(original, suspect);
-    } catch (const Error& e) {
-        if (e.number() != err::NotAlignable) throw FileError(suspectPath, e.what());
-        if (mayFail) return std::nullopt;
-        throw FileError(suspectPath,
-            std::string(e.what()) + " (suspect " + sizeText(suspect.width(), suspect.height()) + ", original "
-                + sizeText(original.width(), original.height()) + ")");
-    }
+    if (e.number() != err::NotAlignable) return;
+    throw FileError(suspectPath,
+        std::string(e.what()) + " (suspect " + sizeText(suspect.width(), suspect.height()) + ", original "
+            + sizeText(original.width(), original.height()) + ")");
 }
 
 } // namespace pelinor::cli

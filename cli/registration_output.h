@@ -1,8 +1,10 @@
 // The --register option of detect and identify, and how a registration is printed.
 #pragma once
 
+#include "base/error.h"
 #include "cli/args.h"
 #include "cli/json.h"
+#include "watermark/detector.h"
 #include "watermark/registration.h"
 
 #include <optional>
@@ -20,9 +22,22 @@ void addRegistration(JsonObject& json, const std::optional<Registration>& regist
 // "registration: none" or one line with the same figures.
 std::string registrationText(const std::optional<Registration>& registration);
 
-// The suspect registered onto the original. A suspect that cannot be aligned is a
-// FileError naming the file and both sizes, or, when `mayFail`, no registration.
-std::optional<Registered> registerSuspect(
-    const Picture& original, const Picture& suspect, const std::string& suspectPath, bool mayFail = false);
+// A suspect that registration could not align, as a FileError naming the file and both
+// sizes; any other error is left to the caller.
+void nameUnalignableSuspect(
+    const Error& e, const Picture& original, const Picture& suspect, const std::string& suspectPath);
+
+// Runs a detection, naming the suspect when it cannot be aligned.
+template <class F>
+auto withRegistrationNamed(
+    const Picture& original, const Picture& suspect, const std::string& suspectPath, F&& run)
+{
+    try {
+        return run();
+    } catch (const Error& e) {
+        nameUnalignableSuspect(e, original, suspect, suspectPath);
+        throw;
+    }
+}
 
 } // namespace pelinor::cli

@@ -168,8 +168,10 @@ Evaluation evaluateRobustness(const Picture& original, const Watermark& watermar
     ev.changed = embedded.changed;
     ev.markedPsnr = psnr(original, *embedded.marked);
     step("embedded");
-    const Analysis originalAnalysis = analysePicture(original);
-    const ReferenceDetector detector(originalAnalysis, watermark.length);
+    const Reference reference(original, Depths::Only24Bit);
+    reference.prepare();
+    const DecisionRule rule{options.threshold};
+    const int length = int(watermark.values.size());
     step("analysed the original");
 
     std::vector<Task> tasks;
@@ -191,7 +193,7 @@ Evaluation evaluateRobustness(const Picture& original, const Watermark& watermar
         if (!t.chain.empty()) row.attack = t.chain.front();
         if (t.kind == RowKind::Copy) row.chain = t.chain;
         if (t.kind == RowKind::Control) { // the control is never registered: no random watermarks
-            row.result = detector.detect(originalAnalysis, watermark, options.threshold);
+            row.result = SuspectTest(reference, reference.analysis()).detect(watermark, rule);
             row.registered = row.result;
             row.psnr = std::numeric_limits<double>::infinity();
             step(t.label);
@@ -201,38 +203,44 @@ Evaluation evaluateRobustness(const Picture& original, const Watermark& watermar
         for (const Attack& a : t.chain)
             tested = applyAttack(*tested, a, &original, options.seed);
         row.comparable = tested->width() == original.width() && tested->height() == original.height();
-        if (row.comparable) {
-            const std::vector<double> values = detector.extract(analysePicture(*tested));
-            row.result = detector.detect(values, watermark, options.threshold);
-            row.psnr = psnr(original, *tested);
-            if (t.kind == RowKind::Marked) markedValues = values;
-        } else {
+        if (!row.comparable) {
             row.result.similarity = std::numeric_limits<double>::quiet_NaN();
             row.result.z = row.result.falsePositive = row.result.similarity;
         }
-        // With registration, as detection does it by default: only where the picture as it
-        // stands cannot be compared or does not show the mark.
         row.registered = row.result;
-        if (row.comparable && row.result.found) {
-            skipRandom();
-            step(t.label);
-            return;
-        }
+        // Tested as detection does it by default: as it stands, and registered only where
+        // it cannot be compared so or does not show the mark.
+        DetectOptions how;
+        how.mode = RegisterMode::Auto;
+        SuspectTesting testing;
         try {
-            const Registered r = registerPicture(original, *tested);
-            const std::vector<double> values = detector.extract(analysePicture(*r.picture));
-            row.registered = detector.detect(values, watermark, options.threshold);
-            row.registration = r.registration;
-            const std::vector<double> others
-                = randomSimilarities(values, watermark, options.randomCount, options.seed, tick);
-            if (!others.empty()) row.registeredRandomMax = *std::max_element(others.begin(), others.end());
-            if (!row.comparable) row.psnr = psnr(original, *r.picture);
+            testing = testSuspect(
+                reference, *tested,
+                [&](const SuspectOnGrid& s) {
+                    SuspectTest test(reference, s.analysis);
+                    if (!s.registration) {
+                        row.result = row.registered = test.detect(watermark, rule);
+                        row.psnr = psnr(original, *tested);
+                        if (t.kind == RowKind::Marked) markedValues = test.ratios(length);
+                        return row.result.found;
+                    }
+                    row.registered = test.detect(watermark, rule);
+                    row.registration = *s.registration;
+                    const std::vector<double> others = randomSimilarities(
+                        test.ratios(length), watermark, options.randomCount, options.seed, tick);
+                    if (!others.empty())
+                        row.registeredRandomMax = *std::max_element(others.begin(), others.end());
+                    if (!row.comparable) row.psnr = psnr(original, s.picture);
+                    return row.registered.found;
+                },
+                how);
         } catch (const Error& e) {
             if (e.number() != err::NotAlignable) throw;
-            row.registrationError = e.what();
-            skipRandom();
+            testing.registrationError = e.what();
             if (!row.comparable) row.psnr = std::numeric_limits<double>::quiet_NaN();
         }
+        row.registrationError = testing.registrationError;
+        if (!testing.registration) skipRandom();
         step(t.label);
     });
     for (const EvaluationRow& row : ev.rows) {

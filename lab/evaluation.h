@@ -1,12 +1,11 @@
-// The robustness lab: embed, attack, detect, and measure false positives; and choosing
-// the strength alpha for a target PSNR.
+// The robustness lab: embed, attack, detect, and measure false positives.
 #pragma once
 
 #include "lab/attacks.h"
-#include "lab/multi_detect.h"
-#include "watermark/detect.h"
+#include "watermark/detector.h"
 #include "watermark/embed.h"
 #include "watermark/registration.h"
+#include "watermark/strength.h"
 
 #include <cstdint>
 #include <functional>
@@ -112,15 +111,5 @@ std::vector<double> randomSimilarities(std::span<const double> extracted, const 
 
 // The p-th percentile (0..100) with linear interpolation; 0 for an empty set.
 double percentile(std::vector<double> values, double p);
-
-// Embeds with the strength chosen so that the marked picture's PSNR is as close as
-// possible to targetDb without going below it. Keeps the sign of the file's alpha.
-// Refuses targets that no positive strength reaches.
-struct TargetPsnrEmbed {
-    double alpha = 0.0;
-    EmbedResult embedded;
-};
-TargetPsnrEmbed embedForTargetPsnr(const Picture& source, const Watermark& watermark, double targetDb);
-double alphaForTargetPsnr(const Picture& source, const Watermark& watermark, double targetDb);
 
 } // namespace pelinor

@@ -3,7 +3,6 @@
 #include "base/error.h"
 #include "obrada/dct.h"
 #include "obrada/selection.h"
-#include "watermark/embed.h"
 
 #include <algorithm>
 #include <cmath>
@@ -11,41 +10,14 @@
 
 namespace pelinor {
 
-namespace {
-
-// The luminance of a picture and its transform, both in `plane`. Returns the luminance
-// scale: 255, or 65535 for 16-bit samples.
-double transformLuminance(const Picture& picture, Plane& plane)
+Significant selectSignificant(const Plane& c0, int length)
 {
-    double peak = 255.0;
-    if (marksThroughColourMemory(picture)) {
-        colourLuminanceInto(picture, plane);
-    } else {
-        deepLuminanceInto(picture, plane);
-        if (picture.sampleFormat().depth == 16) peak = 65535.0;
-    }
-    DirektniDCT(plane, plane);
-    return peak;
-}
-
-// The original's significant coefficients in scan order, paired with the watermark's values:
-// where they lie in the coefficient matrix, and their values.
-struct Significant {
-    std::vector<std::size_t> offsets;
-    std::vector<double> values;
-};
-
-// More significant coefficients than watermark values (only the threshold's cap can cause
-// it) is error 9.
-Significant selectSignificant(const Plane& c0, const Watermark& watermark)
-{
-    const double threshold = OdrediPrag(c0, watermark.length);
-    const long long available = static_cast<long long>(watermark.values.size());
+    const double threshold = OdrediPrag(c0, length);
     Significant s;
     forEachSignificant(c0, threshold, [&](int u, int v, long long i) {
-        if (i >= available)
+        if (i >= length)
             throw Error(err::SubscriptOutOfRange,
-                "Subscript out of range: more significant coefficients than the " + std::to_string(available)
+                "Subscript out of range: more significant coefficients than the " + std::to_string(length)
                     + " watermark values");
         const std::size_t offset = std::size_t(u) * std::size_t(c0.n2()) + std::size_t(v);
         s.offsets.push_back(offset);
@@ -54,28 +26,24 @@ Significant selectSignificant(const Plane& c0, const Watermark& watermark)
     return s;
 }
 
-// X(i) = (C1(u, v) / C0(u, v) - 1) / alpha, evaluated in that order, at the original's positions.
-// A suspect on another luminance scale (8-bit against a 16-bit original) has its coefficients
-// multiplied by `gain`, the ratio of the scales, first.
-Extraction extractAt(const Significant& s, const Plane& c1, const Watermark& watermark, double gain = 1.0)
+std::vector<double> extractRatios(const Significant& s, const Plane& c1, int length, double gain)
 {
-    Extraction x;
-    x.values.assign(watermark.values.size(), 0.0);
-    x.significant = static_cast<long long>(s.offsets.size());
+    std::vector<double> r(std::size_t(length), 0.0);
     for (std::size_t i = 0; i < s.offsets.size(); ++i) {
         const double c = gain == 1.0 ? c1.data()[s.offsets[i]] : c1.data()[s.offsets[i]] * gain;
-        x.values[i] = (c / s.values[i] - 1.0) / watermark.alpha;
+        r[i] = c / s.values[i] - 1.0;
     }
-    return x;
+    return r;
 }
 
-DetectResult resultFor(const Extraction& x, const Watermark& watermark, double threshold)
+double similarityOfRatios(std::span<const double> ratios, const Watermark& watermark)
 {
-    return verdict(normalisedCorrelation(x.values, watermark.values), threshold, x.significant,
-        int(watermark.values.size()));
+    // X(i) = (C1 / C0 - 1) / alpha, evaluated in that order.
+    std::vector<double> x(ratios.begin(), ratios.end());
+    for (double& v : x)
+        v /= watermark.alpha;
+    return normalisedCorrelation(x, watermark.values);
 }
-
-} // namespace
 
 Analysis analysePicture(const Picture& picture, Depths depths)
 {
@@ -83,18 +51,9 @@ Analysis analysePicture(const Picture& picture, Depths depths)
     Analysis analysis;
     analysis.width = picture.width();
     analysis.height = picture.height();
-    analysis.peak = transformLuminance(picture, analysis.coeffs);
+    analysis.peak = anyLuminanceInto(picture, analysis.coeffs);
+    DirektniDCT(analysis.coeffs, analysis.coeffs);
     return analysis;
-}
-
-void requireUsableWatermark(const Watermark& watermark)
-{
-    if (watermark.alpha == 0.0)
-        throw Error(err::ZeroAlpha,
-            "The watermark's alpha is 0: the embedded values cannot be extracted (they are divided by it)");
-    if (std::all_of(watermark.values.begin(), watermark.values.end(), [](double w) { return w == 0.0; }))
-        throw Error(
-            err::ZeroWatermark, "Every value of the watermark is 0: there is nothing to correlate with");
 }
 
 void requireSameSize(int originalWidth, int originalHeight, int suspectWidth, int suspectHeight)
@@ -169,14 +128,23 @@ Extraction extractWatermark(const Analysis& original, const Watermark& watermark
     const Plane& c0 = original.coeffs;
     const Plane& c1 = suspect.coeffs;
     requireSameSize(c0.n1(), c0.n2(), c1.n1(), c1.n2());
-    return extractAt(selectSignificant(c0, watermark), c1, watermark, original.peak / suspect.peak);
+    const int length = int(watermark.values.size());
+    const Significant s = selectSignificant(c0, length);
+    Extraction x;
+    x.values = extractRatios(s, c1, length, original.peak / suspect.peak);
+    for (double& v : x.values)
+        v /= watermark.alpha;
+    x.significant = s.count();
+    return x;
 }
 
 DetectResult correlate(
     const Analysis& original, const Watermark& watermark, const Analysis& suspect, double threshold)
 {
     checkComparable(watermark, original.width, original.height, suspect.width, suspect.height);
-    DetectResult r = resultFor(extractWatermark(original, watermark, suspect), watermark, threshold);
+    const Extraction x = extractWatermark(original, watermark, suspect);
+    DetectResult r = verdict(normalisedCorrelation(x.values, watermark.values), threshold, x.significant,
+        int(watermark.values.size()));
     r.originalWidth = original.width;
     r.originalHeight = original.height;
     r.suspectWidth = suspect.width;
@@ -184,26 +152,13 @@ DetectResult correlate(
     return r;
 }
 
-DetectResult detectWatermark(const Picture& original, const Watermark& watermark, const Picture& suspect,
-    double threshold, Depths depths)
+double familyWiseFalsePositive(double s, std::span<const int> lengths)
 {
-    // Every refusal comes before the transforms, in the order the steps would meet them.
-    if (depths == Depths::Only24Bit) {
-        require24Bit(original);
-        require24Bit(suspect);
-    }
-    checkComparable(watermark, original.width(), original.height(), suspect.width(), suspect.height());
-    // One plane serves both transforms: of the original only the significant coefficients
-    // are kept before the suspect's luminance takes its place.
-    Plane plane;
-    const double originalPeak = transformLuminance(original, plane);
-    const Significant significant = selectSignificant(plane, watermark);
-    const double suspectPeak = transformLuminance(suspect, plane);
-    DetectResult r = resultFor(
-        extractAt(significant, plane, watermark, originalPeak / suspectPeak), watermark, threshold);
-    r.originalWidth = r.suspectWidth = original.width();
-    r.originalHeight = r.suspectHeight = original.height();
-    return r;
+    // Summed as logarithms, so that tiny probabilities over many files do not round to 0.
+    double logNone = 0.0;
+    for (const int n : lengths)
+        logNone += std::log1p(-falsePositiveProbability(s, n));
+    return -std::expm1(logNone);
 }
 
 } // namespace pelinor

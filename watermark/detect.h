@@ -1,13 +1,15 @@
-// Detecting a watermark: normalised correlation of the extracted and the original sequence.
+// The steps of detecting a watermark: the luminance DCT of a picture, the original's
+// significant coefficients, the values extracted at them, and their normalised correlation
+// with the watermark's. watermark/detector.h puts them together for every front end.
 #pragma once
 
 #include "image/picture.h"
 #include "obrada/array2d.h"
-#include "watermark/embed.h"
+#include "watermark/luminance.h"
 #include "watermark/watermark_file.h"
 
+#include <cstddef>
 #include <span>
-#include <string_view>
 #include <vector>
 
 namespace pelinor {
@@ -34,22 +36,33 @@ struct DetectResult {
     int originalWidth = 0, originalHeight = 0, suspectWidth = 0, suspectHeight = 0;
 };
 
+// The original's significant coefficients for a watermark of `length` values, in scan
+// order: where they lie in the coefficient matrix, and their values. More of them than
+// `length` (only the threshold's cap can cause it) is error 9.
+struct Significant {
+    std::vector<std::size_t> offsets;
+    std::vector<double> values;
+    long long count() const noexcept { return static_cast<long long>(offsets.size()); }
+};
+Significant selectSignificant(const Plane& c0, int length);
+
+// C1(u, v) / C0(u, v) - 1 at the significant positions, in scan order: the embedded values
+// times alpha. A suspect on another luminance scale than the original (8-bit against
+// 16-bit) has its coefficients multiplied by `gain`, the ratio of the scales, first.
+// Entries that no coefficient reached stay 0; the result has `length` entries.
+std::vector<double> extractRatios(const Significant& s, const Plane& c1, int length, double gain = 1.0);
+
 // The extracted sequence: X(i) = (C1(u, v) / C0(u, v) - 1) / alpha at the original's
 // significant positions, in scan order. Entries that no coefficient reached stay 0.
-// A suspect on another luminance scale than the original (8-bit against 16-bit) has its
-// coefficients brought to the original's scale first.
 struct Extraction {
     std::vector<double> values; // the watermark's length
     long long significant = 0;
 };
 Extraction extractWatermark(const Analysis& original, const Watermark& watermark, const Analysis& suspect);
 
-// Refuses a watermark that gives no similarity: alpha 0 (err::ZeroAlpha), by which the
-// embedded values would be divided, and all-zero values (err::ZeroWatermark).
-void requireUsableWatermark(const Watermark& watermark);
 // Refuses a suspect whose size differs from the original's (err::SizeMismatch), naming both.
 void requireSameSize(int originalWidth, int originalHeight, int suspectWidth, int suspectHeight);
-// Both refusals, the watermark's first.
+// requireUsableWatermark, then requireSameSize.
 void checkComparable(
     const Watermark& watermark, int originalWidth, int originalHeight, int suspectWidth, int suspectHeight);
 
@@ -58,9 +71,18 @@ void checkComparable(
 // beyond the extracted ones count as extracted zeros. 0 when either sequence is all zeros.
 double normalisedCorrelation(std::span<const double> extracted, std::span<const double> values);
 
+// The similarity of a watermark with ratios extractRatios gave: the ratios divided by
+// alpha, then correlated with the watermark's values.
+double similarityOfRatios(std::span<const double> ratios, const Watermark& watermark);
+
 // One-sided probability that a never-embedded watermark of length n reaches similarity s
 // (s of such a watermark is close to normal with mean 0 and deviation 1/sqrt(n)).
 double falsePositiveProbability(double s, int n);
+
+// When many watermarks are tested against one suspect, the chance that at least one of them,
+// never embedded, reaches similarity s by chance: 1 - prod(1 - p_k) over their lengths, with
+// p_k = falsePositiveProbability(s, length_k). With one length that is 1 - (1 - p)^K.
+double familyWiseFalsePositive(double s, std::span<const int> lengths);
 
 // The result for a similarity: the verdict against the threshold, z and the chance of a
 // false positive for a watermark of `length` values. The sizes are left to the caller.
@@ -69,9 +91,5 @@ DetectResult verdict(double similarity, double threshold, long long coefficients
 // Steps after both analyses. Refuses alpha 0, an all-zero watermark and differing sizes.
 DetectResult correlate(const Analysis& original, const Watermark& watermark, const Analysis& suspect,
     double threshold = kDefaultThreshold);
-
-// The whole detection in its fixed order of steps (watermark already read).
-DetectResult detectWatermark(const Picture& original, const Watermark& watermark, const Picture& suspect,
-    double threshold = kDefaultThreshold, Depths depths = Depths::Only24Bit);
 
 } // namespace pelinor

@@ -6,7 +6,7 @@
 #include "obrada/colour.h"
 #include "obrada/dct.h"
 #include "obrada/selection.h"
-#include "watermark/detect.h"
+#include "watermark/luminance_bands.h"
 
 #include <algorithm>
 #include <cmath>
@@ -19,95 +19,9 @@
 
 namespace pelinor {
 
+using namespace bands;
+
 namespace {
-
-// Rows converted at a time: a band of colour planes stays in cache while its luminance
-// is moved to or from the column-major plane, and the bands split evenly over threads.
-constexpr int kBandRows = 32;
-// Below this many pixels a second thread costs more than it saves.
-constexpr long long kThreadedPixels = 1LL << 16;
-
-ByteView band(const ByteView& pixels, int firstRow, int rows) noexcept
-{
-    return ByteView(pixels.row(firstRow), pixels.n1(), rows, pixels.stride());
-}
-
-// The plane's rows run from the bottom of the image up, as an ordinary bitmap stores them,
-// whatever order the picture keeps. A picture stored top-down therefore meets its plane rows
-// in reverse: plane rows y0.. are the stored band ending at stored row height - 1 - y0, read
-// backwards. Without this a top-down original and its bottom-up marked copy would be compared
-// mirror-wise.
-struct RowOrder {
-    bool reversed = false;
-    int height = 0;
-    // The stored rows that hold plane rows y0 .. y0 + rows - 1.
-    ByteView storedBand(const ByteView& pixels, int y0, int rows) const noexcept
-    {
-        return band(pixels, reversed ? height - y0 - rows : y0, rows);
-    }
-    // Index within such a band of plane row y0 + j.
-    int inBand(int j, int rows) const noexcept { return reversed ? rows - 1 - j : j; }
-};
-
-// How many threads share the bands of a picture.
-int bandParts(int width, int height)
-{
-    const long long pixels = static_cast<long long>(width) * height;
-    const int bands = (height + kBandRows - 1) / kBandRows;
-    const int cores = int(std::min(4u, jobCount(0)));
-    return pixels < kThreadedPixels ? 1 : std::min(bands, cores);
-}
-
-// Calls work(part, firstRow, rows) for every band of rows, the bands split into
-// contiguous parts, one per thread. Bands touch disjoint rows and disjoint stretches of
-// each plane column, so the parts need no locking. Rethrows the first failure.
-template <class F> void forEachBand(int width, int height, F&& work)
-{
-    const int bands = (height + kBandRows - 1) / kBandRows;
-    const int parts = bandParts(width, height);
-    auto runPart = [&](int part) {
-        const int first = bands * part / parts;
-        const int last = bands * (part + 1) / parts;
-        for (int b = first; b < last; ++b) {
-            const int y0 = b * kBandRows;
-            work(part, y0, std::min(kBandRows, height - y0));
-        }
-    };
-    runParallel(std::size_t(parts), unsigned(parts), [&](std::size_t part) { runPart(int(part)); });
-}
-
-// The luminance of one band of colour planes, minus 128, into its stretch of each plane column.
-void fillLuminance(const ByteArray2D& planes, Plane& lum, int y0, const RowOrder& order)
-{
-    const std::uint8_t* p = planes.data();
-    const std::size_t n1 = std::size_t(planes.n1());
-    const int height = lum.n2();
-    const int rows = planes.n2();
-    for (int x = 0; x < lum.n1(); ++x) {
-        double* column = lum.data() + std::size_t(x) * std::size_t(height) + std::size_t(y0);
-        for (int j = 0; j < rows; ++j)
-            column[j] = double(p[std::size_t(order.inBand(j, rows)) * n1 + 3 * std::size_t(x)]) - 128.0;
-    }
-}
-
-// L = luminance - 128 into `lum`, band by band through one small colour-planes buffer per thread.
-void luminanceBands(const ByteView& pixels, const RowOrder& order, Plane& lum)
-{
-    const int width = pixels.n1() / 3;
-    const int height = pixels.n2();
-    if (lum.n1() != width || lum.n2() != height) lum.resize(width, height);
-    std::vector<ByteArray2D> scratch(std::size_t(bandParts(width, height)));
-    forEachBand(width, height, [&](int part, int y0, int rows) {
-        ByteArray2D& planes = scratch[std::size_t(part)];
-        PretvoriUYCbCr(order.storedBand(pixels, y0, rows), planes);
-        fillLuminance(planes, lum, y0, order);
-    });
-}
-
-RowOrder rowOrderOf(const Picture& picture) noexcept
-{
-    return RowOrder{picture.topDown(), picture.height()};
-}
 
 // Replaces the pixels by the marked ones, band by band: the band's colour planes are made
 // again from the pixels (the very bytes the luminance came from, so the chroma is kept
@@ -149,23 +63,6 @@ std::uint64_t writeMarked(const ByteView& pixels, const RowOrder& order, const P
 }
 
 } // namespace
-
-Plane luminancePlane(const Picture& picture)
-{
-    Plane lum;
-    luminanceInto(picture, lum);
-    return lum;
-}
-
-void colourLuminanceInto(const Picture& picture, Plane& lum)
-{
-    luminanceBands(openColourView(picture), rowOrderOf(picture), lum);
-}
-
-void luminanceInto(const Picture& picture, Plane& lum)
-{
-    luminanceBands(openView(picture), rowOrderOf(picture), lum);
-}
 
 void requireRoomForWatermark(const Plane& coeffs, double threshold, int length)
 {
@@ -244,7 +141,7 @@ EmbedResult markColourInPlace(const PictureRef& picture, const Watermark& waterm
     const ByteView pixels = openColourView(*picture);
     const RowOrder order = rowOrderOf(*picture);
     Plane plane;
-    luminanceBands(pixels, order, plane);
+    colourLuminanceInto(*picture, plane);
     EmbedResult result;
     DirektniDCT(plane, plane);
     result.changed = embedCoefficients(plane, watermark);
@@ -266,79 +163,6 @@ inline std::uint16_t toWord(double v) noexcept
     v = v > 65535.0 ? 65535.0 : v;
     v = v >= 0.0 ? v : 0.0;
     return static_cast<std::uint16_t>(std::nearbyint(v));
-}
-
-bool lowBytesAllZero(const Picture& picture)
-{
-    const SampleFormat& f = picture.sampleFormat();
-    const std::size_t channels = std::size_t(f.channels());
-    const std::size_t count = std::size_t(picture.width()) * std::size_t(picture.height());
-    const std::uint16_t* s = picture.samples16();
-    for (std::size_t i = 0; i < count; ++i, s += channels)
-        for (int c = 0; c < f.colours; ++c)
-            if ((s[c] & 0xff) != 0) return false;
-    return true;
-}
-
-// The stored row holding plane row y (plane rows run from the bottom of the image up).
-int storedRowOfPlane(const Picture& picture, int y) noexcept
-{
-    return picture.topDown() ? picture.height() - 1 - y : y;
-}
-
-// Luminance of one plane row of a grey or 16-bit picture, on its own scale (not offset).
-class DeepLuminance {
-public:
-    explicit DeepLuminance(const Picture& picture)
-        : m_picture(picture)
-        , m_format(picture.sampleFormat())
-        , m_twin(m_format.depth == 16 && m_format.colours == 3 && lowBytesAllZero(picture))
-    {
-        if (m_twin) m_high.resize(3 * picture.width(), 1);
-    }
-
-    // Plane row y, counted from the bottom of the image like the colour path's planes.
-    void row(int planeRow, double* out)
-    {
-        const int y = storedRowOfPlane(m_picture, planeRow);
-        const int w = m_picture.width();
-        const std::size_t channels = std::size_t(m_format.channels());
-        if (m_format.depth == 8) { // grey: the grey plane is the luminance
-            const std::uint8_t* p = m_picture.bits() + std::size_t(y) * m_picture.stride();
-            for (int x = 0; x < w; ++x)
-                out[x] = double(p[3 * x]);
-            return;
-        }
-        const std::uint16_t* s = m_picture.samples16() + std::size_t(y) * std::size_t(w) * channels;
-        if (m_format.colours == 1) {
-            for (int x = 0; x < w; ++x)
-                out[x] = double(s[std::size_t(x) * channels]);
-        } else if (m_twin) {
-            std::uint8_t* h = m_high.data();
-            for (int x = 0; x < w; ++x, s += channels) {
-                h[3 * x] = std::uint8_t(s[2] >> 8);
-                h[3 * x + 1] = std::uint8_t(s[1] >> 8);
-                h[3 * x + 2] = std::uint8_t(s[0] >> 8);
-            }
-            PretvoriUYCbCr(m_high.view(), m_planes);
-            for (int x = 0; x < w; ++x)
-                out[x] = 256.0 * double(m_planes.data()[3 * x]);
-        } else {
-            for (int x = 0; x < w; ++x, s += channels)
-                out[x] = 0.299 * s[0] + 0.587 * s[1] + 0.114 * s[2];
-        }
-    }
-
-private:
-    const Picture& m_picture;
-    SampleFormat m_format;
-    bool m_twin;
-    ByteArray2D m_high, m_planes;
-};
-
-double midValue(const Picture& picture)
-{
-    return picture.sampleFormat().depth == 16 ? 32768.0 : 128.0;
 }
 
 // The marked samples of a grey or 16-bit picture from the marked luminance plane.
@@ -421,26 +245,6 @@ EmbedResult embedDeep(const Picture& source, const Watermark& watermark)
 }
 
 } // namespace
-
-bool marksThroughColourMemory(const Picture& picture) noexcept
-{
-    const SampleFormat& f = picture.sampleFormat();
-    return f.colours == 3 && f.depth == 8;
-}
-
-void deepLuminanceInto(const Picture& picture, Plane& lum)
-{
-    const int w = picture.width(), h = picture.height();
-    if (lum.n1() != w || lum.n2() != h) lum.resize(w, h);
-    const double mid = midValue(picture);
-    DeepLuminance luminance(picture);
-    std::vector<double> row(static_cast<std::size_t>(w));
-    for (int y = 0; y < h; ++y) {
-        luminance.row(y, row.data());
-        for (int x = 0; x < w; ++x)
-            lum(x, y) = row[std::size_t(x)] - mid;
-    }
-}
 
 EmbedResult embedWatermarkInPlace(const PictureRef& picture, const Watermark& watermark)
 {

@@ -3,6 +3,7 @@
 
 #include "image/picture.h"
 #include "obrada/array2d.h"
+#include "watermark/luminance.h"
 #include "watermark/watermark_file.h"
 
 #include <string>
@@ -15,10 +16,6 @@ struct EmbedResult {
     double psnr = 0.0; // marked against source, all three channels, dB (infinity if identical)
 };
 
-// Which pictures an operation takes: the desktop program's 24-bit pictures only, or
-// every kind the codecs read (grey, with alpha, 16 bits per sample).
-enum class Depths { Only24Bit, Any };
-
 // With Only24Bit the source must be 24-bit (Error err::Not24Bit with kOnly24BitText
 // otherwise). With Any, 8-bit colour is marked exactly as 24-bit; grey is its own
 // luminance; 16-bit samples are marked at their precision (luminance 0..65535), each
@@ -30,27 +27,6 @@ EmbedResult embedWatermark(
 // `picture`); for callers that do not need the source afterwards, at less memory. A
 // failure before the pixels are written leaves them as they were.
 EmbedResult embedWatermarkInPlace(const PictureRef& picture, const Watermark& watermark);
-
-// luminanceInto for a picture of any depth that is marked through its 24-bit memory.
-void colourLuminanceInto(const Picture& picture, Plane& lum);
-
-// True when a picture is marked through its 24-bit memory (8-bit colour, any alpha).
-bool marksThroughColourMemory(const Picture& picture) noexcept;
-
-// The luminance minus its mid-value (128, or 32768 for 16-bit samples) of a picture
-// that is not marked through its colour memory, into `lum` (sized to the picture).
-// A 16-bit colour picture whose samples all have zero low bytes holds no more than its
-// 8-bit twin, and its luminance is exactly 256 times the twin's, so both detect alike.
-void deepLuminanceInto(const Picture& picture, Plane& lum);
-
-// The luminance of a 24-bit picture minus 128, as the plane the DCT takes: L(x, y) is the
-// luminance byte of pixel x in row y counted from the bottom of the image, as PretvoriUYCbCr
-// gives it, minus 128. That is the stored order of an ordinary bottom-up bitmap; a picture
-// stored top-down gives the same plane, so the storage order of an original, its marked copy
-// and a suspect never matters.
-Plane luminancePlane(const Picture& picture);
-// The same into `lum`, reusing its memory when it already has the picture's size.
-void luminanceInto(const Picture& picture, Plane& lum);
 
 // Threshold for the watermark's length, then every significant coefficient scaled by
 // (alpha * x(i) + 1) in scan order. Returns how many were scaled. More significant

@@ -889,25 +889,9 @@ void describeTransform(const std::array<double, 6>& transform, int originalWidth
     out.shiftY = a(1, 0) * cx + a(1, 1) * cy + a(1, 2) - (suspectHeight - 1) / 2.0;
 }
 
-RegisteredDetection detectRegistered(const Picture& original, const Watermark& watermark,
-    const Picture& suspect, RegisterMode mode, double threshold)
+bool registrable(const Picture& original, const Picture& suspect) noexcept
 {
-    const bool sameSize = original.width() == suspect.width() && original.height() == suspect.height();
-    if (mode == RegisterMode::Never || (mode == RegisterMode::Auto && sameSize)) {
-        RegisteredDetection plain{detectWatermark(original, watermark, suspect, threshold), std::nullopt};
-        if (mode == RegisterMode::Never || plain.result.found) return plain;
-        try {
-            const Registered r = registerPicture(original, suspect);
-            return {detectWatermark(original, watermark, *r.picture, threshold), r.registration};
-        } catch (const Error& e) {
-            if (e.number() != err::NotAlignable) throw;
-            return plain; // nothing to align: the plain answer stands
-        }
-    }
-    // The watermark's own refusals before the costly part.
-    checkComparable(watermark, original.width(), original.height(), original.width(), original.height());
-    const Registered r = registerPicture(original, suspect);
-    return {detectWatermark(original, watermark, *r.picture, threshold), r.registration};
+    return original.bitsPerPixel() == 24 && suspect.bitsPerPixel() == 24;
 }
 
 Registered registerPicture(const Picture& original, const Picture& suspect, const RegisterOptions& options)

@@ -11,8 +11,6 @@
 #pragma once
 
 #include "image/picture.h"
-#include "watermark/detect.h"
-#include "watermark/watermark_file.h"
 
 #include <array>
 #include <cstdint>
@@ -60,22 +58,9 @@ struct Registered {
 Registered registerPicture(
     const Picture& original, const Picture& suspect, const RegisterOptions& options = {});
 
-// When a detection registers the suspect first.
-//  Never: plain detection only (pictures of different sizes are refused, err::SizeMismatch).
-//  Always: registration, then detection.
-//  Auto: plain detection when the sizes agree, and registration only when they differ or
-//  the plain result is below the threshold; a same-size suspect that cannot be aligned
-//  keeps its plain result. Once registration ran, its result is the answer, whatever the
-//  similarity the plain detection had: the alignment is the pictures' decision.
-enum class RegisterMode { Auto, Always, Never };
-
-struct RegisteredDetection {
-    DetectResult result;
-    std::optional<Registration> registration; // empty when the plain detection answered
-};
-
-RegisteredDetection detectRegistered(const Picture& original, const Watermark& watermark,
-    const Picture& suspect, RegisterMode mode, double threshold = kDefaultThreshold);
+// True when registerPicture takes the pair (both 24-bit); other pictures are compared as
+// they stand.
+bool registrable(const Picture& original, const Picture& suspect) noexcept;
 
 // The scale, rotation, shift and mirror of an O-to-S transform, as Registration reads them.
 void describeTransform(const std::array<double, 6>& transform, int originalWidth, int originalHeight,

@@ -263,4 +263,14 @@ Watermark readWatermark(const std::string& path)
     }
 }
 
+void requireUsableWatermark(const Watermark& watermark)
+{
+    if (watermark.alpha == 0.0)
+        throw Error(err::ZeroAlpha,
+            "The watermark's alpha is 0: the embedded values cannot be extracted (they are divided by it)");
+    if (std::all_of(watermark.values.begin(), watermark.values.end(), [](double w) { return w == 0.0; }))
+        throw Error(
+            err::ZeroWatermark, "Every value of the watermark is 0: there is nothing to correlate with");
+}
+
 } // namespace pelinor

@@ -42,4 +42,8 @@ std::string formatWatermark(const Watermark& watermark);
 std::string formatWatermarkHeader(std::int32_t length, double alpha, double mean, double deviation);
 void appendWatermarkValue(std::string& text, double value);
 
+// Refuses a watermark that gives no similarity: alpha 0 (err::ZeroAlpha), by which the
+// embedded values would be divided, and all-zero values (err::ZeroWatermark).
+void requireUsableWatermark(const Watermark& watermark);
+
 } // namespace pelinor

@@ -9,8 +9,7 @@
 #include "desktop/toolkit/twips.h"
 #include "desktop/toolkit/ui_services.h"
 #include "image/image_io.h"
-#include "watermark/detect.h"
-#include "watermark/registration.h"
+#include "watermark/detector.h"
 #include "watermark/watermark_file.h"
 
 #include <QGuiApplication>
@@ -137,7 +136,6 @@ void FrmTest::runTest()
     DetectResult result;
     {
         WaitCursor hourglass(m_ui);
-        const Analysis originalAnalysis = analysePicture(*original);
         const PictureRef marked = picOznacena->picture();
         if (!is24Bit(marked.get())) {
             hourglass.release();
@@ -147,18 +145,8 @@ void FrmTest::runTest()
         // A copy of another size, or one where the mark is not found as it stands, is
         // registered onto the original first; one that cannot be aligned is refused,
         // unless it has the original's size, when its plain result stands.
-        const bool sameSize = marked->width() == original->width() && marked->height() == original->height();
-        if (sameSize) result = correlate(originalAnalysis, watermark, analysePicture(*marked));
-        if (!sameSize || !result.found) {
-            checkComparable(
-                watermark, original->width(), original->height(), original->width(), original->height());
-            try {
-                const Registered registered = registerPicture(*original, *marked);
-                result = correlate(originalAnalysis, watermark, analysePicture(*registered.picture));
-            } catch (const Error& e) {
-                if (!sameSize || e.number() != err::NotAlignable) throw;
-            }
-        }
+        const Reference reference(*original, Depths::Only24Bit);
+        result = detect(reference, watermark, *marked, DecisionRule{}).result;
     }
 
     const QString verdict = result.found ? text::kFoundText : text::kNotFoundText;

@@ -1,7 +1,6 @@
 // The robustness lab: attacks, evaluation, the detector for many watermarks, strength.
 #include "lab/attacks.h"
 #include "lab/evaluation.h"
-#include "lab/multi_detect.h"
 #include "obrada/bytes.h"
 #include "tests/test_support.h"
 
@@ -244,29 +243,6 @@ protected:
     const Watermark watermark = test::gaussianWatermark(300, 0.3, 7);
     const PictureRef marked = embedWatermark(*original, watermark).marked;
 };
-
-TEST_F(Lab, ReferenceDetectorAgreesWithCorrelateAndOnlyTheSignOfAlphaMatters)
-{
-    const Analysis a0 = analysePicture(*original);
-    const ReferenceDetector detector(a0, watermark.length);
-    for (const PictureRef& s : {marked, attackJpeg(*marked, 50), attackNoise(*marked, 10, 3),
-             attackBlur(*marked, 1.0), attackCrop(*marked, 0.5, *original)}) {
-        const DetectResult fast = detector.detect(analysePicture(*s), watermark);
-        const DetectResult reference = correlate(a0, watermark, analysePicture(*s));
-        EXPECT_NEAR(fast.similarity, reference.similarity, 1e-12);
-        EXPECT_EQ(
-            std::pair(fast.found, fast.coefficients), std::pair(reference.found, reference.coefficients));
-        EXPECT_NEAR(fast.z, reference.z, 1e-9);
-    }
-    const std::vector<double> x = detector.extract(analysePicture(*marked));
-    const double s = detector.detect(x, watermark).similarity;
-    EXPECT_GT(s, 0.95);
-    for (double alpha : {0.01, 5.0, -0.3}) {
-        Watermark w = watermark;
-        w.alpha = alpha;
-        EXPECT_NEAR(detector.detect(x, w).similarity, alpha < 0 ? -s : s, 1e-15);
-    }
-}
 
 TEST_F(Lab, EvaluationRowsAndFalsePositives)
 {

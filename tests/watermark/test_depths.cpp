@@ -2,7 +2,7 @@
 // same watermark found across formats and depths.
 #include "tests/libjpeg_file.h"
 #include "tests/test_support.h"
-#include "watermark/detect.h"
+#include "watermark/detector.h"
 #include "watermark/embed.h"
 
 #include <gtest/gtest.h>

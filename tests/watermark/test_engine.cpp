@@ -1,13 +1,13 @@
 // Embedding and detection.
 #include "lab/attacks.h"
 #include "lab/evaluation.h"
-#include "lab/multi_detect.h"
 #include "obrada/colour.h"
 #include "obrada/dct.h"
 #include "obrada/selection.h"
 #include "tests/test_support.h"
-#include "watermark/detect.h"
+#include "watermark/detector.h"
 #include "watermark/embed.h"
+#include "watermark/strength.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -174,9 +174,10 @@ TEST(Engine, OverflowingValuesAreRefusedNotTurnedIntoNaN)
         v = 1e308;
     test::expectError([&] { detectWatermark(*picture, alike, *marked); }, err::Overflow,
         "the watermark's values are too large to compute with");
-    const Analysis original = analysePicture(*picture), suspect = analysePicture(*marked);
-    test::expectError(
-        [&] { ReferenceDetector(original, 50).detect(suspect, alike); }, err::Overflow, "watermark's values");
+    const Analysis suspect = analysePicture(*marked);
+    const Reference reference(*picture);
+    test::expectError([&] { SuspectTest(reference, suspect).detect(alike, DecisionRule{}); }, err::Overflow,
+        "watermark's values");
     // A strength so small that the extracted values (divided by it) overflow.
     Watermark faint = fair;
     faint.alpha = 1e-308;
@@ -279,7 +280,8 @@ TEST(Detect, MarkedPhoto)
 
         const DetectResult same = correlate(original, wm, original);
         EXPECT_EQ(std::tuple(same.similarity, same.found, same.coefficients), std::tuple(0.0, false, n));
-        EXPECT_EQ(ReferenceDetector(original, n).detect(original, wm).similarity, 0.0);
+        const Reference reference(*photo);
+        EXPECT_EQ(SuspectTest(reference, original).detect(wm, DecisionRule{}).similarity, 0.0);
     }
 }
 
@@ -367,17 +369,19 @@ TEST(Detect, RefusesWhatCannotBeCompared)
     } cases[] = {{err::ZeroAlpha, 64, 64, 0.0, {"alpha", ""}}, {err::ZeroWatermark, 64, 64, -1, {"0", ""}},
         {err::SizeMismatch, 30, 30, 0.3, {"30", "64"}}, {err::SizeMismatch, 80, 64, 0.3, {"80", "64"}}};
     const PictureRef original = test::noisePicture(64, 64, 1);
-    const ReferenceDetector detector(analysePicture(*original), 100);
+    const Reference reference(*original);
     for (const auto& c : cases) {
         const PictureRef suspect = test::noisePicture(c.width, c.height, 2);
         Watermark wm = gaussianWatermark(100, c.alpha, 3);
         if (c.alpha < 0) std::fill(wm.values.begin(), wm.values.end(), 0.0); // all-zero values
         for (const char* mention : c.mentions) {
             test::expectError([&] { detectWatermark(*original, wm, *suspect); }, c.number, mention);
-            test::expectError([&] { detector.detect(analysePicture(*suspect), wm); }, c.number, mention);
+            test::expectError(
+                [&] { SuspectTest(reference, analysePicture(*suspect)).detect(wm, DecisionRule{}); },
+                c.number, mention);
         }
     }
-    test::expectError([&] { ReferenceDetector(analysePicture(*original), 0); }, err::SubscriptOutOfRange);
+    test::expectError([&] { reference.significant(0); }, err::SubscriptOutOfRange);
 }
 
 } // namespace

@@ -3,12 +3,14 @@
 // watermark's changes at alpha 1. So one forward and one inverse transform give a model
 // whose PSNR at any alpha costs one pass over the pixels; a bisection on that model
 // finds the strength, and one real embedding confirms it.
+#include "watermark/strength.h"
+
 #include "base/error.h"
-#include "lab/evaluation.h"
 #include "obrada/bytes.h"
 #include "obrada/colour.h"
 #include "obrada/dct.h"
 #include "obrada/selection.h"
+#include "watermark/embed.h"
 
 #include <cmath>
 #include <cstdio>
