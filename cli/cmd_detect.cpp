@@ -1,9 +1,11 @@
 #include "cli/args.h"
 #include "cli/commands.h"
+#include "cli/decision.h"
 #include "cli/io.h"
 #include "cli/json.h"
 #include "cli/registration_output.h"
 #include "watermark/detector.h"
+#include "watermark/evidence.h"
 
 #include <cstdio>
 #include <future>
@@ -16,7 +18,8 @@ namespace pelinor::cli {
 namespace {
 
 const Option kOptions[] = {
-    {"--threshold", "T", "similarity above which the watermark counts as found (default 0.7)"},
+    kMaxFalsePositiveOption,
+    kThresholdOption,
     {"--json", nullptr, "print one JSON object instead of text (described in docs/json.md)"},
     {"--register", "M",
         "auto (default): test SUSPECT as it stands when the sizes agree, and\nregister it first when they "
@@ -37,21 +40,20 @@ JsonObject sizeObject(int width, int height)
     return o;
 }
 
-void printJson(const DetectResult& r, const ParsedArgs& a, const std::optional<Registration>& registration)
+void printJson(const DetectResult& r, const DecisionRule& rule, const ParsedArgs& a,
+    const std::optional<Registration>& registration)
 {
     JsonObject files;
     files.add("original", a.positional()[0])
         .add("watermark", a.positional()[1])
         .add("suspect", a.positional()[2]);
     JsonObject o;
-    o.add("schema", kJsonSchema)
-        .add("similarity", r.similarity)
-        .add("found", r.found)
-        .add("threshold", r.threshold)
-        .add("coefficients", r.coefficients)
-        .add("z", r.z)
-        .add("false_positive_probability", r.falsePositive)
-        .add("verdict", verdictText(r.found))
+    o.add("schema", kJsonSchema).add("similarity", r.similarity).add("found", r.found);
+    addRule(o, rule);
+    o.add("coefficients", r.coefficients).add("z", r.z);
+    addFalsePositive(o, r);
+    o.add("verdict", verdictText(r.found))
+        .add("reason", verdictReason(r))
         .add("original", sizeObject(r.originalWidth, r.originalHeight))
         .add("suspect", sizeObject(r.suspectWidth, r.suspectHeight))
         .add("files", files);
@@ -59,21 +61,22 @@ void printJson(const DetectResult& r, const ParsedArgs& a, const std::optional<R
     std::printf("%s\n", o.str().c_str());
 }
 
-void printText(const DetectResult& r, const std::optional<Registration>& registration)
+void printText(
+    const DetectResult& r, const DecisionRule& rule, const std::optional<Registration>& registration)
 {
     std::printf("similarity: %.15g\n", r.similarity);
-    std::printf("verdict: %s\n", verdictText(r.found));
-    std::printf("threshold: %g\n", r.threshold);
+    std::printf("verdict: %s\n", verdictReason(r).c_str());
+    std::printf("rule: %s\n", ruleText(rule).c_str());
     std::printf("coefficients: %lld\n", r.coefficients);
     std::printf("z: %.4g\n", r.z);
-    std::printf("false positive probability: %.3g\n", r.falsePositive);
+    std::printf("false positive probability: %s\n", formatProbability(r.logFalsePositive).c_str());
     std::printf("%s\n", registrationText(registration).c_str());
 }
 
 int detect(const ParsedArgs& a)
 {
     a.expectPositional(3, 3, "ORIGINAL WATERMARK.wmk SUSPECT");
-    const double threshold = a.real("--threshold", kDefaultThreshold);
+    const DecisionRule rule = decisionRule(a);
     const RegisterMode requested = registerMode(a);
     const std::int64_t limit = maxPixels(a);
     const std::string& originalPath = a.positional()[0];
@@ -105,20 +108,21 @@ int detect(const ParsedArgs& a)
     DetectOptions options;
     options.mode = requested;
     const Detection d = withRegistrationNamed(*original, *suspect, suspectPath,
-        [&] { return pelinor::detect(reference, watermark, *suspect, DecisionRule{threshold}, options); });
+        [&] { return pelinor::detect(reference, watermark, *suspect, rule, options); });
     const DetectResult& r = d.result;
     const std::optional<Registration>& registration = d.registration;
     if (a.has("--json"))
-        printJson(r, a, registration);
+        printJson(r, rule, a, registration);
     else
-        printText(r, registration);
+        printText(r, rule, registration);
     return r.found ? kExitOk : kExitNotFound;
 }
 
 } // namespace
 
 const Command kDetectCommand{"detect", "test a suspect picture for a watermark",
-    "ORIGINAL WATERMARK.wmk SUSPECT [--threshold T] [--json] [--register auto|always|never]",
+    "ORIGINAL WATERMARK.wmk SUSPECT [--max-false-positive P | --threshold T] [--json] [--register "
+    "auto|always|never]",
     "Tests SUSPECT for the watermark, against the unmarked ORIGINAL (in any format and depth\n"
     "the tool reads; an 8-bit copy of a 16-bit picture is brought to its scale): the values\n"
     "embedded at the original's significant coefficients are extracted and correlated with\n"
@@ -127,9 +131,12 @@ const Command kDetectCommand{"detect", "test a suspect picture for a watermark",
     "content alone (never from the watermark); what was done is reported. Detection works on\n"
     "the stored pixels: an ICC profile is not applied.",
     kOptions,
-    "The z-score is similarity * sqrt(N); the false-positive probability is the chance that a\nwatermark "
-    "that was never embedded reaches this similarity.\n\nExit status: 0 watermark found, 1 not found, 2 "
-    "usage or input error.",
+    "The verdict is decided by the evidence: the false-positive probability is the exact chance\n"
+    "that a watermark that was never embedded reaches this similarity (for N independent\n"
+    "zero-mean Gaussian values, (1 + s) / 2 follows Beta((N - 1) / 2, (N - 1) / 2)); found when it\n"
+    "is at most P. For a watermark whose mean is not 0 that figure does not hold (n/a) and the\n"
+    "similarity decides. The z-score is similarity * sqrt(N).\n\nExit status: 0 watermark found, 1 not "
+    "found, 2 usage or input error.",
     detect};
 
 } // namespace pelinor::cli

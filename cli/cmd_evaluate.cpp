@@ -69,7 +69,7 @@ int evaluate(const ParsedArgs& a)
     EvaluationOptions options;
     options.randomCount = int(a.integer("--random", 1000, 0, 1000000));
     options.seed = std::uint64_t(a.integer("--seed", 1, 0, (1LL << 62)));
-    options.threshold = a.real("--threshold", kDefaultThreshold);
+    options.rule = DecisionRule::bySimilarity(a.real("--threshold", kDefaultThreshold));
     options.jobs = int(a.integer("--jobs", 0, 0, 256));
     options.targetPsnr = a.real("--target-psnr", 0.0, kMinTargetPsnr, kMaxTargetPsnr);
     const std::string& originalPath = a.positional()[0];

@@ -1,5 +1,7 @@
 #include "cli/args.h"
 #include "cli/commands.h"
+#include "watermark/detector.h"
+#include "watermark/evidence.h"
 #include "watermark/generator.h"
 
 #include <cstdint>
@@ -11,6 +13,9 @@ namespace pelinor::cli {
 
 namespace {
 
+// The similarity of an untouched marked copy, about what embedding and detection give.
+constexpr double kUntouchedSimilarity = 0.99;
+
 const Option kOptions[] = {
     {"--length", "N", "number of values, at least 1 (default 1000, as Cox et al. used)"},
     {"--alpha", "A", "embedding strength stored in the file (default 0.1)"},
@@ -18,7 +23,8 @@ const Option kOptions[] = {
     {"--deviation", "D", "scale of every value (default 1)"},
     {"--seed", "S",
         "a non-zero 32-bit seed gives a reproducible watermark;\n0 or none seeds from the system's entropy"},
-    {"--force", nullptr, "replace WATERMARK.wmk if it exists"},
+    {"--force", nullptr,
+        "replace WATERMARK.wmk if it exists; write a watermark too short to be\nfound by evidence"},
 };
 
 int generate(const ParsedArgs& a)
@@ -33,6 +39,16 @@ int generate(const ParsedArgs& a)
     const double mean = a.real("--mean", 0.0);
     const double deviation = a.real("--deviation", 1.0);
     const auto seed = std::int32_t(a.integer("--seed", 0, kMin, kMax));
+    // Even an untouched copy (similarity 0.99) of a shorter watermark could never be told
+    // from chance at the default bound: such a file is a key that proves nothing.
+    static const int shortest = shortestLengthFor(kUntouchedSimilarity, kDefaultMaxFalsePositive);
+    if (!a.has("--force") && length < shortest)
+        throw UsageError("--length " + std::to_string(length)
+            + " is too short to be found by evidence: even an untouched copy "
+              "would need at least "
+            + std::to_string(shortest)
+            + " values for a false-positive probability of 1e-9 "
+              "(--force writes it anyway)");
     std::error_code ec;
     if (!a.has("--force") && std::filesystem::exists(path, ec))
         throw FileError(path, "already exists; --force replaces it (a watermark file is someone's key)");
@@ -47,6 +63,12 @@ const Command kGenerateCommand{"generate", "write a Gaussian watermark file",
     "WATERMARK.wmk [--length N] [--alpha A] [--mean M] [--deviation D] [--seed S] [--force]",
     "Writes a watermark file of N normally distributed values. An existing file is a key that\nsomeone may "
     "hold: it is replaced only with --force.",
-    kOptions, "Exit status: 0 written, 2 usage or input error (an existing file without --force).", generate};
+    kOptions,
+    "A watermark shorter than 11 values is refused without --force: even an untouched copy could not\nbe "
+    "told "
+    "from chance by evidence.\nExit status: 0 written, 2 usage or input error (an existing file or a too "
+    "short "
+    "watermark\nwithout --force).",
+    generate};
 
 } // namespace pelinor::cli

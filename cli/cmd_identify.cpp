@@ -1,17 +1,22 @@
 #include "base/parallel.h"
 #include "cli/args.h"
 #include "cli/commands.h"
+#include "cli/decision.h"
 #include "cli/io.h"
 #include "cli/json.h"
 #include "cli/registration_output.h"
 #include "watermark/detector.h"
+#include "watermark/evidence.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <numbers>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,7 +26,8 @@ namespace pelinor::cli {
 namespace {
 
 const Option kOptions[] = {
-    {"--threshold", "T", "similarity above which a watermark counts as found (default 0.7)"},
+    kMaxFalsePositiveOption,
+    kThresholdOption,
     {"--json", nullptr, "print one JSON object instead of text (described in docs/json.md)"},
     {"--jobs", "J", "threads reading the watermark files (default: one per core)"},
     {"--register", "M",
@@ -40,34 +46,49 @@ struct Entry {
     DetectResult result;
 };
 
-// The family-wise figure: the chance that any of the ranked files, never embedded, would
-// reach the top similarity. Nothing when no file was scored.
-std::optional<double> familyWise(const std::vector<const Entry*>& ranked)
+// The family-wise figure of the top similarity: the chance that any of the ranked files,
+// never embedded, would reach it. NaN when no file was scored or its figure does not hold.
+double topFamilyWise(const std::vector<const Entry*>& ranked)
 {
-    if (ranked.empty()) return std::nullopt;
-    std::vector<int> lengths;
-    for (const Entry* e : ranked)
-        lengths.push_back(e->length);
-    return familyWiseFalsePositive(ranked.front()->result.similarity, lengths);
+    return ranked.empty() ? std::numeric_limits<double>::quiet_NaN() : ranked.front()->result.logFamilyWise;
 }
 
-void printText(const std::vector<const Entry*>& ranked, const std::optional<Registration>& registration)
+void printText(const std::vector<const Entry*>& ranked, const DecisionRule& rule,
+    const std::optional<Registration>& registration)
 {
-    std::printf(
-        "%4s  %10s  %7s  %10s  %-9s  %s\n", "rank", "similarity", "z", "false pos.", "verdict", "watermark");
+    std::printf("%4s  %10s  %7s  %10s  %11s  %-9s  %s\n", "rank", "similarity", "z", "false pos.",
+        "family-wise", "verdict", "watermark");
     int rank = 0;
     for (const Entry* e : ranked)
-        std::printf("%4d  %10.4f  %7.2f  %10.3g  %-9s  %s\n", ++rank, e->result.similarity, e->result.z,
-            e->result.falsePositive, e->result.found ? "found" : "not found", e->path.c_str());
-    if (const auto p = familyWise(ranked))
-        std::printf("family-wise false-positive probability: %.3g (any of the %zu files, never embedded, "
+        std::printf("%4d  %10.4f  %7.2f  %10s  %11s  %-9s  %s\n", ++rank, e->result.similarity, e->result.z,
+            formatProbability(e->result.logFalsePositive).c_str(),
+            formatProbability(e->result.logFamilyWise).c_str(), e->result.found ? "found" : "not found",
+            e->path.c_str());
+    if (const double p = topFamilyWise(ranked); !std::isnan(p))
+        std::printf("family-wise false-positive probability: %s (any of the %zu files, never embedded, "
                     "reaching %.4f by chance)\n",
-            *p, ranked.size(), ranked.front()->result.similarity);
+            formatProbability(p).c_str(), ranked.size(), ranked.front()->result.similarity);
+    std::printf("rule: %s%s\n", ruleText(rule).c_str(),
+        rule.kind == DecisionRule::Kind::Evidence ? ", each file by its family-wise figure" : "");
     std::printf("%s\n", registrationText(registration).c_str());
 }
 
+// A probability for JSON from its logarithm, and the exact log10 beside it.
+void addLogProbability(JsonObject& o, const std::string& key, double logP)
+{
+    if (std::isnan(logP)) {
+        o.addNull(key).addNull("log10_" + key);
+        return;
+    }
+    o.add(key, std::exp(logP));
+    if (std::isinf(logP))
+        o.addNull("log10_" + key);
+    else
+        o.add("log10_" + key, logP / std::numbers::ln10);
+}
+
 void printJson(const std::vector<const Entry*>& ranked, const std::vector<Entry>& entries,
-    const std::string (&paths)[2], double threshold, const std::optional<Registration>& registration)
+    const std::string (&paths)[2], const DecisionRule& rule, const std::optional<Registration>& registration)
 {
     JsonArray list;
     for (const Entry* e : ranked) {
@@ -75,26 +96,25 @@ void printJson(const std::vector<const Entry*>& ranked, const std::vector<Entry>
         o.add("watermark", e->path)
             .add("similarity", e->result.similarity)
             .add("found", e->result.found)
-            .add("z", e->result.z)
-            .add("false_positive_probability", e->result.falsePositive)
-            .add("length", e->length);
+            .add("z", e->result.z);
+        addFalsePositive(o, e->result);
+        o.add("length", e->length);
+        addLogProbability(o, "family_wise_false_positive_probability", e->result.logFamilyWise);
         list.add(o);
     }
     JsonArray errors;
     for (const Entry& e : entries)
         if (!e.error.empty()) errors.add(JsonObject().add("watermark", e.path).add("error", e.error));
     JsonObject o;
-    o.add("schema", kJsonSchema)
-        .add("original", paths[0])
-        .add("suspect", paths[1])
-        .add("threshold", threshold);
+    o.add("schema", kJsonSchema).add("original", paths[0]).add("suspect", paths[1]);
+    addRule(o, rule);
     o.add("files", static_cast<long long>(ranked.size()));
     o.add("found", std::any_of(ranked.begin(), ranked.end(), [](const Entry* e) { return e->result.found; }));
-    if (const auto p = familyWise(ranked))
-        o.add("top_similarity", ranked.front()->result.similarity)
-            .add("family_wise_false_positive_probability", *p);
+    if (!ranked.empty())
+        o.add("top_similarity", ranked.front()->result.similarity);
     else
-        o.addNull("top_similarity").addNull("family_wise_false_positive_probability");
+        o.addNull("top_similarity");
+    addLogProbability(o, "family_wise_false_positive_probability", topFamilyWise(ranked));
     o.add("watermarks", list).add("errors", errors);
     addRegistration(o, registration);
     std::printf("%s\n", o.str().c_str());
@@ -129,9 +149,18 @@ void score(
     }
 }
 
-// The scored entries, best first.
-std::vector<const Entry*> ranking(const std::vector<Entry>& entries)
+// The scored entries, best first, each with its family-wise figure over all of them and,
+// by the evidence, its verdict by that figure.
+std::vector<const Entry*> ranking(std::vector<Entry>& entries, const DecisionRule& rule)
 {
+    std::vector<DetectResult*> results;
+    std::vector<int> lengths;
+    for (Entry& e : entries) {
+        if (!e.error.empty()) continue;
+        results.push_back(&e.result);
+        if (!std::isnan(e.result.logFalsePositive)) lengths.push_back(e.length);
+    }
+    decideTogether(results, lengths, rule);
     std::vector<const Entry*> ranked;
     for (const Entry& e : entries)
         if (e.error.empty()) ranked.push_back(&e);
@@ -143,7 +172,7 @@ std::vector<const Entry*> ranking(const std::vector<Entry>& entries)
 int identify(const ParsedArgs& a)
 {
     a.expectPositional(3, std::size_t(-1), "ORIGINAL SUSPECT WATERMARK.wmk...");
-    const double threshold = a.real("--threshold", kDefaultThreshold);
+    const DecisionRule rule = decisionRule(a);
     const unsigned jobs = jobCount(a.integer("--jobs", 0, 0, 256));
     const RegisterMode mode = registerMode(a);
     const std::int64_t limit = maxPixels(a);
@@ -167,7 +196,6 @@ int identify(const ParsedArgs& a)
     DetectOptions options;
     options.mode = mode;
     options.parallel = jobs > 1;
-    const DecisionRule rule{threshold};
     bool anyBad = false;
     std::vector<const Entry*> ranked;
     auto anyFound = [&] {
@@ -179,7 +207,7 @@ int identify(const ParsedArgs& a)
             [&](const SuspectOnGrid& s) {
                 SuspectTest test(reference, s.analysis);
                 score(entries, test, rule, jobs, anyBad);
-                ranked = ranking(entries);
+                ranked = ranking(entries, rule);
                 // With no file to score there is nothing a registration could change.
                 return ranked.empty() || anyFound();
             },
@@ -187,9 +215,9 @@ int identify(const ParsedArgs& a)
     });
     const std::optional<Registration>& registration = tested.registration;
     if (a.has("--json"))
-        printJson(ranked, entries, paths, threshold, registration);
+        printJson(ranked, entries, paths, rule, registration);
     else
-        printText(ranked, registration);
+        printText(ranked, rule, registration);
     if (anyBad) return kExitError;
     return anyFound() ? kExitOk : kExitNotFound;
 }
@@ -197,11 +225,16 @@ int identify(const ParsedArgs& a)
 } // namespace
 
 const Command kIdentifyCommand{"identify", "rank many watermark files against one suspect",
-    "ORIGINAL SUSPECT WATERMARK.wmk... [--threshold T] [--json] [--jobs J] [--register auto|always|never]",
+    "ORIGINAL SUSPECT WATERMARK.wmk... [--max-false-positive P | --threshold T] [--json] [--jobs J] "
+    "[--register "
+    "auto|always|never]",
     "Tests one SUSPECT picture against many watermark files (for example one issued to each\nrecipient of "
     "ORIGINAL) and lists them ranked by similarity, with their verdicts, z-scores\nand false-positive "
-    "probabilities. Because many files are tested at once, it also gives the\nfamily-wise figure: the chance "
-    "that any of them, never embedded, would reach the top\nsimilarity by chance. ORIGINAL and SUSPECT are "
+    "probabilities. Because many files are tested at once, each also has its\nfamily-wise figure: the chance "
+    "that any of them, never embedded, would reach its\nsimilarity by chance. By the evidence every file "
+    "whose "
+    "family-wise figure is at most P\nis found (the copy that colluders averaged shows each of their marks). "
+    "ORIGINAL and SUSPECT are "
     "transformed once, whatever the number of files,\nand a SUSPECT that needs registering onto ORIGINAL "
     "(see detect --help) is registered once.",
     kOptions,

@@ -134,7 +134,8 @@ Evaluation evaluateRobustness(const Picture& original, const Watermark& watermar
     ev.length = watermark.length;
     ev.alpha = watermark.alpha;
     ev.targetPsnr = options.targetPsnr;
-    ev.threshold = options.threshold;
+    ev.rule = options.rule;
+    ev.threshold = options.rule.threshold;
 
     // Embed, analyse, two plain rows, the battery, the chains, false positives.
     const int total = int(options.battery.size() + options.chains.size()) + 5;
@@ -170,7 +171,7 @@ Evaluation evaluateRobustness(const Picture& original, const Watermark& watermar
     step("embedded");
     const Reference reference(original, Depths::Only24Bit);
     reference.prepare();
-    const DecisionRule rule{options.threshold};
+    const DecisionRule& rule = options.rule;
     const int length = int(watermark.values.size());
     step("analysed the original");
 

@@ -55,7 +55,7 @@ struct EvaluationRow {
 };
 
 struct EvaluationOptions {
-    double threshold = kDefaultThreshold;
+    DecisionRule rule; // how each row is decided (the design's similarity rule by default)
     int randomCount = 1000; // never-embedded watermarks for the false-positive side
     std::uint64_t seed = 1; // noise attacks and random watermarks
     int jobs = 0; // worker threads; 0 = one per core
@@ -79,7 +79,8 @@ struct Evaluation {
     int length = 0;
     double alpha = 0.0; // the strength embedded (the file's, or the one chosen for a target PSNR)
     double targetPsnr = 0.0; // the target alpha was chosen for, 0 if none
-    double threshold = kDefaultThreshold;
+    DecisionRule rule;
+    double threshold = kDefaultThreshold; // the rule's similarity threshold
     long long changed = 0; // coefficients the embedding scaled
     double markedPsnr = 0.0; // marked against original
     std::vector<EvaluationRow> rows; // Marked, Control, the battery, then the chains, in order

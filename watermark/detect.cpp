@@ -3,9 +3,11 @@
 #include "base/error.h"
 #include "obrada/dct.h"
 #include "obrada/selection.h"
+#include "watermark/evidence.h"
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <string>
 
 namespace pelinor {
@@ -106,12 +108,8 @@ double normalisedCorrelation(std::span<const double> extracted, std::span<const 
     return sxw / (std::sqrt(sxx) * std::sqrt(sww));
 }
 
-double falsePositiveProbability(double s, int n)
-{
-    return 0.5 * std::erfc(s * std::sqrt(double(n)) / std::sqrt(2.0));
-}
-
-DetectResult verdict(double similarity, double threshold, long long coefficients, int length)
+DetectResult verdict(
+    double similarity, double threshold, long long coefficients, int length, bool statisticHolds)
 {
     DetectResult r;
     r.similarity = similarity;
@@ -119,8 +117,18 @@ DetectResult verdict(double similarity, double threshold, long long coefficients
     r.found = similarity > threshold;
     r.coefficients = coefficients;
     r.z = similarity * std::sqrt(double(length));
-    r.falsePositive = falsePositiveProbability(similarity, length);
+    if (statisticHolds) {
+        r.logFalsePositive = logFalsePositive(similarity, length);
+        r.falsePositive = std::exp(r.logFalsePositive);
+    } else {
+        r.logFalsePositive = r.falsePositive = std::numeric_limits<double>::quiet_NaN();
+    }
     return r;
+}
+
+bool statisticHolds(const Watermark& watermark) noexcept
+{
+    return watermark.mean == 0.0;
 }
 
 Extraction extractWatermark(const Analysis& original, const Watermark& watermark, const Analysis& suspect)
@@ -144,21 +152,12 @@ DetectResult correlate(
     checkComparable(watermark, original.width, original.height, suspect.width, suspect.height);
     const Extraction x = extractWatermark(original, watermark, suspect);
     DetectResult r = verdict(normalisedCorrelation(x.values, watermark.values), threshold, x.significant,
-        int(watermark.values.size()));
+        int(watermark.values.size()), statisticHolds(watermark));
     r.originalWidth = original.width;
     r.originalHeight = original.height;
     r.suspectWidth = suspect.width;
     r.suspectHeight = suspect.height;
     return r;
-}
-
-double familyWiseFalsePositive(double s, std::span<const int> lengths)
-{
-    // Summed as logarithms, so that tiny probabilities over many files do not round to 0.
-    double logNone = 0.0;
-    for (const int n : lengths)
-        logNone += std::log1p(-falsePositiveProbability(s, n));
-    return -std::expm1(logNone);
 }
 
 } // namespace pelinor

@@ -9,6 +9,7 @@
 #include "watermark/watermark_file.h"
 
 #include <cstddef>
+#include <limits>
 #include <span>
 #include <vector>
 
@@ -32,7 +33,19 @@ struct DetectResult {
     double threshold = kDefaultThreshold;
     long long coefficients = 0; // significant coefficients in the original
     double z = 0.0; // similarity * sqrt(N)
-    double falsePositive = 0.0; // one-sided P(s >= similarity) for a never-embedded watermark
+    // P(s >= similarity) for a never-embedded watermark (watermark/evidence.h), and its
+    // natural logarithm, which stays exact where the probability underflows. NaN for a
+    // watermark whose mean is not 0, for which the figure does not hold.
+    double falsePositive = 0.0;
+    double logFalsePositive = 0.0;
+    // How the verdict was reached: by the false-positive probability (at most
+    // maxFalsePositive), or by the similarity (above threshold, and when maxFalsePositive is
+    // above 0 with the probability at most that too).
+    bool byEvidence = false;
+    double maxFalsePositive = 0.0;
+    // When many watermarks were tested against the suspect together: ln of the chance that
+    // any of them, never embedded, reaches this similarity; NaN otherwise.
+    double logFamilyWise = std::numeric_limits<double>::quiet_NaN();
     int originalWidth = 0, originalHeight = 0, suspectWidth = 0, suspectHeight = 0;
 };
 
@@ -75,18 +88,15 @@ double normalisedCorrelation(std::span<const double> extracted, std::span<const 
 // alpha, then correlated with the watermark's values.
 double similarityOfRatios(std::span<const double> ratios, const Watermark& watermark);
 
-// One-sided probability that a never-embedded watermark of length n reaches similarity s
-// (s of such a watermark is close to normal with mean 0 and deviation 1/sqrt(n)).
-double falsePositiveProbability(double s, int n);
+// The result for a similarity by the design's rule: found above the threshold; z and the
+// chance of a false positive for a watermark of `length` values (NaN unless
+// `statisticHolds`, see DetectResult). The sizes are left to the caller.
+DetectResult verdict(
+    double similarity, double threshold, long long coefficients, int length, bool statisticHolds = true);
 
-// When many watermarks are tested against one suspect, the chance that at least one of them,
-// never embedded, reaches similarity s by chance: 1 - prod(1 - p_k) over their lengths, with
-// p_k = falsePositiveProbability(s, length_k). With one length that is 1 - (1 - p)^K.
-double familyWiseFalsePositive(double s, std::span<const int> lengths);
-
-// The result for a similarity: the verdict against the threshold, z and the chance of a
-// false positive for a watermark of `length` values. The sizes are left to the caller.
-DetectResult verdict(double similarity, double threshold, long long coefficients, int length);
+// True when the false-positive figures hold for the watermark: its values were drawn with
+// mean 0.
+bool statisticHolds(const Watermark& watermark) noexcept;
 
 // Steps after both analyses. Refuses alpha 0, an all-zero watermark and differing sizes.
 DetectResult correlate(const Analysis& original, const Watermark& watermark, const Analysis& suspect,

@@ -3,14 +3,48 @@
 #include "base/error.h"
 #include "base/parallel.h"
 #include "obrada/dct.h"
+#include "watermark/evidence.h"
 
+#include <cmath>
 #include <string>
 
 namespace pelinor {
 
-DetectResult decide(double similarity, const DecisionRule& rule, long long coefficients, int length)
+namespace {
+
+// Whether a result's figure meets a rule's bound, compared in logarithms so that figures
+// below the smallest double still decide.
+bool withinBound(double logP, double bound)
 {
-    return verdict(similarity, rule.threshold, coefficients, length);
+    return logP <= std::log(bound);
+}
+
+} // namespace
+
+DetectResult decide(
+    double similarity, const DecisionRule& rule, long long coefficients, int length, bool statisticHolds)
+{
+    DetectResult r = verdict(similarity, rule.threshold, coefficients, length, statisticHolds);
+    r.maxFalsePositive = rule.maxFalsePositive;
+    if (!statisticHolds) return r; // decided by the similarity alone
+    if (rule.kind == DecisionRule::Kind::Evidence) {
+        r.byEvidence = true;
+        r.found = withinBound(r.logFalsePositive, rule.maxFalsePositive);
+    } else if (rule.maxFalsePositive > 0.0) {
+        r.found = r.found && withinBound(r.logFalsePositive, rule.maxFalsePositive);
+    }
+    return r;
+}
+
+void decideTogether(
+    std::span<DetectResult* const> results, std::span<const int> lengths, const DecisionRule& rule)
+{
+    for (DetectResult* r : results) {
+        if (std::isnan(r->logFalsePositive)) continue;
+        r->logFamilyWise = logFamilyWise(r->similarity, lengths);
+        if (rule.kind == DecisionRule::Kind::Evidence)
+            r->found = withinBound(r->logFamilyWise, rule.maxFalsePositive);
+    }
 }
 
 Reference::Reference(const Picture& original, Depths depths, std::optional<int> onlyLength)
@@ -183,7 +217,7 @@ DetectResult detectWatermark(const Picture& original, const Watermark& watermark
     const Reference reference(original, depths, int(watermark.values.size()));
     DetectOptions options;
     options.mode = RegisterMode::Never;
-    return detect(reference, watermark, suspect, DecisionRule{threshold}, options).result;
+    return detect(reference, watermark, suspect, DecisionRule::bySimilarity(threshold), options).result;
 }
 
 } // namespace pelinor

@@ -31,13 +31,49 @@ namespace pelinor {
 // Only 24-bit pictures are registered; others are always tested as they stand.
 enum class RegisterMode { Auto, Always, Never, SizesDiffer };
 
-// How a similarity becomes a verdict: found when it is above the threshold.
+// The command line's bound: a false-positive probability of at most 1e-9, about six
+// standard deviations.
+inline constexpr double kDefaultMaxFalsePositive = 1e-9;
+// The desktop program's guard beside its similarity rule: a short watermark, whose
+// similarity reaches 0.7 by chance all too often, never finds an unmarked picture. It
+// changes nothing for watermarks of 50 values and more.
+inline constexpr double kDesktopMaxFalsePositive = 1e-6;
+
+// How a similarity becomes a verdict.
+//  Evidence: found when the false-positive probability is at most maxFalsePositive; for a
+//  watermark whose figure does not hold (mean not 0), when the similarity is above threshold.
+//  Similarity: found when the similarity is above threshold (the design's rule), and, when
+//  maxFalsePositive is above 0, the false-positive probability is at most that as well.
 struct DecisionRule {
+    enum class Kind { Evidence, Similarity };
+    Kind kind = Kind::Similarity;
     double threshold = kDefaultThreshold;
+    double maxFalsePositive = 0.0;
+
+    static DecisionRule byEvidence(double maxFalsePositive = kDefaultMaxFalsePositive)
+    {
+        return {Kind::Evidence, kDefaultThreshold, maxFalsePositive};
+    }
+    static DecisionRule bySimilarity(double threshold = kDefaultThreshold)
+    {
+        return {Kind::Similarity, threshold, 0.0};
+    }
+    // The test dialog's rule: similarity above 0.7, guarded at kDesktopMaxFalsePositive.
+    static DecisionRule desktop() { return {Kind::Similarity, kDefaultThreshold, kDesktopMaxFalsePositive}; }
 };
 
-// The verdict for a similarity of a watermark of `length` values under a rule.
-DetectResult decide(double similarity, const DecisionRule& rule, long long coefficients, int length);
+// The verdict for a similarity of a watermark of `length` values under a rule (see
+// verdict() for `statisticHolds`).
+DetectResult decide(double similarity, const DecisionRule& rule, long long coefficients, int length,
+    bool statisticHolds = true);
+
+// Many watermarks tested against one suspect: each result's family-wise figure over all of
+// them (`lengths`, one per result, of those whose statistic holds) and, under the evidence
+// rule, its verdict by that figure, so that every watermark whose own similarity is
+// overwhelming evidence is found (copies averaged by colluders show each of their marks).
+// Results whose statistic does not hold keep their verdict by similarity.
+void decideTogether(
+    std::span<DetectResult* const> results, std::span<const int> lengths, const DecisionRule& rule);
 
 // The unmarked original prepared for detection: the picture (for registration) and its
 // luminance DCT, analysed once, with the significant coefficients of each watermark length

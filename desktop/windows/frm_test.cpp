@@ -142,11 +142,14 @@ void FrmTest::runTest()
             m_ui.message(this, only24, MessageIcon::Critical, text::kAppTitle);
             return;
         }
-        // A copy of another size, or one where the mark is not found as it stands, is
-        // registered onto the original first; one that cannot be aligned is refused,
-        // unless it has the original's size, when its plain result stands.
+        // A picture of the original's size is tested as it stands, so that the dialog shows
+        // the design's figure; only a copy of another size is registered onto the original
+        // first (one that cannot be aligned is refused). Found means a similarity above 0.7
+        // that is also evidence, so that a short watermark never finds an unmarked picture.
         const Reference reference(*original, Depths::Only24Bit);
-        result = detect(reference, watermark, *marked, DecisionRule{}).result;
+        DetectOptions options;
+        options.mode = RegisterMode::SizesDiffer;
+        result = detect(reference, watermark, *marked, DecisionRule::desktop(), options).result;
     }
 
     const QString verdict = result.found ? text::kFoundText : text::kNotFoundText;

@@ -137,16 +137,16 @@ case_identify() {
   "$cli" generate long.wmk --length 500 --seed 9 >/dev/null || fail "generate long"
   expect 0 "$cli" embed original.bmp w3.wmk marked.bmp
   expect 0 "$cli" identify original.bmp marked.bmp w1.wmk w2.wmk w3.wmk w4.wmk w5.wmk long.wmk
-  [ "$(sed -n 2p out.txt | awk '{print $6}')" = w3.wmk ] || fail "w3 is not ranked first: $(cat out.txt)"
-  [ "$(awk '$5 == "found"' out.txt | wc -l)" -eq 1 ] || fail "exactly one watermark should be found"
-  [ "$(wc -l <out.txt)" -eq 9 ] || fail "a header, six ranked lines, the family-wise line and the registration expected"
+  [ "$(sed -n 2p out.txt | awk '{print $7}')" = w3.wmk ] || fail "w3 is not ranked first: $(cat out.txt)"
+  [ "$(awk '$6 == "found"' out.txt | wc -l)" -eq 1 ] || fail "exactly one watermark should be found"
+  [ "$(wc -l <out.txt)" -eq 10 ] || fail "a header, six ranked lines, the family-wise, rule and registration lines expected"
   [ "$(tail -1 out.txt)" = "registration: none" ] || fail "registration line: $(tail -1 out.txt)"
   # The family-wise figure: 1 - prod(1 - p) over the six files at the top similarity.
   top=$(sed -n 2p out.txt | awk '{print $2}')
   stdout_has "family-wise false-positive probability: .*(any of the 6 files, never embedded, reaching $top"
   expect 0 "$cli" identify original.bmp marked.bmp w5.wmk w3.wmk --json
   grep -q '"registration": null}$' out.txt || fail "JSON without its registration: $(cat out.txt)"
-  head -1 out.txt | grep -q '"watermarks": \[{"watermark": "w3.wmk", "similarity": 0\.9[0-9]*, "found": true, "z": [0-9.]*, "false_positive_probability": [0-9.e-]*, "length": 300}' ||
+  head -1 out.txt | grep -q '"watermarks": \[{"watermark": "w3.wmk", "similarity": 0\.9[0-9]*, "found": true, "z": [0-9.]*, "false_positive_probability": [0-9.e-]*, "log10_false_positive_probability": -[0-9.]*, "length": 300, "family_wise_false_positive_probability": [0-9.e-]*, "log10_family_wise_false_positive_probability": -[0-9.]*}' ||
     fail "JSON: $(cat out.txt)"
   grep -q '"watermark": "w5.wmk", "similarity": [-0-9.e]*, "found": false' out.txt || fail "JSON lacks w5"
   if command -v python3 >/dev/null; then
@@ -155,9 +155,12 @@ import json, math
 d = json.load(open("out.txt"))
 w = d["watermarks"]
 assert d["schema"] == 1 and d["files"] == 2 and d["top_similarity"] == w[0]["similarity"], d
-# Every file has length 300 here: the figure is 1 - (1 - p)^2 for the top one.
-p = 0.5 * math.erfc(w[0]["similarity"] * math.sqrt(300) / math.sqrt(2))
-assert math.isclose(d["family_wise_false_positive_probability"], -math.expm1(2 * math.log1p(-p)), rel_tol=1e-9), d
+# The figures are tiny here: in logarithms, 1 - (1 - p)^2 is 2p.
+lp = w[0]["log10_false_positive_probability"]
+assert lp < -100 and math.isclose(d["log10_family_wise_false_positive_probability"], lp + math.log10(2), rel_tol=1e-12), d
+# A chance figure: the exact p of the file ranked second, and the family-wise of it.
+p = w[1]["false_positive_probability"]
+assert 0 < p < 1 and math.isclose(w[1]["family_wise_false_positive_probability"], -math.expm1(2 * math.log1p(-p)), rel_tol=1e-9), d
 ' || fail "identify JSON: $(cat out.txt)"
   fi
   if command -v python3 >/dev/null; then python3 -m json.tool out.txt >/dev/null || fail "invalid JSON"; fi

@@ -30,7 +30,7 @@ detect $sample other.wmk marked.png
 identify $sample marked.png w.wmk other.wmk --json
 info $sample
 info --json $sample
-generate new.wmk --length 10
+generate new.wmk --length 20
 --version
 --help
 embed --help

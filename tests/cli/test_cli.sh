@@ -40,6 +40,7 @@ usage)
   run 2 generate w.wmk --length abc; has err "--length"
   run 2 generate w.wmk --length 0; has err "--length"
   run 2 generate w.wmk --alpha nan; has err "--alpha"
+  run 2 generate w.wmk --length 10; has err "at least 11 values"; has err "--force"
   run 2 generate w.wmk --bogus; has err "unknown option '--bogus'"
   run 2 embed --quality 101 a b c; has err "--quality"
   run 2 embed a b c --jobs 2; has err "--output-dir"
@@ -58,12 +59,27 @@ roundtrip)
   # The command line speaks English only.
   LC_ALL=C grep -q '[^ -~]' out && fail "non-ASCII text in detect's output: $(cat out)"
   run 1 detect "$sample" other.wmk marked.bmp; has out "verdict: not found"
+  # A watermark too short to be evidence is written only on request, and then never finds
+  # an unmarked picture, though its similarity is +-1 or close.
+  run 0 generate short.wmk --length 11; run 0 generate tiny.wmk --length 1 --seed 5 --force
+  for key in tiny.wmk short.wmk; do
+    run 1 detect "$sample" "$key" marked.bmp; has out "verdict: not found: false-positive probability"
+  done
+  run 0 detect "$sample" tiny.wmk marked.bmp --threshold 0.7 --json
+  has out '"found": true'; has out '"false_positive_probability": 0.5,'
   run 1 detect "$sample" w.wmk "$sample"; has out "similarity: 0"
-  run 1 detect "$sample" w.wmk marked.bmp --threshold 1; has out "not found"
+  run 1 detect "$sample" w.wmk marked.bmp --threshold 1; has out "verdict: not found: similarity 1.0000 <= 1"
+  has out "rule: similarity (above 1)"
+  # The verdict by evidence is the default; the design's rule on request, never both.
+  run 0 detect "$sample" w.wmk marked.bmp; has out "rule: evidence (false-positive probability at most 1e-09)"
+  grep -q '^verdict: found: false-positive probability [0-9.]*e-[0-9]* <= 1e-09$' out || fail "evidence verdict: $(cat out)"
+  run 2 detect "$sample" w.wmk marked.bmp --max-false-positive 1e-6 --threshold 0.5
+  for bad in 0 -1 1 nan abc; do run 2 detect "$sample" w.wmk marked.bmp --max-false-positive "$bad"; done
   run 0 detect "$sample" w.wmk marked.bmp --json
   [ "$(wc -l <out)" -eq 1 ] || fail "--json printed more than one line"
   for key in '{"schema": 1, "similarity": 0.9' '"found": true' '"threshold": 0.7,' '"coefficients": 1000' \
-             '"z": ' '"false_positive_probability": ' '"verdict": "found"' \
+             '"z": ' '"false_positive_probability": 0, "log10_false_positive_probability": -' '"verdict": "found"' \
+             '"rule": "evidence"' '"max_false_positive": 1e-09' \
              '"original": {"width": 451, "height": 300}' '"suspect": {"width": 451, "height": 300}' \
              '"files": {"original": "'"$sample"'", "watermark": "w.wmk", "suspect": "marked.bmp"}' \
              '"registration": null'; do
@@ -311,9 +327,9 @@ json)
   run 2 info "$name" missing.png --json; has out '"errors": [{"file": "missing.png", "error": "File not found: \"missing.png\""}]'
   run 0 generate other.wmk --seed 10 --length 500
   run 0 identify "$name" marked.png other.wmk "$key" --json
-  has out '{"schema": 1, "original": "we\"ird\\na\tme\u0001\udcff.png", "suspect": "marked.png", "threshold": 0.7, "files": 2, "found": true, "top_similarity": 0.9'
+  has out '{"schema": 1, "original": "we\"ird\\na\tme\u0001\udcff.png", "suspect": "marked.png", "rule": "evidence", "threshold": 0.7, "max_false_positive": 1e-09, "files": 2, "found": true, "top_similarity": 0.9'
   has out '"family_wise_false_positive_probability": '; has out '"errors": [], "registration": null}'
-  has out '[{"watermark": "k\u007féy.wmk", "similarity": 0.9'; has out '"length": 500}'
+  has out '[{"watermark": "k\u007féy.wmk", "similarity": 0.9'; has out '"length": 500, "family_wise_false_positive_probability": '
   if command -v python3 >/dev/null; then
     run 0 detect "$name" "$key" marked.png --json
     NAME="$name" python3 -c '

@@ -218,25 +218,6 @@ TEST(Attacks, ParametersAreChecked)
     }
 }
 
-// Many files tested at once: the chance that any never-embedded one reaches s. One file is
-// its own figure; K files of one length are 1 - (1 - p)^K; mixed lengths multiply; the tiny
-// figures of a real find do not round to 0 (K * p there), and a chance of 1 stays 1.
-TEST(FamilyWise, FalsePositiveOfManyFiles)
-{
-    const double p = falsePositiveProbability(0.1, 300);
-    const int one[] = {300}, five[] = {300, 300, 300, 300, 300}, mixed[] = {300, 1000};
-    EXPECT_DOUBLE_EQ(familyWiseFalsePositive(0.1, one), p);
-    EXPECT_NEAR(familyWiseFalsePositive(0.1, five), 1 - std::pow(1 - p, 5), 1e-15);
-    EXPECT_NEAR(
-        familyWiseFalsePositive(0.1, mixed), 1 - (1 - p) * (1 - falsePositiveProbability(0.1, 1000)), 1e-15);
-    const std::vector<int> thousand(1000, 1000);
-    const double tiny = falsePositiveProbability(0.5, 1000);
-    EXPECT_GT(tiny, 0.0);
-    EXPECT_NEAR(familyWiseFalsePositive(0.5, thousand) / (1000 * tiny), 1.0, 1e-9);
-    EXPECT_EQ(familyWiseFalsePositive(-50.0, five), 1.0);
-    EXPECT_EQ(familyWiseFalsePositive(0.3, std::span<const int>()), 0.0);
-}
-
 class Lab : public ::testing::Test {
 protected:
     const PictureRef original = test::texturedPicture(128, 96);

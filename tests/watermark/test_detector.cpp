@@ -83,3 +83,111 @@ TEST_F(Detector, OneLengthReferenceKeepsOnlyItsCoefficients)
 
 } // namespace
 } // namespace pelinor
+
+namespace pelinor {
+namespace {
+
+// Short watermarks reach a similarity of 0.7 by chance all too often (a 1-value watermark
+// always gives +-1): by evidence, and by the desktop program's guarded rule, 1 to 10 values
+// never find an unmarked picture, while the bare similarity rule does.
+TEST(ShortWatermarks, NeverFindAnUnmarkedPicture)
+{
+    const PictureRef original = test::texturedPicture(96, 64);
+    const Reference reference(*original);
+    int bySimilarity = 0;
+    for (unsigned copy = 0; copy < 20; ++copy) {
+        const PictureRef unmarked = attackNoise(*original, 4, copy + 1);
+        const Analysis suspect = analysePicture(*unmarked);
+        SuspectTest test(reference, suspect);
+        for (int n = 1; n <= 10; ++n) {
+            const Watermark w = test::gaussianWatermark(n, 0.1, 100 * copy + unsigned(n));
+            EXPECT_FALSE(test.detect(w, DecisionRule::byEvidence()).found) << n << " values, copy " << copy;
+            EXPECT_FALSE(test.detect(w, DecisionRule::desktop()).found) << n << " values, copy " << copy;
+            bySimilarity += test.detect(w, DecisionRule::bySimilarity()).found;
+        }
+    }
+    EXPECT_GT(bySimilarity, 0) << "the bare similarity rule was expected to be fooled at least once";
+}
+
+// The desktop program's figure for a suspect of the original's size is the design's: the
+// similarity and verdict of the step-by-step detection, whatever the registration mode,
+// and the guard changes nothing for a watermark of 300 values.
+TEST(ShortWatermarks, DesktopRuleKeepsTheDesignsFigure)
+{
+    const PictureRef original = test::texturedPicture(128, 96);
+    const Watermark w = test::gaussianWatermark(300, 0.3, 7);
+    const PictureRef marked = embedWatermark(*original, w).marked;
+    const Reference reference(*original);
+    for (const PictureRef& s : {marked, attackJpeg(*marked, 30), attackNoise(*marked, 20, 5), original}) {
+        const DetectResult design = detectWatermark(*original, w, *s);
+        const Detection d = detect(reference, w, *s, DecisionRule::desktop(),
+            DetectOptions{.mode = RegisterMode::SizesDiffer, .registration = {}, .parallel = false});
+        EXPECT_FALSE(d.registration.has_value());
+        EXPECT_EQ(d.result.similarity, design.similarity);
+        EXPECT_EQ(d.result.found, design.found);
+    }
+}
+
+// Never-embedded watermarks against attacked copies of a marked picture: none is found, by
+// its own figure or the family-wise one; the one embedded is.
+TEST(Evidence, HundredStrangersAgainstAttackedCopies)
+{
+    const PictureRef original = test::texturedPicture(128, 96);
+    const Watermark mark = test::gaussianWatermark(1000, 0.4, 1);
+    const PictureRef marked = embedWatermark(*original, mark).marked;
+    const Reference reference(*original);
+    for (const PictureRef& s :
+        {marked, attackJpeg(*marked, 40), attackBlur(*marked, 1.0), attackNoise(*marked, 8, 2)}) {
+        const Analysis suspect = analysePicture(*s);
+        SuspectTest test(reference, suspect);
+        std::vector<DetectResult> results{test.detect(mark, DecisionRule::byEvidence())};
+        for (unsigned k = 0; k < 100; ++k)
+            results.push_back(
+                test.detect(test::gaussianWatermark(1000, 0.2, 1000 + k), DecisionRule::byEvidence()));
+        for (std::size_t k = 1; k < results.size(); ++k)
+            EXPECT_FALSE(results[k].found) << k;
+        EXPECT_TRUE(results[0].found) << results[0].similarity;
+        std::vector<DetectResult*> all;
+        for (DetectResult& r : results)
+            all.push_back(&r);
+        const std::vector<int> lengths(results.size(), 1000);
+        decideTogether(all, lengths, DecisionRule::byEvidence());
+        EXPECT_TRUE(results[0].found) << results[0].similarity;
+        for (std::size_t k = 1; k < results.size(); ++k)
+            EXPECT_FALSE(results[k].found) << k;
+    }
+}
+
+// Two recipients average their copies to hide who leaked: each mark is then at about half
+// strength, far below 0.7, yet both are overwhelming evidence and both are found together.
+TEST(Evidence, BothColludersFound)
+{
+    const PictureRef original = test::texturedPicture(128, 96);
+    const Watermark a = test::gaussianWatermark(1000, 0.2, 11), b = test::gaussianWatermark(1000, 0.2, 12);
+    const PictureRef ma = embedWatermark(*original, a).marked, mb = embedWatermark(*original, b).marked;
+    const PictureRef averaged
+        = test::makePicture(original->width(), original->height(), [&](int x, int y, int c) {
+              return (test::pixelAt(*ma, x, y)[c] + test::pixelAt(*mb, x, y)[c] + 1) / 2;
+          });
+    const Reference reference(*original);
+    const Analysis suspect = analysePicture(*averaged);
+    SuspectTest test(reference, suspect);
+    std::vector<DetectResult> results{
+        test.detect(a, DecisionRule::byEvidence()), test.detect(b, DecisionRule::byEvidence())};
+    for (unsigned k = 0; k < 20; ++k)
+        results.push_back(
+            test.detect(test::gaussianWatermark(1000, 0.2, 500 + k), DecisionRule::byEvidence()));
+    EXPECT_LT(results[0].similarity, 0.7);
+    EXPECT_LT(results[1].similarity, 0.7);
+    std::vector<DetectResult*> all;
+    for (DetectResult& r : results)
+        all.push_back(&r);
+    decideTogether(all, std::vector<int>(results.size(), 1000), DecisionRule::byEvidence());
+    EXPECT_TRUE(results[0].found && results[1].found)
+        << results[0].similarity << " " << results[1].similarity;
+    for (std::size_t k = 2; k < results.size(); ++k)
+        EXPECT_FALSE(results[k].found) << k;
+}
+
+} // namespace
+} // namespace pelinor
