@@ -1,6 +1,7 @@
 #include "base/atomic_file.h"
 #include "cli/args.h"
 #include "cli/commands.h"
+#include "cli/decision.h"
 #include "cli/io.h"
 #include "cli/progress.h"
 #include "cli/report/report.h"
@@ -28,7 +29,8 @@ const Option kOptions[] = {
         "an "
         "hour of one core's time)"},
     {"--seed", "S", "seed of the noise attacks and the random watermarks (default 1)"},
-    {"--threshold", "T", "similarity above which the watermark counts as found (default 0.7)"},
+    kMaxFalsePositiveOption,
+    kThresholdOption,
     {"--jobs", "J", "worker threads (default: one per core)"},
     {"--target-psnr", "DB",
         "embed with the alpha that brings the PSNR to DB (10 to 100, as embed\ndoes) instead of the file's "
@@ -69,7 +71,7 @@ int evaluate(const ParsedArgs& a)
     EvaluationOptions options;
     options.randomCount = int(a.integer("--random", 1000, 0, 1000000));
     options.seed = std::uint64_t(a.integer("--seed", 1, 0, (1LL << 62)));
-    options.rule = DecisionRule::bySimilarity(a.real("--threshold", kDefaultThreshold));
+    options.rule = decisionRule(a);
     options.jobs = int(a.integer("--jobs", 0, 0, 256));
     options.targetPsnr = a.real("--target-psnr", 0.0, kMinTargetPsnr, kMaxTargetPsnr);
     const std::string& originalPath = a.positional()[0];
@@ -157,7 +159,8 @@ int evaluate(const ParsedArgs& a)
 } // namespace
 
 const Command kEvaluateCommand{"evaluate", "robustness report for a picture and a watermark",
-    "ORIGINAL WATERMARK.wmk --out DIR [--random K] [--seed S] [--threshold T] [--jobs J] [--target-psnr DB] "
+    "ORIGINAL WATERMARK.wmk --out DIR [--random K] [--seed S] [--max-false-positive P | --threshold T] "
+    "[--jobs J] [--target-psnr DB] "
     "[--json]",
     "Embeds the watermark into ORIGINAL, attacks the marked picture with a standard battery\n(JPEG 90, 75, "
     "50, 30, 20, 10, 5; noise sigma 2, 5, 10, 20; blur sigma 0.5, 1, 2; scale 1/2\nand 1/4; crop keeping "

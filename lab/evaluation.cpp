@@ -3,6 +3,7 @@
 #include "base/error.h"
 #include "base/parallel.h"
 #include "obrada/bytes.h"
+#include "watermark/evidence.h"
 
 #include <algorithm>
 #include <cmath>
@@ -135,7 +136,9 @@ Evaluation evaluateRobustness(const Picture& original, const Watermark& watermar
     ev.alpha = watermark.alpha;
     ev.targetPsnr = options.targetPsnr;
     ev.rule = options.rule;
-    ev.threshold = options.rule.threshold;
+    ev.threshold = options.rule.kind == DecisionRule::Kind::Evidence && statisticHolds(watermark)
+        ? similarityFor(options.rule.maxFalsePositive, watermark.length)
+        : options.rule.threshold;
 
     // Embed, analyse, two plain rows, the battery, the chains, false positives.
     const int total = int(options.battery.size() + options.chains.size()) + 5;

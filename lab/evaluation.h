@@ -80,7 +80,9 @@ struct Evaluation {
     double alpha = 0.0; // the strength embedded (the file's, or the one chosen for a target PSNR)
     double targetPsnr = 0.0; // the target alpha was chosen for, 0 if none
     DecisionRule rule;
-    double threshold = kDefaultThreshold; // the rule's similarity threshold
+    // The similarity above which the rule finds the mark: the rule's threshold, or under the
+    // evidence rule the similarity whose false-positive probability meets the bound for N.
+    double threshold = kDefaultThreshold;
     long long changed = 0; // coefficients the embedding scaled
     double markedPsnr = 0.0; // marked against original
     std::vector<EvaluationRow> rows; // Marked, Control, the battery, then the chains, in order

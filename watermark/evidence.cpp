@@ -122,6 +122,18 @@ std::string formatProbability(double logP)
     return text;
 }
 
+double similarityFor(double maxFalsePositive, int n)
+{
+    const double bound = std::log(maxFalsePositive);
+    if (logFalsePositive(1.0, n) > bound) return kInf;
+    double lo = -1.0, hi = 1.0; // P(S >= lo) > bound >= P(S >= hi)
+    for (int i = 0; i < 80; ++i) {
+        const double mid = 0.5 * (lo + hi);
+        (logFalsePositive(mid, n) > bound ? lo : hi) = mid;
+    }
+    return hi;
+}
+
 int shortestLengthFor(double s, double maxFalsePositive)
 {
     const double bound = std::log(maxFalsePositive);

@@ -25,6 +25,10 @@ double logFamilyWise(double s, std::span<const int> lengths);
 // A probability from its logarithm, for people: "0.159", "2.7e-80", "3.1e-412", "0".
 std::string formatProbability(double logP);
 
+// The smallest similarity at which a watermark of n values is evidence at maxFalsePositive;
+// above 1 (infinity) when none is, as for n = 1.
+double similarityFor(double maxFalsePositive, int n);
+
 // The shortest watermark for which a similarity of `s` is evidence at `maxFalsePositive`.
 int shortestLengthFor(double s, double maxFalsePositive);
 

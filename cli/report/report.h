@@ -29,6 +29,12 @@ std::string strengthText(const Evaluation& ev, const char* alphaName);
 // How many rows of the battery (not the plain marked picture or the control) still detect,
 // as the picture stands or with registration.
 int survivedAttacks(const Evaluation& ev, int* attacks, bool registered = false);
+// The same counted by the design's rule, similarity above 0.7, whatever rule decided.
+int survivedBySimilarity(const Evaluation& ev, bool registered);
+// The headline, counted both ways under the evidence rule: "by evidence (false-positive
+// probability at most 1e-09, a similarity above 0.1889 for N = 1000): 30 of 32 attacks
+// survived with registration, 24 without; by similarity above 0.7: 22 and 15".
+std::string survivalText(const Evaluation& ev);
 // The similarity of a row as the picture stands, "n/a" where the attack changed its size.
 std::string plainSimilarity(const EvaluationRow& row, const char* format);
 // What registration did for a row: "not needed", the method, or "refused".

@@ -124,7 +124,6 @@ PairedBars geometricChart(const Evaluation& ev)
 std::string reportHtml(const Evaluation& ev, const ReportInfo& info)
 {
     int attacks = 0;
-    const int survived = survivedAttacks(ev, &attacks);
     const int registered = survivedAttacks(ev, nullptr, true);
     std::string s = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
                     "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
@@ -137,9 +136,7 @@ std::string reportHtml(const Evaluation& ev, const ReportInfo& info)
     s += "<div class=\"cards\">\n";
     s += card(formatPsnr(ev.markedPsnr, "∞") + " dB", "PSNR of the marked picture");
     s += card(formatNumber(ev.embeddedSimilarity(), "%.4f"), "similarity, marked and untouched");
-    s += card(std::to_string(registered) + " of " + std::to_string(attacks),
-        "attacks survived with registration (" + std::to_string(survived) + " without) at threshold "
-            + formatNumber(ev.threshold, "%g"));
+    s += card(std::to_string(registered) + " of " + std::to_string(attacks), survivalText(ev));
     s += card(formatNumber(ev.randomMax, "%.3f"),
         "highest of " + std::to_string(ev.randomSimilarities.size()) + " never-embedded watermarks");
     s += "</div>\n";

@@ -1,3 +1,4 @@
+#include "cli/decision.h"
 #include "cli/json.h"
 #include "cli/registration_output.h"
 #include "cli/report/report.h"
@@ -5,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <numbers>
 
 namespace pelinor::cli {
 
@@ -49,6 +51,32 @@ int survivedAttacks(const Evaluation& ev, int* attacks, bool registered)
     return survived;
 }
 
+int survivedBySimilarity(const Evaluation& ev, bool registered)
+{
+    int survived = 0;
+    for (const EvaluationRow& r : ev.rows) {
+        if (r.kind == RowKind::Marked || r.kind == RowKind::Control) continue;
+        survived += (registered ? r.registered.similarity : r.result.similarity) > kDefaultThreshold;
+    }
+    return survived;
+}
+
+std::string survivalText(const Evaluation& ev)
+{
+    int attacks = 0;
+    const int plain = survivedAttacks(ev, &attacks), registered = survivedAttacks(ev, nullptr, true);
+    const std::string counts = std::to_string(registered) + " of " + std::to_string(attacks)
+        + " attacks survived with registration, " + std::to_string(plain) + " without";
+    if (ev.rule.kind != DecisionRule::Kind::Evidence)
+        return "by similarity above " + formatNumber(ev.threshold, "%g") + ": " + counts;
+    return "by evidence (false-positive probability at most " + formatNumber(ev.rule.maxFalsePositive, "%g")
+        + (std::isfinite(ev.threshold) ? ", a similarity above " + formatNumber(ev.threshold, "%.4f")
+                                       : std::string())
+        + " for N = " + std::to_string(ev.length) + "): " + counts + "; by similarity above "
+        + formatNumber(kDefaultThreshold, "%g") + ": " + std::to_string(survivedBySimilarity(ev, true))
+        + " and " + std::to_string(survivedBySimilarity(ev, false));
+}
+
 std::string plainSimilarity(const EvaluationRow& row, const char* format)
 {
     return row.comparable ? formatNumber(row.result.similarity, format) : "n/a";
@@ -88,9 +116,6 @@ std::string reportCsv(const Evaluation& ev)
 
 std::string reportMarkdown(const Evaluation& ev, const ReportInfo& info)
 {
-    int attacks = 0;
-    const int survived = survivedAttacks(ev, &attacks);
-    const int registered = survivedAttacks(ev, nullptr, true);
     std::string s = "# Robustness report\n\n";
     s += "- original: `" + info.original + "` (" + sizeText(ev.width, ev.height) + ")\n";
     s += "- watermark: `" + info.watermark + "` (" + strengthText(ev, "alpha") + "), "
@@ -98,9 +123,7 @@ std::string reportMarkdown(const Evaluation& ev, const ReportInfo& info)
     s += "- marked picture: PSNR " + formatPsnr(ev.markedPsnr, "inf") + " dB against the original\n";
     s += "- each attacked copy is tested as it stands and with registration (detect's default): registered "
          "onto the original's grid when it is of another size or the mark is not found as it stands\n";
-    s += "- threshold " + formatNumber(ev.threshold, "%g") + ": the watermark survives "
-        + std::to_string(registered) + " of " + std::to_string(attacks) + " attacks with registration, "
-        + std::to_string(survived) + " without\n\n";
+    s += "- " + survivalText(ev) + "\n\n";
     s += "| attack | similarity | verdict | with registration | verdict | registration | z | PSNR (dB) |\n"
          "|---|---:|---|---:|---|---|---:|---:|\n";
     for (const EvaluationRow& r : ev.rows) {
@@ -141,6 +164,7 @@ std::string reportJson(const Evaluation& ev, const ReportInfo& info, const std::
             .add("found", r.result.found)
             .add("z", r.result.z)
             .add("false_positive_probability", r.result.falsePositive)
+            .add("log10_false_positive_probability", r.result.logFalsePositive / std::numbers::ln10)
             .add("psnr_db", r.psnr)
             .add("registered_similarity", r.registered.similarity)
             .add("registered_found", r.registered.found);
@@ -159,13 +183,18 @@ std::string reportJson(const Evaluation& ev, const ReportInfo& info, const std::
         o.add("target_psnr_db", ev.targetPsnr);
     else
         o.addNull("target_psnr_db");
-    o.add("threshold", ev.threshold)
+    o.add("rule", ruleName(ev.rule))
+        .add("threshold", ev.threshold)
+        .add("max_false_positive",
+            ev.rule.kind == DecisionRule::Kind::Evidence ? ev.rule.maxFalsePositive : NAN)
         .add("coefficients_changed", ev.changed)
         .add("marked_psnr_db", ev.markedPsnr)
         .add("similarity", ev.embeddedSimilarity())
         .add("attacks", attacks)
         .add("attacks_survived", survived)
         .add("attacks_survived_registered", survivedAttacks(ev, nullptr, true))
+        .add("attacks_survived_by_similarity", survivedBySimilarity(ev, false))
+        .add("attacks_survived_registered_by_similarity", survivedBySimilarity(ev, true))
         .add("registered_pictures", ev.registeredRows)
         .add("random_watermarks", static_cast<long long>(ev.randomSimilarities.size()));
     if (ev.randomSimilarities.empty())

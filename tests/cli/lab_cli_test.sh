@@ -93,7 +93,8 @@ case_evaluate() {
     fail "resize row: $(grep resize report/report.csv)"
   grep -q '^geometric,"mirror",0,[-0-9.]*,0,.*,"identity[^"]*, mirrored"$' report/report.csv ||
     fail "mirror row: $(grep mirror report/report.csv)"
-  grep -q 'attacks with registration, [0-9]* without' report/report.md || fail "report.md lacks the two counts"
+  grep -q '^- by evidence (false-positive probability at most 1e-09, a similarity above 0\.[0-9]* for N = [0-9]*): [0-9]* of [0-9]* attacks survived with registration, [0-9]* without; by similarity above 0.7: [0-9]* and [0-9]*$' report/report.md ||
+    fail "report.md lacks the counts both ways: $(grep survived report/report.md)"
   grep -q '^jpeg,"JPEG Q=90",90,' report/report.csv || fail "no JPEG 90 row"
   grep -q '| crop 25% |' report/report.md || fail "report.md lacks the crop row"
   grep -q '150 random watermarks' report/report.md || fail "report.md lacks the false-positive line"

@@ -356,6 +356,10 @@ assert len(d["rows"]) == 34 and d["attacks"] == len(rows), d["attacks"]
 assert d["attacks_survived"] == sum(r["found"] for r in rows)
 assert d["attacks_survived_registered"] == sum(r["registered_found"] for r in rows)
 assert d["attacks_survived_registered"] > d["attacks_survived"]
+# Counted both ways: the evidence rule finds at least what similarity above 0.7 does.
+assert d["rule"] == "evidence" and d["max_false_positive"] == 1e-9 and 0 < d["threshold"] < 0.7, d
+assert d["attacks_survived_by_similarity"] == sum(r["similarity"] is not None and r["similarity"] > 0.7 for r in rows)
+assert d["attacks_survived_registered_by_similarity"] <= d["attacks_survived_registered"]
 moved = [r for r in rows if r["family"] == "geometric" and r["registration"]]
 assert moved and all(0.5 < r["registration"]["scale"] < 1.01 for r in moved), moved
 assert d["registered_random_max_similarity"] < 0.3 and d["registered_pictures"] >= len(moved)
