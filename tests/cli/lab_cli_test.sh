@@ -181,6 +181,35 @@ assert 0 < p < 1 and math.isclose(w[1]["family_wise_false_positive_probability"]
   [ "$status" -eq 1 ] || [ "$status" -eq 2 ] || fail "another picture: exit $status"
   expect 2 "$cli" identify original.bmp marked.bmp
   stderr_has "missing arguments"
+
+  # Two recipients average their copies to hide who leaked: each mark is at half strength,
+  # below 0.7, yet both are overwhelming evidence and both are found; the others are not.
+  expect 0 "$cli" embed original.bmp w1.wmk c1.bmp
+  expect 0 "$cli" embed original.bmp w2.wmk c2.bmp
+  python3 -c '
+a, b = open("c1.bmp", "rb").read(), open("c2.bmp", "rb").read()
+open("averaged.bmp", "wb").write(a[:54] + bytes((x + y + 1) // 2 for x, y in zip(a[54:], b[54:])))
+' || fail "averaging"
+  expect 0 "$cli" identify original.bmp averaged.bmp w1.wmk w2.wmk w3.wmk w4.wmk w5.wmk long.wmk
+  [ "$(awk '$6 == "found" {print $7}' out.txt | sort | tr '\n' ' ')" = "w1.wmk w2.wmk " ] ||
+    fail "both colluders, and only they, should be found: $(cat out.txt)"
+  awk '$6 == "found" && $2 >= 0.7 { bad = 1 } END { exit bad }' out.txt || fail "a colluder above 0.7: $(cat out.txt)"
+  expect 1 "$cli" identify original.bmp averaged.bmp w1.wmk w2.wmk --threshold 0.7
+}
+
+# Watermarks of 1 to 10 values reach similarities near +-1 by chance: by evidence they never
+# find an unmarked picture, though the bare similarity rule often does.
+case_short_watermarks() {
+  fooled=0
+  for n in 1 2 3 5 8 10; do
+    expect 0 "$cli" generate "s$n.wmk" --length "$n" --seed "$n" --force
+    for copy in 1 2 3; do
+      "$cli" attack original.bmp "u$copy.bmp" --noise 3 --seed "$copy" >/dev/null || fail "attack"
+      expect 1 "$cli" detect original.bmp "s$n.wmk" "u$copy.bmp"
+      "$cli" detect original.bmp "s$n.wmk" "u$copy.bmp" --threshold 0.7 >/dev/null && fooled=$((fooled + 1))
+    done
+  done
+  [ "$fooled" -gt 0 ] || fail "the similarity rule was expected to be fooled at least once"
 }
 
 case_target_psnr() {
