@@ -124,8 +124,8 @@ DetectResult SuspectTest::detect(const Watermark& watermark, const DecisionRule&
 {
     requireUsableWatermark(watermark);
     const int length = int(watermark.values.size());
-    DetectResult r
-        = decide(similarityOfRatios(ratios(length), watermark), rule, coefficients(length), length);
+    DetectResult r = decide(similarityOfRatios(ratios(length), watermark), rule, coefficients(length), length,
+        statisticHolds(watermark));
     r.originalWidth = m_reference.width();
     r.originalHeight = m_reference.height();
     r.suspectWidth = m_suspect.width;

@@ -65,6 +65,10 @@ roundtrip)
   for key in tiny.wmk short.wmk; do
     run 1 detect "$sample" "$key" marked.bmp; has out "verdict: not found: false-positive probability"
   done
+  # A watermark drawn with a mean other than 0 has no false-positive figure: the similarity decides.
+  run 0 generate biased.wmk --length 1000 --mean 2 --seed 8
+  run 1 detect "$sample" biased.wmk marked.bmp; has out "false positive probability: n/a"
+  has out "verdict: not found: similarity"; has out "does not hold for a watermark whose mean is not 0"
   run 0 detect "$sample" tiny.wmk marked.bmp --threshold 0.7 --json
   has out '"found": true'; has out '"false_positive_probability": 0.5,'
   run 1 detect "$sample" w.wmk "$sample"; has out "similarity: 0"
