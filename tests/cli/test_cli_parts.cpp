@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <limits>
 #include <random>
@@ -122,24 +123,29 @@ bool contains(const std::string& text, const std::string& part)
 }
 
 // The survival line, the headline cards and the summary follow the rows: only attack rows
-// count (never the plain marked picture or the control), at the evaluation's own threshold.
+// count (never the plain marked picture or the control), at the evaluation's own threshold;
+// under the evidence rule they are counted by similarity above 0.7 as well.
 TEST(Report, SurvivalAndHeadlinesFollowTheRows)
 {
     const struct {
         double threshold, marked, control;
         std::vector<double> attacked;
+        bool evidence;
+        const char* bySimilarity; // the second count under the evidence rule
     } cases[] = {
-        {0.7, 0.99, 0.0, {0.95, 0.71, 0.7, 0.2, 0.9}},
-        {0.65, 0.98, 0.9, {0.66, 0.64}}, // a control above the threshold still does not count
-        {0.5, 0.3, 0.0, {0.1, 0.2, 0.3}},
-        {0.7, 0.99, 0.0, {0.8, 0.8, 0.8, 0.8, 0.8, 0.8, 0.8, 0.8, 0.8, 0.8, 0.8, 0.8}},
-        {0.7, 0.99, 0.0, {}},
+        {0.7, 0.99, 0.0, {0.95, 0.71, 0.7, 0.2, 0.9}, false, ""},
+        {0.65, 0.98, 0.9, {0.66, 0.64}, false, ""}, // a control above the threshold still does not count
+        {0.5, 0.3, 0.0, {0.1, 0.2, 0.3}, false, ""},
+        {0.7, 0.99, 0.0, {0.8, 0.8, 0.8, 0.8, 0.8, 0.8, 0.8, 0.8, 0.8, 0.8, 0.8, 0.8}, false, ""},
+        {0.7, 0.99, 0.0, {}, false, ""},
+        {0.5, 0.99, 0.0, {0.95, 0.71, 0.7, 0.6, 0.2}, true, "; by similarity above 0.7: 2 and 2\n"},
     };
     ReportInfo info;
     info.original = "photo.png";
     info.watermark = "key.wmk";
     for (const auto& c : cases) {
-        const Evaluation ev = evaluation(c.threshold, c.marked, c.control, c.attacked);
+        Evaluation ev = evaluation(c.threshold, c.marked, c.control, c.attacked);
+        if (c.evidence) ev.rule = DecisionRule::byEvidence(1e-9);
         int survived = 0;
         for (const double s : c.attacked)
             survived += s > c.threshold;
@@ -147,18 +153,24 @@ TEST(Report, SurvivalAndHeadlinesFollowTheRows)
         const std::string t = formatNumber(c.threshold, "%g");
         SCOPED_TRACE(k + " of " + n + " at " + t);
 
+        const std::string counts = k + " of " + n + " attacks survived with registration, " + k + " without";
+        const std::string headline = c.evidence
+            ? "by evidence (false-positive probability at most 1e-09, a similarity above "
+                + formatNumber(c.threshold, "%.4f") + " for N = 100): " + counts
+            : "by similarity above " + t + ": " + counts;
         const std::string markdown = reportMarkdown(ev, info);
-        EXPECT_TRUE(contains(markdown,
-            "- threshold " + t + ": the watermark survives " + k + " of " + n + " attacks with registration, "
-                + k + " without\n"))
-            << markdown;
+        EXPECT_TRUE(contains(markdown, "- " + headline + (c.evidence ? c.bySimilarity : "\n"))) << markdown;
 
         const std::string html = reportHtml(ev, info);
         const auto card = [&](const std::string& value, const std::string& caption) {
             EXPECT_TRUE(contains(html, "<b>" + value + "</b><span>" + caption + "</span>"))
                 << value << " / " << caption;
         };
-        card(k + " of " + n, "attacks survived with registration (" + k + " without) at threshold " + t);
+        card(k + " of " + n,
+            "attacks survived with registration (" + k + " without) "
+                + (c.evidence ? "by evidence, false-positive probability at most 1e-09; by similarity above "
+                                "0.7: 2 (2 without)"
+                              : "at threshold " + t));
         card("38.61 dB", "PSNR of the marked picture");
         card(formatNumber(c.marked, "%.4f"), "similarity, marked and untouched");
         card("0.046", "highest of 3 never-embedded watermarks");
@@ -172,6 +184,9 @@ TEST(Report, SurvivalAndHeadlinesFollowTheRows)
 
         const std::string json = reportJson(ev, info, "out");
         EXPECT_TRUE(contains(json, "\"attacks\": " + n + ", \"attacks_survived\": " + k + ",")) << json;
+        EXPECT_TRUE(
+            contains(json, std::string("\"rule\": \"") + (c.evidence ? "evidence" : "similarity") + "\""))
+            << json;
         EXPECT_TRUE(contains(json, "\"schema\": 1,")) << json;
         EXPECT_TRUE(contains(json, "\"threshold\": " + JsonObject::number(c.threshold) + ",")) << json;
     }
