@@ -2,6 +2,7 @@
 
 #include "base/atomic_file.h"
 #include "base/error.h"
+#include "image/codecs/codecs.h"
 
 #include <algorithm>
 #include <cstring>

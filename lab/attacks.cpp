@@ -103,10 +103,10 @@ std::string number(double v)
 PictureRef attackJpeg(const Picture& picture, int quality)
 {
     require24Bit(picture);
-    const std::vector<std::uint8_t> bytes = encodeJpeg(picture, quality);
+    const std::vector<std::uint8_t> bytes = encodePicture(picture, ImageFormat::Jpeg, quality);
     // The picture is in memory already, admitted by the command's budget: only the hard
     // ceiling applies to its own copy.
-    const PictureRef decoded = decodeJpeg(bytes, std::numeric_limits<std::int64_t>::max());
+    const PictureRef decoded = decodePicture(bytes, std::numeric_limits<std::int64_t>::max());
     if (decoded->width() != picture.width() || decoded->height() != picture.height())
         throw Error(err::InvalidPicture, "Invalid picture: the JPEG round trip changed the picture's size");
     // The decoder may store rows in another order; keep the input's.

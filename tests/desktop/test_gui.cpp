@@ -13,6 +13,7 @@
 #include "desktop/windows/frm_gen.h"
 #include "desktop/windows/frm_slika.h"
 #include "desktop/windows/frm_test.h"
+#include "image/codecs/codecs.h"
 #include "image/image_io.h"
 #include "watermark/embed.h"
 #include "watermark/generator.h"

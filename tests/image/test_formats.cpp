@@ -1,7 +1,8 @@
 // TIFF and WebP files, metadata carried from file to file, and the JPEG settings that
 // follow the input.
 #include "base/error.h"
-#include "image/exif.h"
+#include "image/codecs/codecs.h"
+#include "image/codecs/exif.h"
 #include "image/image_io.h"
 #include "tests/test_support.h"
 

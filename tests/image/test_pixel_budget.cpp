@@ -1,6 +1,7 @@
 // The pixel budget and the minimum sizes: decompression bombs refused from the header,
 // compact valid files still read, JPEG files cut short refused.
 #include "base/atomic_file.h"
+#include "image/codecs/codecs.h"
 #include "image/image_io.h"
 #include "tests/libjpeg_file.h"
 #include "tests/test_support.h"

@@ -2,6 +2,7 @@
 // its reader again: it must be read or refused with a pelinor::Error, nothing else
 // (the sanitizer build catches memory faults).
 #include "base/error.h"
+#include "image/codecs/codecs.h"
 #include "image/image_io.h"
 #include "watermark/watermark_file.h"
 

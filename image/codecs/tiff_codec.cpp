@@ -1,8 +1,8 @@
 // TIFF through libtiff, read from and written to memory. Errors and warnings go to
 // handlers of each open file, never to libtiff's process-wide ones.
 #include "base/error.h"
-#include "image/exif.h"
-#include "image/image_io.h"
+#include "image/codecs/codecs.h"
+#include "image/codecs/exif.h"
 
 #include <algorithm>
 #include <cstdarg>

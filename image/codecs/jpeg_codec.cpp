@@ -1,7 +1,7 @@
 // JPEG through libjpeg-turbo. Its errors arrive by longjmp, so every function that calls
 // setjmp holds nothing with a destructor; the C++ objects live one frame up.
 #include "base/error.h"
-#include "image/image_io.h"
+#include "image/codecs/codecs.h"
 
 #include <algorithm>
 #include <csetjmp>

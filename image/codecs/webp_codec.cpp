@@ -1,7 +1,7 @@
 // WebP through libwebp: pixels by its decoder and encoder, the ICC, EXIF and XMP chunks
 // by its demuxer and muxer.
 #include "base/error.h"
-#include "image/image_io.h"
+#include "image/codecs/codecs.h"
 
 #include <cstdlib>
 #include <memory>
