@@ -4,7 +4,6 @@
 #include "image/image_io.h"
 
 #include <cstdio>
-#include <string_view>
 #include <sys/stat.h>
 
 namespace pelinor::cli {
@@ -40,9 +39,7 @@ PictureRef loadPictureFile(const std::string& path, std::int64_t maxPixels)
             return loadPicture(path, maxPixels);
         } catch (const Error& e) {
             // The budget is ours to change; say how.
-            if (e.number() != err::OutOfMemory
-                || std::string_view(e.what()).find("over the limit") == std::string_view::npos)
-                throw;
+            if (e.number() != err::PixelBudget) throw;
             throw Error(e.number(), e.what() + std::string(" (--max-pixels raises it)"));
         }
     });

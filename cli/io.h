@@ -27,7 +27,8 @@ inline constexpr Option kMaxPixelsOption{"--max-pixels", "N",
     "needs some 3 GB; evaluate needs more per job)"};
 std::int64_t maxPixels(const ParsedArgs& a);
 
-// Throws FileError naming `path` and the reason; more than maxPixels pixels is error 7.
+// Throws FileError naming `path` and the reason; a picture over the budget is told how to
+// raise it.
 PictureRef loadPictureFile(const std::string& path, std::int64_t maxPixels);
 // The core's 24-bit refusal as a FileError for `path`, with the depth found.
 void require24Bit(const std::string& path, const Picture& picture);

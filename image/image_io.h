@@ -19,7 +19,8 @@ struct SaveOptions {
 };
 
 // Loads by content (BMP, PNG, JPEG, TIFF, WebP). Missing file: error 53; not a readable picture:
-// 481; more than maxPixels pixels: error 7, from the header, before any pixel is allocated.
+// 481; more than maxPixels pixels: err::PixelBudget, from the header, before any pixel is
+// allocated.
 PictureRef loadPicture(const std::string& path, std::int64_t maxPixels = kDefaultMaxPixels);
 PictureRef decodePicture(std::span<const std::uint8_t> bytes, std::int64_t maxPixels = kDefaultMaxPixels);
 

@@ -113,7 +113,7 @@ void checkPixelBudget(std::int64_t width, std::int64_t height, std::int64_t maxP
     // Header values fit in 32 bits, so the product cannot overflow.
     const std::int64_t pixels = std::max<std::int64_t>(width, 0) * std::max<std::int64_t>(height, 0);
     if (pixels <= maxPixels) return;
-    throw Error(err::OutOfMemory,
+    throw Error(err::PixelBudget,
         "Out of memory: a " + sizeText(width, height) + " picture (" + megapixelText(pixels)
             + " megapixels) is over the limit of " + megapixelText(maxPixels) + " megapixels");
 }

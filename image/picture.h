@@ -97,8 +97,9 @@ bool withinPixelLimit(std::int64_t width, std::int64_t height) noexcept;
 // their own limit down (pelinor-cli --max-pixels); kMaxPixelBytes stays the absolute ceiling.
 inline constexpr std::int64_t kDefaultMaxPixels = 150'000'000;
 
-// Error 7 naming the size and the limit when a width x height picture has more than
-// maxPixels pixels. Decoders call it from the header, before any pixel is allocated.
+// Error err::PixelBudget naming the size and the limit when a width x height picture has more
+// than maxPixels pixels. Decoders call it from the header, before any pixel is allocated. The
+// text reads "Out of memory: a W x H picture (P megapixels) is over the limit of M megapixels".
 void checkPixelBudget(std::int64_t width, std::int64_t height, std::int64_t maxPixels);
 
 bool is24Bit(const Picture* picture) noexcept;
