@@ -84,7 +84,11 @@ EmbedResult embedAndSave(const std::string& input, PictureRef source, const std:
         }
     };
     EmbedResult r = embed([&] {
-        if (!target && is24Bit(source.get())) return embedWatermarkInPlace(source, watermark);
+        if (!target && is24Bit(source.get())) {
+            EmbedResult marked = embedWatermarkInPlace(*source, watermark);
+            marked.marked = source;
+            return marked;
+        }
         if (!target) return embedWatermark(*source, watermark, Depths::Any);
         if (!is24Bit(source.get()))
             throw Error(err::Not24Bit,
