@@ -12,6 +12,9 @@ namespace pelinor::cli {
 
 namespace {
 
+const Option kSeed{"--seed", "S", "seed of the noise (default 1); the same seed gives the same noise",
+    "options", {0, 0x1p62, 1}};
+
 // The attacks' options come from their table: flag, values and help with the ranges.
 std::vector<Option> attackOptions()
 {
@@ -31,15 +34,10 @@ std::vector<Option> attackOptions()
     for (std::size_t i = 0; i < attackTable().size(); ++i)
         options.push_back(
             {flags[i].c_str(), attackTable()[i].metavar, helps[i].c_str(), i == 0 ? "attacks" : nullptr});
-    options.push_back(
-        {"--seed", "S", "seed of the noise (default 1); the same seed gives the same noise", "options"});
+    options.push_back(kSeed);
     options.push_back({"--fill-from", "FILE", "the picture the cropped-away area is taken from (same size)"});
-    options.push_back({"--quality", "Q|same",
-        "JPEG quality 1..100 (default 90) or 'same' (the input JPEG's);\nfor .webp, lossy at Q (without it "
-        "WebP "
-        "is written lossless)"});
-    options.push_back(
-        {"--subsampling", "S", "JPEG chroma subsampling 444, 422 or 420 (default: as the input)"});
+    options.push_back(kQualityOption);
+    options.push_back(kSubsamplingOption);
     options.push_back(kMaxPixelsOption);
     return options;
 }
@@ -89,7 +87,7 @@ int runAttacks(const ParsedArgs& a)
             flags += (flags.empty() ? "--" : ", --") + std::string(f.name);
         throw UsageError("no attack given (" + flags + ")");
     }
-    const auto seed = std::uint64_t(a.integer("--seed", 1, 0, (1LL << 62)));
+    const auto seed = std::uint64_t(a.integer(kSeed));
     const SaveOptions options = saveOptions(a);
     const std::int64_t limit = maxPixels(a);
     const std::string& inputPath = a.positional()[0];

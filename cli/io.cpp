@@ -29,7 +29,7 @@ void refuseReplacingInput(const std::string& output, const std::vector<std::stri
 
 std::int64_t maxPixels(const ParsedArgs& a)
 {
-    return a.integer("--max-pixels", kDefaultMaxPixels, 1, 1'000'000'000'000LL);
+    return a.integer(kMaxPixelsOption);
 }
 
 PictureRef loadPictureFile(const std::string& path, std::int64_t maxPixels)
@@ -63,7 +63,7 @@ SaveOptions saveOptions(const ParsedArgs& a)
         if (*q == "same") {
             options.sameQuality = true;
         } else {
-            options.quality = int(a.integer("--quality", 90, 1, 100));
+            options.quality = int(a.integer(kQualityOption));
             options.lossy = true;
         }
     }
