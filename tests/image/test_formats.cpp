@@ -38,12 +38,13 @@ unsigned sampleAt(int x, int y, int s, int bits)
     return bits == 16 ? (v * 257 + unsigned(x)) & 0xffff : v & 0xff;
 }
 
-// A 37 x 23 TIFF written by libtiff itself.
-std::vector<std::uint8_t> libtiffFile(int samples, int bits, std::uint16_t compression, bool tiled)
+// A 37 x 23 TIFF written by libtiff itself; `big`: a BigTIFF (64-bit offsets).
+std::vector<std::uint8_t> libtiffFile(
+    int samples, int bits, std::uint16_t compression, bool tiled, bool big = false)
 {
     const int w = 37, h = 23;
     TempFile file;
-    TIFF* tif = TIFFOpen(file.path.c_str(), "w");
+    TIFF* tif = TIFFOpen(file.path.c_str(), big ? "w8" : "w");
     TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, w);
     TIFFSetField(tif, TIFFTAG_IMAGELENGTH, h);
     TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bits);
@@ -92,40 +93,44 @@ std::vector<std::uint8_t> libtiffFile(int samples, int bits, std::uint16_t compr
 
 TEST(TiffDecoder, EveryLayoutAndCompression)
 {
-    for (const std::uint16_t compression : {COMPRESSION_NONE, COMPRESSION_LZW, COMPRESSION_ADOBE_DEFLATE})
-        for (const bool tiled : {false, true})
-            for (const auto& [samples, bits] :
-                {std::pair{1, 8}, {2, 8}, {3, 8}, {4, 8}, {3, 16}, {1, 16}, {4, 16}}) {
-                SCOPED_TRACE(testing::Message()
-                    << "compression " << compression << (tiled ? " tiled " : " strips ") << samples << " x "
-                    << bits);
-                const PictureRef p = decodePicture(libtiffFile(samples, bits, compression, tiled));
-                ASSERT_EQ(p->width(), 37);
-                ASSERT_EQ(p->height(), 23);
-                const SampleFormat& f = p->sampleFormat();
-                EXPECT_EQ(f.channels(), samples);
-                EXPECT_EQ(f.depth, bits);
-                for (int y = 0; y < 23; ++y)
-                    for (int x = 0; x < 37; ++x) {
-                        const std::size_t stored = std::size_t(p->storedRow(y));
-                        for (int s = 0; s < samples; ++s) {
-                            unsigned got = 0;
-                            if (bits == 16) {
-                                got = p->samples16()[(stored * 37 + std::size_t(x)) * std::size_t(samples)
-                                    + std::size_t(s)];
-                            } else if (s == samples - 1 && f.alpha) {
-                                got = p->alpha8()[stored * 37 + std::size_t(x)];
-                            } else {
-                                got = test::pixelAt(*p, x, y)[samples >= 3 ? 2 - s : 0];
+    for (const bool big : {false, true})
+        for (const std::uint16_t compression : {COMPRESSION_NONE, COMPRESSION_LZW, COMPRESSION_ADOBE_DEFLATE})
+            for (const bool tiled : {false, true})
+                for (const auto& [samples, bits] :
+                    {std::pair{1, 8}, {2, 8}, {3, 8}, {4, 8}, {3, 16}, {1, 16}, {4, 16}}) {
+                    SCOPED_TRACE(testing::Message()
+                        << (big ? "BigTIFF " : "") << "compression " << compression
+                        << (tiled ? " tiled " : " strips ") << samples << " x " << bits);
+                    const std::vector<std::uint8_t> file
+                        = libtiffFile(samples, bits, compression, tiled, big);
+                    ASSERT_EQ(file.at(2), big ? 43 : 42); // the magic number says which
+                    const PictureRef p = decodePicture(file);
+                    ASSERT_EQ(p->width(), 37);
+                    ASSERT_EQ(p->height(), 23);
+                    const SampleFormat& f = p->sampleFormat();
+                    EXPECT_EQ(f.channels(), samples);
+                    EXPECT_EQ(f.depth, bits);
+                    for (int y = 0; y < 23; ++y)
+                        for (int x = 0; x < 37; ++x) {
+                            const std::size_t stored = std::size_t(p->storedRow(y));
+                            for (int s = 0; s < samples; ++s) {
+                                unsigned got = 0;
+                                if (bits == 16) {
+                                    got = p->samples16()[(stored * 37 + std::size_t(x)) * std::size_t(samples)
+                                        + std::size_t(s)];
+                                } else if (s == samples - 1 && f.alpha) {
+                                    got = p->alpha8()[stored * 37 + std::size_t(x)];
+                                } else {
+                                    got = test::pixelAt(*p, x, y)[samples >= 3 ? 2 - s : 0];
+                                }
+                                ASSERT_EQ(got, sampleAt(x, y, s, bits)) << x << "," << y << " sample " << s;
                             }
-                            ASSERT_EQ(got, sampleAt(x, y, s, bits)) << x << "," << y << " sample " << s;
                         }
-                    }
-                // And back through our own writer, unchanged.
-                const PictureRef again = decodePicture(encodeTiff(*p));
-                EXPECT_EQ(again->sampleFormat(), f);
-                EXPECT_EQ(test::maxDifference(*p, *again), 0);
-            }
+                    // And back through our own writer, unchanged.
+                    const PictureRef again = decodePicture(encodeTiff(*p));
+                    EXPECT_EQ(again->sampleFormat(), f);
+                    EXPECT_EQ(test::maxDifference(*p, *again), 0);
+                }
 }
 
 // Patches the 32-bit value of tag `tag` in the first directory of a little-endian TIFF.
