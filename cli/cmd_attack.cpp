@@ -113,6 +113,18 @@ int runAttacks(const ParsedArgs& a)
                 "is " + sizeText(fill->width(), fill->height()) + " but " + inputPath + " is "
                     + sizeText(picture->width(), picture->height()));
     }
+    // A chain that would grow the picture past the budget is refused from the computed
+    // sizes, before any attack runs.
+    for (int w = picture->width(), h = picture->height(); const Attack& attack : attacks) {
+        const AttackSize size = attackResultSize(attack, w, h);
+        if (size.peakPixels > limit)
+            throw FileError(inputPath,
+                "Out of memory: " + attackLabel(attack) + " needs a picture of "
+                    + std::to_string(size.peakPixels) + " pixels, over the limit of " + std::to_string(limit)
+                    + " pixels (--max-pixels raises it)");
+        w = size.width;
+        h = size.height;
+    }
     std::uint64_t noiseSeed = seed;
     for (const Attack& attack : attacks) {
         // Each noise attack in a chain draws its own noise.

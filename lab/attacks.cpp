@@ -137,6 +137,19 @@ PictureRef attackBlur(const Picture& picture, double sigma)
     return fromMat(out, picture.topDown());
 }
 
+namespace {
+
+// A side resized by f: rounded, at least one pixel.
+int scaledSide(int side, double f)
+{
+    return std::max(1, int(std::lround(side * f)));
+}
+
+// The social network's long side.
+constexpr int kSocialLongSide = 1080;
+
+} // namespace
+
 PictureRef resizePicture(const Picture& picture, int width, int height)
 {
     require24Bit(picture);
@@ -154,9 +167,8 @@ PictureRef resizePicture(const Picture& picture, int width, int height)
 PictureRef attackScale(const Picture& picture, double f)
 {
     require24Bit(picture);
-    const int w = std::max(1, int(std::lround(picture.width() * f)));
-    const int h = std::max(1, int(std::lround(picture.height() * f)));
-    const PictureRef small = resizePicture(picture, w, h);
+    const PictureRef small
+        = resizePicture(picture, scaledSide(picture.width(), f), scaledSide(picture.height(), f));
     return resizePicture(*small, picture.width(), picture.height());
 }
 
@@ -219,8 +231,7 @@ PictureRef attackCropTo(const Picture& picture, double f)
 PictureRef attackResize(const Picture& picture, double f)
 {
     require24Bit(picture);
-    return resizePicture(picture, std::max(1, int(std::lround(picture.width() * f))),
-        std::max(1, int(std::lround(picture.height() * f))));
+    return resizePicture(picture, scaledSide(picture.width(), f), scaledSide(picture.height(), f));
 }
 
 PictureRef attackTone(const Picture& picture, double gain, double offset)
@@ -236,12 +247,11 @@ PictureRef attackGamma(const Picture& picture, double g)
 PictureRef attackSocial(const Picture& picture)
 {
     require24Bit(picture);
-    constexpr int kLongSide = 1080;
     const int longSide = std::max(picture.width(), picture.height());
-    if (longSide <= kLongSide) return attackJpeg(picture, 80);
-    const double f = double(kLongSide) / longSide;
-    const PictureRef smaller = resizePicture(picture, std::max(1, int(std::lround(picture.width() * f))),
-        std::max(1, int(std::lround(picture.height() * f))));
+    if (longSide <= kSocialLongSide) return attackJpeg(picture, 80);
+    const double f = double(kSocialLongSide) / longSide;
+    const PictureRef smaller
+        = resizePicture(picture, scaledSide(picture.width(), f), scaledSide(picture.height(), f));
     return attackJpeg(*smaller, 80);
 }
 
@@ -469,6 +479,32 @@ void validateAttack(const Attack& attack)
         badParameter(attack, "a finite number");
     if (spec.values >= 1 && !spec.first.contains(attack.parameter)) badParameter(attack, rangeText(spec));
     if (spec.values >= 2 && !spec.second.contains(attack.second)) badParameter(attack, rangeText(spec));
+}
+
+AttackSize attackResultSize(const Attack& attack, int width, int height)
+{
+    const auto size = [](int w, int h, std::int64_t peak) {
+        return AttackSize{w, h, std::max(peak, std::int64_t(w) * h)};
+    };
+    const std::int64_t pixels = std::int64_t(width) * height;
+    const double f = attack.parameter;
+    switch (attack.kind) {
+    case K::Scale: // there and back: the resized copy is the largest
+        return size(width, height, std::int64_t(scaledSide(width, f)) * scaledSide(height, f));
+    case K::Resize:
+        return size(scaledSide(width, f), scaledSide(height, f), pixels);
+    case K::CropTo:
+        return size(
+            std::clamp(scaledSide(width, f), 1, width), std::clamp(scaledSide(height, f), 1, height), pixels);
+    case K::Social: {
+        const int longSide = std::max(width, height);
+        if (longSide <= kSocialLongSide) return size(width, height, pixels);
+        const double g = double(kSocialLongSide) / longSide;
+        return size(scaledSide(width, g), scaledSide(height, g), pixels);
+    }
+    default:
+        return size(width, height, pixels);
+    }
 }
 
 PictureRef applyAttack(

@@ -131,6 +131,16 @@ std::string rangeText(const AttackSpec& spec);
 // Checks the parameters' ranges; Error err::InvalidCall naming the attack otherwise.
 void validateAttack(const Attack& attack);
 
+// The size of the picture an attack makes from a width x height one, and the most pixels a
+// picture holds on the way (the input, the scale attack's resized copy, the result): what a
+// command checks against its budget before attacking.
+struct AttackSize {
+    int width = 0;
+    int height = 0;
+    std::int64_t peakPixels = 0;
+};
+AttackSize attackResultSize(const Attack& attack, int width, int height);
+
 // Applies one attack. `original` fills the cropped-away area; `seed` drives the noise.
 PictureRef applyAttack(
     const Picture& picture, const Attack& attack, const Picture* original, std::uint64_t seed);

@@ -285,6 +285,31 @@ TEST(Attacks, TheTableDeclaresEveryAttackOnceWithItsRanges)
     EXPECT_EQ(rangeText(attackSpec(K::Rotate)), "from -360 to 360 degrees");
 }
 
+// The sizes a command checks against its budget before attacking are the sizes the attacks
+// make, at every attack's ends of range and in between.
+TEST(Attacks, ResultSizesAreKnownBeforeAttacking)
+{
+    const PictureRef picture = test::noisePicture(37, 23, 4);
+    for (const AttackSpec& spec : attackTable()) {
+        std::vector<double> values = {spec.first.max};
+        if (spec.values > 0) values.push_back(spec.first.aboveMin ? spec.first.max / 3 : spec.first.min);
+        for (const double v : values) {
+            const Attack attack{spec.kind, v, spec.values == 2 ? spec.second.max / 2 : 0.0};
+            SCOPED_TRACE(attackLabel(attack));
+            const AttackSize size = attackResultSize(attack, 37, 23);
+            const PictureRef out = applyAttack(*picture, attack, picture.get(), 1);
+            EXPECT_EQ(std::pair(size.width, size.height), std::pair(out->width(), out->height()));
+            EXPECT_GE(
+                size.peakPixels, std::max<std::int64_t>(37 * 23, std::int64_t(out->width()) * out->height()));
+        }
+    }
+    // Scaling by 4 and back holds a picture 16 times the size on the way; a social copy of a
+    // wide picture is brought to 1080 pixels.
+    EXPECT_EQ(attackResultSize({K::Scale, 4}, 1000, 500).peakPixels, 4000LL * 2000);
+    const AttackSize social = attackResultSize({K::Social}, 4000, 1000);
+    EXPECT_EQ(std::pair(social.width, social.height), std::pair(1080, 270));
+}
+
 // The man page describes every attack of the table with the ranges --help gives.
 TEST(Attacks, TheManPageStatesEveryAttackWithItsRanges)
 {
