@@ -339,6 +339,25 @@ TEST(Metadata, OversizedBlockIsDroppedWithAWarning)
     EXPECT_NE(back->source().notes[0].find("dropped"), std::string::npos);
 }
 
+// An ICC profile fills at most 255 APP2 markers, numbered in one byte: up to that it is
+// read back whole, beyond it it is left out and named, never written with a wrapped count.
+TEST(Jpeg, IccProfilesUpTo255MarkersAreKeptLargerOnesNamed)
+{
+    constexpr std::size_t kPerMarker = 65519;
+    for (const std::size_t size :
+        {kPerMarker, 4 * kPerMarker + 1, 255 * kPerMarker, 255 * kPerMarker + 1, std::size_t(20) << 20}) {
+        SCOPED_TRACE(size);
+        PictureRef p = test::patternPicture(8, 8);
+        p->metadata().icc = iccProfile("RGB ", size);
+        const bool fits = size <= 255 * kPerMarker;
+        const std::vector<std::string> lost = lostInFormat(*p, ImageFormat::Jpeg);
+        EXPECT_EQ(lost.empty(), fits);
+        EXPECT_EQ(!lost.empty() && lost[0].find("ICC profile") != std::string::npos, !fits);
+        const PictureRef back = decodePicture(encodeJpeg(*p, 90));
+        EXPECT_EQ(back->metadata().icc, fits ? p->metadata().icc : std::vector<std::uint8_t>());
+    }
+}
+
 TEST(Jpeg, QualityIsEstimatedAndSubsamplingFollowsTheInput)
 {
     const PictureRef p = test::patternPicture(48, 32);
