@@ -154,6 +154,36 @@ void patchTag(std::vector<std::uint8_t>& file, std::uint16_t tag, std::uint32_t 
 
 // Lying headers are refused from the header and the strip table, before the pixels are
 // allocated.
+// A TIFF of several pages gives its first and says the others were left out.
+TEST(TiffDecoder, PagesBeyondTheFirstAreNamed)
+{
+    for (const int pages : {1, 3}) {
+        SCOPED_TRACE(pages);
+        TempFile file;
+        TIFF* tif = TIFFOpen(file.path.c_str(), "w");
+        for (int page = 0; page < pages; ++page) {
+            TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 4 + page);
+            TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 3);
+            TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+            TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+            TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+            TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 3);
+            std::uint8_t row[8] = {};
+            for (std::uint32_t y = 0; y < 3; ++y)
+                TIFFWriteScanline(tif, row, y, 0);
+            TIFFWriteDirectory(tif);
+        }
+        TIFFClose(tif);
+        const PictureRef p = decodePicture(readAll(file.path));
+        EXPECT_EQ(p->width(), 4);
+        const std::vector<std::string> expected = pages == 1
+            ? std::vector<std::string>()
+            : std::vector<std::string>{
+                "TIFF: only the first of its 3 pages is read; the other 2 are left out"};
+        EXPECT_EQ(p->source().notes, expected);
+    }
+}
+
 TEST(TiffDecoder, LyingHeadersAreRefusedBeforeAllocating)
 {
     const std::vector<std::uint8_t> good = libtiffFile(3, 8, COMPRESSION_NONE, false);
