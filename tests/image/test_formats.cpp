@@ -14,6 +14,7 @@
 #include <iterator>
 #include <png.h>
 #include <tiffio.h>
+#include <zlib.h>
 
 namespace pelinor {
 namespace {
@@ -386,6 +387,78 @@ TEST(Jpeg, IccProfilesUpTo255MarkersAreKeptLargerOnesNamed)
         const PictureRef back = decodePicture(encodeJpeg(*p, 90));
         EXPECT_EQ(back->metadata().icc, fits ? p->metadata().icc : std::vector<std::uint8_t>());
     }
+}
+
+// A PNG chunk of type `type` holding `data`, with its length and checksum.
+std::vector<std::uint8_t> pngChunk(const char* type, const std::vector<std::uint8_t>& data)
+{
+    std::string c(4, '\0');
+    for (int i = 0; i < 4; ++i)
+        c[std::size_t(i)] = char(data.size() >> (24 - 8 * i));
+    c.append(type, 4);
+    c.append(reinterpret_cast<const char*>(data.data()), data.size());
+    const uLong crc
+        = crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(c.data()) + 4, uInt(c.size() - 4));
+    for (int i = 0; i < 4; ++i)
+        c.push_back(char(crc >> (24 - 8 * i)));
+    return std::vector<std::uint8_t>(c.begin(), c.end());
+}
+
+// A small PNG with `chunks` put in before its IEND.
+std::vector<std::uint8_t> pngWith(const std::vector<std::vector<std::uint8_t>>& chunks)
+{
+    std::vector<std::uint8_t> png = encodePng(*test::patternPicture(8, 8));
+    png.resize(png.size() - 12); // IEND
+    for (const auto& c : chunks)
+        png.insert(png.end(), c.begin(), c.end());
+    const std::vector<std::uint8_t> end = pngChunk("IEND", {});
+    png.insert(png.end(), end.begin(), end.end());
+    return png;
+}
+
+// Text chunks are bounded all together, not one by one: ten zTXt chunks of a few kilobytes
+// that inflate to 20 MiB each keep three (60 MiB) and name the seven dropped; more than a
+// thousand small entries keep the first thousand and name the rest. Damaged ones are named.
+TEST(Metadata, TextChunksAreBoundedAllTogether)
+{
+    std::vector<std::uint8_t> z = {'C', 'o', 'm', 'm', 'e', 'n', 't', 0, 0};
+    {
+        const std::string big(std::size_t(20) << 20, 'a');
+        uLongf size = compressBound(uLong(big.size()));
+        std::vector<std::uint8_t> packed(size);
+        ASSERT_EQ(
+            compress2(packed.data(), &size, reinterpret_cast<const Bytef*>(big.data()), uLong(big.size()), 9),
+            Z_OK);
+        z.insert(z.end(), packed.begin(), packed.begin() + std::ptrdiff_t(size));
+    }
+    const PictureRef bomb = decodePicture(pngWith(std::vector(10, pngChunk("zTXt", z))));
+    ASSERT_EQ(bomb->metadata().text.size(), 3u);
+    EXPECT_EQ(bomb->metadata().text[2].text.size(), std::size_t(20) << 20);
+    EXPECT_EQ(bomb->source().notes,
+        std::vector<std::string>{"PNG: 7 text chunk(s) dropped: all text together may take at most 64 MiB"});
+
+    std::vector<std::vector<std::uint8_t>> many;
+    for (int i = 0; i < 1500; ++i) {
+        const std::string entry = "Note" + std::string(1, '\0') + std::to_string(i);
+        many.push_back(pngChunk("tEXt", std::vector<std::uint8_t>(entry.begin(), entry.end())));
+    }
+    many.push_back(pngChunk("zTXt", {'B', 'a', 'd', 0, 0, 1, 2, 3})); // not a zlib stream
+    const PictureRef crowded = decodePicture(pngWith(many));
+    ASSERT_EQ(crowded->metadata().text.size(), 1000u);
+    EXPECT_EQ(crowded->metadata().text[999].text, "999");
+    EXPECT_EQ(crowded->source().notes,
+        std::vector<std::string>{"PNG: 501 text chunk(s) dropped beyond the first 1000"});
+
+    // iTXt, compressed or not, and a damaged chunk among good ones.
+    std::vector<std::uint8_t> itxt = {'T', 'i', 't', 'l', 'e', 0, 0, 0, 'h', 'r', 0, 'N', 0};
+    for (const char c : std::string("Mačka"))
+        itxt.push_back(std::uint8_t(c));
+    const PictureRef mixed
+        = decodePicture(pngWith({pngChunk("iTXt", itxt), pngChunk("zTXt", {'X', 0, 0, 9})}));
+    ASSERT_EQ(mixed->metadata().text.size(), 1u);
+    EXPECT_EQ(mixed->metadata().text[0].keyword, "Title");
+    EXPECT_EQ(mixed->metadata().text[0].text, "Mačka");
+    EXPECT_EQ(mixed->source().notes, std::vector<std::string>{"PNG: a damaged text chunk was dropped"});
 }
 
 TEST(Jpeg, QualityIsEstimatedAndSubsamplingFollowsTheInput)
