@@ -461,6 +461,19 @@ TEST(Metadata, TextChunksAreBoundedAllTogether)
     EXPECT_EQ(mixed->source().notes, std::vector<std::string>{"PNG: a damaged text chunk was dropped"});
 }
 
+// A WebP metadata chunk over the carried limit is dropped with a note, as every format's is.
+TEST(Metadata, OversizedWebpChunkIsNamed)
+{
+    PictureRef p = test::patternPicture(8, 8);
+    p->metadata().exif.assign(kMaxMetadataBlock + 1, 7);
+    p->metadata().xmp = {'<', 'x', '/', '>'};
+    const PictureRef back = decodePicture(encodeWebp(*p, 0));
+    EXPECT_TRUE(back->metadata().exif.empty());
+    EXPECT_EQ(back->metadata().xmp, p->metadata().xmp);
+    EXPECT_EQ(back->source().notes,
+        std::vector<std::string>{"WebP: the EXIF chunk of 67108865 bytes is over 64 MiB; it was dropped"});
+}
+
 TEST(Jpeg, QualityIsEstimatedAndSubsamplingFollowsTheInput)
 {
     const PictureRef p = test::patternPicture(48, 32);
