@@ -1,4 +1,6 @@
 // The command line's JSON writer and its reports, checked piece by piece.
+#include "cli/args.h"
+#include "cli/io.h"
 #include "cli/json.h"
 #include "cli/progress.h"
 #include "cli/report/report.h"
@@ -14,6 +16,44 @@
 
 namespace pelinor::cli {
 namespace {
+
+// An option declares its range and default once; parsing reads them from there.
+TEST(Options, RangeAndDefaultComeFromTheDeclaration)
+{
+    const Option whole{"--n", "N", "a number", nullptr, {1, 100, 90}};
+    const Option real{"--r", "R", "a real", nullptr, {10, 100, 0}};
+    const Option options[] = {whole, real};
+    const auto parse = [&](Args args) { return ParsedArgs(args, options); };
+    EXPECT_EQ(parse({}).integer(whole), 90);
+    EXPECT_EQ(parse({}).real(real), 0.0); // not given: the default even outside the range
+    EXPECT_EQ(parse({"--n", "1"}).integer(whole), 1);
+    EXPECT_EQ(parse({"--n=100", "--r", "10"}).integer(whole), 100);
+    EXPECT_EQ(parse({"--r", "100"}).real(real), 100.0);
+    const struct {
+        Args args;
+        const Option* option;
+        const char* message;
+    } refused[] = {{{"--n", "0"}, &whole, "--n: 0 is outside 1..100"},
+        {{"--n", "101"}, &whole, "--n: 101 is outside 1..100"},
+        {{"--n", "5.5"}, &whole, "--n: '5.5' is not a whole number"},
+        {{"--r", "9.99"}, &real, "--r: 9.99 is outside 10..100"}};
+    for (const auto& c : refused) {
+        try {
+            const ParsedArgs a = parse(c.args);
+            if (c.option == &whole)
+                a.integer(*c.option);
+            else
+                a.real(*c.option);
+            ADD_FAILURE() << c.message;
+        } catch (const UsageError& e) {
+            EXPECT_EQ(std::string(e.what()), c.message);
+        }
+    }
+    // Shared options keep one declaration: --quality's range and default, --max-pixels' budget.
+    EXPECT_EQ(ParsedArgs(Args{}, std::span(&kQualityOption, 1)).integer(kQualityOption), 90);
+    EXPECT_EQ(
+        ParsedArgs(Args{}, std::span(&kMaxPixelsOption, 1)).integer(kMaxPixelsOption), kDefaultMaxPixels);
+}
 
 TEST(Json, QuotesEveryByteSoThatTheTextReadsBack)
 {
