@@ -13,6 +13,8 @@
 #include <random>
 #include <regex>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace pelinor::cli {
 namespace {
@@ -53,6 +55,30 @@ TEST(Options, RangeAndDefaultComeFromTheDeclaration)
     EXPECT_EQ(ParsedArgs(Args{}, std::span(&kQualityOption, 1)).integer(kQualityOption), 90);
     EXPECT_EQ(
         ParsedArgs(Args{}, std::span(&kMaxPixelsOption, 1)).integer(kMaxPixelsOption), kDefaultMaxPixels);
+}
+
+// Same file means same device and same inode: /proc and /sys both have inode 1 on their
+// own file systems, and a link reaches the file it names.
+TEST(Files, SameFileComparesDeviceAndInode)
+{
+    struct stat proc {
+    }, sys{};
+    ASSERT_EQ(stat("/proc", &proc), 0);
+    ASSERT_EQ(stat("/sys", &sys), 0);
+    if (proc.st_ino != sys.st_ino || proc.st_dev == sys.st_dev) GTEST_SKIP() << "/proc and /sys differ here";
+    EXPECT_FALSE(sameFile("/proc", "/sys"));
+    EXPECT_TRUE(sameFile("/proc", "/proc/."));
+    const std::string dir = ::testing::TempDir();
+    const std::string file = dir + "/same_file_target", link = dir + "/same_file_link";
+    std::FILE* f = std::fopen(file.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fclose(f);
+    std::remove(link.c_str());
+    ASSERT_EQ(symlink(file.c_str(), link.c_str()), 0);
+    EXPECT_TRUE(sameFile(file, link));
+    EXPECT_FALSE(sameFile(file, dir + "/missing"));
+    std::remove(link.c_str());
+    std::remove(file.c_str());
 }
 
 TEST(Json, QuotesEveryByteSoThatTheTextReadsBack)
