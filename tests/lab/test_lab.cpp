@@ -308,6 +308,12 @@ TEST(Attacks, ResultSizesAreKnownBeforeAttacking)
     EXPECT_EQ(attackResultSize({K::Scale, 4}, 1000, 500).peakPixels, 4000LL * 2000);
     const AttackSize social = attackResultSize({K::Social}, 4000, 1000);
     EXPECT_EQ(std::pair(social.width, social.height), std::pair(1080, 270));
+    // Sides are rounded, not truncated: 0.9 of 64 x 48 keeps 58 x 43.
+    const PictureRef wide = test::noisePicture(64, 48, 2);
+    for (const K kind : {K::CropTo, K::Resize}) {
+        const PictureRef out = applyAttack(*wide, {kind, 0.9}, nullptr, 1);
+        EXPECT_EQ(std::pair(out->width(), out->height()), std::pair(58, 43)) << attackName(kind);
+    }
 }
 
 // The man page describes every attack of the table with the ranges --help gives.
