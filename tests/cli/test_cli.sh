@@ -404,6 +404,44 @@ inputs)
   [ ! -e reports ] && [ ! -e attacked.png ] || fail "a refused command wrote something"
   only_expected_files w.wmk fifo.png fifo.wmk outdir marked.png
   ;;
+verify)
+  # A lossy output is checked as written: one that loses the mark is not written.
+  run 0 generate w.wmk --length 1000 --seed 42
+  run 2 embed "$sample" w.wmk q1.jpg --quality 1
+  has err "q1.jpg: the mark would not be found in the file as written at quality 1"
+  has err "nothing written"; [ ! -e q1.jpg ] || fail "a refused output was written"
+  enough=$(grep -oE -- '--quality [0-9]+ or higher keeps the mark findable' err | grep -oE '[0-9]+')
+  [ -n "$enough" ] && [ "$enough" -gt 1 ] && [ "$enough" -le 100 ] || fail "no quality suggested: $(cat err)"
+  # An existing file stays as it was.
+  echo keep >q1.jpg
+  run 2 embed "$sample" w.wmk q1.jpg --quality 1
+  [ "$(cat q1.jpg)" = keep ] || fail "a refused embedding replaced the existing file"
+  rm q1.jpg
+  # The suggested quality does keep the mark, and the report gives the file's own figures.
+  run 0 embed "$sample" w.wmk enough.jpg --quality "$enough"
+  has out "as written: PSNR"; has out "found: false-positive probability"
+  run 0 detect "$sample" w.wmk enough.jpg
+  run 0 embed "$sample" w.wmk q75.jpg --quality 75; has out "as written: PSNR"
+  run 0 embed "$sample" w.wmk q75.webp --quality 75; has out "as written: PSNR"
+  # The file's PSNR, not the marked picture's before encoding.
+  before=$(grep -oE 'changed, PSNR [0-9.]+' out | grep -oE '[0-9.]+$')
+  after=$(grep -oE 'as written: PSNR [0-9.]+' out | grep -oE '[0-9.]+$')
+  awk -v a="$after" -v b="$before" 'BEGIN { exit !(a < b) }' || fail "written PSNR $after not below $before"
+  # --no-verify writes what was asked; detect then finds nothing.
+  run 0 embed "$sample" w.wmk q1.jpg --quality 1 --no-verify; lacks out "as written"
+  [ -s q1.jpg ] || fail "--no-verify did not write"
+  run 1 detect "$sample" w.wmk q1.jpg
+  # Lossless outputs are not checked.
+  run 0 embed "$sample" w.wmk m.png --quality 1; lacks out "as written"
+  run 2 embed "$sample" w.wmk x.jpg --threshold 0.7 --max-false-positive 1e-9; has err "two different rules"
+  # A batch refuses the picture that would lose its mark and writes the others.
+  mkdir in; cp "$sample" in/a.png; cp q75.jpg in/b.jpg
+  run 2 embed --output-dir marked w.wmk in/a.png in/b.jpg --quality 1
+  [ -f marked/a.png ] || fail "the lossless output of a batch was not written"
+  [ ! -e marked/b.jpg ] || fail "a batch wrote an output that loses the mark"
+  has err "marked/b.jpg: the mark would not be found"; has err "or higher keeps the mark findable"
+  has err "1 of 2 pictures failed"
+  ;;
 *)
   fail "unknown case"
   ;;
