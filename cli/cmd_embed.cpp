@@ -44,6 +44,10 @@ const Option kOptions[] = {
         "choose alpha for each picture (keeping the sign of the file's) so that\nthe PSNR is as close to DB "
         "(10 to 100) as possible without going below\nit; the alpha used is reported, and the file's alpha "
         "still detects the\nmark"},
+    {"--min-psnr", "DB",
+        "the quality floor: alpha is lowered from the file's where needed so\nthat the PSNR is at least DB "
+        "(default 40) and the banding figure\n(the change in flat areas) at most 3 levels; 0 embeds at the "
+        "file's\nalpha as it is"},
     {"--no-verify", nullptr,
         "write a JPEG or lossy WebP output without checking that the mark is\nfound in it"},
     kMaxFalsePositiveOption,
@@ -79,6 +83,7 @@ struct EmbedSettings {
     Watermark watermark;
     SaveOptions save;
     std::optional<double> target;
+    QualityFloor floor;
     bool verify = true;
     DecisionRule rule;
 };
@@ -86,6 +91,8 @@ struct EmbedSettings {
 struct Embedded {
     EmbedResult result;
     double alpha = 0.0; // the strength used
+    std::optional<double> banding; // of the marked picture, when measured
+    std::optional<FloorEmbed> lowered; // the figures at the file's alpha, when it was lowered
     std::optional<WrittenCheck> written; // the file as written, when it was checked
 };
 
@@ -146,7 +153,16 @@ Embedded embedAndSave(
             throw FileError(concernsWatermark(e) ? settings.watermarkPath : input, e.what());
         }
     };
+    const bool floor = !settings.target && settings.floor.minPsnr > 0.0;
     done.result = embed([&] {
+        if (floor) {
+            FloorEmbed f = embedWithinFloor(*source, watermark, settings.floor, Depths::Any);
+            done.alpha = f.alpha;
+            done.banding = f.banding;
+            EmbedResult r = std::move(f.embedded);
+            if (f.lowered) done.lowered = std::move(f);
+            return r;
+        }
         if (!settings.target && !verify && is24Bit(source.get()))
             return embedWatermarkInPlace(source, watermark);
         if (!settings.target) return embedWatermark(*source, watermark, Depths::Any);
@@ -157,6 +173,7 @@ Embedded embedAndSave(
                     + " bits per pixel); give alpha in the watermark file instead");
         TargetPsnrEmbed t = embedForTargetPsnr(*source, watermark, *settings.target);
         done.alpha = t.alpha;
+        done.banding = banding(*source, *t.embedded.marked);
         return std::move(t.embedded);
     });
     const Picture& marked = *done.result.marked;
@@ -193,6 +210,21 @@ Embedded embedAndSave(
 std::string describe(const Embedded& e, bool chosenAlpha)
 {
     std::string text = describe(e.result, chosenAlpha ? &e.alpha : nullptr);
+    char figures[256];
+    if (e.banding) {
+        std::snprintf(figures, sizeof figures, ", banding %.1f levels", *e.banding);
+        text += figures;
+    }
+    if (e.lowered) {
+        const FloorEmbed& key = *e.lowered;
+        const double keyAlpha = e.alpha / key.scale;
+        std::snprintf(figures, sizeof figures,
+            "; alpha lowered from %.6g to %.6g (%.0f %% weaker) for the quality floor: at %.6g, PSNR %.2f "
+            "dB, "
+            "banding %.1f levels",
+            keyAlpha, e.alpha, 100.0 * (1.0 - key.scale), keyAlpha, key.keyPsnr, key.keyBanding);
+        text += figures;
+    }
     if (e.written)
         text += "; as written: " + writtenText(*e.written) + ", " + verdictReason(e.written->result);
     return text;
@@ -204,6 +236,10 @@ EmbedSettings embedSettings(const ParsedArgs& a, const std::string& watermarkPat
     settings.watermarkPath = watermarkPath;
     settings.save = saveOptions(a);
     settings.target = targetPsnr(a);
+    settings.floor.minPsnr = a.real("--min-psnr", kDefaultMinPsnr, 0.0, kMaxTargetPsnr);
+    if (settings.floor.minPsnr > 0.0 && settings.floor.minPsnr < kMinTargetPsnr)
+        throw UsageError("--min-psnr: give 0 (no floor) or " + std::to_string(int(kMinTargetPsnr)) + " to "
+            + std::to_string(int(kMaxTargetPsnr)) + " dB");
     settings.verify = !a.has("--no-verify");
     settings.rule = decisionRule(a);
     return settings;
@@ -359,6 +395,10 @@ const Command kEmbedCommand{"embed", "embed a watermark into one or more picture
     "IPTC and text entries are carried over where the output format can hold them; what it\n"
     "cannot hold is named in a warning. The ICC profile is not applied: pixels are marked as\n"
     "they are stored.\n\n"
+    "The watermark file's alpha is the strongest embedding allowed: it is lowered where\n"
+    "needed so that the marked picture keeps the quality floor (--min-psnr, 40 dB by default,\n"
+    "and a banding figure, the change in flat areas, of at most 3 levels); the output says\n"
+    "when and by how much. Detection needs no change: the file's alpha finds the mark.\n\n"
     "A JPEG or lossy WebP output is encoded in memory and checked before it is written: the\n"
     "encoded picture is decoded, its PSNR reported and the mark detected in it by the rule of\n"
     "detect (--max-false-positive, or --threshold). When the mark would not be found, nothing\n"

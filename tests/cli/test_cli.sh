@@ -72,7 +72,7 @@ roundtrip)
   run 0 detect "$sample" tiny.wmk marked.bmp --threshold 0.7 --json
   has out '"found": true'; has out '"false_positive_probability": 0.5,'
   run 1 detect "$sample" w.wmk "$sample"; has out "similarity: 0"
-  run 1 detect "$sample" w.wmk marked.bmp --threshold 1; has out "verdict: not found: similarity 1.0000 <= 1"
+  run 1 detect "$sample" w.wmk marked.bmp --threshold 1; grep -q '^verdict: not found: similarity [01]\.[0-9]* <= 1$' out || fail "--threshold 1 $(cat out)"
   has out "rule: similarity (above 1)"
   # The verdict by evidence is the default; the design's rule on request, never both.
   run 0 detect "$sample" w.wmk marked.bmp; has out "rule: evidence (false-positive probability at most 1e-09)"
@@ -441,6 +441,26 @@ verify)
   [ ! -e marked/b.jpg ] || fail "a batch wrote an output that loses the mark"
   has err "marked/b.jpg: the mark would not be found"; has err "or higher keeps the mark findable"
   has err "1 of 2 pictures failed"
+  ;;
+floor)
+  # The key's alpha is the strongest allowed: lowered for the quality floor, only when needed.
+  run 0 generate w.wmk --length 1000 --alpha 0.1 --seed 42
+  run 0 embed "$sample" w.wmk m.png; has out "banding"; has out "alpha lowered from 0.1 to 0.0"
+  psnr=$(grep -oE 'changed, PSNR [0-9.]+' out | grep -oE '[0-9.]+$')
+  awk -v p="$psnr" 'BEGIN { exit !(p >= 40) }' || fail "the floor did not hold: PSNR $psnr"
+  band=$(grep -oE 'banding [0-9.]+ levels' out | head -1 | grep -oE '[0-9.]+')
+  awk -v b="$band" 'BEGIN { exit !(b <= 3) }' || fail "banding $band above 3 levels"
+  run 0 detect "$sample" w.wmk m.png; has out "verdict: found"
+  # Today's embedding on request.
+  run 0 embed "$sample" w.wmk m0.png --min-psnr 0; lacks out "lowered"; lacks out "banding"
+  psnr0=$(grep -oE 'changed, PSNR [0-9.]+' out | grep -oE '[0-9.]+$')
+  awk -v p="$psnr0" 'BEGIN { exit !(p < 40) }' || fail "--min-psnr 0 changed the embedding: PSNR $psnr0"
+  # A gentle key is embedded as it is.
+  run 0 generate gentle.wmk --length 1000 --alpha 0.01 --seed 42
+  run 0 embed "$sample" gentle.wmk g.png; has out "banding"; lacks out "lowered"
+  run 0 embed "$sample" w.wmk t.png --target-psnr 35; lacks out "lowered"; has out "alpha 0."
+  run 2 embed "$sample" w.wmk x.png --min-psnr 5; has err "--min-psnr"
+  run 2 embed "$sample" w.wmk x.png --min-psnr 120; has err "--min-psnr"
   ;;
 *)
   fail "unknown case"
