@@ -236,10 +236,7 @@ EmbedSettings embedSettings(const ParsedArgs& a, const std::string& watermarkPat
     settings.watermarkPath = watermarkPath;
     settings.save = saveOptions(a);
     settings.target = targetPsnr(a);
-    settings.floor.minPsnr = a.real("--min-psnr", kDefaultMinPsnr, 0.0, kMaxTargetPsnr);
-    if (settings.floor.minPsnr > 0.0 && settings.floor.minPsnr < kMinTargetPsnr)
-        throw UsageError("--min-psnr: give 0 (no floor) or " + std::to_string(int(kMinTargetPsnr)) + " to "
-            + std::to_string(int(kMaxTargetPsnr)) + " dB");
+    settings.floor.minPsnr = minPsnr(a);
     settings.verify = !a.has("--no-verify");
     settings.rule = decisionRule(a);
     return settings;

@@ -35,6 +35,10 @@ const Option kOptions[] = {
     {"--target-psnr", "DB",
         "embed with the alpha that brings the PSNR to DB (10 to 100, as embed\ndoes) instead of the file's "
         "alpha"},
+    {"--min-psnr", "DB",
+        "without --target-psnr: the quality floor embed keeps (default 40, and\na banding figure of at most "
+        "3 "
+        "levels), lowering the file's alpha where\nneeded; 0 embeds at the file's alpha"},
     {"--json", nullptr, "print the summary and the rows as one JSON object instead of the table"},
     kMaxPixelsOption,
 };
@@ -74,6 +78,7 @@ int evaluate(const ParsedArgs& a)
     options.rule = decisionRule(a);
     options.jobs = int(a.integer("--jobs", 0, 0, 256));
     options.targetPsnr = a.real("--target-psnr", 0.0, kMinTargetPsnr, kMaxTargetPsnr);
+    if (!a.has("--target-psnr")) options.floor.minPsnr = minPsnr(a);
     const std::string& originalPath = a.positional()[0];
     const std::string& watermarkPath = a.positional()[1];
     const std::string dir = *out;

@@ -26,6 +26,8 @@ inline constexpr Option kMaxPixelsOption{"--max-pixels", "N",
     "refuse pictures of more than N pixels before decoding them (default\n150000000, which "
     "needs some 3 GB; evaluate needs more per job)"};
 std::int64_t maxPixels(const ParsedArgs& a);
+// --min-psnr DB, the quality floor of embed and evaluate: 0 (none) or 10..100, 40 by default.
+double minPsnr(const ParsedArgs& a);
 
 // Throws FileError naming `path` and the reason; more than maxPixels pixels is error 7.
 PictureRef loadPictureFile(const std::string& path, std::int64_t maxPixels);

@@ -461,6 +461,13 @@ floor)
   run 0 embed "$sample" w.wmk t.png --target-psnr 35; lacks out "lowered"; has out "alpha 0."
   run 2 embed "$sample" w.wmk x.png --min-psnr 5; has err "--min-psnr"
   run 2 embed "$sample" w.wmk x.png --min-psnr 120; has err "--min-psnr"
+  # evaluate judges the picture embed writes, and the file's alpha on request.
+  run 0 evaluate "$sample" w.wmk --out ev --random 0 --jobs 2 --json
+  has out '"key_alpha": 0.1,'; has out '"min_psnr_db": 40,'; has out '"marked_banding_levels": '
+  has out '"alpha": 0.0'
+  run 0 evaluate "$sample" w.wmk --out ev0 --random 0 --jobs 2 --min-psnr 0
+  has out "banding"; lacks out "alpha lowered"
+  has ev/report.md "- alpha lowered from 0.1 to 0.0"
   ;;
 *)
   fail "unknown case"
