@@ -4,7 +4,9 @@
 // with --crops DIR also writes, per picture, its flattest 128 x 128 area as original, alpha
 // 0.1 and default side by side (PNG).
 //
-//   build/bin/floor_figures [--crops DIR] PICTURE...
+//   build/bin/floor_figures [--crops DIR] [--max-banding L] PICTURE...
+//
+// (--max-banding tries another banding limit for the default than embed's 4 levels.)
 //
 // Two synthetic pictures made here are always added: a landscape that is mostly smooth sky
 // (the hardest case for banding) and a soft face-like oval on a plain ground.
@@ -145,18 +147,21 @@ double ssim(const Picture& a, const Picture& b)
 }
 
 // Rows of the battery and copies found (with registration, as detect does by default).
-std::pair<int, int> found(const Picture& original, const Watermark& w, double minPsnr)
+std::pair<int, int> found(const Picture& original, const Watermark& w, const QualityFloor& floor)
 {
     EvaluationOptions options;
     options.rule = DecisionRule::byEvidence();
     options.randomCount = 0;
-    options.floor.minPsnr = minPsnr;
+    options.floor = floor;
     const Evaluation ev = evaluateRobustness(original, w, options);
     int rows = 0, hits = 0;
     for (const EvaluationRow& row : ev.rows)
         if (row.kind == RowKind::Attacked || row.kind == RowKind::Copy) {
             ++rows;
             hits += row.registered.found ? 1 : 0;
+            if (!row.registered.found && floor.minPsnr > 0)
+                std::fprintf(stderr, "lost at the default: %s (similarity %.3f)\n", row.label.c_str(),
+                    row.registered.similarity);
         }
     return {hits, rows};
 }
@@ -216,9 +221,14 @@ void writeCrops(
 int main(int argc, char** argv)
 {
     std::string crops;
+    QualityFloor floor;
     std::vector<std::pair<std::string, PictureRef>> pictures;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        if (arg == "--max-banding" && i + 1 < argc) {
+            floor.maxBanding = std::stod(argv[++i]);
+            continue;
+        }
         if (arg == "--crops" && i + 1 < argc) {
             crops = argv[++i];
             continue;
@@ -235,9 +245,9 @@ int main(int argc, char** argv)
     int hitsStrong = 0, hitsGentle = 0, rowsAll = 0;
     for (const auto& [name, picture] : pictures) {
         const EmbedResult strong = embedWatermark(*picture, w);
-        const FloorEmbed gentle = embedWithinFloor(*picture, w, QualityFloor{}, Depths::Only24Bit);
-        const auto [hs, rows] = found(*picture, w, 0.0);
-        const auto [hg, rowsG] = found(*picture, w, kDefaultMinPsnr);
+        const FloorEmbed gentle = embedWithinFloor(*picture, w, floor, Depths::Only24Bit);
+        const auto [hs, rows] = found(*picture, w, QualityFloor{0.0, kDefaultMaxBanding});
+        const auto [hg, rowsG] = found(*picture, w, floor);
         hitsStrong += hs;
         hitsGentle += hg;
         rowsAll += rows;

@@ -46,7 +46,7 @@ const Option kOptions[] = {
         "still detects the\nmark"},
     {"--min-psnr", "DB",
         "the quality floor: alpha is lowered from the file's where needed so\nthat the PSNR is at least DB "
-        "(default 40) and the banding figure\n(the change in flat areas) at most 3 levels; 0 embeds at the "
+        "(default 40) and the banding figure\n(the change in flat areas) at most 4 levels; 0 embeds at the "
         "file's\nalpha as it is"},
     {"--no-verify", nullptr,
         "write a JPEG or lossy WebP output without checking that the mark is\nfound in it"},
@@ -394,7 +394,7 @@ const Command kEmbedCommand{"embed", "embed a watermark into one or more picture
     "they are stored.\n\n"
     "The watermark file's alpha is the strongest embedding allowed: it is lowered where\n"
     "needed so that the marked picture keeps the quality floor (--min-psnr, 40 dB by default,\n"
-    "and a banding figure, the change in flat areas, of at most 3 levels); the output says\n"
+    "and a banding figure, the change in flat areas, of at most 4 levels); the output says\n"
     "when and by how much. Detection needs no change: the file's alpha finds the mark.\n\n"
     "A JPEG or lossy WebP output is encoded in memory and checked before it is written: the\n"
     "encoded picture is decoded, its PSNR reported and the mark detected in it by the rule of\n"

@@ -37,8 +37,7 @@ const Option kOptions[] = {
         "alpha"},
     {"--min-psnr", "DB",
         "without --target-psnr: the quality floor embed keeps (default 40, and\na banding figure of at most "
-        "3 "
-        "levels), lowering the file's alpha where\nneeded; 0 embeds at the file's alpha"},
+        "4 levels), lowering the file's alpha where\nneeded; 0 embeds at the file's alpha"},
     {"--json", nullptr, "print the summary and the rows as one JSON object instead of the table"},
     kMaxPixelsOption,
 };
