@@ -17,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <limits>
+#include <new>
 #include <optional>
 #include <set>
 #include <string>
@@ -137,7 +138,7 @@ std::string refusal(const WrittenCheck& check, int quality, std::optional<int> e
 // afterwards, and a second picture would be a quarter of the memory of a whole embedding.
 // A lossy output is encoded in memory, decoded and tested against the source before
 // anything is written; one that loses the mark is refused (FileError naming the output).
-Embedded embedAndSave(
+Embedded embedAndSaveOrThrow(
     const std::string& input, PictureRef source, const EmbedSettings& settings, const std::string& output)
 {
     const Watermark& watermark = settings.watermark;
@@ -205,6 +206,18 @@ Embedded embedAndSave(
     warnLosses("embed", output, marked);
     withFile(output, [&] { writeFileAtomic(output, bytes); });
     return done;
+}
+
+// The floor and the written check hold a second picture and planes of their own: running
+// out of memory there is said as such, for the picture it concerns.
+Embedded embedAndSave(
+    const std::string& input, PictureRef source, const EmbedSettings& settings, const std::string& output)
+{
+    try {
+        return embedAndSaveOrThrow(input, std::move(source), settings, output);
+    } catch (const std::bad_alloc&) {
+        throw FileError(input, "Out of memory: no memory left to embed this picture and check it");
+    }
 }
 
 std::string describe(const Embedded& e, bool chosenAlpha)
