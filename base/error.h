@@ -30,6 +30,7 @@ inline constexpr int ZeroAlpha = 1003; // alpha = 0 cannot be extracted
 inline constexpr int ZeroWatermark = 1004; // every watermark value is 0
 inline constexpr int TooFewCoefficients = 1005; // the picture cannot hold every watermark value
 inline constexpr int NothingEmbedded = 1006; // the marked picture came out identical to the source
+inline constexpr int PixelBudget = 1007; // a picture over the command's pixel budget, from its header
 inline constexpr int NotAlignable = 1010; // the suspect cannot be registered onto the original
 } // namespace err
 

@@ -114,6 +114,17 @@ long long ParsedArgs::integer(const std::string& name, long long fallback, long 
     return *v;
 }
 
+double ParsedArgs::real(const Option& option) const
+{
+    return real(option.name, option.bounds.fallback, option.bounds.min, option.bounds.max);
+}
+
+long long ParsedArgs::integer(const Option& option) const
+{
+    return integer(option.name, (long long)option.bounds.fallback, (long long)option.bounds.min,
+        (long long)option.bounds.max);
+}
+
 void ParsedArgs::expectPositional(std::size_t min, std::size_t max, const char* what) const
 {
     const std::size_t n = m_positional.size();

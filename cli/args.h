@@ -48,6 +48,9 @@ public:
     double real(const std::string& name, double fallback) const;
     double real(const std::string& name, double fallback, double min, double max) const;
     long long integer(const std::string& name, long long fallback, long long min, long long max) const;
+    // The same by the option's declared bounds.
+    double real(const Option& option) const;
+    long long integer(const Option& option) const;
 
     // UsageError unless there are between min and max positional arguments.
     void expectPositional(std::size_t min, std::size_t max, const char* what) const;

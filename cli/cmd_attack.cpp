@@ -12,57 +12,37 @@ namespace pelinor::cli {
 
 namespace {
 
-const Option kOptions[] = {
-    {"--jpeg", "Q", "re-encode as JPEG at quality Q (1..100) and decode", "attacks"},
-    {"--noise", "SIGMA", "add Gaussian noise of deviation SIGMA grey levels to each channel"},
-    {"--blur", "SIGMA", "Gaussian blur of deviation SIGMA pixels (0..20)"},
-    {"--scale", "F", "resize by the factor F (0 < F <= 4) and back to the original size"},
-    {"--crop", "F",
-        "keep the centred fraction F (0..1) of the area; the rest comes from\nthe picture given with "
-        "--fill-from (as Cox et al. did)"},
-    {"--requantize", "L", "L levels (2..256) per channel"},
-    {"--rotate", "DEG", "rotate by DEG degrees (counter-clockwise) on the same canvas, corners black"},
-    {"--shift", "DX,DY", "move the content DX pixels right and DY down, black where it left"},
-    {"--mirror", nullptr, "exchange left and right"},
-    {"--crop-to", "F", "keep the centred fraction F (0..1] of each side: a smaller picture"},
-    {"--resize", "F", "resize by the factor F (0 < F <= 4), not restored"},
-    {"--tone", "GAIN,OFFSET", "every channel value v to GAIN * v + OFFSET (brightness, contrast)"},
-    {"--gamma", "G", "every channel value v to 255 (v / 255)^(1 / G) (above 1 brightens)"},
-    {"--social", nullptr,
-        "as a social network serves an upload: the long side to 1080 pixels\n(when longer), then JPEG at "
-        "quality 80"},
-    {"--seed", "S", "seed of the noise (default 1); the same seed gives the same noise", "options"},
-    {"--fill-from", "FILE", "the picture the cropped-away area is taken from (same size)"},
-    {"--quality", "Q|same",
-        "JPEG quality 1..100 (default 90) or 'same' (the input JPEG's);\nfor .webp, lossy at Q (without it "
-        "WebP "
-        "is written lossless)"},
-    {"--subsampling", "S", "JPEG chroma subsampling 444, 422 or 420 (default: as the input)"},
-    kMaxPixelsOption,
-};
+const Option kSeed{"--seed", "S", "seed of the noise (default 1); the same seed gives the same noise",
+    "options", {0, 0x1p62, 1}};
 
-struct Flag {
-    const char* name;
-    Attack::Kind kind;
-    int values; // 0, 1, or 2 given as "A,B"
-};
+// The attacks' options come from their table: flag, values and help with the ranges.
+std::vector<Option> attackOptions()
+{
+    static const std::vector<std::string> helps = [] {
+        std::vector<std::string> h;
+        for (const AttackSpec& spec : attackTable())
+            h.push_back(attackHelp(spec));
+        return h;
+    }();
+    static const std::vector<std::string> flags = [] {
+        std::vector<std::string> f;
+        for (const AttackSpec& spec : attackTable())
+            f.push_back(std::string("--") + spec.name);
+        return f;
+    }();
+    std::vector<Option> options;
+    for (std::size_t i = 0; i < attackTable().size(); ++i)
+        options.push_back(
+            {flags[i].c_str(), attackTable()[i].metavar, helps[i].c_str(), i == 0 ? "attacks" : nullptr});
+    options.push_back(kSeed);
+    options.push_back({"--fill-from", "FILE", "the picture the cropped-away area is taken from (same size)"});
+    options.push_back(kQualityOption);
+    options.push_back(kSubsamplingOption);
+    options.push_back(kMaxPixelsOption);
+    return options;
+}
 
-const Flag kAttackFlags[] = {
-    {"--jpeg", Attack::Kind::Jpeg, 1},
-    {"--noise", Attack::Kind::Noise, 1},
-    {"--blur", Attack::Kind::Blur, 1},
-    {"--scale", Attack::Kind::Scale, 1},
-    {"--crop", Attack::Kind::Crop, 1},
-    {"--requantize", Attack::Kind::Requantize, 1},
-    {"--rotate", Attack::Kind::Rotate, 1},
-    {"--shift", Attack::Kind::Shift, 2},
-    {"--mirror", Attack::Kind::Mirror, 0},
-    {"--crop-to", Attack::Kind::CropTo, 1},
-    {"--resize", Attack::Kind::Resize, 1},
-    {"--tone", Attack::Kind::Tone, 2},
-    {"--gamma", Attack::Kind::Gamma, 1},
-    {"--social", Attack::Kind::Social, 0},
-};
+const std::vector<Option> kOptions = attackOptions();
 
 double number(const std::string& flag, const std::string& text)
 {
@@ -76,8 +56,8 @@ std::vector<Attack> attacksInOrder(const ParsedArgs& a)
 {
     std::vector<Attack> attacks;
     for (const auto& [name, text] : a.inOrder()) {
-        for (const Flag& f : kAttackFlags) {
-            if (name != f.name) continue;
+        for (const AttackSpec& f : attackTable()) {
+            if (name.size() < 2 || name.compare(2, std::string::npos, f.name) != 0) continue;
             Attack attack{f.kind};
             if (f.values > 0) {
                 const std::size_t comma = text.find(',');
@@ -101,10 +81,13 @@ int runAttacks(const ParsedArgs& a)
 {
     a.expectPositional(2, 2, "INPUT OUTPUT");
     const std::vector<Attack> attacks = attacksInOrder(a);
-    if (attacks.empty())
-        throw UsageError("no attack given (--jpeg, --noise, --blur, --scale, --crop, --requantize, --rotate, "
-                         "--shift, --mirror, --crop-to, --resize, --tone, --gamma, --social)");
-    const auto seed = std::uint64_t(a.integer("--seed", 1, 0, (1LL << 62)));
+    if (attacks.empty()) {
+        std::string flags;
+        for (const AttackSpec& f : attackTable())
+            flags += (flags.empty() ? "--" : ", --") + std::string(f.name);
+        throw UsageError("no attack given (" + flags + ")");
+    }
+    const auto seed = std::uint64_t(a.integer(kSeed));
     const SaveOptions options = saveOptions(a);
     const std::int64_t limit = maxPixels(a);
     const std::string& inputPath = a.positional()[0];
@@ -129,6 +112,18 @@ int runAttacks(const ParsedArgs& a)
             throw FileError(*fillPath,
                 "is " + sizeText(fill->width(), fill->height()) + " but " + inputPath + " is "
                     + sizeText(picture->width(), picture->height()));
+    }
+    // A chain that would grow the picture past the budget is refused from the computed
+    // sizes, before any attack runs.
+    for (int w = picture->width(), h = picture->height(); const Attack& attack : attacks) {
+        const AttackSize size = attackResultSize(attack, w, h);
+        if (size.peakPixels > limit)
+            throw FileError(inputPath,
+                "Out of memory: " + attackLabel(attack) + " needs a picture of "
+                    + std::to_string(size.peakPixels) + " pixels, over the limit of " + std::to_string(limit)
+                    + " pixels (--max-pixels raises it)");
+        w = size.width;
+        h = size.height;
     }
     std::uint64_t noiseSeed = seed;
     for (const Attack& attack : attacks) {

@@ -30,25 +30,28 @@ namespace {
 
 namespace fs = std::filesystem;
 
+const Option kJobs{
+    "--jobs", "J", "batch: pictures embedded at once (default: one per core)", nullptr, {1, 1024, 0}};
+const Option kTargetPsnr{"--target-psnr", "DB",
+    "choose alpha for each picture (keeping the sign of the file's) so that\nthe PSNR is as close to DB "
+    "(10 to 100) as possible without going below\nit; the alpha used is reported, and the file's alpha "
+    "still detects the\nmark",
+    nullptr, {kMinTargetPsnr, kMaxTargetPsnr, 0}};
+
 const Option kOptions[] = {
-    {"--quality", "Q|same",
-        "JPEG quality 1..100 (default 90), or 'same': the input JPEG's own,\nestimated from its quantisation "
-        "tables; for .webp, lossy at Q\n(without it WebP is written lossless)"},
-    {"--subsampling", "S",
-        "JPEG chroma subsampling 444, 422 or 420 (default: the input JPEG's,\notherwise 420)"},
+    kQualityOption,
+    kSubsamplingOption,
     {"--output-dir", "DIR",
         "batch: write DIR/NAME for every IMAGE (DIR is created if missing);\na bad picture is reported and "
         "the others still run"},
-    {"--jobs", "J", "batch: pictures embedded at once (default: one per core)"},
+    kJobs,
     {"--format", "F", "batch: write bmp, png, jpg, tif or webp instead of each input's own\nformat"},
-    {"--target-psnr", "DB",
-        "choose alpha for each picture (keeping the sign of the file's) so that\nthe PSNR is as close to DB "
-        "(10 to 100) as possible without going below\nit; the alpha used is reported, and the file's alpha "
-        "still detects the\nmark"},
+    kTargetPsnr,
     {"--min-psnr", "DB",
         "the quality floor: alpha is lowered from the file's where needed so\nthat the PSNR is at least DB "
         "(default 40) and the banding figure\n(the change in flat areas) at most 4 levels; 0 embeds at the "
-        "file's\nalpha as it is"},
+        "file's\nalpha as it is",
+        nullptr, {0, kMaxTargetPsnr, kDefaultMinPsnr}},
     {"--no-verify", nullptr,
         "write a JPEG or lossy WebP output without checking that the mark is\nfound in it"},
     kMaxFalsePositiveOption,
@@ -75,7 +78,7 @@ std::string describe(const EmbedResult& r, const double* chosenAlpha = nullptr)
 std::optional<double> targetPsnr(const ParsedArgs& a)
 {
     if (!a.has("--target-psnr")) return std::nullopt;
-    return a.real("--target-psnr", 0.0, kMinTargetPsnr, kMaxTargetPsnr);
+    return a.real(kTargetPsnr);
 }
 
 // What every picture of one command is embedded and written with.
@@ -164,8 +167,11 @@ Embedded embedAndSaveOrThrow(
             if (f.lowered) done.lowered = std::move(f);
             return r;
         }
-        if (!settings.target && !verify && is24Bit(source.get()))
-            return embedWatermarkInPlace(source, watermark);
+        if (!settings.target && !verify && is24Bit(source.get())) {
+            EmbedResult marked = embedWatermarkInPlace(*source, watermark);
+            marked.marked = source;
+            return marked;
+        }
         if (!settings.target) return embedWatermark(*source, watermark, Depths::Any);
         if (!is24Bit(source.get()))
             throw Error(err::Not24Bit,
@@ -335,7 +341,7 @@ int embedBatch(const ParsedArgs& a)
     if (!format.empty() && format != "bmp" && format != "png" && format != "jpg" && format != "tif"
         && format != "webp")
         throw UsageError("--format: '" + format + "' is not one of bmp, png, jpg");
-    const unsigned jobs = jobCount(a.integer("--jobs", 0, 1, 1024));
+    const unsigned jobs = jobCount(a.integer(kJobs));
     a.expectPositional(2, std::numeric_limits<std::size_t>::max(), "WATERMARK.wmk IMAGE...");
 
     EmbedSettings settings = embedSettings(a, a.positional()[0]);

@@ -6,6 +6,7 @@
 #include "cli/progress.h"
 #include "cli/report/report.h"
 #include "lab/evaluation.h"
+#include "watermark/strength.h"
 
 #include <algorithm>
 #include <chrono>
@@ -22,22 +23,31 @@ namespace {
 // each of the 34 pictures is a quarter of an hour of one core's time.
 constexpr double kMaxRandomWork = 1e9;
 
+const Option kRandom{"--random", "K",
+    "never-embedded watermarks to test (default 1000, 0 to skip); K x N\nat most 1e9 (about a quarter of "
+    "an "
+    "hour of one core's time)",
+    nullptr, {0, 1000000, 1000}};
+const Option kSeed{"--seed", "S", "seed of the noise attacks and the random watermarks (default 1)", nullptr,
+    {0, 0x1p62, 1}};
+const Option kJobs{"--jobs", "J", "worker threads (default: one per core)", nullptr, {0, 256, 0}};
+const Option kTargetPsnr{"--target-psnr", "DB",
+    "embed with the alpha that brings the PSNR to DB (10 to 100, as embed\ndoes) instead of the file's "
+    "alpha",
+    nullptr, {kMinTargetPsnr, kMaxTargetPsnr, 0}};
+
 const Option kOptions[] = {
     {"--out", "DIR", "folder for the reports (created if missing)"},
-    {"--random", "K",
-        "never-embedded watermarks to test (default 1000, 0 to skip); K x N\nat most 1e9 (about a quarter of "
-        "an "
-        "hour of one core's time)"},
-    {"--seed", "S", "seed of the noise attacks and the random watermarks (default 1)"},
+    kRandom,
+    kSeed,
     kMaxFalsePositiveOption,
     kThresholdOption,
-    {"--jobs", "J", "worker threads (default: one per core)"},
-    {"--target-psnr", "DB",
-        "embed with the alpha that brings the PSNR to DB (10 to 100, as embed\ndoes) instead of the file's "
-        "alpha"},
+    kJobs,
+    kTargetPsnr,
     {"--min-psnr", "DB",
         "without --target-psnr: the quality floor embed keeps (default 40, and\na banding figure of at most "
-        "4 levels), lowering the file's alpha where\nneeded; 0 embeds at the file's alpha"},
+        "4 levels), lowering the file's alpha where\nneeded; 0 embeds at the file's alpha",
+        nullptr, {0, kMaxTargetPsnr, kDefaultMinPsnr}},
     {"--json", nullptr, "print the summary and the rows as one JSON object instead of the table"},
     kMaxPixelsOption,
 };
@@ -72,11 +82,11 @@ int evaluate(const ParsedArgs& a)
     const auto out = a.value("--out");
     if (!out || out->empty()) throw UsageError("--out DIR is required");
     EvaluationOptions options;
-    options.randomCount = int(a.integer("--random", 1000, 0, 1000000));
-    options.seed = std::uint64_t(a.integer("--seed", 1, 0, (1LL << 62)));
+    options.randomCount = int(a.integer(kRandom));
+    options.seed = std::uint64_t(a.integer(kSeed));
     options.rule = decisionRule(a);
-    options.jobs = int(a.integer("--jobs", 0, 0, 256));
-    options.targetPsnr = a.real("--target-psnr", 0.0, kMinTargetPsnr, kMaxTargetPsnr);
+    options.jobs = int(a.integer(kJobs));
+    options.targetPsnr = a.real(kTargetPsnr);
     if (!a.has("--target-psnr")) options.floor.minPsnr = minPsnr(a);
     const std::string& originalPath = a.positional()[0];
     const std::string& watermarkPath = a.positional()[1];

@@ -16,13 +16,26 @@ namespace {
 // The similarity of an untouched marked copy, about what embedding and detection give.
 constexpr double kUntouchedSimilarity = 0.99;
 
+const Option kLength{"--length", "N", "number of values, at least 1 (default 1000, as Cox et al. used)",
+    nullptr, {1, double(std::numeric_limits<std::int32_t>::max()), 1000}};
+const Option kSeed{"--seed", "S",
+    "a non-zero 32-bit seed gives a reproducible watermark;\n0 or none seeds from the system's entropy",
+    nullptr,
+    {double(std::numeric_limits<std::int32_t>::min()), double(std::numeric_limits<std::int32_t>::max()), 0}};
+
+// Any finite number.
+constexpr double kAny = std::numeric_limits<double>::infinity();
+const Option kAlpha{
+    "--alpha", "A", "embedding strength stored in the file (default 0.1)", nullptr, {-kAny, kAny, 0.1}};
+const Option kMean{"--mean", "M", "added to every value (default 0)", nullptr, {-kAny, kAny, 0}};
+const Option kDeviation{"--deviation", "D", "scale of every value (default 1)", nullptr, {-kAny, kAny, 1}};
+
 const Option kOptions[] = {
-    {"--length", "N", "number of values, at least 1 (default 1000, as Cox et al. used)"},
-    {"--alpha", "A", "embedding strength stored in the file (default 0.1)"},
-    {"--mean", "M", "added to every value (default 0)"},
-    {"--deviation", "D", "scale of every value (default 1)"},
-    {"--seed", "S",
-        "a non-zero 32-bit seed gives a reproducible watermark;\n0 or none seeds from the system's entropy"},
+    kLength,
+    kAlpha,
+    kMean,
+    kDeviation,
+    kSeed,
     {"--force", nullptr,
         "replace WATERMARK.wmk if it exists; write a watermark too short to be\nfound by evidence"},
 };
@@ -31,14 +44,12 @@ int generate(const ParsedArgs& a)
 {
     a.expectPositional(1, 1, "WATERMARK.wmk");
     const std::string& path = a.positional()[0];
-    constexpr long long kMin = std::numeric_limits<std::int32_t>::min();
-    constexpr long long kMax = std::numeric_limits<std::int32_t>::max();
     // A length below 1 would write a file that embedding and detection refuse.
-    const auto length = std::int32_t(a.integer("--length", 1000, 1, kMax));
-    const double alpha = a.real("--alpha", 0.1);
-    const double mean = a.real("--mean", 0.0);
-    const double deviation = a.real("--deviation", 1.0);
-    const auto seed = std::int32_t(a.integer("--seed", 0, kMin, kMax));
+    const auto length = std::int32_t(a.integer(kLength));
+    const double alpha = a.real(kAlpha);
+    const double mean = a.real(kMean);
+    const double deviation = a.real(kDeviation);
+    const auto seed = std::int32_t(a.integer(kSeed));
     // Even an untouched copy (similarity 0.99) of a shorter watermark could never be told
     // from chance at the default bound: such a file is a key that proves nothing.
     static const int shortest = shortestLengthFor(kUntouchedSimilarity, kDefaultMaxFalsePositive);

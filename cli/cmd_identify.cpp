@@ -25,11 +25,14 @@ namespace pelinor::cli {
 
 namespace {
 
+const Option kJobs{
+    "--jobs", "J", "threads reading the watermark files (default: one per core)", nullptr, {0, 256, 0}};
+
 const Option kOptions[] = {
     kMaxFalsePositiveOption,
     kThresholdOption,
     {"--json", nullptr, "print one JSON object instead of text (described in docs/json.md)"},
-    {"--jobs", "J", "threads reading the watermark files (default: one per core)"},
+    kJobs,
     {"--register", "M",
         "auto (default): SUSPECT as it stands when the sizes agree, registered\nfirst when they differ or no "
         "watermark is found so; always; never"},
@@ -173,7 +176,7 @@ int identify(const ParsedArgs& a)
 {
     a.expectPositional(3, std::size_t(-1), "ORIGINAL SUSPECT WATERMARK.wmk...");
     const DecisionRule rule = decisionRule(a);
-    const unsigned jobs = jobCount(a.integer("--jobs", 0, 0, 256));
+    const unsigned jobs = jobCount(a.integer(kJobs));
     const RegisterMode mode = registerMode(a);
     const std::int64_t limit = maxPixels(a);
     const std::string paths[2] = {a.positional()[0], a.positional()[1]};

@@ -17,14 +17,23 @@ inline constexpr double kMaxTargetPsnr = 100.0;
 
 using Args = std::vector<std::string>;
 
+// The numbers a numeric option takes, from `min` to `max`, and its value when not given.
+struct Bounds {
+    double min = 0.0;
+    double max = 0.0;
+    double fallback = 0.0;
+};
+
 // One option, with its dashes ("--alpha"). `value` names its value in --help ("A"); null
 // for an option that takes none. `help` may run over several lines ("\n"). An option with
-// a `section` starts a new group of options under that heading in --help.
+// a `section` starts a new group of options under that heading in --help. A numeric option
+// declares its range and default in `bounds`, which ParsedArgs::integer and real read.
 struct Option {
     const char* name;
     const char* value;
     const char* help;
     const char* section = nullptr;
+    Bounds bounds{};
 };
 
 class ParsedArgs;

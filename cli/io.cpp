@@ -5,7 +5,6 @@
 #include "watermark/strength.h"
 
 #include <cstdio>
-#include <string_view>
 #include <sys/stat.h>
 
 namespace pelinor::cli {
@@ -31,7 +30,7 @@ void refuseReplacingInput(const std::string& output, const std::vector<std::stri
 
 std::int64_t maxPixels(const ParsedArgs& a)
 {
-    return a.integer("--max-pixels", kDefaultMaxPixels, 1, 1'000'000'000'000LL);
+    return a.integer(kMaxPixelsOption);
 }
 
 PictureRef loadPictureFile(const std::string& path, std::int64_t maxPixels)
@@ -41,9 +40,7 @@ PictureRef loadPictureFile(const std::string& path, std::int64_t maxPixels)
             return loadPicture(path, maxPixels);
         } catch (const Error& e) {
             // The budget is ours to change; say how.
-            if (e.number() != err::OutOfMemory
-                || std::string_view(e.what()).find("over the limit") == std::string_view::npos)
-                throw;
+            if (e.number() != err::PixelBudget) throw;
             throw Error(e.number(), e.what() + std::string(" (--max-pixels raises it)"));
         }
     });
@@ -76,7 +73,7 @@ SaveOptions saveOptions(const ParsedArgs& a)
         if (*q == "same") {
             options.sameQuality = true;
         } else {
-            options.quality = int(a.integer("--quality", 90, 1, 100));
+            options.quality = int(a.integer(kQualityOption));
             options.lossy = true;
         }
     }

@@ -24,25 +24,27 @@ class ParsedArgs;
 // picture is refused from its header, before anything is decoded.
 inline constexpr Option kMaxPixelsOption{"--max-pixels", "N",
     "refuse pictures of more than N pixels before decoding them (default\n150000000, which "
-    "needs some 3 GB; evaluate needs more per job)"};
+    "needs some 3 GB; evaluate needs more per job)",
+    nullptr, {1, 1e12, double(kDefaultMaxPixels)}};
 std::int64_t maxPixels(const ParsedArgs& a);
 // --min-psnr DB, the quality floor of embed and evaluate: 0 (none) or 10..100, 40 by default.
 double minPsnr(const ParsedArgs& a);
 
-// Throws FileError naming `path` and the reason; more than maxPixels pixels is error 7.
+// Throws FileError naming `path` and the reason; a picture over the budget is told how to
+// raise it.
 PictureRef loadPictureFile(const std::string& path, std::int64_t maxPixels);
 // The core's 24-bit refusal as a FileError for `path`, with the depth found.
 void require24Bit(const std::string& path, const Picture& picture);
 Watermark readWatermarkFile(const std::string& path);
 
-// The output options the writing commands share: --quality Q|same, --subsampling.
+// The output options the writing commands share (embed, attack), read by saveOptions.
+inline constexpr Option kQualityOption{"--quality", "Q|same",
+    "JPEG quality 1..100 (default 90), or 'same': the input JPEG's own,\nestimated from its quantisation "
+    "tables; for .webp, lossy at Q\n(without it WebP is written lossless)",
+    nullptr, {1, 100, 90}};
+inline constexpr Option kSubsamplingOption{"--subsampling", "S",
+    "JPEG chroma subsampling 444, 422 or 420 (default: the input JPEG's,\notherwise 420)"};
 SaveOptions saveOptions(const ParsedArgs& a);
-inline constexpr const char* kSaveOptionsHelp
-    = "  --quality Q       JPEG quality 1..100 (default 90), or 'same': the input JPEG's own,\n"
-      "                    estimated from its quantisation tables; for .webp, lossy at Q\n"
-      "                    (without it WebP is written lossless)\n"
-      "  --subsampling S   JPEG chroma subsampling 444, 422 or 420 (default: the input JPEG's,\n"
-      "                    otherwise 420)\n";
 
 // Notes on stderr ("pelinor-cli COMMAND: ..."): what reading `input` left out, and a
 // palette expanded for marking.

@@ -2,7 +2,7 @@
 // every format that carries them, and read back; the EXIF reader takes the raw bytes too.
 #include "base/error.h"
 #include "fuzz_picture.h"
-#include "image/exif.h"
+#include "image/codecs/exif.h"
 #include "image/image_io.h"
 
 #include <cstddef>

@@ -1,5 +1,5 @@
 #include "fuzz_picture.h"
-#include "image/image_io.h"
+#include "image/codecs/codecs.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

@@ -2,6 +2,7 @@
 
 #include "base/atomic_file.h"
 #include "base/error.h"
+#include "image/codecs/codecs.h"
 
 #include <algorithm>
 #include <cstring>
@@ -21,7 +22,9 @@ PictureRef decodePicture(std::span<const std::uint8_t> bytes, std::int64_t maxPi
     if (startsWith(bytes, "BM")) return decodeBmp(bytes, maxPixels);
     if (startsWith(bytes, "\x89PNG\r\n\x1a\n")) return decodePng(bytes, maxPixels);
     if (startsWith(bytes, "\xff\xd8\xff")) return decodeJpeg(bytes, maxPixels);
-    if (startsWith(bytes, std::string_view("II*\0", 4)) || startsWith(bytes, std::string_view("MM\0*", 4)))
+    // Classic TIFF (42) and BigTIFF (43, 64-bit offsets), both read by libtiff.
+    if (startsWith(bytes, std::string_view("II*\0", 4)) || startsWith(bytes, std::string_view("MM\0*", 4))
+        || startsWith(bytes, std::string_view("II+\0", 4)) || startsWith(bytes, std::string_view("MM\0+", 4)))
         return decodeTiff(bytes, maxPixels);
     if (bytes.size() >= 12 && startsWith(bytes, "RIFF") && std::memcmp(bytes.data() + 8, "WEBP", 4) == 0)
         return decodeWebp(bytes, maxPixels);

@@ -19,7 +19,8 @@ struct SaveOptions {
 };
 
 // Loads by content (BMP, PNG, JPEG, TIFF, WebP). Missing file: error 53; not a readable picture:
-// 481; more than maxPixels pixels: error 7, from the header, before any pixel is allocated.
+// 481; more than maxPixels pixels: err::PixelBudget, from the header, before any pixel is
+// allocated.
 PictureRef loadPicture(const std::string& path, std::int64_t maxPixels = kDefaultMaxPixels);
 PictureRef decodePicture(std::span<const std::uint8_t> bytes, std::int64_t maxPixels = kDefaultMaxPixels);
 
@@ -34,25 +35,5 @@ std::vector<std::uint8_t> encodePicture(
 // What a file of `format` cannot hold of the picture, one phrase each ("the alpha
 // channel", "the ICC profile", ...); empty when nothing is lost.
 std::vector<std::string> lostInFormat(const Picture& picture, ImageFormat format);
-
-// The individual codecs, with the pixel budget of decodePicture.
-PictureRef decodeBmp(std::span<const std::uint8_t> bytes, std::int64_t maxPixels = kDefaultMaxPixels);
-std::vector<std::uint8_t> encodeBmp(const Picture& picture);
-PictureRef decodePng(std::span<const std::uint8_t> bytes, std::int64_t maxPixels = kDefaultMaxPixels);
-std::vector<std::uint8_t> encodePng(const Picture& picture);
-PictureRef decodeJpeg(std::span<const std::uint8_t> bytes, std::int64_t maxPixels = kDefaultMaxPixels);
-std::vector<std::uint8_t> encodeJpeg(const Picture& picture, int quality = 90);
-std::vector<std::uint8_t> encodeJpeg(const Picture& picture, int quality, Subsampling subsampling);
-// True when libpng would take this ICC profile for a grey or a colour picture.
-bool pngTakesProfile(const std::vector<std::uint8_t>& icc, bool grey);
-PictureRef decodeTiff(std::span<const std::uint8_t> bytes, std::int64_t maxPixels = kDefaultMaxPixels);
-std::vector<std::uint8_t> encodeTiff(const Picture& picture);
-// Metadata a TIFF file cannot hold.
-std::vector<std::string> tiffDrops(const Metadata& metadata);
-PictureRef decodeWebp(std::span<const std::uint8_t> bytes, std::int64_t maxPixels = kDefaultMaxPixels);
-// quality 1..100 is lossy, 0 lossless.
-std::vector<std::uint8_t> encodeWebp(const Picture& picture, int quality);
-// Metadata blocks too large for one JPEG marker.
-std::vector<std::string> jpegDrops(const Metadata& metadata);
 
 } // namespace pelinor

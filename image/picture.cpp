@@ -113,7 +113,7 @@ void checkPixelBudget(std::int64_t width, std::int64_t height, std::int64_t maxP
     // Header values fit in 32 bits, so the product cannot overflow.
     const std::int64_t pixels = std::max<std::int64_t>(width, 0) * std::max<std::int64_t>(height, 0);
     if (pixels <= maxPixels) return;
-    throw Error(err::OutOfMemory,
+    throw Error(err::PixelBudget,
         "Out of memory: a " + sizeText(width, height) + " picture (" + megapixelText(pixels)
             + " megapixels) is over the limit of " + megapixelText(maxPixels) + " megapixels");
 }
@@ -128,18 +128,26 @@ void require24Bit(const Picture& picture)
     if (!is24Bit(&picture)) throw Error(err::Not24Bit, std::string(kOnly24BitText));
 }
 
-ByteView openView(const Picture& picture)
+ConstByteView openView(const Picture& picture)
 {
     require24Bit(picture);
-    // A view writes into the picture by design; the picture object itself is not changed.
-    auto* base = const_cast<std::uint8_t*>(picture.bits());
-    return ByteView(base, 3 * picture.width(), picture.height(), picture.stride());
+    return openColourView(picture);
 }
 
-ByteView openColourView(const Picture& picture) noexcept
+ByteView openView(Picture& picture)
 {
-    auto* base = const_cast<std::uint8_t*>(picture.bits());
-    return ByteView(base, 3 * picture.width(), picture.height(), picture.stride());
+    require24Bit(picture);
+    return openColourView(picture);
+}
+
+ConstByteView openColourView(const Picture& picture) noexcept
+{
+    return ConstByteView(picture.bits(), 3 * picture.width(), picture.height(), picture.stride());
+}
+
+ByteView openColourView(Picture& picture) noexcept
+{
+    return ByteView(picture.bits(), 3 * picture.width(), picture.height(), picture.stride());
 }
 
 const char* formatName(ImageFormat format) noexcept

@@ -97,19 +97,23 @@ bool withinPixelLimit(std::int64_t width, std::int64_t height) noexcept;
 // their own limit down (pelinor-cli --max-pixels); kMaxPixelBytes stays the absolute ceiling.
 inline constexpr std::int64_t kDefaultMaxPixels = 150'000'000;
 
-// Error 7 naming the size and the limit when a width x height picture has more than
-// maxPixels pixels. Decoders call it from the header, before any pixel is allocated.
+// Error err::PixelBudget naming the size and the limit when a width x height picture has more
+// than maxPixels pixels. Decoders call it from the header, before any pixel is allocated. The
+// text reads "Out of memory: a W x H picture (P megapixels) is over the limit of M megapixels".
 void checkPixelBudget(std::int64_t width, std::int64_t height, std::int64_t maxPixels);
 
 bool is24Bit(const Picture* picture) noexcept;
 // The refusal of every watermarking step: Error(err::Not24Bit, kOnly24BitText) unless 24-bit.
 void require24Bit(const Picture& picture);
 
-// A view over a 24-bit picture's own memory: bounds 0..3*width-1, 0..height-1, no copy.
-// Throws Error(err::Not24Bit, kOnly24BitText) for any other depth.
-ByteView openView(const Picture& picture);
-// The same view over the 24-bit memory of a picture of any depth.
-ByteView openColourView(const Picture& picture) noexcept;
+// A view over a 24-bit picture's own memory: bounds 0..3*width-1, 0..height-1, no copy;
+// writable only over a picture that is. Throws Error(err::Not24Bit, kOnly24BitText) for any
+// other depth.
+ConstByteView openView(const Picture& picture);
+ByteView openView(Picture& picture);
+// The same views over the 24-bit memory of a picture of any depth.
+ConstByteView openColourView(const Picture& picture) noexcept;
+ByteView openColourView(Picture& picture) noexcept;
 
 // The nearest 8-bit value of a 16-bit sample (v * 255 / 65535, rounded).
 inline std::uint8_t reduceTo8(std::uint16_t v) noexcept

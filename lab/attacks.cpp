@@ -5,6 +5,7 @@
 #include "obrada/bytes.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -91,7 +92,7 @@ std::string number(double v)
     return buf;
 }
 
-[[noreturn]] void badParameter(const Attack& attack, const char* range)
+[[noreturn]] void badParameter(const Attack& attack, const std::string& range)
 {
     throw Error(err::InvalidCall,
         "Invalid procedure call: the " + attackName(attack.kind) + " parameter " + number(attack.parameter)
@@ -103,10 +104,10 @@ std::string number(double v)
 PictureRef attackJpeg(const Picture& picture, int quality)
 {
     require24Bit(picture);
-    const std::vector<std::uint8_t> bytes = encodeJpeg(picture, quality);
+    const std::vector<std::uint8_t> bytes = encodePicture(picture, ImageFormat::Jpeg, quality);
     // The picture is in memory already, admitted by the command's budget: only the hard
     // ceiling applies to its own copy.
-    const PictureRef decoded = decodeJpeg(bytes, std::numeric_limits<std::int64_t>::max());
+    const PictureRef decoded = decodePicture(bytes, std::numeric_limits<std::int64_t>::max());
     if (decoded->width() != picture.width() || decoded->height() != picture.height())
         throw Error(err::InvalidPicture, "Invalid picture: the JPEG round trip changed the picture's size");
     // The decoder may store rows in another order; keep the input's.
@@ -136,6 +137,19 @@ PictureRef attackBlur(const Picture& picture, double sigma)
     return fromMat(out, picture.topDown());
 }
 
+namespace {
+
+// A side resized by f: rounded, at least one pixel.
+int scaledSide(int side, double f)
+{
+    return std::max(1, int(std::lround(side * f)));
+}
+
+// The social network's long side.
+constexpr int kSocialLongSide = 1080;
+
+} // namespace
+
 PictureRef resizePicture(const Picture& picture, int width, int height)
 {
     require24Bit(picture);
@@ -153,9 +167,8 @@ PictureRef resizePicture(const Picture& picture, int width, int height)
 PictureRef attackScale(const Picture& picture, double f)
 {
     require24Bit(picture);
-    const int w = std::max(1, int(std::lround(picture.width() * f)));
-    const int h = std::max(1, int(std::lround(picture.height() * f)));
-    const PictureRef small = resizePicture(picture, w, h);
+    const PictureRef small
+        = resizePicture(picture, scaledSide(picture.width(), f), scaledSide(picture.height(), f));
     return resizePicture(*small, picture.width(), picture.height());
 }
 
@@ -218,8 +231,7 @@ PictureRef attackCropTo(const Picture& picture, double f)
 PictureRef attackResize(const Picture& picture, double f)
 {
     require24Bit(picture);
-    return resizePicture(picture, std::max(1, int(std::lround(picture.width() * f))),
-        std::max(1, int(std::lround(picture.height() * f))));
+    return resizePicture(picture, scaledSide(picture.width(), f), scaledSide(picture.height(), f));
 }
 
 PictureRef attackTone(const Picture& picture, double gain, double offset)
@@ -235,12 +247,11 @@ PictureRef attackGamma(const Picture& picture, double g)
 PictureRef attackSocial(const Picture& picture)
 {
     require24Bit(picture);
-    constexpr int kLongSide = 1080;
     const int longSide = std::max(picture.width(), picture.height());
-    if (longSide <= kLongSide) return attackJpeg(picture, 80);
-    const double f = double(kLongSide) / longSide;
-    const PictureRef smaller = resizePicture(picture, std::max(1, int(std::lround(picture.width() * f))),
-        std::max(1, int(std::lround(picture.height() * f))));
+    if (longSide <= kSocialLongSide) return attackJpeg(picture, 80);
+    const double f = double(kSocialLongSide) / longSide;
+    const PictureRef smaller
+        = resizePicture(picture, scaledSide(picture.width(), f), scaledSide(picture.height(), f));
     return attackJpeg(*smaller, 80);
 }
 
@@ -253,76 +264,199 @@ PictureRef attackRequantize(const Picture& picture, int levels)
     return mapBytes(picture, [&](std::uint8_t v) { return table[v]; });
 }
 
+namespace {
+
+using K = Attack::Kind;
+constexpr ParameterRange kNone{};
+
+// Labels and applications that need more than the table's plain fields.
+std::string cropLabel(const Attack& a)
+{
+    return "crop " + number(a.parameter * 100.0) + "%";
+}
+std::string toneLabel(const Attack& a)
+{
+    return "brightness/contrast ×" + number(a.parameter) + (a.second < 0 ? " − " : " + ")
+        + number(std::fabs(a.second));
+}
+PictureRef applyCrop(const Picture& picture, const Attack& a, const Picture* original, std::uint64_t)
+{
+    if (original == nullptr)
+        throw Error(
+            err::InvalidCall, "Invalid procedure call: crop needs a picture to fill the cut-away area from");
+    return attackCrop(picture, a.parameter, *original);
+}
+
+const AttackSpec kAttacks[] = {
+    {K::Jpeg, "jpeg", "Q", 1, {1, 100, false, true}, kNone, "",
+        "re-encode as JPEG at quality Q ({range}) and decode", AttackFamily::Signal,
+        [](const Attack& a) { return "JPEG Q=" + number(a.parameter); },
+        [](const Picture& p, const Attack& a, const Picture*, std::uint64_t) {
+            return attackJpeg(p, int(a.parameter));
+        }},
+    {K::Noise, "noise", "SIGMA", 1, {0, 1000}, kNone, "",
+        "add Gaussian noise of deviation SIGMA grey levels ({range}) to each channel", AttackFamily::Signal,
+        [](const Attack& a) { return "noise σ=" + number(a.parameter); },
+        [](const Picture& p, const Attack& a, const Picture*, std::uint64_t seed) {
+            return attackNoise(p, a.parameter, seed);
+        }},
+    {K::Blur, "blur", "SIGMA", 1, {0, 20}, kNone, "", "Gaussian blur of deviation SIGMA pixels ({range})",
+        AttackFamily::Signal, [](const Attack& a) { return "blur σ=" + number(a.parameter); },
+        [](const Picture& p, const Attack& a, const Picture*, std::uint64_t) {
+            return attackBlur(p, a.parameter);
+        }},
+    {K::Scale, "scale", "F", 1, {0, 4, true}, kNone, "",
+        "resize by the factor F ({range}) and back to the original size", AttackFamily::Signal,
+        [](const Attack& a) { return "scale ×" + number(a.parameter); },
+        [](const Picture& p, const Attack& a, const Picture*, std::uint64_t) {
+            return attackScale(p, a.parameter);
+        }},
+    {K::Crop, "crop", "F", 1, {0, 1}, kNone, "",
+        "keep the centred fraction F ({range}) of the area; the rest comes from\nthe picture given with "
+        "--fill-from (as Cox et al. did)",
+        AttackFamily::Signal, cropLabel, applyCrop},
+    {K::Requantize, "requantize", "L", 1, {2, 256, false, true}, kNone, "", "L levels ({range}) per channel",
+        AttackFamily::Signal, [](const Attack& a) { return "requantize " + number(a.parameter) + " levels"; },
+        [](const Picture& p, const Attack& a, const Picture*, std::uint64_t) {
+            return attackRequantize(p, int(a.parameter));
+        }},
+    {K::Rotate, "rotate", "DEG", 1, {-360, 360}, kNone, "degrees",
+        "rotate by DEG degrees ({range}, counter-clockwise) on the same\ncanvas, corners black",
+        AttackFamily::Geometric, [](const Attack& a) { return "rotate " + number(a.parameter) + "°"; },
+        [](const Picture& p, const Attack& a, const Picture*, std::uint64_t) {
+            return attackRotate(p, a.parameter);
+        }},
+    {K::Shift, "shift", "DX,DY", 2, {-1e5, 1e5}, {-1e5, 1e5}, "pixels",
+        "move the content DX pixels right and DY down, black where it left\n({range})",
+        AttackFamily::Geometric,
+        [](const Attack& a) { return "shift " + number(a.parameter) + "," + number(a.second) + " px"; },
+        [](const Picture& p, const Attack& a, const Picture*, std::uint64_t) {
+            return attackShift(p, a.parameter, a.second);
+        }},
+    {K::Mirror, "mirror", nullptr, 0, kNone, kNone, "", "exchange left and right", AttackFamily::Geometric,
+        [](const Attack&) { return std::string("mirror"); },
+        [](const Picture& p, const Attack&, const Picture*, std::uint64_t) { return attackMirror(p); }},
+    {K::CropTo, "crop-to", "F", 1, {0, 1, true}, kNone, "",
+        "keep the centred fraction F ({range}) of each side: a smaller picture", AttackFamily::Geometric,
+        [](const Attack& a) { return "crop to " + number(a.parameter * 100.0) + "% per side"; },
+        [](const Picture& p, const Attack& a, const Picture*, std::uint64_t) {
+            return attackCropTo(p, a.parameter);
+        }},
+    {K::Resize, "resize", "F", 1, {0, 4, true}, kNone, "", "resize by the factor F ({range}), not restored",
+        AttackFamily::Geometric, [](const Attack& a) { return "resize ×" + number(a.parameter); },
+        [](const Picture& p, const Attack& a, const Picture*, std::uint64_t) {
+            return attackResize(p, a.parameter);
+        }},
+    {K::Tone, "tone", "GAIN,OFFSET", 2, {0, 10, true}, {-255, 255}, "",
+        "every channel value v to GAIN * v + OFFSET ({range};\nbrightness, contrast)", AttackFamily::Tone,
+        toneLabel,
+        [](const Picture& p, const Attack& a, const Picture*, std::uint64_t) {
+            return attackTone(p, a.parameter, a.second);
+        }},
+    {K::Gamma, "gamma", "G", 1, {0.05, 20}, kNone, "",
+        "every channel value v to 255 (v / 255)^(1 / G) ({range}; above 1 brightens)", AttackFamily::Tone,
+        [](const Attack& a) { return "gamma " + number(a.parameter); },
+        [](const Picture& p, const Attack& a, const Picture*, std::uint64_t) {
+            return attackGamma(p, a.parameter);
+        }},
+    {K::Social, "social", nullptr, 0, kNone, kNone, "",
+        "as a social network serves an upload: the long side to 1080 pixels\n(when longer), then JPEG at "
+        "quality 80",
+        AttackFamily::Geometric,
+        [](const Attack&) { return std::string("social network (1080 px, JPEG Q=80)"); },
+        [](const Picture& p, const Attack&, const Picture*, std::uint64_t) { return attackSocial(p); }},
+};
+
+// The names the metavariable gives the values: "GAIN,OFFSET" -> GAIN, OFFSET.
+std::string valueName(const AttackSpec& spec, int which)
+{
+    const std::string all = spec.metavar ? spec.metavar : "";
+    const std::size_t comma = all.find(',');
+    if (comma == std::string::npos) return all;
+    return which == 0 ? all.substr(0, comma) : all.substr(comma + 1);
+}
+
+bool sameRange(const ParameterRange& a, const ParameterRange& b)
+{
+    return a.min == b.min && a.max == b.max && a.aboveMin == b.aboveMin && a.whole == b.whole;
+}
+
+std::string noteOf(const ParameterRange& r, const std::string& name, bool named)
+{
+    if (r.aboveMin) return number(r.min) + " < " + name + " <= " + number(r.max);
+    if (named) return number(r.min) + " <= " + name + " <= " + number(r.max);
+    return number(r.min) + ".." + number(r.max);
+}
+
+std::string textOf(const ParameterRange& r)
+{
+    if (r.whole) return "a whole number from " + number(r.min) + " to " + number(r.max);
+    if (r.aboveMin) return "above " + number(r.min) + " and at most " + number(r.max);
+    return "from " + number(r.min) + " to " + number(r.max);
+}
+
+std::string withArticle(std::string word)
+{
+    for (char& c : word)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return (std::string("aeiou").find(word.front()) != std::string::npos ? "an " : "a ") + word;
+}
+
+} // namespace
+
+bool ParameterRange::contains(double v) const noexcept
+{
+    if (!std::isfinite(v)) return false;
+    if (whole && v != std::floor(v)) return false;
+    return (aboveMin ? v > min : v >= min) && v <= max;
+}
+
+std::span<const AttackSpec> attackTable() noexcept
+{
+    return kAttacks;
+}
+
+const AttackSpec& attackSpec(Attack::Kind kind)
+{
+    for (const AttackSpec& spec : kAttacks)
+        if (spec.kind == kind) return spec;
+    throw Error(err::InvalidCall, "Invalid procedure call: an unknown attack");
+}
+
+std::string rangeNote(const AttackSpec& spec)
+{
+    if (spec.values < 2) return spec.values == 1 ? noteOf(spec.first, valueName(spec, 0), false) : "";
+    if (sameRange(spec.first, spec.second))
+        return noteOf(spec.first, valueName(spec, 0) + ", " + valueName(spec, 1), true);
+    return noteOf(spec.first, valueName(spec, 0), true) + ", "
+        + noteOf(spec.second, valueName(spec, 1), true);
+}
+
+std::string rangeText(const AttackSpec& spec)
+{
+    const std::string unit = *spec.unit ? std::string(" ") + spec.unit : "";
+    if (spec.values < 2) return textOf(spec.first) + unit;
+    if (sameRange(spec.first, spec.second)) return "each " + textOf(spec.first) + unit;
+    return withArticle(valueName(spec, 0)) + " " + textOf(spec.first) + " and "
+        + withArticle(valueName(spec, 1)) + " " + textOf(spec.second) + unit;
+}
+
+std::string attackHelp(const AttackSpec& spec)
+{
+    std::string help = spec.help;
+    const std::size_t at = help.find("{range}");
+    if (at != std::string::npos) help.replace(at, 7, rangeNote(spec));
+    return help;
+}
+
 std::string attackName(Attack::Kind kind)
 {
-    switch (kind) {
-    case Attack::Kind::Jpeg:
-        return "jpeg";
-    case Attack::Kind::Noise:
-        return "noise";
-    case Attack::Kind::Blur:
-        return "blur";
-    case Attack::Kind::Scale:
-        return "scale";
-    case Attack::Kind::Crop:
-        return "crop";
-    case Attack::Kind::Requantize:
-        return "requantize";
-    case Attack::Kind::Rotate:
-        return "rotate";
-    case Attack::Kind::Shift:
-        return "shift";
-    case Attack::Kind::Mirror:
-        return "mirror";
-    case Attack::Kind::CropTo:
-        return "crop-to";
-    case Attack::Kind::Resize:
-        return "resize";
-    case Attack::Kind::Tone:
-        return "tone";
-    case Attack::Kind::Gamma:
-        return "gamma";
-    case Attack::Kind::Social:
-        return "social";
-    }
-    return "?";
+    return attackSpec(kind).name;
 }
 
 std::string attackLabel(const Attack& attack)
 {
-    const std::string p = number(attack.parameter);
-    switch (attack.kind) {
-    case Attack::Kind::Jpeg:
-        return "JPEG Q=" + p;
-    case Attack::Kind::Noise:
-        return "noise σ=" + p;
-    case Attack::Kind::Blur:
-        return "blur σ=" + p;
-    case Attack::Kind::Scale:
-        return "scale ×" + p;
-    case Attack::Kind::Crop:
-        return "crop " + number(attack.parameter * 100.0) + "%";
-    case Attack::Kind::Requantize:
-        return "requantize " + p + " levels";
-    case Attack::Kind::Rotate:
-        return "rotate " + p + "°";
-    case Attack::Kind::Shift:
-        return "shift " + p + "," + number(attack.second) + " px";
-    case Attack::Kind::Mirror:
-        return "mirror";
-    case Attack::Kind::CropTo:
-        return "crop to " + number(attack.parameter * 100.0) + "% per side";
-    case Attack::Kind::Resize:
-        return "resize ×" + p;
-    case Attack::Kind::Tone:
-        return "brightness/contrast ×" + p + (attack.second < 0 ? " − " : " + ")
-            + number(std::fabs(attack.second));
-    case Attack::Kind::Gamma:
-        return "gamma " + p;
-    case Attack::Kind::Social:
-        return "social network (1080 px, JPEG Q=80)";
-    }
-    return p;
+    return attackSpec(attack.kind).label(attack);
 }
 
 std::string chainLabel(const std::vector<Attack>& chain)
@@ -335,66 +469,41 @@ std::string chainLabel(const std::vector<Attack>& chain)
 
 bool isGeometric(Attack::Kind kind)
 {
-    switch (kind) {
-    case Attack::Kind::Rotate:
-    case Attack::Kind::Shift:
-    case Attack::Kind::Mirror:
-    case Attack::Kind::CropTo:
-    case Attack::Kind::Resize:
-    case Attack::Kind::Social:
-        return true;
-    default:
-        return false;
-    }
+    return attackSpec(kind).family == AttackFamily::Geometric;
 }
 
 void validateAttack(const Attack& attack)
 {
-    const double p = attack.parameter;
-    if (!std::isfinite(p) || !std::isfinite(attack.second)) badParameter(attack, "a finite number");
-    const bool whole = p == std::floor(p);
+    const AttackSpec& spec = attackSpec(attack.kind);
+    if (!std::isfinite(attack.parameter) || !std::isfinite(attack.second))
+        badParameter(attack, "a finite number");
+    if (spec.values >= 1 && !spec.first.contains(attack.parameter)) badParameter(attack, rangeText(spec));
+    if (spec.values >= 2 && !spec.second.contains(attack.second)) badParameter(attack, rangeText(spec));
+}
+
+AttackSize attackResultSize(const Attack& attack, int width, int height)
+{
+    const auto size = [](int w, int h, std::int64_t peak) {
+        return AttackSize{w, h, std::max(peak, std::int64_t(w) * h)};
+    };
+    const std::int64_t pixels = std::int64_t(width) * height;
+    const double f = attack.parameter;
     switch (attack.kind) {
-    case Attack::Kind::Jpeg:
-        if (!whole || p < 1 || p > 100) badParameter(attack, "a whole number from 1 to 100");
-        break;
-    case Attack::Kind::Noise:
-        if (p < 0 || p > 1000) badParameter(attack, "from 0 to 1000");
-        break;
-    case Attack::Kind::Blur:
-        if (p < 0 || p > 20) badParameter(attack, "from 0 to 20");
-        break;
-    case Attack::Kind::Scale:
-        if (p <= 0 || p > 4) badParameter(attack, "above 0 and at most 4");
-        break;
-    case Attack::Kind::Crop:
-        if (p < 0 || p > 1) badParameter(attack, "from 0 to 1");
-        break;
-    case Attack::Kind::Requantize:
-        if (!whole || p < 2 || p > 256) badParameter(attack, "a whole number from 2 to 256");
-        break;
-    case Attack::Kind::Rotate:
-        if (p < -360 || p > 360) badParameter(attack, "from -360 to 360 degrees");
-        break;
-    case Attack::Kind::Shift:
-        if (std::fabs(p) > 1e5 || std::fabs(attack.second) > 1e5)
-            badParameter(attack, "at most 100000 pixels");
-        break;
-    case Attack::Kind::CropTo:
-        if (p <= 0 || p > 1) badParameter(attack, "above 0 and at most 1");
-        break;
-    case Attack::Kind::Resize:
-        if (p <= 0 || p > 4) badParameter(attack, "above 0 and at most 4");
-        break;
-    case Attack::Kind::Tone:
-        if (p <= 0 || p > 10 || std::fabs(attack.second) > 255)
-            badParameter(attack, "a gain above 0 and at most 10 and an offset from -255 to 255");
-        break;
-    case Attack::Kind::Gamma:
-        if (p < 0.05 || p > 20) badParameter(attack, "from 0.05 to 20");
-        break;
-    case Attack::Kind::Mirror:
-    case Attack::Kind::Social:
-        break;
+    case K::Scale: // there and back: the resized copy is the largest
+        return size(width, height, std::int64_t(scaledSide(width, f)) * scaledSide(height, f));
+    case K::Resize:
+        return size(scaledSide(width, f), scaledSide(height, f), pixels);
+    case K::CropTo:
+        return size(
+            std::clamp(scaledSide(width, f), 1, width), std::clamp(scaledSide(height, f), 1, height), pixels);
+    case K::Social: {
+        const int longSide = std::max(width, height);
+        if (longSide <= kSocialLongSide) return size(width, height, pixels);
+        const double g = double(kSocialLongSide) / longSide;
+        return size(scaledSide(width, g), scaledSide(height, g), pixels);
+    }
+    default:
+        return size(width, height, pixels);
     }
 }
 
@@ -402,40 +511,7 @@ PictureRef applyAttack(
     const Picture& picture, const Attack& attack, const Picture* original, std::uint64_t seed)
 {
     validateAttack(attack);
-    switch (attack.kind) {
-    case Attack::Kind::Jpeg:
-        return attackJpeg(picture, int(attack.parameter));
-    case Attack::Kind::Noise:
-        return attackNoise(picture, attack.parameter, seed);
-    case Attack::Kind::Blur:
-        return attackBlur(picture, attack.parameter);
-    case Attack::Kind::Scale:
-        return attackScale(picture, attack.parameter);
-    case Attack::Kind::Crop:
-        if (original == nullptr)
-            throw Error(err::InvalidCall,
-                "Invalid procedure call: crop needs a picture to fill the cut-away area from");
-        return attackCrop(picture, attack.parameter, *original);
-    case Attack::Kind::Requantize:
-        return attackRequantize(picture, int(attack.parameter));
-    case Attack::Kind::Rotate:
-        return attackRotate(picture, attack.parameter);
-    case Attack::Kind::Shift:
-        return attackShift(picture, attack.parameter, attack.second);
-    case Attack::Kind::Mirror:
-        return attackMirror(picture);
-    case Attack::Kind::CropTo:
-        return attackCropTo(picture, attack.parameter);
-    case Attack::Kind::Resize:
-        return attackResize(picture, attack.parameter);
-    case Attack::Kind::Tone:
-        return attackTone(picture, attack.parameter, attack.second);
-    case Attack::Kind::Gamma:
-        return attackGamma(picture, attack.parameter);
-    case Attack::Kind::Social:
-        return attackSocial(picture);
-    }
-    throw Error(err::InvalidCall, "Invalid procedure call: an unknown attack");
+    return attackSpec(attack.kind).apply(picture, attack, original, seed);
 }
 
 } // namespace pelinor

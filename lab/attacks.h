@@ -5,6 +5,7 @@
 #include "image/picture.h"
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -84,8 +85,61 @@ struct Attack {
     double second = 0.0;
 };
 
-// Checks the parameter's range; Error err::InvalidCall naming the attack otherwise.
+// What an attack does to a picture, as reports group them: signal processing (JPEG, noise,
+// blur...), geometry (moves, mirrors or resizes: registration's business) or tone.
+enum class AttackFamily { Signal, Geometric, Tone };
+
+// The values one attack parameter takes: from `min` (or above it, when aboveMin) to `max`,
+// whole numbers only when `whole`.
+struct ParameterRange {
+    double min = 0.0;
+    double max = 0.0;
+    bool aboveMin = false;
+    bool whole = false;
+    bool contains(double v) const noexcept;
+};
+
+// One attack, declared once: its name (the command-line flag is "--" + name), the values it
+// takes and their ranges, the --help line, its family, its label and the function that
+// applies it. The command line, its --help, the checks, the evaluation and the
+// documentation tests all read this table.
+struct AttackSpec {
+    Attack::Kind kind;
+    const char* name; // "jpeg", "crop-to"
+    const char* metavar; // "Q", "DX,DY"; null for an attack without values
+    int values; // 0, 1, or 2 given as "A,B"
+    ParameterRange first; // the parameter's
+    ParameterRange second; // the second value's (shift's dy, tone's offset)
+    const char* unit; // after the range in a refusal ("degrees"), or ""
+    const char* help; // the --help line; "{range}" stands for the ranges, as rangeNote gives them
+    AttackFamily family;
+    std::string (*label)(const Attack& attack);
+    PictureRef (*apply)(
+        const Picture& picture, const Attack& attack, const Picture* original, std::uint64_t seed);
+};
+
+// Every attack, in the order the command line's help lists them.
+std::span<const AttackSpec> attackTable() noexcept;
+const AttackSpec& attackSpec(Attack::Kind kind);
+// The --help line with its ranges filled in ("re-encode as JPEG at quality Q (1..100) ...").
+std::string attackHelp(const AttackSpec& spec);
+// The ranges as the help notes them: "1..100", "0 < F <= 4", "0 < GAIN <= 10, -255..255".
+std::string rangeNote(const AttackSpec& spec);
+// The ranges as a refusal states them: "a whole number from 1 to 100".
+std::string rangeText(const AttackSpec& spec);
+
+// Checks the parameters' ranges; Error err::InvalidCall naming the attack otherwise.
 void validateAttack(const Attack& attack);
+
+// The size of the picture an attack makes from a width x height one, and the most pixels a
+// picture holds on the way (the input, the scale attack's resized copy, the result): what a
+// command checks against its budget before attacking.
+struct AttackSize {
+    int width = 0;
+    int height = 0;
+    std::int64_t peakPixels = 0;
+};
+AttackSize attackResultSize(const Attack& attack, int width, int height);
 
 // Applies one attack. `original` fills the cropped-away area; `seed` drives the noise.
 PictureRef applyAttack(

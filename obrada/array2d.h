@@ -9,6 +9,7 @@
 #include <new>
 #include <string>
 #include <sys/mman.h>
+#include <type_traits>
 #include <vector>
 
 namespace pelinor {
@@ -126,14 +127,21 @@ private:
 // A non-owning view of bytes with bounds (0..n1-1, 0..n2-1): element (x, y) is the
 // byte at y * stride + x. Over a 24-bit picture n1 = 3 * width, n2 = height and the
 // stride is the picture's padded row length; padding is not part of the view.
-class ByteView {
+// ByteView writes; ConstByteView only reads, and every ByteView converts to one.
+template <class Byte> class BasicByteView {
 public:
-    ByteView() = default;
-    ByteView(std::uint8_t* base, int n1, int n2, std::size_t stride) noexcept
+    BasicByteView() = default;
+    BasicByteView(Byte* base, int n1, int n2, std::size_t stride) noexcept
         : m_base(base)
         , m_n1(n1)
         , m_n2(n2)
         , m_stride(stride)
+    {
+    }
+    // A writable view is also a read-only one.
+    template <class Other, class = std::enable_if_t<std::is_same_v<Byte, const Other>>>
+    BasicByteView(const BasicByteView<Other>& other) noexcept
+        : BasicByteView(other.data(), other.n1(), other.n2(), other.stride())
     {
     }
 
@@ -143,22 +151,25 @@ public:
     int upper2() const noexcept { return m_n2 - 1; }
     std::size_t stride() const noexcept { return m_stride; }
     bool empty() const noexcept { return m_base == nullptr; }
-    void release() noexcept { *this = ByteView(); }
+    void release() noexcept { *this = BasicByteView(); }
 
-    std::uint8_t& at(int x, int y) const
+    Byte& at(int x, int y) const
     {
         if (x < 0 || y < 0 || x >= m_n1 || y >= m_n2) throwSubscript(x, y, m_n1, m_n2);
         return m_base[std::size_t(y) * m_stride + std::size_t(x)];
     }
-    std::uint8_t* row(int y) const noexcept { return m_base + std::size_t(y) * m_stride; }
-    std::uint8_t* data() const noexcept { return m_base; }
+    Byte* row(int y) const noexcept { return m_base + std::size_t(y) * m_stride; }
+    Byte* data() const noexcept { return m_base; }
 
 private:
-    std::uint8_t* m_base = nullptr;
+    Byte* m_base = nullptr;
     int m_n1 = 0;
     int m_n2 = 0;
     std::size_t m_stride = 0;
 };
+
+using ByteView = BasicByteView<std::uint8_t>;
+using ConstByteView = BasicByteView<const std::uint8_t>;
 
 // An owned byte array with the same bounds and element order as a ByteView (stride = n1).
 // Used for the colour planes.
@@ -179,6 +190,10 @@ public:
     int upper1() const noexcept { return m_n1 - 1; }
     int upper2() const noexcept { return m_n2 - 1; }
     ByteView view() noexcept { return ByteView(m_data.data(), m_n1, m_n2, std::size_t(m_n1)); }
+    ConstByteView view() const noexcept
+    {
+        return ConstByteView(m_data.data(), m_n1, m_n2, std::size_t(m_n1));
+    }
     std::uint8_t& at(int x, int y) { return view().at(x, y); }
     std::uint8_t at(int x, int y) const { return const_cast<ByteArray2D*>(this)->at(x, y); }
     std::uint8_t* data() noexcept { return m_data.data(); }

@@ -175,7 +175,7 @@ void rowToPixels(const InverseTables& t, const std::uint8_t* src, std::uint8_t* 
         toPixelScalar(t, src + x, dst + x);
 }
 
-bool overlaps(const ByteView& view, const ByteArray2D& array)
+bool overlaps(const ConstByteView& view, const ByteArray2D& array)
 {
     if (view.empty() || view.n1() == 0 || view.n2() == 0 || array.n1() == 0 || array.n2() == 0) return false;
     const auto viewFirst = reinterpret_cast<std::uintptr_t>(view.data());
@@ -195,7 +195,7 @@ void requireWholeTriples(int n1)
 
 } // namespace
 
-void PretvoriUYCbCr(const ByteView& pixels, ByteArray2D& planes)
+void PretvoriUYCbCr(const ConstByteView& pixels, ByteArray2D& planes)
 {
     const int n1 = pixels.n1();
     const int n2 = pixels.n2();

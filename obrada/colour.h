@@ -6,7 +6,7 @@
 namespace pelinor {
 
 // Pixels -> colour planes. `planes` is created anew with the bounds of `pixels`.
-void PretvoriUYCbCr(const ByteView& pixels, ByteArray2D& planes);
+void PretvoriUYCbCr(const ConstByteView& pixels, ByteArray2D& planes);
 
 // Colour planes -> pixels, written into the existing `pixels` (usually a view over a
 // picture). A destination smaller than the source is error 9, raised before any write.

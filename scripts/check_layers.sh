@@ -7,7 +7,8 @@
 #   desktop/toolkit -> desktop/windows -> desktop/app    the desktop program, on the core
 #   cli                                        the command line, on the core, lab and catalogue
 #   tools                                      the screenshot driver, on the desktop program
-# Tests, benchmarks and fuzz targets may include anything.
+# A private folder's headers are for its own layer only (image/codecs: the codecs behind
+# image/image_io.h). Tests, benchmarks and fuzz targets may include anything.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -24,6 +25,9 @@ declare -A may_include=(
     [desktop/app]="$core desktop/toolkit desktop/windows desktop/app"
     [cli]="$core lab catalogue cli"
     [tools]="$core desktop/toolkit desktop/windows desktop/app tools"
+)
+declare -A private_to=(
+    [image/codecs]='image'
 )
 
 # The layer folder of a path: the longest key of may_include that is a prefix of it.
@@ -50,6 +54,12 @@ while IFS= read -r file; do
             echo "$file includes \"$inc\" from a higher layer" >&2
             status=1
         fi
+        for folder in "${!private_to[@]}"; do
+            if [[ "$inc" == "$folder"/* && "$layer" != "${private_to[$folder]}" ]]; then
+                echo "$file includes \"$inc\", private to $folder" >&2
+                status=1
+            fi
+        done
     done < <(sed -n 's/^#include "\([^"]*\)".*/\1/p' "$file")
 done < <(git ls-files '*.cpp' '*.h')
 [ $status -eq 0 ] && echo "layers: every include points down"

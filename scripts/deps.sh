@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev qt6-translations-l10n
-  libfftw3-dev libpng-dev libjpeg62-turbo-dev libtiff-dev libwebp-dev
+  libfftw3-dev libpng-dev zlib1g-dev libjpeg62-turbo-dev libtiff-dev libwebp-dev
   libopencv-core-dev libopencv-imgproc-dev libopencv-features2d-dev libopencv-calib3d-dev
   libopencv-video-dev
   libgtest-dev libgmock-dev libbenchmark-dev

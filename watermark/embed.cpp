@@ -134,14 +134,14 @@ namespace {
 
 // The embedding of a picture marked through its 24-bit memory (8-bit colour, with or
 // without alpha), into that picture.
-EmbedResult markColourInPlace(const PictureRef& picture, const Watermark& watermark)
+EmbedResult markColourInPlace(Picture& picture, const Watermark& watermark)
 {
     // One plane of doubles is all the memory added to the picture's own: the luminance, its
     // transform and the transform back all live in it.
-    const ByteView pixels = openColourView(*picture);
-    const RowOrder order = rowOrderOf(*picture);
+    const ByteView pixels = openColourView(picture);
+    const RowOrder order = rowOrderOf(picture);
     Plane plane;
-    colourLuminanceInto(*picture, plane);
+    colourLuminanceInto(picture, plane);
     EmbedResult result;
     DirektniDCT(plane, plane);
     result.changed = embedCoefficients(plane, watermark);
@@ -149,7 +149,6 @@ EmbedResult markColourInPlace(const PictureRef& picture, const Watermark& waterm
     const std::uint64_t squares = writeMarked(pixels, order, plane);
     requireChanged(double(squares), watermark.alpha);
     result.psnr = psnrFromSquaredError(double(squares), double(pixels.n1()) * double(pixels.n2()));
-    result.marked = picture;
     return result;
 }
 
@@ -246,9 +245,9 @@ EmbedResult embedDeep(const Picture& source, const Watermark& watermark)
 
 } // namespace
 
-EmbedResult embedWatermarkInPlace(const PictureRef& picture, const Watermark& watermark)
+EmbedResult embedWatermarkInPlace(Picture& picture, const Watermark& watermark)
 {
-    openView(*picture); // the 24-bit refusal, before anything is read
+    require24Bit(picture); // before anything is read
     requireUsableWatermark(watermark);
     return markColourInPlace(picture, watermark);
 }
@@ -269,7 +268,8 @@ EmbedResult embedWatermark(const Picture& source, const Watermark& watermark, De
             copy->setSampleFormat(format);
             if (!alpha.empty()) std::copy(alpha.begin(), alpha.end(), copy->alpha8());
         }
-        result = markColourInPlace(copy, watermark);
+        result = markColourInPlace(*copy, watermark);
+        result.marked = std::move(copy);
     } else {
         result = embedDeep(source, watermark);
     }

@@ -11,7 +11,7 @@
 namespace pelinor {
 
 struct EmbedResult {
-    PictureRef marked; // embedWatermark: a new picture, the source is never modified
+    PictureRef marked; // embedWatermark: a new picture, the source is never modified; empty in place
     long long changed = 0; // coefficients scaled
     double psnr = 0.0; // marked against source, all three channels, dB (infinity if identical)
 };
@@ -23,10 +23,10 @@ struct EmbedResult {
 // marked picture keeps the source's channels, depth, metadata and source description.
 EmbedResult embedWatermark(
     const Picture& source, const Watermark& watermark, Depths depths = Depths::Only24Bit);
-// The same into the 24-bit picture itself, whose pixels become the marked ones (`marked` is
-// `picture`); for callers that do not need the source afterwards, at less memory. A
-// failure before the pixels are written leaves them as they were.
-EmbedResult embedWatermarkInPlace(const PictureRef& picture, const Watermark& watermark);
+// The same into the 24-bit picture itself, whose pixels become the marked ones (`marked`
+// stays empty: the caller holds the picture); for callers that do not need the source
+// afterwards, at less memory. A failure before the pixels are written leaves them as they were.
+EmbedResult embedWatermarkInPlace(Picture& picture, const Watermark& watermark);
 
 // Threshold for the watermark's length, then every significant coefficient scaled by
 // (alpha * x(i) + 1) in scan order. Returns how many were scaled. More significant

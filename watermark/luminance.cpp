@@ -95,7 +95,7 @@ void fillLuminance(const ByteArray2D& planes, Plane& lum, int y0, const RowOrder
 }
 
 // L = luminance - 128 into `lum`, band by band through one small colour-planes buffer per thread.
-void luminanceBands(const ByteView& pixels, const RowOrder& order, Plane& lum)
+void luminanceBands(const ConstByteView& pixels, const RowOrder& order, Plane& lum)
 {
     const int width = pixels.n1() / 3;
     const int height = pixels.n2();

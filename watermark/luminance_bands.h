@@ -19,9 +19,10 @@ inline constexpr int kBandRows = 32;
 // Below this many pixels a second thread costs more than it saves.
 inline constexpr long long kThreadedPixels = 1LL << 16;
 
-inline ByteView band(const ByteView& pixels, int firstRow, int rows) noexcept
+template <class Byte>
+BasicByteView<Byte> band(const BasicByteView<Byte>& pixels, int firstRow, int rows) noexcept
 {
-    return ByteView(pixels.row(firstRow), pixels.n1(), rows, pixels.stride());
+    return BasicByteView<Byte>(pixels.row(firstRow), pixels.n1(), rows, pixels.stride());
 }
 
 // The plane's rows run from the bottom of the image up, as an ordinary bitmap stores them,
@@ -33,7 +34,8 @@ struct RowOrder {
     bool reversed = false;
     int height = 0;
     // The stored rows that hold plane rows y0 .. y0 + rows - 1.
-    ByteView storedBand(const ByteView& pixels, int y0, int rows) const noexcept
+    template <class Byte>
+    BasicByteView<Byte> storedBand(const BasicByteView<Byte>& pixels, int y0, int rows) const noexcept
     {
         return band(pixels, reversed ? height - y0 - rows : y0, rows);
     }

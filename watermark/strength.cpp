@@ -71,7 +71,7 @@ public:
     }
 
 private:
-    ByteView m_pixels;
+    ConstByteView m_pixels;
     int m_width;
     int m_height;
     bool m_topDown;

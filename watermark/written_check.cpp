@@ -14,8 +14,8 @@ double colourPsnr(const Picture& a, const Picture& b)
         throw Error(err::SizeMismatch,
             "Cannot compare a " + sizeText(a.width(), a.height()) + " picture with a "
                 + sizeText(b.width(), b.height()) + " one");
-    const ByteView va = openColourView(a);
-    const ByteView vb = openColourView(b);
+    const auto va = openColourView(a);
+    const auto vb = openColourView(b);
     const std::size_t n1 = std::size_t(va.n1());
     std::uint64_t sum = 0;
     // Row y of both views is the same picture row whatever the storage order.

@@ -124,7 +124,16 @@ PairedBars geometricChart(const Evaluation& ev)
 std::string reportHtml(const Evaluation& ev, const ReportInfo& info)
 {
     int attacks = 0;
-    const int registered = survivedAttacks(ev, nullptr, true);
+    const int registered = survivedAttacks(ev, &attacks, true);
+    std::string survival = "attacks survived with registration ("
+        + std::to_string(survivedAttacks(ev, nullptr)) + " without) ";
+    if (ev.rule.kind == DecisionRule::Kind::Evidence)
+        survival += "by evidence, false-positive probability at most "
+            + formatNumber(ev.rule.maxFalsePositive, "%g") + "; by similarity above "
+            + formatNumber(kDefaultThreshold, "%g") + ": " + std::to_string(survivedBySimilarity(ev, true))
+            + " (" + std::to_string(survivedBySimilarity(ev, false)) + " without)";
+    else
+        survival += "at threshold " + formatNumber(ev.threshold, "%g");
     std::string s = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
                     "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
                     "<title>Robustness report: "
@@ -136,7 +145,7 @@ std::string reportHtml(const Evaluation& ev, const ReportInfo& info)
     s += "<div class=\"cards\">\n";
     s += card(formatPsnr(ev.markedPsnr, "∞") + " dB", "PSNR of the marked picture");
     s += card(formatNumber(ev.embeddedSimilarity(), "%.4f"), "similarity, marked and untouched");
-    s += card(std::to_string(registered) + " of " + std::to_string(attacks), survivalText(ev));
+    s += card(std::to_string(registered) + " of " + std::to_string(attacks), survival);
     s += card(formatNumber(ev.randomMax, "%.3f"),
         "highest of " + std::to_string(ev.randomSimilarities.size()) + " never-embedded watermarks");
     s += "</div>\n";

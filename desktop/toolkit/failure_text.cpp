@@ -28,12 +28,14 @@ QString failureReason(const Error& error)
     switch (error.number()) {
     case err::Overflow: // every overflow comes from a watermark's numbers, not from a picture
         return QStringLiteral("vrijednosti žiga prevelike su za računanje");
-    case err::OutOfMemory: {
-        // The pixel budget names the picture's size and the limit; both are worth saying.
+    case err::OutOfMemory:
+        return QStringLiteral("nema dovoljno memorije");
+    case err::PixelBudget: {
+        // The refusal names the picture's size and the limit (checkPixelBudget); both are worth saying.
         static const QRegularExpression budget(QStringLiteral(
             R"(^Out of memory: a (\d+) x (\d+) picture \(([\d.]+) megapixels\) is over the limit of ([\d.]+) megapixels)"));
         const QRegularExpressionMatch m = budget.match(QString::fromUtf8(error.what()));
-        if (!m.hasMatch()) return QStringLiteral("nema dovoljno memorije");
+        if (!m.hasMatch()) return QStringLiteral("slika je veća od granice broja piksela");
         const auto decimal = [&](int n) { return m.captured(n).replace(u'.', u','); };
         return QStringLiteral(
             "slika od %1 x %2 piksela (%3 megapiksela) veća je od granice od %4 megapiksela")

@@ -2,7 +2,7 @@
 // make_format_picture OUTPUT KIND   (KIND: rgb8 rgba8 grey8 greyalpha8 rgb16 grey16 meta cmyk)
 // The format follows OUTPUT's extension. "meta" is 8-bit colour carrying EXIF (Copyright
 // "(c) Ana Horvat", Orientation 6), an ICC profile and XMP; "cmyk" is a CMYK JPEG.
-#include "image/exif.h"
+#include "image/codecs/exif.h"
 #include "image/image_io.h"
 
 #include <cmath>

@@ -399,6 +399,12 @@ inputs)
   run 2 detect "$sample" w.wmk marked.png --max-pixels 100000; has err "$budget"
   run 2 identify "$sample" marked.png w.wmk --max-pixels 100000; has err "$budget"
   run 2 attack "$sample" attacked.png --jpeg 50 --max-pixels 100000; has err "$budget"
+  # An attack that would grow the picture past the budget is refused before it runs.
+  run 2 attack "$sample" grown.png --resize 4 --max-pixels 1000000
+  has err 'resize ×4 needs a picture of 2164800 pixels, over the limit of 1000000 pixels (--max-pixels raises it)'
+  [ ! -e grown.png ] || fail "a refused attack wrote grown.png"
+  run 2 attack "$sample" grown.png --crop-to 0.5 --scale 4 --max-pixels 200000; has err 'scale ×4 needs a picture of 542400 pixels'
+  run 0 attack "$sample" grown.png --crop-to 0.5 --resize 2 --max-pixels 200000; rm grown.png
   run 2 evaluate "$sample" w.wmk --out reports --random 0 --max-pixels 100000; has err "$budget"
   run 2 info "$sample" --max-pixels 0; has err "--max-pixels"
   [ ! -e reports ] && [ ! -e attacked.png ] || fail "a refused command wrote something"

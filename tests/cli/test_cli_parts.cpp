@@ -1,10 +1,13 @@
 // The command line's JSON writer and its reports, checked piece by piece.
+#include "cli/args.h"
+#include "cli/io.h"
 #include "cli/json.h"
 #include "cli/progress.h"
 #include "cli/report/report.h"
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <limits>
 #include <random>
@@ -13,6 +16,44 @@
 
 namespace pelinor::cli {
 namespace {
+
+// An option declares its range and default once; parsing reads them from there.
+TEST(Options, RangeAndDefaultComeFromTheDeclaration)
+{
+    const Option whole{"--n", "N", "a number", nullptr, {1, 100, 90}};
+    const Option real{"--r", "R", "a real", nullptr, {10, 100, 0}};
+    const Option options[] = {whole, real};
+    const auto parse = [&](Args args) { return ParsedArgs(args, options); };
+    EXPECT_EQ(parse({}).integer(whole), 90);
+    EXPECT_EQ(parse({}).real(real), 0.0); // not given: the default even outside the range
+    EXPECT_EQ(parse({"--n", "1"}).integer(whole), 1);
+    EXPECT_EQ(parse({"--n=100", "--r", "10"}).integer(whole), 100);
+    EXPECT_EQ(parse({"--r", "100"}).real(real), 100.0);
+    const struct {
+        Args args;
+        const Option* option;
+        const char* message;
+    } refused[] = {{{"--n", "0"}, &whole, "--n: 0 is outside 1..100"},
+        {{"--n", "101"}, &whole, "--n: 101 is outside 1..100"},
+        {{"--n", "5.5"}, &whole, "--n: '5.5' is not a whole number"},
+        {{"--r", "9.99"}, &real, "--r: 9.99 is outside 10..100"}};
+    for (const auto& c : refused) {
+        try {
+            const ParsedArgs a = parse(c.args);
+            if (c.option == &whole)
+                a.integer(*c.option);
+            else
+                a.real(*c.option);
+            ADD_FAILURE() << c.message;
+        } catch (const UsageError& e) {
+            EXPECT_EQ(std::string(e.what()), c.message);
+        }
+    }
+    // Shared options keep one declaration: --quality's range and default, --max-pixels' budget.
+    EXPECT_EQ(ParsedArgs(Args{}, std::span(&kQualityOption, 1)).integer(kQualityOption), 90);
+    EXPECT_EQ(
+        ParsedArgs(Args{}, std::span(&kMaxPixelsOption, 1)).integer(kMaxPixelsOption), kDefaultMaxPixels);
+}
 
 TEST(Json, QuotesEveryByteSoThatTheTextReadsBack)
 {
@@ -122,24 +163,29 @@ bool contains(const std::string& text, const std::string& part)
 }
 
 // The survival line, the headline cards and the summary follow the rows: only attack rows
-// count (never the plain marked picture or the control), at the evaluation's own threshold.
+// count (never the plain marked picture or the control), at the evaluation's own threshold;
+// under the evidence rule they are counted by similarity above 0.7 as well.
 TEST(Report, SurvivalAndHeadlinesFollowTheRows)
 {
     const struct {
         double threshold, marked, control;
         std::vector<double> attacked;
+        bool evidence;
+        const char* bySimilarity; // the second count under the evidence rule
     } cases[] = {
-        {0.7, 0.99, 0.0, {0.95, 0.71, 0.7, 0.2, 0.9}},
-        {0.65, 0.98, 0.9, {0.66, 0.64}}, // a control above the threshold still does not count
-        {0.5, 0.3, 0.0, {0.1, 0.2, 0.3}},
-        {0.7, 0.99, 0.0, {0.8, 0.8, 0.8, 0.8, 0.8, 0.8, 0.8, 0.8, 0.8, 0.8, 0.8, 0.8}},
-        {0.7, 0.99, 0.0, {}},
+        {0.7, 0.99, 0.0, {0.95, 0.71, 0.7, 0.2, 0.9}, false, ""},
+        {0.65, 0.98, 0.9, {0.66, 0.64}, false, ""}, // a control above the threshold still does not count
+        {0.5, 0.3, 0.0, {0.1, 0.2, 0.3}, false, ""},
+        {0.7, 0.99, 0.0, {0.8, 0.8, 0.8, 0.8, 0.8, 0.8, 0.8, 0.8, 0.8, 0.8, 0.8, 0.8}, false, ""},
+        {0.7, 0.99, 0.0, {}, false, ""},
+        {0.5, 0.99, 0.0, {0.95, 0.71, 0.7, 0.6, 0.2}, true, "; by similarity above 0.7: 2 and 2\n"},
     };
     ReportInfo info;
     info.original = "photo.png";
     info.watermark = "key.wmk";
     for (const auto& c : cases) {
-        const Evaluation ev = evaluation(c.threshold, c.marked, c.control, c.attacked);
+        Evaluation ev = evaluation(c.threshold, c.marked, c.control, c.attacked);
+        if (c.evidence) ev.rule = DecisionRule::byEvidence(1e-9);
         int survived = 0;
         for (const double s : c.attacked)
             survived += s > c.threshold;
@@ -147,18 +193,24 @@ TEST(Report, SurvivalAndHeadlinesFollowTheRows)
         const std::string t = formatNumber(c.threshold, "%g");
         SCOPED_TRACE(k + " of " + n + " at " + t);
 
+        const std::string counts = k + " of " + n + " attacks survived with registration, " + k + " without";
+        const std::string headline = c.evidence
+            ? "by evidence (false-positive probability at most 1e-09, a similarity above "
+                + formatNumber(c.threshold, "%.4f") + " for N = 100): " + counts
+            : "by similarity above " + t + ": " + counts;
         const std::string markdown = reportMarkdown(ev, info);
-        EXPECT_TRUE(contains(markdown,
-            "- threshold " + t + ": the watermark survives " + k + " of " + n + " attacks with registration, "
-                + k + " without\n"))
-            << markdown;
+        EXPECT_TRUE(contains(markdown, "- " + headline + (c.evidence ? c.bySimilarity : "\n"))) << markdown;
 
         const std::string html = reportHtml(ev, info);
         const auto card = [&](const std::string& value, const std::string& caption) {
             EXPECT_TRUE(contains(html, "<b>" + value + "</b><span>" + caption + "</span>"))
                 << value << " / " << caption;
         };
-        card(k + " of " + n, "attacks survived with registration (" + k + " without) at threshold " + t);
+        card(k + " of " + n,
+            "attacks survived with registration (" + k + " without) "
+                + (c.evidence ? "by evidence, false-positive probability at most 1e-09; by similarity above "
+                                "0.7: 2 (2 without)"
+                              : "at threshold " + t));
         card("38.61 dB", "PSNR of the marked picture");
         card(formatNumber(c.marked, "%.4f"), "similarity, marked and untouched");
         card("0.046", "highest of 3 never-embedded watermarks");
@@ -172,6 +224,9 @@ TEST(Report, SurvivalAndHeadlinesFollowTheRows)
 
         const std::string json = reportJson(ev, info, "out");
         EXPECT_TRUE(contains(json, "\"attacks\": " + n + ", \"attacks_survived\": " + k + ",")) << json;
+        EXPECT_TRUE(
+            contains(json, std::string("\"rule\": \"") + (c.evidence ? "evidence" : "similarity") + "\""))
+            << json;
         EXPECT_TRUE(contains(json, "\"schema\": 1,")) << json;
         EXPECT_TRUE(contains(json, "\"threshold\": " + JsonObject::number(c.threshold) + ",")) << json;
     }

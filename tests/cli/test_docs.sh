@@ -46,6 +46,15 @@ for command in $commands; do
     grep -qx -- "$option" <<<"$options" || fail "completion: '$command' offers $option, which --help does not name"
   done
 done
+# Every attack that takes numbers (the attack table's flags with a value in --help)
+# completes to nothing, not to file names.
+scratch=$(mktemp -d) && touch "$scratch/picture.png"
+for option in $("$cli" attack --help | awk '/^attacks:/ { on = 1; next } /^[a-z]/ { on = 0 }
+    on && $1 ~ /^--/ && $2 ~ /^[A-Z]/ { print $1 }'); do
+  offered=$(cd "$scratch" && complete_words attack "$option" "")
+  [ -z "$offered" ] || fail "completion: attack $option offers '$offered' instead of nothing (a number)"
+done
+rm -rf "$scratch"
 for command in $(awk '/^\.\\" ---- / && $3 != "end" { print $3 }' "$man"); do
   grep -qx -- "$command" <<<"$commands" || fail "man page: section '$command' is not a command"
 done

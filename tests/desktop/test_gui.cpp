@@ -13,6 +13,7 @@
 #include "desktop/windows/frm_gen.h"
 #include "desktop/windows/frm_slika.h"
 #include "desktop/windows/frm_test.h"
+#include "image/codecs/codecs.h"
 #include "image/image_io.h"
 #include "watermark/embed.h"
 #include "watermark/generator.h"
@@ -383,11 +384,16 @@ private slots:
         // Numbers without a Croatian reason and exceptions from outside the core
         // still give the user a text.
         QCOMPARE(failureReason(Error(4242, "Something odd")), u"Something odd"_s);
-        // The pixel budget's refusal names the size and the limit in Croatian.
-        QCOMPARE(failureReason(Error(err::OutOfMemory,
-                     "Out of memory: a 18900 x 18900 picture (357.2 megapixels) is over the limit of 150 "
-                     "megapixels")),
+        // The pixel budget's refusal names the size and the limit in Croatian; the number
+        // decides, not the text.
+        const std::string budget
+            = "Out of memory: a 18900 x 18900 picture (357.2 megapixels) is over the limit "
+              "of 150 megapixels";
+        QCOMPARE(failureReason(Error(err::PixelBudget, budget)),
             u"slika od 18900 x 18900 piksela (357,2 megapiksela) veća je od granice od 150 megapiksela"_s);
+        QCOMPARE(failureReason(Error(err::PixelBudget, "Out of memory: over the limit")),
+            u"slika je veća od granice broja piksela"_s);
+        QCOMPARE(failureReason(Error(err::OutOfMemory, budget)), u"nema dovoljno memorije"_s);
         QCOMPARE(failureReason(Error(err::OutOfMemory, "Out of memory")), u"nema dovoljno memorije"_s);
         try {
             throw std::runtime_error("plain");
@@ -603,7 +609,7 @@ private slots:
         QVERIFY(bomb.open(QIODevice::ReadOnly));
         QTest::newRow("open: decompression bomb") << "open" << bomb.readAll()
                                                   << "slika od 50331653 x 4 piksela (201,3 megapiksela) veća "
-                                                     "je od granice od 150 megapiksela (pogreška 7)";
+                                                     "je od granice od 150 megapiksela (pogreška 1007)";
         QTest::newRow("open: FIFO") << "open" << QByteArray("fifo")
                                     << "putanji se ne može pristupiti (pogreška 75)";
         QTest::newRow("save: missing folder") << "save" << QByteArray() << "mapa ne postoji (pogreška 76)";

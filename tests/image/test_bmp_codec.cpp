@@ -1,3 +1,4 @@
+#include "image/codecs/codecs.h"
 #include "image/image_io.h"
 #include "tests/test_support.h"
 

@@ -1,6 +1,7 @@
 // Files written by libpng and libjpeg themselves, so that our readers meet files they did
 // not write. Only 8-bit RGB becomes a 24-bit picture; every other kind keeps its depth
 // (and so is refused for watermarking) but shows the same colours.
+#include "image/codecs/codecs.h"
 #include "image/image_io.h"
 #include "tests/libjpeg_file.h"
 #include "tests/test_support.h"

@@ -1,7 +1,8 @@
 // TIFF and WebP files, metadata carried from file to file, and the JPEG settings that
 // follow the input.
 #include "base/error.h"
-#include "image/exif.h"
+#include "image/codecs/codecs.h"
+#include "image/codecs/exif.h"
 #include "image/image_io.h"
 #include "tests/test_support.h"
 
@@ -13,6 +14,7 @@
 #include <iterator>
 #include <png.h>
 #include <tiffio.h>
+#include <zlib.h>
 
 namespace pelinor {
 namespace {
@@ -37,12 +39,13 @@ unsigned sampleAt(int x, int y, int s, int bits)
     return bits == 16 ? (v * 257 + unsigned(x)) & 0xffff : v & 0xff;
 }
 
-// A 37 x 23 TIFF written by libtiff itself.
-std::vector<std::uint8_t> libtiffFile(int samples, int bits, std::uint16_t compression, bool tiled)
+// A 37 x 23 TIFF written by libtiff itself; `big`: a BigTIFF (64-bit offsets).
+std::vector<std::uint8_t> libtiffFile(
+    int samples, int bits, std::uint16_t compression, bool tiled, bool big = false)
 {
     const int w = 37, h = 23;
     TempFile file;
-    TIFF* tif = TIFFOpen(file.path.c_str(), "w");
+    TIFF* tif = TIFFOpen(file.path.c_str(), big ? "w8" : "w");
     TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, w);
     TIFFSetField(tif, TIFFTAG_IMAGELENGTH, h);
     TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bits);
@@ -91,40 +94,44 @@ std::vector<std::uint8_t> libtiffFile(int samples, int bits, std::uint16_t compr
 
 TEST(TiffDecoder, EveryLayoutAndCompression)
 {
-    for (const std::uint16_t compression : {COMPRESSION_NONE, COMPRESSION_LZW, COMPRESSION_ADOBE_DEFLATE})
-        for (const bool tiled : {false, true})
-            for (const auto& [samples, bits] :
-                {std::pair{1, 8}, {2, 8}, {3, 8}, {4, 8}, {3, 16}, {1, 16}, {4, 16}}) {
-                SCOPED_TRACE(testing::Message()
-                    << "compression " << compression << (tiled ? " tiled " : " strips ") << samples << " x "
-                    << bits);
-                const PictureRef p = decodePicture(libtiffFile(samples, bits, compression, tiled));
-                ASSERT_EQ(p->width(), 37);
-                ASSERT_EQ(p->height(), 23);
-                const SampleFormat& f = p->sampleFormat();
-                EXPECT_EQ(f.channels(), samples);
-                EXPECT_EQ(f.depth, bits);
-                for (int y = 0; y < 23; ++y)
-                    for (int x = 0; x < 37; ++x) {
-                        const std::size_t stored = std::size_t(p->storedRow(y));
-                        for (int s = 0; s < samples; ++s) {
-                            unsigned got = 0;
-                            if (bits == 16) {
-                                got = p->samples16()[(stored * 37 + std::size_t(x)) * std::size_t(samples)
-                                    + std::size_t(s)];
-                            } else if (s == samples - 1 && f.alpha) {
-                                got = p->alpha8()[stored * 37 + std::size_t(x)];
-                            } else {
-                                got = test::pixelAt(*p, x, y)[samples >= 3 ? 2 - s : 0];
+    for (const bool big : {false, true})
+        for (const std::uint16_t compression : {COMPRESSION_NONE, COMPRESSION_LZW, COMPRESSION_ADOBE_DEFLATE})
+            for (const bool tiled : {false, true})
+                for (const auto& [samples, bits] :
+                    {std::pair{1, 8}, {2, 8}, {3, 8}, {4, 8}, {3, 16}, {1, 16}, {4, 16}}) {
+                    SCOPED_TRACE(testing::Message()
+                        << (big ? "BigTIFF " : "") << "compression " << compression
+                        << (tiled ? " tiled " : " strips ") << samples << " x " << bits);
+                    const std::vector<std::uint8_t> file
+                        = libtiffFile(samples, bits, compression, tiled, big);
+                    ASSERT_EQ(file.at(2), big ? 43 : 42); // the magic number says which
+                    const PictureRef p = decodePicture(file);
+                    ASSERT_EQ(p->width(), 37);
+                    ASSERT_EQ(p->height(), 23);
+                    const SampleFormat& f = p->sampleFormat();
+                    EXPECT_EQ(f.channels(), samples);
+                    EXPECT_EQ(f.depth, bits);
+                    for (int y = 0; y < 23; ++y)
+                        for (int x = 0; x < 37; ++x) {
+                            const std::size_t stored = std::size_t(p->storedRow(y));
+                            for (int s = 0; s < samples; ++s) {
+                                unsigned got = 0;
+                                if (bits == 16) {
+                                    got = p->samples16()[(stored * 37 + std::size_t(x)) * std::size_t(samples)
+                                        + std::size_t(s)];
+                                } else if (s == samples - 1 && f.alpha) {
+                                    got = p->alpha8()[stored * 37 + std::size_t(x)];
+                                } else {
+                                    got = test::pixelAt(*p, x, y)[samples >= 3 ? 2 - s : 0];
+                                }
+                                ASSERT_EQ(got, sampleAt(x, y, s, bits)) << x << "," << y << " sample " << s;
                             }
-                            ASSERT_EQ(got, sampleAt(x, y, s, bits)) << x << "," << y << " sample " << s;
                         }
-                    }
-                // And back through our own writer, unchanged.
-                const PictureRef again = decodePicture(encodeTiff(*p));
-                EXPECT_EQ(again->sampleFormat(), f);
-                EXPECT_EQ(test::maxDifference(*p, *again), 0);
-            }
+                    // And back through our own writer, unchanged.
+                    const PictureRef again = decodePicture(encodeTiff(*p));
+                    EXPECT_EQ(again->sampleFormat(), f);
+                    EXPECT_EQ(test::maxDifference(*p, *again), 0);
+                }
 }
 
 // Patches the 32-bit value of tag `tag` in the first directory of a little-endian TIFF.
@@ -148,6 +155,36 @@ void patchTag(std::vector<std::uint8_t>& file, std::uint16_t tag, std::uint32_t 
 
 // Lying headers are refused from the header and the strip table, before the pixels are
 // allocated.
+// A TIFF of several pages gives its first and says the others were left out.
+TEST(TiffDecoder, PagesBeyondTheFirstAreNamed)
+{
+    for (const int pages : {1, 3}) {
+        SCOPED_TRACE(pages);
+        TempFile file;
+        TIFF* tif = TIFFOpen(file.path.c_str(), "w");
+        for (int page = 0; page < pages; ++page) {
+            TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 4 + page);
+            TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 3);
+            TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+            TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+            TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+            TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 3);
+            std::uint8_t row[8] = {};
+            for (std::uint32_t y = 0; y < 3; ++y)
+                TIFFWriteScanline(tif, row, y, 0);
+            TIFFWriteDirectory(tif);
+        }
+        TIFFClose(tif);
+        const PictureRef p = decodePicture(readAll(file.path));
+        EXPECT_EQ(p->width(), 4);
+        const std::vector<std::string> expected = pages == 1
+            ? std::vector<std::string>()
+            : std::vector<std::string>{
+                "TIFF: only the first of its 3 pages is read; the other 2 are left out"};
+        EXPECT_EQ(p->source().notes, expected);
+    }
+}
+
 TEST(TiffDecoder, LyingHeadersAreRefusedBeforeAllocating)
 {
     const std::vector<std::uint8_t> good = libtiffFile(3, 8, COMPRESSION_NONE, false);
@@ -331,6 +368,110 @@ TEST(Metadata, OversizedBlockIsDroppedWithAWarning)
     EXPECT_TRUE(back->metadata().text.empty());
     ASSERT_FALSE(back->source().notes.empty());
     EXPECT_NE(back->source().notes[0].find("dropped"), std::string::npos);
+}
+
+// An ICC profile fills at most 255 APP2 markers, numbered in one byte: up to that it is
+// read back whole, beyond it it is left out and named, never written with a wrapped count.
+TEST(Jpeg, IccProfilesUpTo255MarkersAreKeptLargerOnesNamed)
+{
+    constexpr std::size_t kPerMarker = 65519;
+    for (const std::size_t size :
+        {kPerMarker, 4 * kPerMarker + 1, 255 * kPerMarker, 255 * kPerMarker + 1, std::size_t(20) << 20}) {
+        SCOPED_TRACE(size);
+        PictureRef p = test::patternPicture(8, 8);
+        p->metadata().icc = iccProfile("RGB ", size);
+        const bool fits = size <= 255 * kPerMarker;
+        const std::vector<std::string> lost = lostInFormat(*p, ImageFormat::Jpeg);
+        EXPECT_EQ(lost.empty(), fits);
+        EXPECT_EQ(!lost.empty() && lost[0].find("ICC profile") != std::string::npos, !fits);
+        const PictureRef back = decodePicture(encodeJpeg(*p, 90));
+        EXPECT_EQ(back->metadata().icc, fits ? p->metadata().icc : std::vector<std::uint8_t>());
+    }
+}
+
+// A PNG chunk of type `type` holding `data`, with its length and checksum.
+std::vector<std::uint8_t> pngChunk(const char* type, const std::vector<std::uint8_t>& data)
+{
+    std::string c(4, '\0');
+    for (int i = 0; i < 4; ++i)
+        c[std::size_t(i)] = char(data.size() >> (24 - 8 * i));
+    c.append(type, 4);
+    c.append(reinterpret_cast<const char*>(data.data()), data.size());
+    const uLong crc
+        = crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(c.data()) + 4, uInt(c.size() - 4));
+    for (int i = 0; i < 4; ++i)
+        c.push_back(char(crc >> (24 - 8 * i)));
+    return std::vector<std::uint8_t>(c.begin(), c.end());
+}
+
+// A small PNG with `chunks` put in before its IEND.
+std::vector<std::uint8_t> pngWith(const std::vector<std::vector<std::uint8_t>>& chunks)
+{
+    std::vector<std::uint8_t> png = encodePng(*test::patternPicture(8, 8));
+    png.resize(png.size() - 12); // IEND
+    for (const auto& c : chunks)
+        png.insert(png.end(), c.begin(), c.end());
+    const std::vector<std::uint8_t> end = pngChunk("IEND", {});
+    png.insert(png.end(), end.begin(), end.end());
+    return png;
+}
+
+// Text chunks are bounded all together, not one by one: ten zTXt chunks of a few kilobytes
+// that inflate to 20 MiB each keep three (60 MiB) and name the seven dropped; more than a
+// thousand small entries keep the first thousand and name the rest. Damaged ones are named.
+TEST(Metadata, TextChunksAreBoundedAllTogether)
+{
+    std::vector<std::uint8_t> z = {'C', 'o', 'm', 'm', 'e', 'n', 't', 0, 0};
+    {
+        const std::string big(std::size_t(20) << 20, 'a');
+        uLongf size = compressBound(uLong(big.size()));
+        std::vector<std::uint8_t> packed(size);
+        ASSERT_EQ(
+            compress2(packed.data(), &size, reinterpret_cast<const Bytef*>(big.data()), uLong(big.size()), 9),
+            Z_OK);
+        z.insert(z.end(), packed.begin(), packed.begin() + std::ptrdiff_t(size));
+    }
+    const PictureRef bomb = decodePicture(pngWith(std::vector(10, pngChunk("zTXt", z))));
+    ASSERT_EQ(bomb->metadata().text.size(), 3u);
+    EXPECT_EQ(bomb->metadata().text[2].text.size(), std::size_t(20) << 20);
+    EXPECT_EQ(bomb->source().notes,
+        std::vector<std::string>{"PNG: 7 text chunk(s) dropped: all text together may take at most 64 MiB"});
+
+    std::vector<std::vector<std::uint8_t>> many;
+    for (int i = 0; i < 1500; ++i) {
+        const std::string entry = "Note" + std::string(1, '\0') + std::to_string(i);
+        many.push_back(pngChunk("tEXt", std::vector<std::uint8_t>(entry.begin(), entry.end())));
+    }
+    many.push_back(pngChunk("zTXt", {'B', 'a', 'd', 0, 0, 1, 2, 3})); // not a zlib stream
+    const PictureRef crowded = decodePicture(pngWith(many));
+    ASSERT_EQ(crowded->metadata().text.size(), 1000u);
+    EXPECT_EQ(crowded->metadata().text[999].text, "999");
+    EXPECT_EQ(crowded->source().notes,
+        std::vector<std::string>{"PNG: 501 text chunk(s) dropped beyond the first 1000"});
+
+    // iTXt, compressed or not, and a damaged chunk among good ones.
+    std::vector<std::uint8_t> itxt = {'T', 'i', 't', 'l', 'e', 0, 0, 0, 'h', 'r', 0, 'N', 0};
+    for (const char c : std::string("Mačka"))
+        itxt.push_back(std::uint8_t(c));
+    const PictureRef mixed
+        = decodePicture(pngWith({pngChunk("iTXt", itxt), pngChunk("zTXt", {'X', 0, 0, 9})}));
+    ASSERT_EQ(mixed->metadata().text.size(), 1u);
+    EXPECT_EQ(mixed->metadata().text[0].keyword, "Title");
+    EXPECT_EQ(mixed->metadata().text[0].text, "Mačka");
+    EXPECT_EQ(mixed->source().notes, std::vector<std::string>{"PNG: a damaged text chunk was dropped"});
+}
+
+// A WebP metadata chunk over the carried limit is dropped with a note, as every format's is.
+TEST(Metadata, OversizedWebpChunkIsNamed)
+{
+    PictureRef p = test::patternPicture(8, 8);
+    p->metadata().exif.assign(kMaxMetadataBlock + 1, 7);
+    p->metadata().xmp = {'<', 'x', '/', '>'};
+    const PictureRef back = decodePicture(encodeWebp(*p, 0));
+    EXPECT_TRUE(back->metadata().exif.empty());
+    EXPECT_EQ(back->metadata().xmp, p->metadata().xmp);
+    EXPECT_EQ(back->source().notes,
+        std::vector<std::string>{"WebP: the EXIF chunk of 67108865 bytes is over 64 MiB; it was dropped"});
 }
 
 TEST(Jpeg, QualityIsEstimatedAndSubsamplingFollowsTheInput)

@@ -1,4 +1,5 @@
 #include "base/atomic_file.h"
+#include "image/codecs/codecs.h"
 #include "image/image_io.h"
 #include "tests/test_support.h"
 

@@ -2,6 +2,8 @@
 #include "tests/test_support.h"
 
 #include <gtest/gtest.h>
+#include <type_traits>
+#include <utility>
 
 namespace pelinor {
 namespace {
@@ -43,6 +45,14 @@ TEST(PixelView, WritesAreSeenByEveryHolderAndSurviveRelease)
     EXPECT_EQ(failureOf([&] { v.at(0, 0); }).first, err::SubscriptOutOfRange);
     EXPECT_EQ(shown->bits()[8 + 5], 17);
 }
+
+// Only a picture that may be written gives a view that writes.
+static_assert(std::is_same_v<decltype(openView(std::declval<const Picture&>())), ConstByteView>);
+static_assert(std::is_same_v<decltype(openView(std::declval<Picture&>())), ByteView>);
+static_assert(std::is_same_v<decltype(openColourView(std::declval<const Picture&>())), ConstByteView>);
+static_assert(std::is_convertible_v<ByteView, ConstByteView>);
+static_assert(!std::is_convertible_v<ConstByteView, ByteView>);
+static_assert(std::is_same_v<decltype(ConstByteView().at(0, 0)), const std::uint8_t&>);
 
 TEST(PixelView, OnlyTwentyFourBitPicturesOpen)
 {

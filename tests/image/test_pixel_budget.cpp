@@ -1,6 +1,7 @@
 // The pixel budget and the minimum sizes: decompression bombs refused from the header,
 // compact valid files still read, JPEG files cut short refused.
 #include "base/atomic_file.h"
+#include "image/codecs/codecs.h"
 #include "image/image_io.h"
 #include "tests/libjpeg_file.h"
 #include "tests/test_support.h"
@@ -106,14 +107,14 @@ TEST(PixelBudget, DecompressionBombsAreRefusedFromTheHeader)
     for (const auto& [name, bytes] : bombs) {
         SCOPED_TRACE(name);
         const auto [code, message] = failureOf([&bytes = bytes] { decodePicture(bytes); });
-        EXPECT_EQ(code, err::OutOfMemory);
+        EXPECT_EQ(code, err::PixelBudget);
         EXPECT_EQ(message, kBombText);
     }
     const auto [code, message] = failureOf([&] {
         loadPicture(
             std::string(PELINOR_SOURCE_DIR) + "/tests/regressions/bmp_rle8_604mb_canvas_from_1kb_file.bmp");
     });
-    EXPECT_EQ(code, err::OutOfMemory);
+    EXPECT_EQ(code, err::PixelBudget);
     EXPECT_EQ(message,
         "Out of memory: a 50331653 x 4 picture (201.3 megapixels) is over the limit of 150 megapixels");
 }
@@ -136,13 +137,13 @@ TEST(PixelBudget, EveryCodecTakesTheLimitItIsGiven)
         EXPECT_EQ(decodePicture(bytes, pixels)->width(), read->width());
         const auto [code, message]
             = failureOf([&bytes = bytes, pixels] { decodePicture(bytes, pixels - 1); });
-        EXPECT_EQ(code, err::OutOfMemory) << message;
+        EXPECT_EQ(code, err::PixelBudget) << message;
         EXPECT_NE(message.find("is over the limit of"), std::string::npos) << message;
     }
     test::TempDir dir;
     writeFileAtomic(dir.file("p.png"), encodePng(*p));
     const auto [code, message] = failureOf([&] { loadPicture(dir.file("p.png"), 1199); });
-    EXPECT_EQ(code, err::OutOfMemory);
+    EXPECT_EQ(code, err::PixelBudget);
     EXPECT_EQ(message,
         "Out of memory: a 40 x 30 picture (0.0012 megapixels) is over the limit of 0.001199 megapixels");
 }

@@ -7,8 +7,10 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <set>
 
 namespace pelinor {
@@ -215,6 +217,118 @@ TEST(Attacks, ParametersAreChecked)
             EXPECT_NO_THROW(validateAttack({c.kind, v})) << attackName(c.kind) << v;
         for (const double v : c.invalid)
             test::expectError([&] { validateAttack({c.kind, v}); }, err::InvalidCall, attackName(c.kind));
+    }
+}
+
+// The table is the one declaration of every attack: each kind once, each range's ends
+// accepted and the values just outside refused with the range the help shows.
+TEST(Attacks, TheTableDeclaresEveryAttackOnceWithItsRanges)
+{
+    std::set<int> kinds;
+    std::set<std::string> names;
+    for (const AttackSpec& spec : attackTable()) {
+        SCOPED_TRACE(spec.name);
+        EXPECT_TRUE(kinds.insert(int(spec.kind)).second);
+        EXPECT_TRUE(names.insert(spec.name).second);
+        EXPECT_EQ(attackName(spec.kind), spec.name);
+        EXPECT_EQ(&attackSpec(spec.kind), &spec);
+        EXPECT_EQ(isGeometric(spec.kind), spec.family == AttackFamily::Geometric);
+        EXPECT_EQ(spec.metavar == nullptr, spec.values == 0);
+        const std::string help = attackHelp(spec);
+        EXPECT_EQ(help.find("{range}"), std::string::npos);
+        if (spec.values > 0) {
+            EXPECT_NE(help.find(rangeNote(spec)), std::string::npos) << help;
+        }
+        const std::string text = rangeText(spec);
+        const auto refused = [&](double first, double second) {
+            test::expectError(
+                [&] {
+                    validateAttack({spec.kind, first, second});
+                },
+                err::InvalidCall, "the " + std::string(spec.name) + " parameter ");
+            try {
+                validateAttack({spec.kind, first, second});
+            } catch (const Error& e) {
+                EXPECT_NE(std::string(e.what()).find(text), std::string::npos) << e.what();
+            }
+        };
+        const auto ends = [](const ParameterRange& r) {
+            const double step = r.whole ? 1.0 : 1e-9 * std::max(1.0, std::fabs(r.max));
+            return std::array{
+                r.aboveMin ? r.min + step : r.min, r.max, r.aboveMin ? r.min : r.min - step, r.max + step};
+        };
+        if (spec.values == 0) {
+            EXPECT_NO_THROW(validateAttack({spec.kind, 0.0, 0.0}));
+            continue;
+        }
+        const auto first = ends(spec.first);
+        const double inSecond = spec.values == 2 ? spec.second.max : 0.0;
+        EXPECT_NO_THROW(validateAttack({spec.kind, first[0], inSecond}));
+        EXPECT_NO_THROW(validateAttack({spec.kind, first[1], inSecond}));
+        refused(first[2], inSecond);
+        refused(first[3], inSecond);
+        if (spec.first.whole) refused(spec.first.min + 0.5, inSecond);
+        if (spec.values == 2) {
+            const auto second = ends(spec.second);
+            EXPECT_NO_THROW(validateAttack({spec.kind, first[1], second[0]}));
+            refused(first[1], second[2]);
+            refused(first[1], second[3]);
+        }
+    }
+    EXPECT_EQ(int(kinds.size()), int(K::Social) + 1);
+    // As the refusals and --help state them.
+    EXPECT_EQ(rangeText(attackSpec(K::Jpeg)), "a whole number from 1 to 100");
+    EXPECT_EQ(rangeNote(attackSpec(K::Scale)), "0 < F <= 4");
+    EXPECT_EQ(rangeText(attackSpec(K::Tone)), "a gain above 0 and at most 10 and an offset from -255 to 255");
+    EXPECT_EQ(rangeNote(attackSpec(K::Tone)), "0 < GAIN <= 10, -255 <= OFFSET <= 255");
+    EXPECT_EQ(rangeText(attackSpec(K::Shift)), "each from -100000 to 100000 pixels");
+    EXPECT_EQ(rangeText(attackSpec(K::Rotate)), "from -360 to 360 degrees");
+}
+
+// The sizes a command checks against its budget before attacking are the sizes the attacks
+// make, at every attack's ends of range and in between.
+TEST(Attacks, ResultSizesAreKnownBeforeAttacking)
+{
+    const PictureRef picture = test::noisePicture(37, 23, 4);
+    for (const AttackSpec& spec : attackTable()) {
+        std::vector<double> values = {spec.first.max};
+        if (spec.values > 0) values.push_back(spec.first.aboveMin ? spec.first.max / 3 : spec.first.min);
+        for (const double v : values) {
+            const Attack attack{spec.kind, v, spec.values == 2 ? spec.second.max / 2 : 0.0};
+            SCOPED_TRACE(attackLabel(attack));
+            const AttackSize size = attackResultSize(attack, 37, 23);
+            const PictureRef out = applyAttack(*picture, attack, picture.get(), 1);
+            EXPECT_EQ(std::pair(size.width, size.height), std::pair(out->width(), out->height()));
+            EXPECT_GE(
+                size.peakPixels, std::max<std::int64_t>(37 * 23, std::int64_t(out->width()) * out->height()));
+        }
+    }
+    // Scaling by 4 and back holds a picture 16 times the size on the way; a social copy of a
+    // wide picture is brought to 1080 pixels.
+    EXPECT_EQ(attackResultSize({K::Scale, 4}, 1000, 500).peakPixels, 4000LL * 2000);
+    const AttackSize social = attackResultSize({K::Social}, 4000, 1000);
+    EXPECT_EQ(std::pair(social.width, social.height), std::pair(1080, 270));
+}
+
+// The man page describes every attack of the table with the ranges --help gives.
+TEST(Attacks, TheManPageStatesEveryAttackWithItsRanges)
+{
+    std::ifstream in(std::string(PELINOR_SOURCE_DIR) + "/data/man/pelinor-cli.1.in");
+    ASSERT_TRUE(in);
+    std::string man((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    man = man.substr(man.find(".\\\" ---- attack"));
+    man = man.substr(0, man.find(".\\\" ---- ", 10));
+    // The text as it reads: "\-" is a minus, lines run on.
+    for (std::size_t at; (at = man.find("\\-")) != std::string::npos;)
+        man.replace(at, 2, "-");
+    std::replace(man.begin(), man.end(), '\n', ' ');
+    for (const AttackSpec& spec : attackTable()) {
+        SCOPED_TRACE(spec.name);
+        const std::string flag = std::string(spec.values ? ".BI --" : ".B --") + spec.name + " ";
+        const std::size_t entry = man.find(flag);
+        ASSERT_NE(entry, std::string::npos) << flag;
+        const std::string text = man.substr(entry, man.find(".TP", entry) - entry);
+        EXPECT_NE(text.find(rangeNote(spec)), std::string::npos) << text;
     }
 }
 

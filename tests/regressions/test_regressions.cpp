@@ -2,6 +2,7 @@
 // its reader again: it must be read or refused with a pelinor::Error, nothing else
 // (the sanitizer build catches memory faults).
 #include "base/error.h"
+#include "image/codecs/codecs.h"
 #include "image/image_io.h"
 #include "watermark/watermark_file.h"
 
@@ -88,7 +89,7 @@ const Kept kKept[] = {
     // A 1 kB RLE8 file whose header asks for 50331653 x 4 pixels and whose stream ends at
     // once: a valid, all-black picture, but the desktop program took 4.5 GB to show it; over
     // the default pixel budget, refused from the header.
-    {"bmp_rle8_604mb_canvas_from_1kb_file.bmp", 0, 0, 0, 0, err::OutOfMemory,
+    {"bmp_rle8_604mb_canvas_from_1kb_file.bmp", 0, 0, 0, 0, err::PixelBudget,
         "Out of memory: a 50331653 x 4 picture (201.3 megapixels) is over the limit of 150 megapixels"},
     // 5 x 4 RLE8 whose runs cover each row's padding: rows black, 0x55, 0xaa and white from
     // the bottom, nothing of the runs' overhang.
@@ -100,7 +101,7 @@ const Kept kKept[] = {
     // 34 bytes of WebP whose header claims a picture of about a gigabyte: once took 2 GB and
     // seconds (our buffers were cleared before libwebp found the data missing). Over the
     // default budget; PixelBudget.WebpDataIsCheckedBeforeOurPixels reads it with a larger one.
-    {"webp_34_bytes_claiming_a_huge_canvas.webp", 0, 0, 0, 0, err::OutOfMemory,
+    {"webp_34_bytes_claiming_a_huge_canvas.webp", 0, 0, 0, 0, err::PixelBudget,
         "Out of memory: a 3145734 x 97 picture (305.1 megapixels) is over the limit of 150 megapixels"},
     // 5 x 4 lossless WebP with EXIF, ICC and XMP: written as JPEG and read back, its
     // subsampling was once read after libjpeg had freed the component descriptions.

@@ -80,8 +80,8 @@ TEST_P(EmbedMatchesLiteralSteps, ByteForByte)
     EXPECT_DOUBLE_EQ(r.psnr, psnr(*source, *expected));
     // In place: the same bytes in the picture itself, the same figures.
     const PictureRef own = source->clone();
-    const EmbedResult inPlace = embedWatermarkInPlace(own, wm);
-    EXPECT_EQ(inPlace.marked, own);
+    const EmbedResult inPlace = embedWatermarkInPlace(*own, wm);
+    EXPECT_EQ(inPlace.marked, nullptr);
     EXPECT_EQ(pixels(*own), pixels(*expected));
     EXPECT_EQ(std::pair(inPlace.changed, inPlace.psnr), std::pair(r.changed, r.psnr));
 }
@@ -142,7 +142,7 @@ TEST(Embed, RefusesWhatWouldEmbedNothingDetectable)
         SCOPED_TRACE(c.name);
         const std::vector<std::uint8_t> before = pixels(*c.picture);
         test::expectError([&] { embedWatermark(*c.picture, c.watermark); }, c.number, c.part);
-        test::expectError([&] { embedWatermarkInPlace(c.picture, c.watermark); }, c.number, c.part);
+        test::expectError([&] { embedWatermarkInPlace(*c.picture, c.watermark); }, c.number, c.part);
         EXPECT_EQ(pixels(*c.picture), before);
         if (c.number != err::NothingEmbedded)
             test::expectError([&] { embedForTargetPsnr(*c.picture, c.watermark, 40.0); }, c.number, c.part);
@@ -160,7 +160,7 @@ TEST(Engine, OverflowingValuesAreRefusedNotTurnedIntoNaN)
     test::expectError([&] { embedWatermark(*picture, huge); }, err::Overflow,
         "Overflow: the marked coefficients are too large to compute with");
     const PictureRef own = picture->clone();
-    test::expectError([&] { embedWatermarkInPlace(own, huge); }, err::Overflow, "marked coefficients");
+    test::expectError([&] { embedWatermarkInPlace(*own, huge); }, err::Overflow, "marked coefficients");
     EXPECT_EQ(pixels(*own), pixels(*picture));
     // Choosing the strength for a PSNR meets the same overflow, not a PSNR it cannot reach.
     test::expectError([&] { embedForTargetPsnr(*picture, huge, 40.0); }, err::Overflow,
@@ -214,7 +214,7 @@ TEST(Engine, RefusesPicturesThatAreNot24Bit)
         SCOPED_TRACE(bits);
         const PictureRef bad = Picture::create(8, 8, bits);
         test::expectError([&] { embedWatermark(*bad, wm); }, err::Not24Bit, text);
-        test::expectError([&] { embedWatermarkInPlace(bad, wm); }, err::Not24Bit, text);
+        test::expectError([&] { embedWatermarkInPlace(*bad, wm); }, err::Not24Bit, text);
         try {
             embedWatermark(*bad, wm);
         } catch (const Error& e) {

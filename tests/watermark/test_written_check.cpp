@@ -19,7 +19,7 @@ TEST(WrittenCheck, RefusesQualityOneAndFindsTheLowestQualityThatKeepsTheMark)
     const PictureRef marked = embedWatermark(*original, watermark).marked;
     const Reference reference(*original, Depths::Any, watermark.length);
     const DecisionRule rule = DecisionRule::byEvidence();
-    const auto encode = [&](int q) { return encodeJpeg(*marked, q); };
+    const auto encode = [&](int q) { return encodePicture(*marked, ImageFormat::Jpeg, q); };
 
     const WrittenCheck q1 = checkWritten(reference, watermark, encode(1), rule);
     EXPECT_FALSE(q1.result.found);
@@ -47,7 +47,7 @@ TEST(WrittenCheck, ColourPsnrTakesAnyDepthAndRefusesOtherSizes)
 {
     const PictureRef colour = test::texturedPicture(64, 48);
     EXPECT_EQ(colourPsnr(*colour, *colour), std::numeric_limits<double>::infinity());
-    const PictureRef copy = decodePicture(encodeJpeg(*colour, 90));
+    const PictureRef copy = decodePicture(encodePicture(*colour, ImageFormat::Jpeg, 90));
     const double jpeg = colourPsnr(*colour, *copy);
     EXPECT_GT(jpeg, 25.0);
     EXPECT_LT(jpeg, 60.0);

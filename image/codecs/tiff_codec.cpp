@@ -1,8 +1,8 @@
 // TIFF through libtiff, read from and written to memory. Errors and warnings go to
 // handlers of each open file, never to libtiff's process-wide ones.
 #include "base/error.h"
-#include "image/exif.h"
-#include "image/image_io.h"
+#include "image/codecs/codecs.h"
+#include "image/codecs/exif.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -353,6 +353,10 @@ PictureRef decodeTiff(std::span<const std::uint8_t> bytes, std::int64_t maxPixel
     if (palette && format.colours == 1) { // a grey palette: grey is in every byte already
     }
     readMetadata(f, *picture);
+    // Only the first page is a picture to us; say so rather than lose the others unseen.
+    if (const tdir_t pages = TIFFNumberOfDirectories(f.tif); pages > 1)
+        picture->source().notes.push_back("TIFF: only the first of its " + std::to_string(pages)
+            + " pages is read; the other " + std::to_string(pages - 1) + " are left out");
     picture->source().known = true;
     picture->source().format = ImageFormat::Tiff;
     return picture;

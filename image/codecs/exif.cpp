@@ -1,4 +1,4 @@
-#include "image/exif.h"
+#include "image/codecs/exif.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,7 +1,7 @@
 // JPEG through libjpeg-turbo. Its errors arrive by longjmp, so every function that calls
 // setjmp holds nothing with a destructor; the C++ objects live one frame up.
 #include "base/error.h"
-#include "image/image_io.h"
+#include "image/codecs/codecs.h"
 
 #include <algorithm>
 #include <csetjmp>
@@ -96,6 +96,10 @@ constexpr char kPhotoshopPrefix[] = "Photoshop 3.0"; // with its NUL: 14 bytes
 constexpr std::size_t kPhotoshopPrefixSize = 14;
 // Room in one marker after its length field.
 constexpr std::size_t kMarkerRoom = 65533;
+// An ICC profile goes in APP2 markers of at most 65519 bytes each, numbered in one byte: at
+// most 255 of them (libjpeg's writer would let the count wrap, and nothing could read it back).
+constexpr std::size_t kIccMarkerBytes = 65519;
+constexpr std::size_t kMaxJpegIcc = 255 * kIccMarkerBytes;
 
 bool hasPrefix(const jpeg_marker_struct* m, const char* prefix, std::size_t size)
 {
@@ -343,6 +347,7 @@ std::vector<std::string> jpegDrops(const Metadata& m)
     if (!m.exif.empty() && m.exif.size() + kExifPrefixSize > kMarkerRoom)
         lost.push_back("EXIF (over 64 KiB)");
     if (!m.xmp.empty() && m.xmp.size() + kXmpPrefixSize > kMarkerRoom) lost.push_back("XMP (over 64 KiB)");
+    if (m.icc.size() > kMaxJpegIcc) lost.push_back("the ICC profile (over 255 markers, about 16 MB)");
     if (!m.iptc.empty() && m.iptc.size() + kPhotoshopPrefixSize + 13 > kMarkerRoom)
         lost.push_back("IPTC (over 64 KiB)");
     for (const TextEntry& t : m.text)
@@ -371,7 +376,7 @@ std::vector<std::uint8_t> encodeJpeg(const Picture& picture, int quality, Subsam
     markers.exif = prefixed(kExifPrefix, kExifPrefixSize, m.exif);
     markers.xmp = prefixed(kXmpPrefix, kXmpPrefixSize, m.xmp);
     markers.photoshop = photoshopMarker(m.iptc);
-    markers.icc = &m.icc;
+    if (m.icc.size() <= kMaxJpegIcc) markers.icc = &m.icc;
     for (const TextEntry& t : m.text) {
         std::string c = t.keyword == "Comment" ? t.text : t.keyword + ": " + t.text;
         if (c.size() <= kMarkerRoom) markers.comments.push_back(std::move(c));

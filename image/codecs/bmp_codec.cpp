@@ -1,6 +1,6 @@
 // Windows and OS/2 bitmap files, read and written from the file format itself.
 #include "base/error.h"
-#include "image/image_io.h"
+#include "image/codecs/codecs.h"
 
 #include <algorithm>
 #include <bit>

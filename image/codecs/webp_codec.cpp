@@ -1,7 +1,7 @@
 // WebP through libwebp: pixels by its decoder and encoder, the ICC, EXIF and XMP chunks
 // by its demuxer and muxer.
 #include "base/error.h"
-#include "image/image_io.h"
+#include "image/codecs/codecs.h"
 
 #include <cstdlib>
 #include <memory>
@@ -20,12 +20,19 @@ namespace {
     throw Error(err::InvalidPicture, "Invalid picture: WebP: " + why);
 }
 
-std::vector<std::uint8_t> chunk(WebPDemuxer* demux, const char* fourcc)
+// A metadata chunk; one over the carried limit is dropped with a note naming it.
+std::vector<std::uint8_t> chunk(WebPDemuxer* demux, const char* fourcc, std::vector<std::string>& notes)
 {
     WebPChunkIterator it;
     std::vector<std::uint8_t> out;
-    if (WebPDemuxGetChunk(demux, fourcc, 1, &it) && it.chunk.size <= kMaxMetadataBlock)
-        out.assign(it.chunk.bytes, it.chunk.bytes + it.chunk.size);
+    if (WebPDemuxGetChunk(demux, fourcc, 1, &it)) {
+        if (it.chunk.size <= kMaxMetadataBlock)
+            out.assign(it.chunk.bytes, it.chunk.bytes + it.chunk.size);
+        else
+            notes.push_back("WebP: the " + std::string(fourcc, 4) + " chunk of "
+                + std::to_string(it.chunk.size) + " bytes is over " + std::to_string(kMaxMetadataBlock >> 20)
+                + " MiB; it was dropped");
+    }
     WebPDemuxReleaseChunkIterator(&it);
     return out;
 }
@@ -88,14 +95,15 @@ PictureRef decodeWebp(std::span<const std::uint8_t> bytes, std::int64_t maxPixel
     if (demux.d != nullptr) {
         const std::uint32_t flags = WebPDemuxGetI(demux.d, WEBP_FF_FORMAT_FLAGS);
         Metadata& m = picture->metadata();
-        if (flags & ICCP_FLAG) m.icc = chunk(demux.d, "ICCP");
+        std::vector<std::string>& notes = picture->source().notes;
+        if (flags & ICCP_FLAG) m.icc = chunk(demux.d, "ICCP", notes);
         if (flags & EXIF_FLAG) {
-            m.exif = chunk(demux.d, "EXIF");
+            m.exif = chunk(demux.d, "EXIF", notes);
             // Some writers keep JPEG's "Exif" prefix.
             if (m.exif.size() >= 6 && std::equal(m.exif.begin(), m.exif.begin() + 6, "Exif\0\0"))
                 m.exif.erase(m.exif.begin(), m.exif.begin() + 6);
         }
-        if (flags & XMP_FLAG) m.xmp = chunk(demux.d, "XMP ");
+        if (flags & XMP_FLAG) m.xmp = chunk(demux.d, "XMP ", notes);
     }
     SourceInfo& source = picture->source();
     source.known = true;

@@ -1,7 +1,7 @@
 // PNG through libpng. libpng reports errors by longjmp, so every function that calls
 // setjmp holds nothing with a destructor; the C++ objects live one frame up.
 #include "base/error.h"
-#include "image/image_io.h"
+#include "image/codecs/codecs.h"
 
 #include <bit>
 #include <csetjmp>
@@ -10,6 +10,8 @@
 #include <new>
 #include <png.h>
 #include <string>
+#include <vector>
+#include <zlib.h>
 
 namespace pelinor {
 namespace {
@@ -48,12 +50,125 @@ void readFromMemory(png_structp png, png_bytep out, png_size_t length)
     in->pos += length;
 }
 
+// The text chunks (tEXt, zTXt, iTXt), which we read ourselves: libpng bounds each chunk
+// but not their sum, so ten compressed chunks of a few kilobytes could inflate to gigabytes.
+// All of them together inflate to at most kMaxMetadataBlock bytes and number at most
+// kMaxTextChunks; what lies beyond is dropped with a note naming it.
+constexpr std::size_t kMaxTextChunks = 1000;
+
+struct TextChunks {
+    std::vector<std::pair<std::string, std::string>> entries; // keyword, text
+    std::size_t bytes = 0; // kept so far
+    std::size_t overBudget = 0; // chunks dropped for the total
+    std::size_t overCount = 0; // chunks dropped for their number
+    bool damaged = false;
+};
+
+// Inflates a zlib stream into `out`, giving up past `room` bytes. False when the stream is
+// damaged or would not fit.
+bool inflateInto(
+    const std::uint8_t* data, std::size_t size, std::size_t room, std::string& out, bool& tooLarge)
+{
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK) return false;
+    z.next_in = const_cast<Bytef*>(data);
+    z.avail_in = uInt(size);
+    char buffer[65536];
+    int status = Z_OK;
+    while (status == Z_OK) {
+        z.next_out = reinterpret_cast<Bytef*>(buffer);
+        z.avail_out = sizeof buffer;
+        status = inflate(&z, Z_NO_FLUSH);
+        const std::size_t got = sizeof buffer - z.avail_out;
+        if (out.size() + got > room) {
+            tooLarge = true;
+            break;
+        }
+        out.append(buffer, got);
+    }
+    inflateEnd(&z);
+    return !tooLarge && status == Z_STREAM_END;
+}
+
+// libpng's callback for the chunks it hands over as unknown: the three text chunks.
+int onTextChunk(png_structp png, png_unknown_chunkp chunk) noexcept
+{
+    auto* texts = static_cast<TextChunks*>(png_get_user_chunk_ptr(png));
+    const std::string name(reinterpret_cast<const char*>(chunk->name), 4);
+    if (name != "tEXt" && name != "zTXt" && name != "iTXt") return 0;
+    try {
+        if (texts->entries.size() >= kMaxTextChunks) {
+            ++texts->overCount;
+            return 1;
+        }
+        const std::uint8_t* p = chunk->data;
+        const std::size_t size = chunk->size;
+        const auto end = p + size;
+        const auto* nul = static_cast<const std::uint8_t*>(std::memchr(p, 0, size));
+        if (nul == nullptr || nul == p || nul - p > 79) {
+            texts->damaged = true;
+            return 1;
+        }
+        std::string keyword(reinterpret_cast<const char*>(p), std::size_t(nul - p));
+        const std::uint8_t* body = nul + 1;
+        bool compressed = name == "zTXt";
+        if (name == "zTXt") {
+            if (body >= end || *body != 0) { // method 0, deflate, is the only one
+                texts->damaged = true;
+                return 1;
+            }
+            ++body;
+        } else if (name == "iTXt") {
+            // Compression flag and method, then the language tag and the translated keyword.
+            if (end - body < 2 || body[1] != 0) {
+                texts->damaged = true;
+                return 1;
+            }
+            compressed = body[0] != 0;
+            body += 2;
+            for (int field = 0; field < 2; ++field) {
+                const auto* stop
+                    = static_cast<const std::uint8_t*>(std::memchr(body, 0, std::size_t(end - body)));
+                if (stop == nullptr) {
+                    texts->damaged = true;
+                    return 1;
+                }
+                body = stop + 1;
+            }
+        }
+        const std::size_t room = kMaxMetadataBlock - std::min(texts->bytes, kMaxMetadataBlock);
+        std::string text;
+        bool tooLarge = false;
+        if (compressed) {
+            if (!inflateInto(body, std::size_t(end - body), room, text, tooLarge)) {
+                if (tooLarge)
+                    ++texts->overBudget;
+                else
+                    texts->damaged = true;
+                return 1;
+            }
+        } else {
+            if (std::size_t(end - body) > room) {
+                ++texts->overBudget;
+                return 1;
+            }
+            text.assign(reinterpret_cast<const char*>(body), std::size_t(end - body));
+        }
+        texts->bytes += text.size();
+        texts->entries.emplace_back(std::move(keyword), std::move(text));
+    } catch (const std::bad_alloc&) {
+        ++texts->overBudget;
+    }
+    return 1;
+}
+
 // Owns the read structures; destroyed after the setjmp frames have returned.
 struct PngReader {
     png_structp png = nullptr;
     png_infop info = nullptr;
     PngMessage message;
     MemoryInput input{};
+    TextChunks texts;
     ~PngReader() { png_destroy_read_struct(&png, &info, nullptr); }
 };
 
@@ -72,6 +187,9 @@ bool readHeader(PngReader& r, PngHeader& h) noexcept
     // metadata chunk up to the carried limit is read (one over it is dropped with a warning).
     png_set_user_limits(r.png, 0x7fffffff, 0x7fffffff);
     png_set_chunk_malloc_max(r.png, kMaxMetadataBlock + 4096);
+    static const png_byte kTextChunkNames[] = "tEXt\0zTXt\0iTXt";
+    png_set_keep_unknown_chunks(r.png, PNG_HANDLE_CHUNK_ALWAYS, kTextChunkNames, 3);
+    png_set_read_user_chunk_fn(r.png, &r.texts, onTextChunk);
 #ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
     // Lets a fuzzer's mutations get past the checksums to the code behind them.
     png_set_crc_action(r.png, PNG_CRC_QUIET_USE, PNG_CRC_QUIET_USE);
@@ -191,14 +309,9 @@ void readMetadata(PngReader& r, Picture& picture)
     if (png_get_eXIf_1(r.png, r.info, &exifLength, &exif) != 0 && exif != nullptr)
         m.exif.assign(exif, exif + exifLength);
 #endif
-    png_textp texts = nullptr;
-    int count = 0;
-    png_get_text(r.png, r.info, &texts, &count);
-    for (int i = 0; i < count; ++i) {
-        const png_text& t = texts[i];
-        // libpng ends every text with a NUL; text chunks hold none of their own.
-        const std::string keyword = t.key != nullptr ? t.key : "";
-        const char* text = t.text != nullptr ? t.text : "";
+    for (const auto& [keyword, entry] : r.texts.entries) {
+        // Text chunks hold no NUL of their own; what follows one is not text.
+        const char* text = entry.c_str();
         const std::size_t length = std::strlen(text);
         if (keyword == "XML:com.adobe.xmp")
             m.xmp.assign(text, text + length);
@@ -218,6 +331,15 @@ void readMetadata(PngReader& r, Picture& picture)
     if (warning.find("too large") != std::string::npos || warning.find("memory") != std::string::npos
         || warning.find("truncated") != std::string::npos || warning.find("exceeds") != std::string::npos)
         picture.source().notes.push_back("PNG: " + warning + "; that chunk was dropped");
+    const TextChunks& t = r.texts;
+    if (t.overBudget > 0)
+        picture.source().notes.push_back("PNG: " + std::to_string(t.overBudget)
+            + " text chunk(s) dropped: all text together may take at most "
+            + std::to_string(kMaxMetadataBlock >> 20) + " MiB");
+    if (t.overCount > 0)
+        picture.source().notes.push_back("PNG: " + std::to_string(t.overCount)
+            + " text chunk(s) dropped beyond the first " + std::to_string(kMaxTextChunks));
+    if (t.damaged) picture.source().notes.push_back("PNG: a damaged text chunk was dropped");
 }
 
 struct MemoryOutput {
