@@ -6,6 +6,7 @@
 #include "cli/progress.h"
 #include "cli/report/report.h"
 #include "lab/evaluation.h"
+#include "watermark/strength.h"
 
 #include <algorithm>
 #include <chrono>
@@ -43,6 +44,10 @@ const Option kOptions[] = {
     kThresholdOption,
     kJobs,
     kTargetPsnr,
+    {"--min-psnr", "DB",
+        "without --target-psnr: the quality floor embed keeps (default 40, and\na banding figure of at most "
+        "4 levels), lowering the file's alpha where\nneeded; 0 embeds at the file's alpha",
+        nullptr, {0, kMaxTargetPsnr, kDefaultMinPsnr}},
     {"--json", nullptr, "print the summary and the rows as one JSON object instead of the table"},
     kMaxPixelsOption,
 };
@@ -82,6 +87,7 @@ int evaluate(const ParsedArgs& a)
     options.rule = decisionRule(a);
     options.jobs = int(a.integer(kJobs));
     options.targetPsnr = a.real(kTargetPsnr);
+    if (!a.has("--target-psnr")) options.floor.minPsnr = minPsnr(a);
     const std::string& originalPath = a.positional()[0];
     const std::string& watermarkPath = a.positional()[1];
     const std::string dir = *out;

@@ -2,6 +2,7 @@
 
 #include "cli/args.h"
 #include "image/image_io.h"
+#include "watermark/strength.h"
 
 #include <cstdio>
 #include <sys/stat.h>
@@ -54,6 +55,15 @@ void require24Bit(const std::string& path, const Picture& picture)
             e.what() + std::string(" (this one has ") + std::to_string(picture.bitsPerPixel())
                 + " bits per pixel)");
     }
+}
+
+double minPsnr(const ParsedArgs& a)
+{
+    const double db = a.real("--min-psnr", kDefaultMinPsnr, 0.0, kMaxTargetPsnr);
+    if (db > 0.0 && db < kMinTargetPsnr)
+        throw UsageError("--min-psnr: give 0 (no floor) or " + std::to_string(int(kMinTargetPsnr)) + " to "
+            + std::to_string(int(kMaxTargetPsnr)) + " dB");
+    return db;
 }
 
 SaveOptions saveOptions(const ParsedArgs& a)

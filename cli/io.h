@@ -27,6 +27,8 @@ inline constexpr Option kMaxPixelsOption{"--max-pixels", "N",
     "needs some 3 GB; evaluate needs more per job)",
     nullptr, {1, 1e12, double(kDefaultMaxPixels)}};
 std::int64_t maxPixels(const ParsedArgs& a);
+// --min-psnr DB, the quality floor of embed and evaluate: 0 (none) or 10..100, 40 by default.
+double minPsnr(const ParsedArgs& a);
 
 // Throws FileError naming `path` and the reason; a picture over the budget is told how to
 // raise it.

@@ -134,6 +134,7 @@ Evaluation evaluateRobustness(const Picture& original, const Watermark& watermar
     ev.height = original.height();
     ev.length = watermark.length;
     ev.alpha = watermark.alpha;
+    ev.keyAlpha = watermark.alpha;
     ev.targetPsnr = options.targetPsnr;
     ev.rule = options.rule;
     ev.threshold = options.rule.kind == DecisionRule::Kind::Evidence && statisticHolds(watermark)
@@ -166,11 +167,17 @@ Evaluation evaluateRobustness(const Picture& original, const Watermark& watermar
         TargetPsnrEmbed chosen = embedForTargetPsnr(original, watermark, options.targetPsnr);
         ev.alpha = chosen.alpha;
         embedded = std::move(chosen.embedded);
+    } else if (options.floor.minPsnr > 0.0) {
+        FloorEmbed kept = embedWithinFloor(original, watermark, options.floor, Depths::Only24Bit);
+        ev.alpha = kept.alpha;
+        ev.minPsnr = options.floor.minPsnr;
+        embedded = std::move(kept.embedded);
     } else {
         embedded = embedWatermark(original, watermark);
     }
     ev.changed = embedded.changed;
     ev.markedPsnr = psnr(original, *embedded.marked);
+    ev.markedBanding = banding(original, *embedded.marked);
     step("embedded");
     const Reference reference(original, Depths::Only24Bit);
     reference.prepare();

@@ -60,6 +60,9 @@ struct EvaluationOptions {
     std::uint64_t seed = 1; // noise attacks and random watermarks
     int jobs = 0; // worker threads; 0 = one per core
     double targetPsnr = 0.0; // above 0: embed at the alpha that gives this PSNR (see embedForTargetPsnr)
+    // Without a target: the quality floor the embedding keeps (see embedWithinFloor); a
+    // minPsnr of 0 embeds at the file's alpha.
+    QualityFloor floor{0.0, kDefaultMaxBanding};
     std::vector<Attack> battery = standardBattery();
     std::vector<std::vector<Attack>> chains = registrationBattery();
     // The never-embedded watermarks tested so far and how many there will be: called from the
@@ -85,6 +88,9 @@ struct Evaluation {
     double threshold = kDefaultThreshold;
     long long changed = 0; // coefficients the embedding scaled
     double markedPsnr = 0.0; // marked against original
+    double markedBanding = 0.0; // the marked picture's banding figure (see banding())
+    double keyAlpha = 0.0; // the file's alpha
+    double minPsnr = 0.0; // the floor kept, 0 if none
     std::vector<EvaluationRow> rows; // Marked, Control, the battery, then the chains, in order
     std::vector<double> randomSimilarities; // never-embedded watermarks against the marked picture
     double randomMax = 0.0;

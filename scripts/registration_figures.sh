@@ -15,7 +15,7 @@ photos=("$root/samples/chelsea.png" "$root/samples/photos/"*)
 "$cli" generate w.wmk --length 1000 --alpha 0.1 --seed 2024 >/dev/null
 for p in "${photos[@]}"; do
   name=$(basename "${p%.*}")
-  "$cli" evaluate "$p" w.wmk --out "$name" --random 100 --json >"$name.json" 2>/dev/null
+  "$cli" evaluate "$p" w.wmk --out "$name" --random 100 --min-psnr 0 --json >"$name.json" 2>/dev/null
 done
 
 python3 - "${photos[@]}" <<'EOF'
@@ -48,7 +48,7 @@ EOF
 echo
 for p in "${photos[@]}"; do
   name=$(basename "${p%.*}")
-  "$cli" embed "$p" w.wmk "$name-marked.png" >/dev/null
+  "$cli" embed "$p" w.wmk "$name-marked.png" --min-psnr 0 >/dev/null
   "$cli" attack "$name-marked.png" "$name-small.png" --resize 0.8 >/dev/null
 done
 for o in "${photos[@]}"; do

@@ -11,10 +11,13 @@
 #include "obrada/dct.h"
 #include "obrada/selection.h"
 #include "watermark/embed.h"
+#include "watermark/luminance.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace pelinor {
 
@@ -134,6 +137,83 @@ TargetPsnrEmbed embedForTargetPsnr(const Picture& source, const Watermark& water
     }
     throw Error(err::InvalidCall,
         "Invalid procedure call: no strength found that keeps the PSNR at or above " + dB(targetDb));
+}
+
+double banding(const Picture& original, const Picture& changed)
+{
+    if (original.width() != changed.width() || original.height() != changed.height())
+        throw Error(err::SizeMismatch,
+            "Cannot compare a " + sizeText(original.width(), original.height()) + " picture with a "
+                + sizeText(changed.width(), changed.height()) + " one");
+    Plane before, after;
+    const double scale = 255.0 / anyLuminanceInto(original, before);
+    const double scaleAfter = 255.0 / anyLuminanceInto(changed, after);
+    constexpr int kBlock = 8;
+    const double flatVariance = kFlatBlockDeviation * kFlatBlockDeviation;
+    std::vector<double> changes;
+    for (int bx = 0; bx + kBlock <= before.n1(); bx += kBlock)
+        for (int by = 0; by + kBlock <= before.n2(); by += kBlock) {
+            double sum = 0.0, squares = 0.0;
+            for (int x = bx; x < bx + kBlock; ++x)
+                for (int y = by; y < by + kBlock; ++y) {
+                    const double v = before(x, y) * scale;
+                    sum += v;
+                    squares += v * v;
+                }
+            const double n = kBlock * kBlock;
+            const double mean = sum / n;
+            if (squares / n - mean * mean > flatVariance) continue;
+            double change = 0.0;
+            for (int x = bx; x < bx + kBlock; ++x)
+                for (int y = by; y < by + kBlock; ++y)
+                    change += after(x, y) * scaleAfter - before(x, y) * scale;
+            changes.push_back(std::fabs(change / n));
+        }
+    if (changes.empty()) return 0.0;
+    const std::size_t at = std::min(changes.size() - 1, std::size_t(0.99 * double(changes.size())));
+    std::nth_element(changes.begin(), changes.begin() + std::ptrdiff_t(at), changes.end());
+    return changes[at];
+}
+
+FloorEmbed embedWithinFloor(
+    const Picture& source, const Watermark& watermark, const QualityFloor& floor, Depths depths)
+{
+    FloorEmbed out;
+    Watermark tried = watermark;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        EmbedResult r;
+        try {
+            r = embedWatermark(source, tried, depths);
+        } catch (const Error& e) {
+            // Lowered so far that no pixel moves: the floor is out of reach.
+            if (attempt == 0 || e.number() != err::NothingEmbedded) throw;
+            break;
+        }
+        const double seen = floor.minPsnr > 0.0 ? banding(source, *r.marked) : 0.0;
+        if (attempt == 0) {
+            out.keyPsnr = r.psnr;
+            out.keyBanding = seen;
+        }
+        if (floor.minPsnr <= 0.0 || (r.psnr >= floor.minPsnr && seen <= floor.maxBanding)) {
+            out.alpha = tried.alpha;
+            out.embedded = std::move(r);
+            out.banding = seen;
+            out.lowered = attempt > 0;
+            out.scale = tried.alpha / watermark.alpha;
+            return out;
+        }
+        // The change is linear in alpha: the PSNR falls by 20 log10 of its factor and the
+        // banding figure grows with it. Aim a little below, and always step down.
+        double factor = 1.0;
+        if (r.psnr < floor.minPsnr)
+            factor = std::min(factor, std::pow(10.0, (r.psnr - floor.minPsnr) / 20.0));
+        if (seen > floor.maxBanding) factor = std::min(factor, floor.maxBanding / seen);
+        tried.alpha *= std::min(0.98, 0.99 * factor);
+    }
+    throw Error(err::InvalidCall,
+        "Invalid procedure call: no strength keeps the PSNR at or above " + dB(floor.minPsnr)
+            + " with a banding figure of at most " + std::to_string(floor.maxBanding).substr(0, 4)
+            + " levels");
 }
 
 } // namespace pelinor

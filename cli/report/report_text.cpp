@@ -120,7 +120,13 @@ std::string reportMarkdown(const Evaluation& ev, const ReportInfo& info)
     s += "- original: `" + info.original + "` (" + sizeText(ev.width, ev.height) + ")\n";
     s += "- watermark: `" + info.watermark + "` (" + strengthText(ev, "alpha") + "), "
         + std::to_string(ev.changed) + " coefficients changed\n";
-    s += "- marked picture: PSNR " + formatPsnr(ev.markedPsnr, "inf") + " dB against the original\n";
+    s += "- marked picture: PSNR " + formatPsnr(ev.markedPsnr, "inf") + " dB against the original, banding "
+        + formatNumber(ev.markedBanding, "%.1f") + " levels\n";
+    if (ev.minPsnr > 0 && ev.alpha != ev.keyAlpha)
+        s += "- alpha lowered from " + formatNumber(ev.keyAlpha, "%g") + " to "
+            + formatNumber(ev.alpha, "%.6g") + " for the quality floor (PSNR at least "
+            + formatNumber(ev.minPsnr, "%g") + " dB, banding at most "
+            + formatNumber(kDefaultMaxBanding, "%g") + " levels), as embed does\n";
     s += "- each attacked copy is tested as it stands and with registration (detect's default): registered "
          "onto the original's grid when it is of another size or the mark is not found as it stands\n";
     s += "- " + survivalText(ev) + "\n\n";
@@ -189,6 +195,9 @@ std::string reportJson(const Evaluation& ev, const ReportInfo& info, const std::
             ev.rule.kind == DecisionRule::Kind::Evidence ? ev.rule.maxFalsePositive : NAN)
         .add("coefficients_changed", ev.changed)
         .add("marked_psnr_db", ev.markedPsnr)
+        .add("marked_banding_levels", ev.markedBanding)
+        .add("key_alpha", ev.keyAlpha)
+        .add("min_psnr_db", ev.minPsnr)
         .add("similarity", ev.embeddedSimilarity())
         .add("attacks", attacks)
         .add("attacks_survived", survived)

@@ -72,7 +72,7 @@ roundtrip)
   run 0 detect "$sample" tiny.wmk marked.bmp --threshold 0.7 --json
   has out '"found": true'; has out '"false_positive_probability": 0.5,'
   run 1 detect "$sample" w.wmk "$sample"; has out "similarity: 0"
-  run 1 detect "$sample" w.wmk marked.bmp --threshold 1; has out "verdict: not found: similarity 1.0000 <= 1"
+  run 1 detect "$sample" w.wmk marked.bmp --threshold 1; grep -q '^verdict: not found: similarity [01]\.[0-9]* <= 1$' out || fail "--threshold 1 $(cat out)"
   has out "rule: similarity (above 1)"
   # The verdict by evidence is the default; the design's rule on request, never both.
   run 0 detect "$sample" w.wmk marked.bmp; has out "rule: evidence (false-positive probability at most 1e-09)"
@@ -409,6 +409,71 @@ inputs)
   run 2 info "$sample" --max-pixels 0; has err "--max-pixels"
   [ ! -e reports ] && [ ! -e attacked.png ] || fail "a refused command wrote something"
   only_expected_files w.wmk fifo.png fifo.wmk outdir marked.png
+  ;;
+verify)
+  # A lossy output is checked as written: one that loses the mark is not written.
+  run 0 generate w.wmk --length 1000 --seed 42
+  run 2 embed "$sample" w.wmk q1.jpg --quality 1
+  has err "q1.jpg: the mark would not be found in the file as written at quality 1"
+  has err "nothing written"; [ ! -e q1.jpg ] || fail "a refused output was written"
+  enough=$(grep -oE -- '--quality [0-9]+ or higher keeps the mark findable' err | grep -oE '[0-9]+')
+  [ -n "$enough" ] && [ "$enough" -gt 1 ] && [ "$enough" -le 100 ] || fail "no quality suggested: $(cat err)"
+  # An existing file stays as it was.
+  echo keep >q1.jpg
+  run 2 embed "$sample" w.wmk q1.jpg --quality 1
+  [ "$(cat q1.jpg)" = keep ] || fail "a refused embedding replaced the existing file"
+  rm q1.jpg
+  # The suggested quality does keep the mark, and the report gives the file's own figures.
+  run 0 embed "$sample" w.wmk enough.jpg --quality "$enough"
+  has out "as written: PSNR"; has out "found: false-positive probability"
+  run 0 detect "$sample" w.wmk enough.jpg
+  run 0 embed "$sample" w.wmk q75.jpg --quality 75; has out "as written: PSNR"
+  run 0 embed "$sample" w.wmk q75.webp --quality 75; has out "as written: PSNR"
+  # The file's PSNR, not the marked picture's before encoding.
+  before=$(grep -oE 'changed, PSNR [0-9.]+' out | grep -oE '[0-9.]+$')
+  after=$(grep -oE 'as written: PSNR [0-9.]+' out | grep -oE '[0-9.]+$')
+  awk -v a="$after" -v b="$before" 'BEGIN { exit !(a < b) }' || fail "written PSNR $after not below $before"
+  # --no-verify writes what was asked; detect then finds nothing.
+  run 0 embed "$sample" w.wmk q1.jpg --quality 1 --no-verify; lacks out "as written"
+  [ -s q1.jpg ] || fail "--no-verify did not write"
+  run 1 detect "$sample" w.wmk q1.jpg
+  # Lossless outputs are not checked.
+  run 0 embed "$sample" w.wmk m.png --quality 1; lacks out "as written"
+  run 2 embed "$sample" w.wmk x.jpg --threshold 0.7 --max-false-positive 1e-9; has err "two different rules"
+  # A batch refuses the picture that would lose its mark and writes the others.
+  mkdir in; cp "$sample" in/a.png; cp q75.jpg in/b.jpg
+  run 2 embed --output-dir marked w.wmk in/a.png in/b.jpg --quality 1
+  [ -f marked/a.png ] || fail "the lossless output of a batch was not written"
+  [ ! -e marked/b.jpg ] || fail "a batch wrote an output that loses the mark"
+  has err "marked/b.jpg: the mark would not be found"; has err "or higher keeps the mark findable"
+  has err "1 of 2 pictures failed"
+  ;;
+floor)
+  # The key's alpha is the strongest allowed: lowered for the quality floor, only when needed.
+  run 0 generate w.wmk --length 1000 --alpha 0.1 --seed 42
+  run 0 embed "$sample" w.wmk m.png; has out "banding"; has out "alpha lowered from 0.1 to 0.0"
+  psnr=$(grep -oE 'changed, PSNR [0-9.]+' out | grep -oE '[0-9.]+$')
+  awk -v p="$psnr" 'BEGIN { exit !(p >= 40) }' || fail "the floor did not hold: PSNR $psnr"
+  band=$(grep -oE 'banding [0-9.]+ levels' out | head -1 | grep -oE '[0-9.]+')
+  awk -v b="$band" 'BEGIN { exit !(b <= 4) }' || fail "banding $band above 4 levels"
+  run 0 detect "$sample" w.wmk m.png; has out "verdict: found"
+  # Today's embedding on request.
+  run 0 embed "$sample" w.wmk m0.png --min-psnr 0; lacks out "lowered"; lacks out "banding"
+  psnr0=$(grep -oE 'changed, PSNR [0-9.]+' out | grep -oE '[0-9.]+$')
+  awk -v p="$psnr0" 'BEGIN { exit !(p < 40) }' || fail "--min-psnr 0 changed the embedding: PSNR $psnr0"
+  # A gentle key is embedded as it is.
+  run 0 generate gentle.wmk --length 1000 --alpha 0.01 --seed 42
+  run 0 embed "$sample" gentle.wmk g.png; has out "banding"; lacks out "lowered"
+  run 0 embed "$sample" w.wmk t.png --target-psnr 35; lacks out "lowered"; has out "alpha 0."
+  run 2 embed "$sample" w.wmk x.png --min-psnr 5; has err "--min-psnr"
+  run 2 embed "$sample" w.wmk x.png --min-psnr 120; has err "--min-psnr"
+  # evaluate judges the picture embed writes, and the file's alpha on request.
+  run 0 evaluate "$sample" w.wmk --out ev --random 0 --jobs 2 --json
+  has out '"key_alpha": 0.1,'; has out '"min_psnr_db": 40,'; has out '"marked_banding_levels": '
+  has out '"alpha": 0.0'
+  run 0 evaluate "$sample" w.wmk --out ev0 --random 0 --jobs 2 --min-psnr 0
+  has out "banding"; lacks out "alpha lowered"
+  has ev/report.md "- alpha lowered from 0.1 to 0.0"
   ;;
 *)
   fail "unknown case"

@@ -17,6 +17,7 @@
 #include "image/image_io.h"
 #include "watermark/embed.h"
 #include "watermark/generator.h"
+#include "watermark/strength.h"
 #include "watermark/watermark_file.h"
 
 #include <QDir>
@@ -805,7 +806,7 @@ private slots:
         FrmSlika* source = open(image);
         QVERIFY(source != nullptr);
         const std::vector<std::uint8_t> before = pixelsOf(source->shownPicture());
-        const QString watermark = wmk(u"a.wmk"_s);
+        const QString watermark = wmk(u"a.wmk"_s, 100, 1.0);
         m_ui->log.clear();
         FrmSlika* first = run(m_window->mnuEmbed, watermark, source);
         QVERIFY(first != nullptr && first != source);
@@ -817,6 +818,14 @@ private slots:
         QCOMPARE(first->shownPicture(), first->workingPicture());
         QCOMPARE(first->picSlika()->size(), QSize(48, 40));
         QVERIFY(pixelsOf(first->shownPicture()) != before);
+        // The design's embedding exactly, at the file's alpha, though it is far below the
+        // command line's quality floor.
+        const EmbedResult designs
+            = embedWatermark(*loadPicture(image.toStdString()), readWatermark(watermark.toStdString()));
+        const PictureRef original = loadPicture(image.toStdString());
+        QVERIFY2(designs.psnr < kDefaultMinPsnr || banding(*original, *designs.marked) > kDefaultMaxBanding,
+            qPrintable(QString::number(designs.psnr)));
+        QCOMPARE(pixelsOf(first->shownPicture()), pixelsOf(designs.marked));
         QCOMPARE(pixelsOf(source->shownPicture()), before); // the source untouched
         QCOMPARE(pixelsOf(source->workingPicture()), before);
         QCOMPARE(source->windowTitle(), image);
