@@ -163,6 +163,12 @@ private slots:
             << "zig.wmk" << watermark << true << QList<bool>{false} << true << false;
         QTest::newRow("empty file asked for")
             << "prazna" << QByteArray("", 0) << false << QList<bool>() << true << false;
+        // Told from the header alone: a picture over the pixel budget is still a picture.
+        QFile bomb(
+            QStringLiteral(PELINOR_SOURCE_DIR "/tests/regressions/bmp_rle8_604mb_canvas_from_1kb_file.bmp"));
+        QVERIFY(bomb.open(QIODevice::ReadOnly));
+        QTest::newRow("picture over the budget replaced")
+            << "velika.bmp" << bomb.readAll() << false << QList<bool>() << false << true;
         QTest::newRow("marked window")
             << "oznacena.bmp" << QByteArray() << true << QList<bool>() << false << true;
     }
