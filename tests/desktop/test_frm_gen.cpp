@@ -58,8 +58,10 @@ private slots:
         QFETCH(int, lines);
         QFETCH(QString, header);
         if (croatian) m_ui->locale = QLocale(QLocale::Croatian, QLocale::Croatia);
+        // An existing watermark file, replaced without a question.
         const QString path = m_dir->filePath(u"postojeci.wmk"_s);
-        writeFile(path, "staro");
+        const QByteArray old("\"CXSG\"\r\n1\r\n0.3\r\n0\r\n1\r\n0.5\r\n");
+        writeFile(path, old);
         QPointer<FrmGen> dialog;
         withModal<FrmGen>(m_window->mnuGen, [&](FrmGen* gen) {
             dialog = gen;
@@ -73,7 +75,7 @@ private slots:
         QVERIFY(dialog.isNull());
         if (lines < 0) {
             QCOMPARE(m_ui->text(), kGenWarning);
-            QCOMPARE(readAll(path), QByteArray("staro")); // nothing written or created
+            QCOMPARE(readAll(path), old); // nothing written or created
             QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files).size(), 1);
             return;
         }
@@ -83,6 +85,65 @@ private slots:
         if (!header.isEmpty()) QCOMPARE(written.mid(0, 5).join(u'|'), header);
         for (const QString& line : written)
             QVERIFY(!line.startsWith(u' ') && !line.contains(u','));
+    }
+
+    // The shared dialog may offer the photograph just opened: a file that is not a
+    // watermark file is replaced only on a Yes (the default is No), and a No keeps the
+    // dialog open with everything typed.
+    void generationAsksBeforeReplacingOtherFiles_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("existing"); // "-": no file
+        QTest::addColumn<QList<bool>>("replies");
+        QTest::addColumn<bool>("asked");
+        QTest::addColumn<bool>("written");
+        const QByteArray watermark("\"CXSG\"\r\n1\r\n0.3\r\n0\r\n1\r\n0.5\r\n");
+        QTest::newRow("picture kept by default")
+            << "photo.bmp" << QByteArray() << QList<bool>() << true << false;
+        QTest::newRow("picture kept on No")
+            << "photo.bmp" << QByteArray() << QList<bool>{false} << true << false;
+        QTest::newRow("picture replaced on Yes")
+            << "photo.bmp" << QByteArray() << QList<bool>{true} << true << true;
+        QTest::newRow("text file kept")
+            << "opis.txt" << QByteArray("moj tekst\n") << QList<bool>() << true << false;
+        QTest::newRow("empty file kept")
+            << "prazna.wmk" << QByteArray("", 0) << QList<bool>() << true << false;
+        QTest::newRow("watermark file replaced")
+            << "stari.wmk" << watermark << QList<bool>() << false << true;
+        QTest::newRow("new file") << "novi.wmk" << QByteArray("-") << QList<bool>() << false << true;
+    }
+
+    void generationAsksBeforeReplacingOtherFiles()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, existing);
+        QFETCH(QList<bool>, replies);
+        QFETCH(bool, asked);
+        QFETCH(bool, written);
+        const QString target = name == u"photo.bmp"_s ? bmp(name) : m_dir->filePath(name);
+        if (existing != "-" && name != u"photo.bmp"_s) writeFile(target, existing);
+        const QByteArray before = readAll(target);
+        m_ui->replies = replies;
+        withModal<FrmGen>(m_window->mnuGen, [&](FrmGen* gen) {
+            gen->txtImeDat->setText(target);
+            gen->txtVelicina->setText(u"3"_s);
+            gen->cmdGen->click();
+            QVERIFY(gen->isVisible());
+            QCOMPARE(gen->txtImeDat->text(), target);
+            QCOMPARE(gen->txtVelicina->text(), u"3"_s);
+        });
+        const QString question = u"Q|Pelinor|Datoteka "_s + target
+            + u" već postoji i nije datoteka žiga.\nŽelite li je zamijeniti žigom?"_s;
+        QStringList expected;
+        if (asked) expected << question;
+        if (written) expected << kGenDone;
+        QCOMPARE(m_ui->text(), expected.join(kSep));
+        QVERIFY(m_ui->replies.isEmpty());
+        if (written) {
+            QCOMPARE(readLines(target).size(), 8);
+        } else {
+            QCOMPARE(readAll(target), before);
+        }
     }
 
     // A file that cannot be written is reported with its name and reason, and the dialog
