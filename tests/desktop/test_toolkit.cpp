@@ -19,6 +19,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScopeGuard>
 
 using namespace pelinor;
@@ -143,9 +144,9 @@ private slots:
 
     void failureFallbacks()
     {
-        // Numbers without a Croatian reason and exceptions from outside the core
-        // still give the user a text.
-        QCOMPARE(failureReason(Error(4242, "Something odd")), u"Something odd"_s);
+        // Numbers the core does not use and exceptions from outside it still get a
+        // Croatian text, never the English one.
+        QCOMPARE(failureReason(Error(4242, "Something odd")), u"neočekivana pogreška"_s);
         // The pixel budget's refusal names the size and the limit in Croatian; the number
         // decides, not the text.
         const std::string budget
@@ -157,11 +158,35 @@ private slots:
             u"slika je veća od granice broja piksela"_s);
         QCOMPARE(failureReason(Error(err::OutOfMemory, budget)), u"nema dovoljno memorije"_s);
         QCOMPARE(failureReason(Error(err::OutOfMemory, "Out of memory")), u"nema dovoljno memorije"_s);
+        QCOMPARE(failureReason(Error(err::OutOfMemory, "File too large: \"/x\" has more than 9 bytes")),
+            u"datoteka je prevelika"_s);
         try {
             throw std::runtime_error("plain");
         } catch (...) {
-            QCOMPARE(runtimeErrorMessage(currentError()), u"Pogreška 0:\n\nplain"_s);
+            QCOMPARE(failureMessage(u"Ne ide."_s, QString(), currentError()),
+                u"Ne ide.\n\nRazlog: neočekivana pogreška (pogreška 0)."_s);
         }
+        QCOMPARE(
+            failureMessage(u"Ne ide."_s, u"Slika"_s, u"Označena slika"_s, Error(err::DiskFull, "Disk full")),
+            u"Ne ide.\n\nSlika: Označena slika\nRazlog: disk je pun (pogreška 61)."_s);
+    }
+
+    // Every error number the core declares has a Croatian reason, so no message of the
+    // program falls back to a generic text or to English.
+    void everyErrorNumberHasACroatianReason()
+    {
+        QFile header(QStringLiteral(PELINOR_SOURCE_DIR "/base/error.h"));
+        QVERIFY(header.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(header.readAll());
+        static const QRegularExpression declared(uR"(inline constexpr int (\w+) = (\d+);)"_s);
+        int numbers = 0;
+        for (const QRegularExpressionMatch& m : declared.globalMatch(text)) {
+            ++numbers;
+            const std::optional<QString> reason = croatianReason(m.captured(2).toInt());
+            QVERIFY2(reason.has_value() && !reason->isEmpty(), qPrintable(m.captured(1)));
+        }
+        QVERIFY2(numbers >= 21, "the error numbers were not found in base/error.h");
+        QVERIFY(!croatianReason(0).has_value());
     }
 
     void displayReadsStoredRows()
