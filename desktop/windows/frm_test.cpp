@@ -43,7 +43,8 @@ PictureRef loadOrClear(const QString& path)
 }
 
 // The three boxes: the caption that titles the file dialog and names the box in a failure
-// when it is empty, and whether it takes a picture.
+// when it is empty, and whether it takes a picture. Pictures are offered as in the main
+// window's open command (the bitmaps first), so that a marked copy in any format can be chosen.
 struct Box {
     const char* caption;
     const char* unset;
@@ -126,7 +127,7 @@ void FrmTest::cmdOdaberi_Click(int Index)
     if (Index < 0 || Index > 2) return;
     const Box& box = kBoxes[Index];
     m_cdlDat.setTitle(QString::fromUtf8(box.caption));
-    m_cdlDat.setFilter(box.picture ? text::kBitmapFilter : QStringLiteral("Žig (*.wmk)|*.wmk"));
+    m_cdlDat.setFilter(box.picture ? text::kPictureFilter : QStringLiteral("Žig (*.wmk)|*.wmk"));
     if (const std::optional<QString> chosen = m_cdlDat.showOpen(this)) txtParametar[Index]->setText(*chosen);
 }
 

@@ -288,9 +288,9 @@ private slots:
             (QStringList{u"open|Pelinor|"_s + kPictures + u"|"_s, // nothing chosen before the first
                 u"save|Pelinor|Žigovi (*.wmk)|"_s + image,
                 u"save|Pelinor|"_s + kPictures + u"|"_s + watermark,
-                u"open|Slika s žigom|Bitmape (*.bmp)|"_s + watermark,
+                u"open|Slika s žigom|"_s + kPictures + u"|"_s + watermark, // every format, bitmaps first
                 u"open|Originalni žig|Žig (*.wmk)|"_s + image,
-                u"open|Originalna slika|Bitmape (*.bmp)|"_s + image, // a cancel keeps the path
+                u"open|Originalna slika|"_s + kPictures + u"|"_s + image, // a cancel keeps the path
                 u"open|Odabir vodenog žiga|Žig (*.wmk)|"_s + original}));
         QCOMPARE(m_window->cdlDat().fileName(), original);
     }
