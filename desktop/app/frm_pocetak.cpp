@@ -209,9 +209,18 @@ void MDIPocetak::mnuEmbed_Click()
     m_cdlDat.setTitle(QStringLiteral("Odabir vodenog žiga"));
     m_cdlDat.setFilter(QStringLiteral("Žig (*.wmk)|*.wmk"));
     const std::optional<QString> path = m_cdlDat.showOpen(this);
-    if (path)
-        onActiveWindow(*path, QStringLiteral("Žig se ne može umetnuti."),
-            [&](FrmSlika& window) { window.UmetniZig(*path); });
+    if (!path) return;
+    const QString failure = QStringLiteral("Žig se ne može umetnuti.");
+    onActiveWindow(*path, failure, [&](FrmSlika& window) {
+        try {
+            window.UmetniZig(*path);
+        } catch (const Error& error) {
+            if (error.number() != err::TooFewCoefficients) throw;
+            // The picture is too small for the watermark: it is named, not the watermark file.
+            m_ui.message(this, failureMessage(failure, QStringLiteral("Slika"), window.windowTitle(), error),
+                MessageIcon::Warning, text::kAppTitle);
+        }
+    });
 }
 
 void MDIPocetak::mnuTest_Click()

@@ -125,7 +125,10 @@ FrmSlika* FrmSlika::UmetniZig(const QString& ImeZig)
         return nullptr;
     }
     const Watermark watermark = readWatermark(ImeZig.toStdString());
-    requireUsableWatermark(watermark); // refused before the notice that embedding takes a while
+    // Refused before the notice that embedding takes a while: a watermark that gives no mark,
+    // and a picture too small to hold it.
+    requireUsableWatermark(watermark);
+    requireCandidates(source->width(), source->height(), watermark.length);
     m_ui.message(this, text::kEmbedNotice, MessageIcon::Information, text::kNoticeTitle);
     PictureRef marked;
     {

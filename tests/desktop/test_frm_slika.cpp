@@ -123,39 +123,64 @@ private slots:
     }
 
     // Embedding that cannot give a detectable mark is refused like any other failure, with
-    // the real cause in Croatian (an overflow is the watermark's numbers, not the picture).
+    // the real cause in Croatian, naming the watermark file or the picture, whichever is at
+    // fault (an overflow is the watermark's numbers, a picture too small for it the picture's);
+    // what can be known before the transforms is refused before the notice that they take long.
     void embedRefusalsAreReported_data()
     {
+        QTest::addColumn<QString>("picture"); // "textured" 48 x 40, "thin" 1 x 40, "flat" 32 x 32
         QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("pictureAtFault");
+        QTest::addColumn<bool>("afterNotice");
         QTest::addColumn<QString>("reason");
         const QByteArray head("\"CXSG\"\r\n");
         QByteArray manyValues = head + "2000\r\n0.3\r\n0\r\n1\r\n";
         for (int i = 0; i < 2000; ++i)
             manyValues += QByteArray::number(i % 7 - 3) + "\r\n";
-        QTest::newRow("alpha 0") << head + "1\r\n0\r\n0\r\n1\r\n0.5\r\n"
-                                 << "alfa faktor žiga je 0 (pogreška 1003)";
-        QTest::newRow("all values 0") << head + "2\r\n0.3\r\n0\r\n1\r\n0\r\n0\r\n"
-                                      << "sve vrijednosti žiga su 0 (pogreška 1004)";
-        QTest::newRow("values overflow") << head + "3\r\n0.3\r\n0\r\n1\r\n1E+308\r\n-1E+308\r\n1E+308\r\n"
-                                         << "vrijednosti žiga prevelike su za računanje (pogreška 6)";
-        QTest::newRow("more values than coefficients")
-            << manyValues
-            << "slika nema dovoljno koeficijenata različitih od nule za sve vrijednosti žiga (pogreška 1005)";
+        QByteArray hundred = head + "100\r\n0.3\r\n0\r\n1\r\n";
+        for (int i = 0; i < 100; ++i)
+            hundred += QByteArray::number(i % 5 - 2) + "\r\n";
+        const QString tooFew
+            = u"slika nema dovoljno koeficijenata različitih od nule za sve vrijednosti žiga (pogreška 1005)"_s;
+        QTest::newRow("alpha 0") << "textured" << head + "1\r\n0\r\n0\r\n1\r\n0.5\r\n"
+                                 << false << false << "alfa faktor žiga je 0 (pogreška 1003)";
+        QTest::newRow("all values 0") << "textured" << head + "2\r\n0.3\r\n0\r\n1\r\n0\r\n0\r\n"
+                                      << false << false << "sve vrijednosti žiga su 0 (pogreška 1004)";
+        QTest::newRow("values overflow")
+            << "textured" << head + "3\r\n0.3\r\n0\r\n1\r\n1E+308\r\n-1E+308\r\n1E+308\r\n"
+            << false << true << "vrijednosti žiga prevelike su za računanje (pogreška 6)";
+        QTest::newRow("more values than candidates") << "textured" << manyValues << true << false << tooFew;
+        QTest::newRow("one pixel wide") << "thin" << hundred << true << false << tooFew;
+        QTest::newRow("no non-zero coefficient") << "flat" << hundred << true << true << tooFew;
     }
 
     void embedRefusalsAreReported()
     {
+        QFETCH(QString, picture);
         QFETCH(QByteArray, content);
+        QFETCH(bool, pictureAtFault);
+        QFETCH(bool, afterNotice);
         QFETCH(QString, reason);
         const QString file = m_dir->filePath(u"zig.wmk"_s);
         writeFile(file, content);
-        FrmSlika* source = open(bmp(u"original.bmp"_s)); // 48 x 40: 1833 candidates
+        QString image = m_dir->filePath(u"original.bmp"_s);
+        if (picture == u"thin"_s)
+            image = bmp(u"original.bmp"_s, 1, 40);
+        else if (picture == u"flat"_s)
+            savePicture(*Picture::create(32, 32), image.toStdString());
+        else
+            image = bmp(u"original.bmp"_s); // 48 x 40: 1833 candidates
+        FrmSlika* source = open(image);
+        QVERIFY(source != nullptr);
         m_ui->log.clear();
         QVERIFY(run(m_window->mnuEmbed, file, source) == nullptr);
         QCOMPARE(m_window->mdiArea()->subWindowList().size(), 1);
-        QVERIFY2(m_ui->text().endsWith(u"W|Pelinor|Žig se ne može umetnuti.\n\nDatoteka: "_s + file
-                     + u"\nRazlog: "_s + reason + u'.'),
-            qPrintable(m_ui->text()));
+        const QString notice = u"I|Vazna obavijest|Umetanje žiga može potrajati. "_s + kCtrlAltDel + kSep
+            + u"wait"_s + kSep + u"done"_s + kSep;
+        QCOMPARE(m_ui->text(),
+            (afterNotice ? notice : QString()) + u"W|Pelinor|Žig se ne može umetnuti.\n\n"_s
+                + (pictureAtFault ? u"Slika: "_s + image : u"Datoteka: "_s + file) + u"\nRazlog: "_s + reason
+                + u'.');
     }
 };
 
