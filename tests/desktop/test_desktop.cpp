@@ -147,7 +147,8 @@ private slots:
         QTest::newRow("-?") << QStringList{"-?"} << true << true << "help" << QStringList();
         QTest::newRow("a file called --help")
             << QStringList{"--", "--help"} << false << true << "" << QStringList{"--help"};
-        QTest::newRow("unknown option") << QStringList{"--bogus"} << false << false << "" << QStringList();
+        // An unknown option gets the usage, without a display.
+        QTest::newRow("unknown option") << QStringList{"--bogus"} << true << false << "" << QStringList();
         QTest::newRow("unknown option with --help")
             << QStringList{"--bogus", "--help"} << true << false << "" << QStringList();
     }
@@ -159,7 +160,7 @@ private slots:
         QFETCH(bool, valid);
         QFETCH(QString, asked);
         QFETCH(QStringList, files);
-        QCOMPARE(asksForTextOnly(arguments), textOnly);
+        QCOMPARE(answeredWithTextOnly(arguments), textOnly);
         CommandLine line;
         QCOMPARE(line.parse(QStringList{u"pelinor"_s} + arguments), valid);
         if (!valid) {
@@ -173,6 +174,35 @@ private slots:
         for (const QString& file : files)
             absolute << QDir::current().absoluteFilePath(file);
         QCOMPARE(line.files(), absolute);
+    }
+
+    // The window system's own options are QApplication's: they are left out before the
+    // rest is judged without a display, and a file name after "--" is never taken for one.
+    void windowSystemOptions_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QStringList>("own");
+        QTest::addColumn<bool>("textOnly");
+        QTest::newRow("platform") << QStringList{"-platform", "offscreen", "a.bmp"} << QStringList{"a.bmp"}
+                                  << false;
+        QTest::newRow("two dashes and equals") << QStringList{"--style=fusion", "-reverse", "--display", ":1",
+            "b.png"} << QStringList{"b.png"} << false;
+        QTest::newRow("with --help") << QStringList{"-style", "fusion", "--help"} << QStringList{"--help"}
+                                     << true;
+        QTest::newRow("with an unknown option")
+            << QStringList{"-platform", "xcb", "--bogus"} << QStringList{"--bogus"} << true;
+        QTest::newRow("files after --")
+            << QStringList{"--", "-platform", "x"} << QStringList{"--", "-platform", "x"} << false;
+        QTest::newRow("value missing") << QStringList{"-platform"} << QStringList{"-platform"} << true;
+    }
+
+    void windowSystemOptions()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QStringList, own);
+        QFETCH(bool, textOnly);
+        QCOMPARE(withoutQtOptions(arguments), own);
+        QCOMPARE(answeredWithTextOnly(arguments), textOnly);
     }
 
     void helpAndVersionTexts()
