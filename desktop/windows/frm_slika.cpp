@@ -86,7 +86,10 @@ QPoint cascadePosition(const QList<QRect>& windows, QSize size, QSize room, int 
         }
         return hidden == 0;
     };
-    if (hidesNone(windows.last().topLeft() + QPoint(step, step))) return best;
+    // One step on from the top window; past the bottom, the top of the next diagonal, one
+    // step right of it, so that the windows before keep their title bars' left ends.
+    const QPoint last = windows.last().topLeft();
+    if (hidesNone(last + QPoint(step, step)) || hidesNone(QPoint(last.x() + step, 0))) return best;
     // The diagonals from the top edge, then from the left edge, half a step apart; then
     // anywhere, a grip apart, for a crowded area.
     const int half = step / 2;

@@ -21,11 +21,11 @@ int layoutOffset(double outerTwips, double areaTwips);
 
 // Where a new image window of `size` goes in an area of `room`, over `windows` (their
 // frames, bottom of the stack first): one `step` down and right of the top one when that
-// will do, otherwise the first place along the cascade's diagonals, each starting half a
-// step right of the one before, then anywhere. A place will do when the new window lies
-// wholly inside the area and every title bar (the top `step` pixels) that offers a grip
-// now still offers one; in an area too crowded for that, the place that takes fewest.
-// A window larger than the area goes to its corner.
+// will do, else at the area's top one step right of it, else the first place along the
+// diagonals from the top and the left edges, half a step apart, then anywhere. A place will do when the new
+// window lies wholly inside the area and every title bar (the top `step` pixels) that offers a grip now still
+// offers one; in an area too crowded for that, the place that takes fewest. A window larger than the area
+// goes to its corner.
 QPoint cascadePosition(const QList<QRect>& windows, QSize size, QSize room, int step);
 
 // Beside `source`, at its height: to its right, or to its left, with at most a quarter of the

@@ -273,8 +273,10 @@ private slots:
         QTest::newRow("one step on") << QList<QRect>{at(0, 0)} << QPoint(20, 20);
         QTest::newRow("last that fits") << QList<QRect>{at(60, 80)} << QPoint(80, 100);
         // Past the edge, back to the top, never onto the first window.
-        QTest::newRow("bottom edge reached") << QList<QRect>{at(0, 0), at(60, 81)} << QPoint(20, 20);
-        QTest::newRow("moved above the area") << QList<QRect>{at(10, -50)} << QPoint(0, 0);
+        QTest::newRow("bottom edge reached") << QList<QRect>{at(0, 0), at(60, 81)} << QPoint(80, 0);
+        QTest::newRow("bottom and right edges reached")
+            << QList<QRect>{at(0, 0), at(20, 20), at(100, 100)} << QPoint(40, 40);
+        QTest::newRow("moved above the area") << QList<QRect>{at(10, -50)} << QPoint(30, 0);
         // A title bar hidden already is no bar; the next diagonal starts half a step on.
         QTest::newRow("hidden by the user")
             << QList<QRect>{at(0, 0), at(0, 0), at(20, 20), at(40, 40), at(60, 60), at(80, 80), at(100, 100)}
