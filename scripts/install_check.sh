@@ -49,7 +49,7 @@ cli=$prefix/bin/pelinor-cli
 "$cli" embed samples/chelsea.png "$work/w.wmk" "$work/marked.png" >/dev/null
 "$cli" detect samples/chelsea.png "$work/w.wmk" "$work/marked.png" >"$work/detect.txt" ||
   fail "the installed pelinor-cli did not find its watermark: $(cat "$work/detect.txt")"
-grep -qx "verdict: found" "$work/detect.txt" || fail "detect said: $(cat "$work/detect.txt")"
+grep -q "^verdict: found" "$work/detect.txt" || fail "detect said: $(cat "$work/detect.txt")"
 
 # The desktop program answers --version and --help without any display.
 no_display=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM)
