@@ -270,11 +270,22 @@ void writeFileAtomic(const std::string& path, const std::string& text)
     writeFileAtomic(path, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
 }
 
-std::vector<std::uint8_t> readFileBytes(const std::string& path, std::size_t maxBytes)
+namespace {
+
+struct FileCloser {
+    int fd;
+    ~FileCloser()
+    {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+// A descriptor for reading the regular file `path`, in blocking mode, with its size.
+// Without O_NONBLOCK, opening a FIFO waits for a writer, forever if none comes. Nothing
+// but a regular file is read: a FIFO, a device (/dev/zero never ends) or a socket is
+// refused before the first byte.
+int openRegularFile(const std::string& path, struct stat& info)
 {
-    // Without O_NONBLOCK, opening a FIFO waits for a writer, forever if none comes. Nothing
-    // but a regular file is read: a FIFO, a device (/dev/zero never ends) or a socket is
-    // refused before the first byte.
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
         const int code = errno;
@@ -283,18 +294,24 @@ std::vector<std::uint8_t> readFileBytes(const std::string& path, std::size_t max
             throw Error(err::FileNotFound, "File not found: \"" + path + "\"");
         throwFileError("Cannot read", path, code);
     }
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
-
-    struct stat info { };
+    FileCloser closer{fd};
     if (::fstat(fd, &info) != 0) throwFileError("Cannot read", path, errno);
     if (S_ISDIR(info.st_mode)) throwFileError("Cannot read", path, EISDIR);
     if (!S_ISREG(info.st_mode))
         throw Error(err::PathAccess, "Cannot read \"" + path + "\": not a regular file");
     // Ordinary blocking reads from here on.
     if (const int flags = ::fcntl(fd, F_GETFL); flags >= 0) (void)::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    closer.fd = -1;
+    return fd;
+}
+
+} // namespace
+
+std::vector<std::uint8_t> readFileBytes(const std::string& path, std::size_t maxBytes)
+{
+    struct stat info { };
+    const FileCloser closer{openRegularFile(path, info)};
+    const int fd = closer.fd;
     const auto tooLarge = [&] {
         return Error(err::OutOfMemory,
             "File too large: \"" + path + "\" has more than " + std::to_string(maxBytes) + " bytes");
@@ -321,6 +338,25 @@ std::vector<std::uint8_t> readFileBytes(const std::string& path, std::size_t max
     } catch (const std::bad_alloc&) {
         throw Error(err::OutOfMemory, "Out of memory reading \"" + path + "\"");
     }
+    return bytes;
+}
+
+std::vector<std::uint8_t> readFileHead(const std::string& path, std::size_t count)
+{
+    struct stat info { };
+    const FileCloser closer{openRegularFile(path, info)};
+    std::vector<std::uint8_t> bytes(count);
+    std::size_t used = 0;
+    while (used < count) {
+        const ssize_t n = ::read(closer.fd, bytes.data() + used, count - used);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throwFileError("Cannot read", path, errno);
+        }
+        if (n == 0) break;
+        used += std::size_t(n);
+    }
+    bytes.resize(used);
     return bytes;
 }
 

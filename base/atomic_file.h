@@ -38,4 +38,8 @@ void writeFilesAtomic(std::span<const FileContents> files, const SyncFile& sync)
 // socket) is refused without blocking or reading (error 75). Refuses files over maxBytes (error 7).
 std::vector<std::uint8_t> readFileBytes(const std::string& path, std::size_t maxBytes = std::size_t(2) << 30);
 
+// The first `count` bytes of a file (fewer when it is shorter), with readFileBytes's refusals:
+// enough to tell what a file holds from its header without reading the rest.
+std::vector<std::uint8_t> readFileHead(const std::string& path, std::size_t count);
+
 } // namespace pelinor

@@ -38,8 +38,15 @@ const Option kTargetPsnr{"--target-psnr", "DB",
     "still detects the\nmark",
     nullptr, {kMinTargetPsnr, kMaxTargetPsnr, 0}};
 
+// The shared --quality, whose default here is the input's own: a marked photograph keeps its
+// quality unless told otherwise.
+const Option kEmbedQuality{kQualityOption.name, kQualityOption.value,
+    "JPEG quality 1..100, or 'same' (the default): the input JPEG's own,\nestimated from its quantisation "
+    "tables, 90 when the input is no JPEG;\nfor .webp, lossy at Q (without it WebP is written lossless)",
+    kQualityOption.section, kQualityOption.bounds};
+
 const Option kOptions[] = {
-    kQualityOption,
+    kEmbedQuality,
     kSubsamplingOption,
     {"--output-dir", "DIR",
         "batch: write DIR/NAME for every IMAGE (DIR is created if missing);\na bad picture is reported and "
@@ -254,6 +261,9 @@ EmbedSettings embedSettings(const ParsedArgs& a, const std::string& watermarkPat
     EmbedSettings settings;
     settings.watermarkPath = watermarkPath;
     settings.save = saveOptions(a);
+    // A marked photograph keeps its JPEG quality unless told otherwise: a camera's quality 98
+    // recompressed at 90 loses more than the watermark changes.
+    if (!a.has("--quality")) settings.save.sameQuality = true;
     settings.target = targetPsnr(a);
     settings.floor.minPsnr = minPsnr(a);
     settings.verify = !a.has("--no-verify");
@@ -340,7 +350,7 @@ int embedBatch(const ParsedArgs& a)
     if (format == "tiff") format = "tif";
     if (!format.empty() && format != "bmp" && format != "png" && format != "jpg" && format != "tif"
         && format != "webp")
-        throw UsageError("--format: '" + format + "' is not one of bmp, png, jpg");
+        throw UsageError("--format: '" + format + "' is not one of bmp, png, jpg, tif, webp");
     const unsigned jobs = jobCount(a.integer(kJobs));
     a.expectPositional(2, std::numeric_limits<std::size_t>::max(), "WATERMARK.wmk IMAGE...");
 

@@ -17,17 +17,36 @@ bool startsWith(std::span<const std::uint8_t> bytes, std::string_view magic)
 
 } // namespace
 
+std::optional<ImageFormat> formatOfContent(std::span<const std::uint8_t> head)
+{
+    if (startsWith(head, "BM")) return ImageFormat::Bmp;
+    if (startsWith(head, "\x89PNG\r\n\x1a\n")) return ImageFormat::Png;
+    if (startsWith(head, "\xff\xd8\xff")) return ImageFormat::Jpeg;
+    // Classic TIFF (42) and BigTIFF (43, 64-bit offsets), both read by libtiff.
+    if (startsWith(head, std::string_view("II*\0", 4)) || startsWith(head, std::string_view("MM\0*", 4))
+        || startsWith(head, std::string_view("II+\0", 4)) || startsWith(head, std::string_view("MM\0+", 4)))
+        return ImageFormat::Tiff;
+    if (head.size() >= 12 && startsWith(head, "RIFF") && std::memcmp(head.data() + 8, "WEBP", 4) == 0)
+        return ImageFormat::WebP;
+    return std::nullopt;
+}
+
 PictureRef decodePicture(std::span<const std::uint8_t> bytes, std::int64_t maxPixels)
 {
-    if (startsWith(bytes, "BM")) return decodeBmp(bytes, maxPixels);
-    if (startsWith(bytes, "\x89PNG\r\n\x1a\n")) return decodePng(bytes, maxPixels);
-    if (startsWith(bytes, "\xff\xd8\xff")) return decodeJpeg(bytes, maxPixels);
-    // Classic TIFF (42) and BigTIFF (43, 64-bit offsets), both read by libtiff.
-    if (startsWith(bytes, std::string_view("II*\0", 4)) || startsWith(bytes, std::string_view("MM\0*", 4))
-        || startsWith(bytes, std::string_view("II+\0", 4)) || startsWith(bytes, std::string_view("MM\0+", 4)))
-        return decodeTiff(bytes, maxPixels);
-    if (bytes.size() >= 12 && startsWith(bytes, "RIFF") && std::memcmp(bytes.data() + 8, "WEBP", 4) == 0)
-        return decodeWebp(bytes, maxPixels);
+    if (const std::optional<ImageFormat> format = formatOfContent(bytes)) {
+        switch (*format) {
+        case ImageFormat::Bmp:
+            return decodeBmp(bytes, maxPixels);
+        case ImageFormat::Png:
+            return decodePng(bytes, maxPixels);
+        case ImageFormat::Jpeg:
+            return decodeJpeg(bytes, maxPixels);
+        case ImageFormat::Tiff:
+            return decodeTiff(bytes, maxPixels);
+        case ImageFormat::WebP:
+            return decodeWebp(bytes, maxPixels);
+        }
+    }
     throw Error(err::InvalidPicture,
         bytes.empty() ? "Invalid picture: the file is empty"
                       : "Invalid picture: not a BMP, PNG, JPEG, TIFF or WebP file");

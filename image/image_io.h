@@ -4,6 +4,7 @@
 #include "image/picture.h"
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -23,6 +24,12 @@ struct SaveOptions {
 // allocated.
 PictureRef loadPicture(const std::string& path, std::int64_t maxPixels = kDefaultMaxPixels);
 PictureRef decodePicture(std::span<const std::uint8_t> bytes, std::int64_t maxPixels = kDefaultMaxPixels);
+
+// The format a file's first bytes announce (kFormatSignatureBytes of them suffice), or
+// nothing when they are no picture's that the program reads. Whether the rest decodes is
+// not checked.
+inline constexpr std::size_t kFormatSignatureBytes = 12;
+std::optional<ImageFormat> formatOfContent(std::span<const std::uint8_t> head);
 
 // Saves by extension (.png, .jpg/.jpeg, .tif/.tiff, .webp, anything else BMP), atomically.
 void savePicture(const Picture& picture, const std::string& path, int jpegQuality = 90);

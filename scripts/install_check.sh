@@ -3,15 +3,16 @@
 # checks what arrives: every file in its place, the installed pelinor-cli through
 # generate -> embed -> detect, `pelinor --version` and `--help` with no display, the desktop
 # entry and the AppStream metadata under their validators, both man pages through `man -l`,
-# the bash completion; then `cpack -G DEB` and the package's dependencies and contents.
+# the bash completion; then `cpack -G DEB` and the package's dependencies, contents, compressed
+# man pages and description lines, and Debian's lintian on it (no error, no warning).
 #
 # usage: scripts/install_check.sh [BUILD_DIR]   (default build/, built with the desktop program)
-# Installs desktop-file-utils, appstream and man-db from Debian when they are missing.
+# Installs desktop-file-utils, appstream, man-db and lintian from Debian when they are missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 [ -x "$build/bin/pelinor" ] || { echo "install_check: $build/bin/pelinor not built (scripts/build.sh)" >&2; exit 1; }
-PELINOR_EXTRA_PACKAGES="desktop-file-utils appstream man-db" scripts/deps.sh
+PELINOR_EXTRA_PACKAGES="desktop-file-utils appstream man-db lintian" scripts/deps.sh
 
 id=hr.pelinor.Pelinor
 prefix=$(mktemp -d)
@@ -25,9 +26,10 @@ sizes=(16 22 24 32 48 64 128 256)
 expected=(bin/pelinor bin/pelinor-cli
   "share/applications/$id.desktop" "share/metainfo/$id.metainfo.xml"
   "share/icons/hicolor/scalable/apps/$id.svg"
-  share/man/man1/pelinor.1 share/man/man1/pelinor-cli.1
+  share/man/man1/pelinor.1.gz share/man/man1/pelinor-cli.1.gz
   share/bash-completion/completions/pelinor-cli
-  share/doc/pelinor/LICENSE share/doc/pelinor/README.md)
+  share/doc/pelinor/LICENSE share/doc/pelinor/README.md
+  share/doc/pelinor/copyright share/doc/pelinor/changelog.gz)
 for size in "${sizes[@]}"; do expected+=("share/icons/hicolor/${size}x${size}/apps/$id.png"); done
 for file in "${expected[@]}"; do [ -s "$prefix/$file" ] || fail "$file not installed"; done
 for size in "${sizes[@]}"; do
@@ -47,7 +49,7 @@ cli=$prefix/bin/pelinor-cli
 "$cli" embed samples/chelsea.png "$work/w.wmk" "$work/marked.png" >/dev/null
 "$cli" detect samples/chelsea.png "$work/w.wmk" "$work/marked.png" >"$work/detect.txt" ||
   fail "the installed pelinor-cli did not find its watermark: $(cat "$work/detect.txt")"
-grep -qx "verdict: found" "$work/detect.txt" || fail "detect said: $(cat "$work/detect.txt")"
+grep -q "^verdict: found" "$work/detect.txt" || fail "detect said: $(cat "$work/detect.txt")"
 
 # The desktop program answers --version and --help without any display.
 no_display=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM)
@@ -65,9 +67,9 @@ appstreamcli validate --no-net "$prefix/share/metainfo/$id.metainfo.xml" >"$work
 
 # Both man pages render, with no complaint from groff.
 for page in pelinor pelinor-cli; do
-  warnings=$(MANWIDTH=80 man -l --warnings=all "$prefix/share/man/man1/$page.1" 2>&1 >"$work/$page.txt")
-  [ -z "$warnings" ] || fail "man -l $page.1: $warnings"
-  grep -q "^NAME" "$work/$page.txt" && grep -q "^FILES" "$work/$page.txt" || fail "man -l $page.1 rendered no page"
+  warnings=$(MANWIDTH=80 man -l --warnings=all "$prefix/share/man/man1/$page.1.gz" 2>&1 >"$work/$page.txt")
+  [ -z "$warnings" ] || fail "man -l $page.1.gz: $warnings"
+  grep -q "^NAME" "$work/$page.txt" && grep -q "^FILES" "$work/$page.txt" || fail "man -l $page.1.gz rendered no page"
 done
 
 # The completion loads in bash and completes the commands.
@@ -83,11 +85,21 @@ depends=$(dpkg-deb -f "$deb" Depends)
 for library in libqt6widgets6 libqt6gui6 libqt6core6 libfftw3 libpng16 libjpeg62-turbo libc6; do
   [[ $depends == *"$library"* ]] || fail "$deb does not depend on $library: $depends"
 done
+# The description's continuation lines each begin with one blank, never with a list's ";".
+description=$(dpkg-deb -f "$deb" Description)
+[ "$(wc -l <<<"$description")" -gt 1 ] || fail "$deb has no long description"
+if awk 'length > 80' <<<"$description" | grep -q .; then fail "$deb: description lines over 80 columns"; fi
+if grep -n '^[^ ]\|^ *;' <(tail -n +2 <<<"$description") >"$work/description.txt"; then
+  fail "$deb: description lines not continued as dpkg expects: $(cat "$work/description.txt")"
+fi
 contents=$(dpkg-deb -c "$deb" | awk '{ print $6 }')
 for file in "${expected[@]}"; do
   grep -qx "./usr/$file" <<<"$contents" || fail "$deb lacks /usr/$file"
 done
+! grep -q '/man/.*\.[0-9]$' <<<"$contents" || fail "$deb holds an uncompressed man page"
+
+lintian --fail-on error,warning "$deb" >"$work/lintian.txt" 2>&1 || fail "lintian: $(cat "$work/lintian.txt")"
 
 echo "install: ${#expected[@]} files in place; pelinor-cli generate/embed/detect, pelinor --version" \
   "without a display, desktop entry, metadata, man pages and completion check out"
-echo "package: $deb, depends on $depends"
+echo "package: $deb, depends on $depends; lintian finds nothing"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Photographs the desktop program under Xvfb: opens a sample image, embeds a
 # watermark and saves the main window with both image windows as a PNG, then the
-# generation, test and about dialogs.
+# generation, test and about dialogs, the test dialog's answers (found, not found, not a
+# copy, a missing file) and the main window after opening six pictures.
 #   scripts/screenshot.sh [OUTPUT_DIR [IMAGE.bmp]]     (default build/screenshots)
 # The program is driven by build/bin/pelinor-demo (tools/), its own windows run by a script.
 set -euo pipefail
@@ -56,3 +57,14 @@ shoot main-window "$bin" --open="$image" --embed="$work/sample.wmk"
 shoot dialog-generation "$bin" --dialog=gen
 shoot dialog-test "$bin" --dialog=test
 shoot dialog-about "$bin" --dialog=about
+
+# The test dialog's answers: the marked copy, an unmarked one, another picture that is no
+# copy of the original, a file that is not there.
+build/bin/pelinor-cli embed "$image" "$work/sample.wmk" "$work/marked.png" >/dev/null
+convert -size 180x140 -seed 3 plasma: -type TrueColor BMP3:"$work/other.bmp"
+shoot test-found "$bin" --test="$image|$work/sample.wmk|$work/marked.png"
+shoot test-not-found "$bin" --test="$image|$work/sample.wmk|$image"
+shoot test-not-a-copy "$bin" --test="$image|$work/sample.wmk|$work/other.bmp"
+shoot test-missing-file "$bin" --test="$image|$work/sample.wmk|$work/nema.png"
+# Six windows in a row, as from the command line.
+shoot six-windows "$bin" --open="$image|$image|$image|$image|$image|$image"

@@ -1,8 +1,10 @@
 // The screenshot driver's script: replays a few menu commands of the main window with the
 // file dialogs answered in advance and the messages printed instead of shown, so the
 // program can be photographed without anyone at the keyboard.
-//   --open=IMAGE --embed=WATERMARK   open the image, embed the watermark
+//   --open=IMAGE[|IMAGE...] --embed=WATERMARK   open the images, embed the watermark
 //   --dialog=gen|test|about          then open that dialog
+//   --test=ORIGINAL|WATERMARK|SUSPECT  run the test dialog on the three files; its answer (an
+//                                    error included) is shown for real, the notice only printed
 #pragma once
 
 #include "desktop/toolkit/ui_services.h"
@@ -34,9 +36,10 @@ public:
 
 private:
     UiServices& m_real;
-    QString m_open;
+    QStringList m_open;
     QString m_embed;
     QString m_dialog;
+    QStringList m_test;
     std::deque<QString> m_answers;
 };
 

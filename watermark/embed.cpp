@@ -78,6 +78,16 @@ void requireRoomForWatermark(const Plane& coeffs, double threshold, int length)
             + std::to_string(length) + " values: each value needs a coefficient of its own");
 }
 
+void requireCandidates(int width, int height, int length)
+{
+    const long long candidates = width > 1 && height > 1 ? (long long)(width - 1) * (height - 1) : 0;
+    if (candidates >= length) return;
+    throw Error(err::TooFewCoefficients,
+        "The " + sizeText(width, height) + " picture has " + std::to_string(candidates)
+            + " candidate coefficients (u, v >= 1) but the watermark has " + std::to_string(length)
+            + " values: each value needs a coefficient of its own");
+}
+
 long long embedCoefficients(Plane& coeffs, const Watermark& watermark)
 {
     requireUsableWatermark(watermark);

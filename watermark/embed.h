@@ -41,5 +41,8 @@ long long embedCoefficients(Plane& coeffs, const Watermark& watermark);
 // `length` leaves fewer than `length` significant coefficients because the picture has no
 // more non-zero candidates (a constant picture has none).
 void requireRoomForWatermark(const Plane& coeffs, double threshold, int length);
+// The same refusal from the size alone, before any transform: a width x height picture has
+// (width - 1) x (height - 1) candidates, fewer than `length` (a picture one pixel wide has none).
+void requireCandidates(int width, int height, int length);
 
 } // namespace pelinor

@@ -273,4 +273,11 @@ void requireUsableWatermark(const Watermark& watermark)
             err::ZeroWatermark, "Every value of the watermark is 0: there is nothing to correlate with");
 }
 
+bool startsAsWatermarkFile(std::string_view head)
+{
+    // The readers never check the tag, but every writer puts it first: a file that starts
+    // otherwise was not written as a watermark.
+    return head.starts_with(kTagLine);
+}
+
 } // namespace pelinor

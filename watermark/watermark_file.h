@@ -30,6 +30,10 @@ inline constexpr std::size_t kMaxWatermarkFileBytes = std::size_t(512) << 20;
 Watermark readWatermark(const std::string& path);
 Watermark parseWatermark(std::string_view text);
 
+// True when a file's first bytes (kTagBytes of them suffice) are a watermark file's tag line.
+inline constexpr std::size_t kTagBytes = 6;
+bool startsAsWatermarkFile(std::string_view head);
+
 // A real as the file stores it: period separator, up to 15 significant digits,
 // exponent notation for very large or small magnitudes, no blanks.
 std::string formatReal(double value);

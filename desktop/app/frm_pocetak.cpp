@@ -1,19 +1,19 @@
 #include "desktop/app/frm_pocetak.h"
 
+#include "base/error.h"
 #include "desktop/app/frm_dialog.h"
 #include "desktop/toolkit/failure_text.h"
 #include "desktop/toolkit/texts.h"
 #include "desktop/toolkit/twips.h"
 #include "desktop/toolkit/ui_services.h"
+#include "desktop/windows/file_kind.h"
 #include "desktop/windows/frm_gen.h"
 #include "desktop/windows/frm_slika.h"
 #include "desktop/windows/frm_test.h"
-#include "image/image_io.h"
 
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QMdiArea>
 #include <QMenu>
@@ -43,19 +43,6 @@ QStringList droppedFiles(const QMimeData* data)
     for (const QUrl& url : data->urls())
         if (url.isLocalFile()) files << url.toLocalFile();
     return files;
-}
-
-// True when `path` names an existing file that is not a picture this program can read.
-bool holdsSomethingElse(const QString& path)
-{
-    const QFileInfo info(path); // through links, as the save writes through them
-    if (!info.exists() || info.isDir()) return false; // a folder is refused by the save itself
-    try {
-        loadPicture(path.toStdString());
-        return false;
-    } catch (...) {
-        return true;
-    }
 }
 
 } // namespace
@@ -195,7 +182,8 @@ void MDIPocetak::mnuSpremi_Click()
         onActiveWindow(*path, QStringLiteral("Slika se ne može spremiti."), [&](FrmSlika& window) {
             // The shared dialog starts from the last path chosen anywhere, a watermark file
             // included: a picture is replaced without a question, anything else only on a Yes.
-            if (holdsSomethingElse(*path)
+            const FileKind kind = existingFileKind(*path);
+            if ((kind == FileKind::Watermark || kind == FileKind::Other)
                 && !m_ui.ask(this,
                     QStringLiteral("Datoteka ") + *path
                         + QStringLiteral(" već postoji i nije slika.\nŽelite li je zamijeniti slikom?"),
@@ -221,9 +209,18 @@ void MDIPocetak::mnuEmbed_Click()
     m_cdlDat.setTitle(QStringLiteral("Odabir vodenog žiga"));
     m_cdlDat.setFilter(QStringLiteral("Žig (*.wmk)|*.wmk"));
     const std::optional<QString> path = m_cdlDat.showOpen(this);
-    if (path)
-        onActiveWindow(*path, QStringLiteral("Žig se ne može umetnuti."),
-            [&](FrmSlika& window) { window.UmetniZig(*path); });
+    if (!path) return;
+    const QString failure = QStringLiteral("Žig se ne može umetnuti.");
+    onActiveWindow(*path, failure, [&](FrmSlika& window) {
+        try {
+            window.UmetniZig(*path);
+        } catch (const Error& error) {
+            if (error.number() != err::TooFewCoefficients) throw;
+            // The picture is too small for the watermark: it is named, not the watermark file.
+            m_ui.message(this, failureMessage(failure, QStringLiteral("Slika"), window.windowTitle(), error),
+                MessageIcon::Warning, text::kAppTitle);
+        }
+    });
 }
 
 void MDIPocetak::mnuTest_Click()

@@ -7,10 +7,17 @@
 
 namespace {
 
+// An unknown option: what was wrong, then the usage, as command-line tools answer it.
 int refuse(const pelinor::CommandLine& line)
 {
-    std::fprintf(stderr, "pelinor: %s\n", qPrintable(line.errorText()));
-    return 1;
+    std::fprintf(stderr, "pelinor: %s\n\n%s", qPrintable(line.errorText()), qPrintable(line.helpText()));
+    return 2;
+}
+
+// The arguments as given, the program's name first, less the window system's options.
+QStringList ownArguments(const QStringList& arguments)
+{
+    return arguments.mid(0, 1) + pelinor::withoutQtOptions(arguments.mid(1));
 }
 
 } // namespace
@@ -20,14 +27,14 @@ int main(int argc, char* argv[])
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    // --help and --version print and end; they must work without a display, so no
-    // window system is touched for them.
-    if (pelinor::asksForTextOnly(arguments)) {
+    // --help, --version and unknown options are answered with a text; that must work
+    // without a display, so no window system is touched for them.
+    if (pelinor::answeredWithTextOnly(arguments)) {
         QCoreApplication app(argc, argv);
         pelinor::setApplicationIdentity();
         pelinor::installQtTranslation(app);
         pelinor::CommandLine line;
-        if (!line.parse(QCoreApplication::arguments())) return refuse(line);
+        if (!line.parse(ownArguments(QCoreApplication::arguments()))) return refuse(line);
         std::fputs(qPrintable(line.help() ? line.helpText() : line.versionText()), stdout);
         return 0;
     }

@@ -9,6 +9,7 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
+#include <algorithm>
 
 namespace pelinor {
 
@@ -41,15 +42,60 @@ QIcon applicationIcon()
     return QIcon::fromTheme(QStringLiteral("hr.pelinor.Pelinor"), builtIn);
 }
 
-bool asksForTextOnly(const QStringList& arguments)
+QStringList withoutQtOptions(const QStringList& arguments)
+{
+    // The window system's options that QApplication takes out of the arguments itself,
+    // written with one dash or two; the first group takes the next argument as its value.
+    static const QStringList withValue
+        = {QStringLiteral("platform"), QStringLiteral("platformpluginpath"), QStringLiteral("platformtheme"),
+            QStringLiteral("plugin"), QStringLiteral("qwindowgeometry"), QStringLiteral("qwindowicon"),
+            QStringLiteral("qwindowtitle"), QStringLiteral("session"), QStringLiteral("display"),
+            QStringLiteral("geometry"), QStringLiteral("style"), QStringLiteral("stylesheet")};
+    static const QStringList alone = {QStringLiteral("reverse"), QStringLiteral("widgetcount"),
+        QStringLiteral("nograb"), QStringLiteral("dograb"), QStringLiteral("sync")};
+    static const QStringList withEquals = {QStringLiteral("style="), QStringLiteral("stylesheet="),
+        QStringLiteral("qmljsdebugger="), QStringLiteral("dialogs="), QStringLiteral("fontengine=")};
+    QStringList kept;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& argument = arguments[i];
+        if (argument == QLatin1String("--")) {
+            kept << arguments.mid(i); // file names follow
+            break;
+        }
+        QStringView name(argument);
+        if (name.startsWith(QLatin1String("--")))
+            name = name.mid(2);
+        else if (name.startsWith(u'-'))
+            name = name.mid(1);
+        else {
+            kept << argument;
+            continue;
+        }
+        if (withValue.contains(name) && i + 1 < arguments.size()) {
+            ++i;
+            continue;
+        }
+        if (alone.contains(name)) continue;
+        if (std::any_of(
+                withEquals.begin(), withEquals.end(), [&](const QString& s) { return name.startsWith(s); }))
+            continue;
+        kept << argument;
+    }
+    return kept;
+}
+
+bool answeredWithTextOnly(const QStringList& arguments)
 {
     static const QStringList asking = {QStringLiteral("-h"), QStringLiteral("--help"), QStringLiteral("-?"),
         QStringLiteral("-v"), QStringLiteral("--version")};
-    for (const QString& argument : arguments) {
+    const QStringList own = withoutQtOptions(arguments);
+    for (const QString& argument : own) {
         if (argument == QLatin1String("--")) break; // file names follow
         if (asking.contains(argument)) return true;
     }
-    return false;
+    // An unknown option is answered with the usage, and no window is opened for it.
+    CommandLine line;
+    return !line.parse(QStringList{QStringLiteral("pelinor")} + own);
 }
 
 // Our own help and version options rather than Qt's, whose descriptions Qt's Croatian

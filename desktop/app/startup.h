@@ -24,9 +24,14 @@ bool installQtTranslation(QCoreApplication& app);
 // theme's, from the executable's resources); the theme's own icon wins when one is installed.
 QIcon applicationIcon();
 
-// Whether the arguments (without the program's own name) ask for the help or the
-// version text, which is answered without a display.
-bool asksForTextOnly(const QStringList& arguments);
+// The arguments (without the program's own name) less the window system's options
+// (-platform offscreen, -style=fusion, -display :1...), which QApplication takes out
+// itself, so that the rest can be judged before a display is opened.
+QStringList withoutQtOptions(const QStringList& arguments);
+
+// Whether the arguments (without the program's own name) are answered with a text alone,
+// without a display: the help, the version, or the usage after an unknown option.
+bool answeredWithTextOnly(const QStringList& arguments);
 
 // The command line of `pelinor`: -h/--help, -v/--version and the picture files to open.
 class CommandLine {

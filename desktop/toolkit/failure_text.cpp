@@ -5,8 +5,40 @@
 #include <QRegularExpression>
 #include <exception>
 #include <new>
+#include <utility>
 
 namespace pelinor {
+
+namespace {
+
+// Every error number the core uses, with its reason. Overflow only ever comes from a
+// watermark's numbers, not from a picture.
+const std::pair<int, const char*> kReasons[] = {
+    {err::InvalidCall, "neispravan poziv u programu"},
+    {err::Overflow, "vrijednosti žiga prevelike su za računanje"},
+    {err::OutOfMemory, "nema dovoljno memorije"},
+    {err::PixelBudget, "slika je veća od granice broja piksela"},
+    {err::SubscriptOutOfRange, "neispravna duljina ili veličina podataka"},
+    {err::DivisionByZero, "dijeljenje s nulom"},
+    {err::TypeMismatch, "vrijednost u datoteci nije ispravan broj"},
+    {err::FileNotFound, "datoteka ne postoji"},
+    {err::DeviceIo, "pogreška pri čitanju ili pisanju"},
+    {err::DiskFull, "disk je pun"},
+    {err::InputPastEnd, "datoteka završava prije svih najavljenih vrijednosti"},
+    {err::PermissionDenied, "pristup nije dopušten"},
+    {err::PathAccess, "putanji se ne može pristupiti"},
+    {err::PathNotFound, "mapa ne postoji"},
+    {err::InvalidPicture, "datoteka nije slika koju program može pročitati"},
+    {err::Not24Bit, "slika nije 24-bitna"},
+    {err::SizeMismatch, "slike nisu jednakih dimenzija"},
+    {err::ZeroAlpha, "alfa faktor žiga je 0"},
+    {err::ZeroWatermark, "sve vrijednosti žiga su 0"},
+    {err::TooFewCoefficients, "slika nema dovoljno koeficijenata različitih od nule za sve vrijednosti žiga"},
+    {err::NothingEmbedded, "žig ne mijenja nijedan piksel slike (alfa faktor je premalen)"},
+    {err::NotAlignable, "slika s žigom nije kopija originalne slike (ne može se poravnati s njom)"},
+};
+
+} // namespace
 
 Error currentError()
 {
@@ -23,81 +55,43 @@ Error currentError()
     }
 }
 
+std::optional<QString> croatianReason(int number)
+{
+    for (const auto& [known, reason] : kReasons)
+        if (known == number) return QString::fromUtf8(reason);
+    return std::nullopt;
+}
+
 QString failureReason(const Error& error)
 {
-    switch (error.number()) {
-    case err::Overflow: // every overflow comes from a watermark's numbers, not from a picture
-        return QStringLiteral("vrijednosti žiga prevelike su za računanje");
-    case err::OutOfMemory:
-        return QStringLiteral("nema dovoljno memorije");
-    case err::PixelBudget: {
+    const QString text = QString::fromUtf8(error.what());
+    if (error.number() == err::PixelBudget) {
         // The refusal names the picture's size and the limit (checkPixelBudget); both are worth saying.
         static const QRegularExpression budget(QStringLiteral(
             R"(^Out of memory: a (\d+) x (\d+) picture \(([\d.]+) megapixels\) is over the limit of ([\d.]+) megapixels)"));
-        const QRegularExpressionMatch m = budget.match(QString::fromUtf8(error.what()));
-        if (!m.hasMatch()) return QStringLiteral("slika je veća od granice broja piksela");
-        const auto decimal = [&](int n) { return m.captured(n).replace(u'.', u','); };
-        return QStringLiteral(
-            "slika od %1 x %2 piksela (%3 megapiksela) veća je od granice od %4 megapiksela")
-            .arg(m.captured(1), m.captured(2), decimal(3), decimal(4));
+        if (const QRegularExpressionMatch m = budget.match(text); m.hasMatch()) {
+            const auto decimal = [&](int n) { return m.captured(n).replace(u'.', u','); };
+            return QStringLiteral(
+                "slika od %1 x %2 piksela (%3 megapiksela) veća je od granice od %4 megapiksela")
+                .arg(m.captured(1), m.captured(2), decimal(3), decimal(4));
+        }
     }
-    case err::SubscriptOutOfRange:
-        return QStringLiteral("neispravna duljina ili veličina podataka");
-    case err::DivisionByZero:
-        return QStringLiteral("dijeljenje s nulom");
-    case err::TypeMismatch:
-        return QStringLiteral("vrijednost u datoteci nije ispravan broj");
-    case err::FileNotFound:
-        return QStringLiteral("datoteka ne postoji");
-    case err::DeviceIo:
-        return QStringLiteral("pogreška pri čitanju ili pisanju");
-    case err::DiskFull:
-        return QStringLiteral("disk je pun");
-    case err::InputPastEnd:
-        return QStringLiteral("datoteka završava prije svih najavljenih vrijednosti");
-    case err::PermissionDenied:
-        return QStringLiteral("pristup nije dopušten");
-    case err::PathAccess:
-        return QStringLiteral("putanji se ne može pristupiti");
-    case err::PathNotFound:
-        return QStringLiteral("mapa ne postoji");
-    case err::InvalidPicture:
-        return QStringLiteral("datoteka nije slika koju program može pročitati");
-    case err::Not24Bit:
-        return QStringLiteral("slika nije 24-bitna");
-    case err::SizeMismatch:
-        return QStringLiteral("slike nisu jednakih dimenzija");
-    case err::ZeroAlpha:
-        return QStringLiteral("alfa faktor žiga je 0");
-    case err::ZeroWatermark:
-        return QStringLiteral("sve vrijednosti žiga su 0");
-    case err::TooFewCoefficients:
-        return QStringLiteral("slika nema dovoljno koeficijenata različitih od nule za sve vrijednosti žiga");
-    case err::NothingEmbedded:
-        return QStringLiteral("žig ne mijenja nijedan piksel slike (alfa faktor je premalen)");
-    case err::NotAlignable:
-        return QStringLiteral("slika s žigom ne može se poravnati s originalnom slikom");
-    default:
-        return QString::fromUtf8(error.what());
-    }
+    if (error.number() == err::OutOfMemory && text.startsWith(QLatin1String("File too large")))
+        return QStringLiteral("datoteka je prevelika");
+    return croatianReason(error.number()).value_or(QStringLiteral("neočekivana pogreška"));
+}
+
+QString failureMessage(const QString& what, const QString& label, const QString& name, const Error& error)
+{
+    QString message = what + QStringLiteral("\n\n");
+    if (!name.isEmpty()) message += label + QStringLiteral(": ") + name + u'\n';
+    return message + QStringLiteral("Razlog: ") + failureReason(error) + QStringLiteral(" (pogreška ")
+        + QString::number(error.number()) + QStringLiteral(").");
 }
 
 QString failureMessage(const QString& what, const QString& path, const Error& error)
 {
-    return what + QStringLiteral("\n\nDatoteka: ") + path + QStringLiteral("\nRazlog: ")
-        + failureReason(error) + QStringLiteral(" (pogreška ") + QString::number(error.number())
-        + QStringLiteral(").");
-}
-
-QString runtimeErrorMessage(const Error& error)
-{
-    // The Croatian reason first, then the core's own text with the details it names
-    // (the file, the sizes).
-    const QString core = QString::fromUtf8(error.what());
-    const QString reason = failureReason(error);
-    QString head = QStringLiteral("Pogreška ") + QString::number(error.number()) + u':';
-    if (reason != core) head += u' ' + reason + u'.';
-    return head + QStringLiteral("\n\n") + core;
+    return failureMessage(what, QStringLiteral("Datoteka"), path, error);
 }
 
 } // namespace pelinor

@@ -1,7 +1,9 @@
-// Reports of failed commands, in the program's language.
+// Reports of failed commands, in the program's language only: the core's error numbers
+// each have a Croatian reason, and the core's English texts are never shown.
 #pragma once
 
 #include <QString>
+#include <optional>
 
 namespace pelinor {
 
@@ -11,15 +13,17 @@ class Error;
 // Anything that is not an Error becomes one with its own text.
 Error currentError();
 
-// A short Croatian reason for a core error, from its number; the core's own text
-// for numbers without one.
+// The Croatian reason for one of the core's error numbers; nothing for another number.
+std::optional<QString> croatianReason(int number);
+
+// The reason for an error: its number's Croatian reason, with the figures of a picture over
+// the pixel budget; "neočekivana pogreška" for a number the core does not use.
 QString failureReason(const Error& error);
 
-// "<what>\n\nDatoteka: <path>\nRazlog: <reason> (pogreška <number>)."
+// "<what>\n\n<label>: <name>\nRazlog: <reason> (pogreška <number>)."; without the
+// "<label>: <name>" line when `name` is empty.
+QString failureMessage(const QString& what, const QString& label, const QString& name, const Error& error);
+// The same with the label "Datoteka", naming the file a failure concerns.
 QString failureMessage(const QString& what, const QString& path, const Error& error);
-
-// The test dialog's report of a run-time error: its number, the Croatian reason when
-// there is one, and the core's text.
-QString runtimeErrorMessage(const Error& error);
 
 } // namespace pelinor

@@ -14,6 +14,9 @@ inline const QString kTestNotice = QStringLiteral("Testiranje žiga može potraj
 // The test dialog's two verdicts.
 inline const QString kFoundText = QStringLiteral("Žig je pronađen u označenoj slici.");
 inline const QString kNotFoundText = QStringLiteral("Označena slika ne sadrži žig.");
+// The test dialog's answer for a suspect that cannot be aligned with the original.
+inline const QString kNotACopyText
+    = QStringLiteral("Slika s žigom nije kopija originalne slike (ne može se poravnati s njom).");
 inline const QString kMarkedCaption = QStringLiteral("Označena slika");
 inline const QString kBitmapFilter = QStringLiteral("Bitmape (*.bmp)|*.bmp");
 // The main window's open and save dialogs: the bitmaps first, then every format the

@@ -7,6 +7,7 @@
 #include "desktop/toolkit/texts.h"
 #include "desktop/toolkit/twips.h"
 #include "desktop/toolkit/ui_services.h"
+#include "desktop/windows/file_kind.h"
 #include "watermark/generator.h"
 
 #include <QLabel>
@@ -136,6 +137,16 @@ void FrmGen::cmdGen_Click()
         // number never creates or truncates a file.
         fileName = txtImeDat->text();
         if (fileName.isEmpty()) throw BadParameters();
+        // The shared dialog starts from the last path chosen anywhere, a photograph
+        // included: a watermark file is replaced without a question, anything else only on
+        // a Yes (a No keeps everything typed, so only the name needs changing).
+        if (const FileKind kind = existingFileKind(fileName);
+            (kind == FileKind::Picture || kind == FileKind::Other)
+            && !m_ui.ask(this,
+                QStringLiteral("Datoteka ") + fileName
+                    + QStringLiteral(" već postoji i nije datoteka žiga.\nŽelite li je zamijeniti žigom?"),
+                text::kAppTitle))
+            return;
         CoxGenMark(fileName.toStdString(), alpha, *length, 0, mean, deviation);
     } catch (const Error& error) {
         if (!isFileFailure(error.number())) {

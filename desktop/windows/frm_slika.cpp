@@ -11,8 +11,11 @@
 #include "watermark/watermark_file.h"
 
 #include <QMdiArea>
+#include <QRegion>
 #include <QStyle>
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace pelinor {
 
@@ -23,13 +26,102 @@ int layoutOffset(double outerTwips, double areaTwips)
     return static_cast<int>(difference / 2);
 }
 
-QPoint cascadePosition(std::optional<QPoint> previous, QSize size, QSize room, int step)
+namespace {
+
+// The title bars (the top `step` pixels) of the windows in an area, each as far as it is in
+// sight under the windows above it, and the question whether a new window on top would hide
+// one that offers a grip now. A bar hidden already, by the user's own arrangement, is no bar
+// to placing a window.
+class TitleBars {
+public:
+    TitleBars(const QList<QRect>& windows, QSize room, int step)
+        : m_grip(std::max(step / 4, 2))
+    {
+        for (qsizetype i = 0; i < windows.size(); ++i) {
+            QRegion bar(
+                QRect(windows[i].topLeft(), QSize(windows[i].width(), step)) & QRect(QPoint(0, 0), room));
+            for (qsizetype above = i + 1; above < windows.size() && !bar.isEmpty(); ++above)
+                bar -= windows[above];
+            if (hasGrip(bar)) m_bars << bar;
+        }
+    }
+
+    // How many bars that offer a grip now a window at `place` would leave without one.
+    int hiddenBy(const QRect& place) const
+    {
+        return int(std::count_if(
+            m_bars.begin(), m_bars.end(), [&](const QRegion& bar) { return !hasGrip(bar - place); }));
+    }
+
+private:
+    // Whether a square of m_grip pixels, enough to take hold of, is in sight.
+    bool hasGrip(const QRegion& bar) const
+    {
+        for (const QRect& part : bar)
+            if ((QRegion(QRect(part.topLeft(), QSize(m_grip, m_grip))) - bar).isEmpty()) return true;
+        return false;
+    }
+
+    int m_grip;
+    QList<QRegion> m_bars;
+};
+
+} // namespace
+
+QPoint cascadePosition(const QList<QRect>& windows, QSize size, QSize room, int step)
 {
-    if (!previous) return {0, 0};
-    const QPoint next = *previous + QPoint(step, step);
-    const bool inside = next.x() >= 0 && next.y() >= 0 && next.x() + size.width() <= room.width()
-        && next.y() + size.height() <= room.height();
-    return inside ? next : QPoint(0, 0);
+    step = std::max(step, 2);
+    const QRect area(QPoint(0, 0), room);
+    if (windows.isEmpty() || !area.contains(QRect(QPoint(0, 0), size))) return {0, 0};
+    const TitleBars bars(windows, room, step);
+    // The first place that hides no title bar, else the one that hides fewest.
+    QPoint best(0, 0);
+    int fewest = std::numeric_limits<int>::max();
+    const auto hidesNone = [&](QPoint at) {
+        if (!area.contains(QRect(at, size))) return false;
+        const int hidden = bars.hiddenBy(QRect(at, size));
+        if (hidden < fewest) {
+            fewest = hidden;
+            best = at;
+        }
+        return hidden == 0;
+    };
+    // One step on from the top window; past the bottom, the top of the next diagonal, one
+    // step right of it, so that the windows before keep their title bars' left ends.
+    const QPoint last = windows.last().topLeft();
+    if (hidesNone(last + QPoint(step, step)) || hidesNone(QPoint(last.x() + step, 0))) return best;
+    // The diagonals from the top edge, then from the left edge, half a step apart; then
+    // anywhere, a grip apart, for a crowded area.
+    const int half = step / 2;
+    for (int x0 = 0; x0 + size.width() <= room.width(); x0 += half)
+        for (QPoint at(x0, 0); area.contains(QRect(at, size)); at += QPoint(step, step))
+            if (hidesNone(at)) return best;
+    for (int y0 = half; y0 + size.height() <= room.height(); y0 += half)
+        for (QPoint at(0, y0); area.contains(QRect(at, size)); at += QPoint(step, step))
+            if (hidesNone(at)) return best;
+    const int fine = std::max(step / 4, 2);
+    for (int y = 0; y + size.height() <= room.height(); y += fine)
+        for (int x = 0; x + size.width() <= room.width(); x += fine)
+            if (hidesNone(QPoint(x, y))) return best;
+    return best;
+}
+
+std::optional<QPoint> besidePosition(
+    const QList<QRect>& windows, const QRect& source, QSize size, QSize room, int step)
+{
+    if (size.width() > room.width() || size.height() > room.height()) return std::nullopt;
+    const TitleBars bars(windows, room, std::max(step, 2));
+    const int y = std::clamp(source.top(), 0, room.height() - size.height());
+    const int overlap = size.width() / 4;
+    const auto fits = [&](int x) { return bars.hiddenBy(QRect(QPoint(x, y), size)) == 0; };
+    // Right of it, pushed back from the area's edge by up to the overlap allowed; then left.
+    if (const int x = std::min(source.right() + 1, room.width() - size.width());
+        x >= source.right() + 1 - overlap && fits(x))
+        return QPoint(x, y);
+    if (const int x = std::max(source.left() - size.width(), 0);
+        x + size.width() <= source.left() + overlap && fits(x))
+        return QPoint(x, y);
+    return std::nullopt;
 }
 
 FrmSlika::FrmSlika(UiServices& ui, QWidget* parent)
@@ -52,28 +144,31 @@ FrmSlika::FrmSlika(UiServices& ui, QWidget* parent)
     m_picBuffer->hide();
 }
 
-void FrmSlika::addTo(QMdiArea* area, FrmSlika* window)
+void FrmSlika::addTo(QMdiArea* area, FrmSlika* window, const QMdiSubWindow* source)
 {
     // The first size is ours to choose (the window never follows its picture's
-    // size): half the area's width, so that an image and its marked copy stand
-    // side by side where the area places them.
+    // size): half the area's width, so that an image and its marked copy can stand
+    // side by side.
     QSize size(twipsToPixelsX(6000, window), twipsToPixelsY(4500, window));
     if (area == nullptr) {
         window->resize(size);
         return;
     }
     // The area's own placement fills gaps first and puts later windows below its
-    // visible part; a cascade keeps each one in sight, its title bar clear of the last.
-    std::optional<QPoint> previous;
-    const QList<QMdiSubWindow*> windows = area->subWindowList(QMdiArea::CreationOrder);
-    for (auto it = windows.crbegin(); it != windows.crend() && !previous; ++it)
-        if ((*it)->isVisible() && !(*it)->isMinimized() && !(*it)->isMaximized()) previous = (*it)->pos();
+    // visible part; ours keeps each one in sight, and every title bar under it.
+    QList<QRect> windows;
+    for (const QMdiSubWindow* other : area->subWindowList(QMdiArea::StackingOrder))
+        if (other->isVisible() && !other->isMinimized() && !other->isMaximized())
+            windows << other->geometry();
     area->addSubWindow(window);
     const QSize room = area->viewport()->size();
     if (room.width() > 200 && room.height() > 150) size = QSize(room.width() / 2, room.height() * 3 / 4);
     window->resize(size);
     const int step = window->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, window);
-    window->move(cascadePosition(previous, size, room, step));
+    std::optional<QPoint> place;
+    if (source != nullptr && source->isVisible() && !source->isMinimized() && !source->isMaximized())
+        place = besidePosition(windows, source->geometry(), size, room, step);
+    window->move(place ? *place : cascadePosition(windows, size, room, step));
 }
 
 const PictureRef& FrmSlika::shownPicture() const
@@ -125,7 +220,10 @@ FrmSlika* FrmSlika::UmetniZig(const QString& ImeZig)
         return nullptr;
     }
     const Watermark watermark = readWatermark(ImeZig.toStdString());
-    requireUsableWatermark(watermark); // refused before the notice that embedding takes a while
+    // Refused before the notice that embedding takes a while: a watermark that gives no mark,
+    // and a picture too small to hold it.
+    requireUsableWatermark(watermark);
+    requireCandidates(source->width(), source->height(), watermark.length);
     m_ui.message(this, text::kEmbedNotice, MessageIcon::Information, text::kNoticeTitle);
     PictureRef marked;
     {
@@ -136,7 +234,7 @@ FrmSlika* FrmSlika::UmetniZig(const QString& ImeZig)
     }
     QMdiArea* area = mdiArea();
     auto* window = new FrmSlika(m_ui);
-    addTo(area, window);
+    addTo(area, window, this);
     window->PostaviSliku(marked);
     window->setWindowTitle(text::kMarkedCaption);
     window->show();

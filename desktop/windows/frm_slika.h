@@ -19,20 +19,29 @@ class UiServices;
 // even, then halved in whole numbers truncating toward zero (-3 -> -1).
 int layoutOffset(double outerTwips, double areaTwips);
 
-// Where a new image window of `size` goes in an area of `room`: one `step` down and
-// right of the window opened before it (`previous`), or back at the top-left corner
-// when that would leave any part of it outside the area, so that every new window
-// is seen whole.
-QPoint cascadePosition(std::optional<QPoint> previous, QSize size, QSize room, int step);
+// Where a new image window of `size` goes in an area of `room`, over `windows` (their
+// frames, bottom of the stack first): one `step` down and right of the top one when that
+// will do, else at the area's top one step right of it, else the first place along the
+// diagonals from the top and the left edges, half a step apart, then anywhere. A place will do when the new
+// window lies wholly inside the area and every title bar (the top `step` pixels) that offers a grip now still
+// offers one; in an area too crowded for that, the place that takes fewest. A window larger than the area
+// goes to its corner.
+QPoint cascadePosition(const QList<QRect>& windows, QSize size, QSize room, int step);
+
+// Beside `source`, at its height: to its right, or to its left, with at most a quarter of the
+// width overlapping it, wholly inside an area of `room` and leaving part of every title bar
+// of `windows` in sight, as for cascadePosition; nothing when neither side will do.
+std::optional<QPoint> besidePosition(
+    const QList<QRect>& windows, const QRect& source, QSize size, QSize room, int step);
 
 class FrmSlika : public QMdiSubWindow {
     Q_OBJECT
 public:
     explicit FrmSlika(UiServices& ui, QWidget* parent = nullptr);
 
-    // Adds `window` to `area` with the first size of every image window, cascaded
-    // from the window added before it (not shown yet).
-    static void addTo(QMdiArea* area, FrmSlika* window);
+    // Adds `window` to `area` with the first size of every image window, beside `source`
+    // when given and there is room, otherwise cascaded over the windows there (not shown yet).
+    static void addTo(QMdiArea* area, FrmSlika* window, const QMdiSubWindow* source = nullptr);
 
     // Loads the file into both pictures (two independent objects) and captions
     // the window with the path. On failure throws pelinor::Error and leaves the

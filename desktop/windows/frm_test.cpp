@@ -42,12 +42,33 @@ PictureRef loadOrClear(const QString& path)
     return path.isEmpty() ? PictureRef() : loadPicture(path.toStdString());
 }
 
-struct DialogChoice {
-    const char* title;
-    const char* filter;
+// The three boxes: the caption that titles the file dialog and names the box in a failure
+// when it is empty, and whether it takes a picture. Pictures are offered as in the main
+// window's open command (the bitmaps first), so that a marked copy in any format can be chosen.
+struct Box {
+    const char* caption;
+    const char* unset;
+    bool picture;
 };
-constexpr DialogChoice kChoices[3] = {{"Originalna slika", "Bitmape (*.bmp)|*.bmp"},
-    {"Originalni žig", "Žig (*.wmk)|*.wmk"}, {"Slika s žigom", "Bitmape (*.bmp)|*.bmp"}};
+constexpr Box kBoxes[3] = {{"Originalna slika", "nije zadana", true}, {"Originalni žig", "nije zadan", false},
+    {"Slika s žigom", "nije zadana", true}};
+
+// The box whose file a failure of the detection itself concerns, or -1 for none.
+int culpritOf(int number)
+{
+    switch (number) {
+    case err::ZeroAlpha:
+    case err::ZeroWatermark:
+    case err::Overflow:
+        return 1;
+    case err::TooFewCoefficients:
+        return 0;
+    case err::SizeMismatch:
+        return 2;
+    default:
+        return -1;
+    }
+}
 
 } // namespace
 
@@ -104,27 +125,53 @@ FrmTest::FrmTest(CommonDialog& cdlDat, UiServices& ui, QWidget* parent)
 void FrmTest::cmdOdaberi_Click(int Index)
 {
     if (Index < 0 || Index > 2) return;
-    m_cdlDat.setTitle(QString::fromUtf8(kChoices[Index].title));
-    m_cdlDat.setFilter(QString::fromUtf8(kChoices[Index].filter));
+    const Box& box = kBoxes[Index];
+    m_cdlDat.setTitle(QString::fromUtf8(box.caption));
+    m_cdlDat.setFilter(box.picture ? text::kPictureFilter : QStringLiteral("Žig (*.wmk)|*.wmk"));
     if (const std::optional<QString> chosen = m_cdlDat.showOpen(this)) txtParametar[Index]->setText(*chosen);
 }
 
 void FrmTest::cmdTestiraj_Click()
 {
+    m_reading = -1;
     try {
         runTest();
     } catch (...) {
         // The hourglass guard is already gone: the message comes with the normal pointer.
-        m_ui.message(this, runtimeErrorMessage(currentError()), MessageIcon::Critical, text::kAppTitle);
+        const Error error = currentError();
+        if (error.number() == err::NotAlignable) {
+            // Not a failure of the program but an answer about the picture, in the dialog's terms.
+            m_ui.message(this, text::kNotACopyText + u'\n' + text::kNotFoundText, MessageIcon::Information,
+                text::kAppTitle);
+            return;
+        }
+        const int box = m_reading >= 0 ? m_reading : culpritOf(error.number());
+        const QString what = QStringLiteral("Žig se ne može testirati.");
+        QString message = failureMessage(what, QString(), error);
+        if (box >= 0) {
+            // The file concerned, or the box's caption when it is empty.
+            const QString file = txtParametar[box]->text();
+            if (!file.isEmpty())
+                message = failureMessage(what, file, error);
+            else
+                message = failureMessage(what, QString::fromUtf8(kBoxes[box].caption),
+                    QString::fromUtf8(kBoxes[box].unset), error);
+        }
+        m_ui.message(this, message, MessageIcon::Critical, text::kAppTitle);
     }
 }
 
 void FrmTest::runTest()
 {
     const QString only24 = fromView(kOnly24BitText);
+    m_reading = 0;
     picOriginal->setPicture(loadOrClear(txtParametar[0]->text()));
+    m_reading = 2;
     picOznacena->setPicture(loadOrClear(txtParametar[2]->text()));
+    m_reading = 1;
     const Watermark watermark = readWatermark(txtParametar[1]->text().toStdString());
+    requireUsableWatermark(watermark); // a watermark that gives no similarity, before the notice
+    m_reading = -1;
 
     const PictureRef original = picOriginal->picture();
     if (!is24Bit(original.get())) {

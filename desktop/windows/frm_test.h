@@ -43,6 +43,8 @@ protected:
 private:
     void runTest();
     bool m_centred = false;
+    // The box whose file the running test is reading (0 to 2), -1 once all are read.
+    int m_reading = -1;
     CommonDialog& m_cdlDat;
     UiServices& m_ui;
 };

@@ -252,5 +252,22 @@ TEST(WriteFilesAtomic, WritesAllOrNone)
     EXPECT_EQ(entries(dir.path()), 3u);
 }
 
+// The head of a file, for telling what it holds without reading it whole: shorter files
+// give what they have, and FIFOs and devices are refused as by readFileBytes.
+TEST(ReadFileHead, ReadsAtMostTheCountAndRefusesWhatReadFileBytesRefuses)
+{
+    test::TempDir dir;
+    writeFileAtomic(dir.file("long"), std::string(100000, 'x') + "end");
+    writeFileAtomic(dir.file("short"), std::string("BM"));
+    EXPECT_EQ(readFileHead(dir.file("long"), 12), std::vector<std::uint8_t>(12, 'x'));
+    EXPECT_EQ(readFileHead(dir.file("short"), 12), (std::vector<std::uint8_t>{'B', 'M'}));
+    EXPECT_EQ(failureOf([&] { readFileHead(dir.file("none"), 12); }).first, err::FileNotFound);
+    const std::string fifo = dir.file("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ::alarm(20);
+    EXPECT_EQ(failureOf([&] { readFileHead(fifo, 12); }).first, err::PathAccess);
+    ::alarm(0);
+}
+
 } // namespace
 } // namespace pelinor

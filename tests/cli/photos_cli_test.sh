@@ -43,6 +43,10 @@ rm copy.jpg
 run 0 info photo.jpg; has out "metadata: EXIF ICC XMP; JPEG quality about 75, subsampling 4:4:4"
 run 0 embed photo.jpg w.wmk m-photo.jpg --quality same
 run 0 info m-photo.jpg; has out "metadata: EXIF ICC XMP; JPEG quality about 75, subsampling 4:4:4"
+# The same without the option: embed keeps a JPEG's quality by default.
+run 0 embed photo.jpg w.wmk m-default.jpg
+run 0 info m-default.jpg; has out "JPEG quality about 75, subsampling 4:4:4"
+rm m-default.jpg
 grep -qaF "(c) Ana Horvat" m-photo.jpg || fail "the Copyright tag was lost"
 run 0 detect photo.jpg w.wmk m-photo.jpg; has out "verdict: found"
 run 0 embed photo.jpg w.wmk m-420.jpg --subsampling 420

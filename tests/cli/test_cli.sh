@@ -31,6 +31,8 @@ help)
     run 0 "$c" --help; has out "usage: pelinor-cli $c"
     [ ! -s err ] || fail "$c --help wrote to stderr"
   done
+  # A marked photograph keeps its JPEG quality by default, and embed's help says so.
+  run 0 embed --help; has out "'same' (the default)"
   ;;
 usage)
   run 2; has err "usage:"
@@ -44,7 +46,7 @@ usage)
   run 2 generate w.wmk --bogus; has err "unknown option '--bogus'"
   run 2 embed --quality 101 a b c; has err "--quality"
   run 2 embed a b c --jobs 2; has err "--output-dir"
-  run 2 embed --output-dir d w.wmk a.bmp --format gif; has err "--format"
+  run 2 embed --output-dir d w.wmk a.bmp --format gif; has err "'gif' is not one of bmp, png, jpg, tif, webp"
   only_expected_files
   ;;
 roundtrip)

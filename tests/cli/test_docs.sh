@@ -59,5 +59,40 @@ for command in $(awk '/^\.\\" ---- / && $3 != "end" { print $3 }' "$man"); do
   grep -qx -- "$command" <<<"$commands" || fail "man page: section '$command' is not a command"
 done
 
+# The picture formats: those `embed --help` reads are the ones both man pages, the desktop
+# entry, the AppStream metadata and the desktop program's file filter name, and no list of
+# formats in them, the README or any --help leaves one out.
+read -ra formats < <("$cli" embed --help | sed -n 's/.*read by content (\([A-Za-z, ]*\)).*/\1/p' | tr -d ',')
+[ "${#formats[@]}" -eq 5 ] || fail "embed --help names the formats ${formats[*]:-(none)}, not five"
+page_text() { sed 's/\\f[BIRP]//g; s/^\.[A-Z]* //' "$1" | tr '\n' ' '; }
+desktop_entry=$source/data/hr.pelinor.Pelinor.desktop
+metainfo=$source/data/hr.pelinor.Pelinor.metainfo.xml
+filters=$source/desktop/toolkit/texts.h
+for format in "${formats[@]}"; do
+  for page in pelinor-cli.1.in pelinor.1.in; do
+    grep -qw -- "$format" <(page_text "$source/data/man/$page") || fail "man page $page does not name $format"
+  done
+  grep -qw -- "$format" "$metainfo" || fail "the AppStream metadata does not name $format"
+  mime=$(tr 'A-Z' 'a-z' <<<"$format")
+  grep -q "^MimeType=.*image/$mime;" "$desktop_entry" || fail "the desktop entry lacks image/$mime"
+  extension=$(sed 's/jpeg/jpg/; s/tiff/tif/' <<<"$mime")
+  grep -qF "*.$extension" "$filters" || fail "the desktop program's file filter lacks *.$extension"
+done
+names=$(IFS='|'; echo "${formats[*]}")
+every_help=$(mktemp)
+trap 'rm -f "$every_help"' EXIT
+{ "$cli" --help; for command in $commands; do "$cli" "$command" --help; done; } >"$every_help"
+for text in "$source/data/man/pelinor-cli.1.in" "$source/data/man/pelinor.1.in" "$metainfo" "$source/README.md" \
+  "$every_help"; do
+  # Lists of three names or more ("A, B and C", "(A, B, C)").
+  grep -oE "($names)(, ($names))+,? (and|or) ($names)|\(($names)(, ($names))+\)" <(page_text "$text") |
+    while read -r list; do
+      for format in "${formats[@]}"; do
+        grep -qw -- "$format" <<<"$list" || { echo "FAIL: '$list' leaves out $format" >&2; exit 1; }
+      done
+    done || failures=$((failures + 1))
+done
+
 [ "$failures" -eq 0 ] || exit 1
-echo "man page and completion cover $(wc -w <<<"$commands") commands and all their options"
+echo "man page and completion cover $(wc -w <<<"$commands") commands and all their options;" \
+  "the documents agree on the formats ${formats[*]}"

@@ -18,8 +18,10 @@
 #include <QMdiArea>
 #include <QMimeData>
 #include <QPushButton>
+#include <QRegion>
 #include <QScrollBar>
 #include <QSettings>
+#include <QStyle>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
@@ -147,7 +149,8 @@ private slots:
         QTest::newRow("-?") << QStringList{"-?"} << true << true << "help" << QStringList();
         QTest::newRow("a file called --help")
             << QStringList{"--", "--help"} << false << true << "" << QStringList{"--help"};
-        QTest::newRow("unknown option") << QStringList{"--bogus"} << false << false << "" << QStringList();
+        // An unknown option gets the usage, without a display.
+        QTest::newRow("unknown option") << QStringList{"--bogus"} << true << false << "" << QStringList();
         QTest::newRow("unknown option with --help")
             << QStringList{"--bogus", "--help"} << true << false << "" << QStringList();
     }
@@ -159,7 +162,7 @@ private slots:
         QFETCH(bool, valid);
         QFETCH(QString, asked);
         QFETCH(QStringList, files);
-        QCOMPARE(asksForTextOnly(arguments), textOnly);
+        QCOMPARE(answeredWithTextOnly(arguments), textOnly);
         CommandLine line;
         QCOMPARE(line.parse(QStringList{u"pelinor"_s} + arguments), valid);
         if (!valid) {
@@ -173,6 +176,35 @@ private slots:
         for (const QString& file : files)
             absolute << QDir::current().absoluteFilePath(file);
         QCOMPARE(line.files(), absolute);
+    }
+
+    // The window system's own options are QApplication's: they are left out before the
+    // rest is judged without a display, and a file name after "--" is never taken for one.
+    void windowSystemOptions_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QStringList>("own");
+        QTest::addColumn<bool>("textOnly");
+        QTest::newRow("platform") << QStringList{"-platform", "offscreen", "a.bmp"} << QStringList{"a.bmp"}
+                                  << false;
+        QTest::newRow("two dashes and equals") << QStringList{"--style=fusion", "-reverse", "--display", ":1",
+            "b.png"} << QStringList{"b.png"} << false;
+        QTest::newRow("with --help") << QStringList{"-style", "fusion", "--help"} << QStringList{"--help"}
+                                     << true;
+        QTest::newRow("with an unknown option")
+            << QStringList{"-platform", "xcb", "--bogus"} << QStringList{"--bogus"} << true;
+        QTest::newRow("files after --")
+            << QStringList{"--", "-platform", "x"} << QStringList{"--", "-platform", "x"} << false;
+        QTest::newRow("value missing") << QStringList{"-platform"} << QStringList{"-platform"} << true;
+    }
+
+    void windowSystemOptions()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QStringList, own);
+        QFETCH(bool, textOnly);
+        QCOMPARE(withoutQtOptions(arguments), own);
+        QCOMPARE(answeredWithTextOnly(arguments), textOnly);
     }
 
     void helpAndVersionTexts()
@@ -233,24 +265,95 @@ private slots:
 
     void cascade_data()
     {
-        QTest::addColumn<OptPoint>("previous");
+        QTest::addColumn<QList<QRect>>("windows");
         QTest::addColumn<QPoint>("next");
         // A 300 x 200 window in a 400 x 300 area, 20 pixels a step.
-        QTest::newRow("first window") << OptPoint() << QPoint(0, 0);
-        QTest::newRow("one step on") << OptPoint(QPoint(0, 0)) << QPoint(20, 20);
-        QTest::newRow("last that fits") << OptPoint(QPoint(60, 80)) << QPoint(80, 100);
-        QTest::newRow("bottom edge reached") << OptPoint(QPoint(60, 81)) << QPoint(0, 0);
-        QTest::newRow("right edge reached") << OptPoint(QPoint(81, 0)) << QPoint(0, 0);
-        QTest::newRow("moved above the area") << OptPoint(QPoint(10, -50)) << QPoint(0, 0);
+        const auto at = [](int x, int y) { return QRect(x, y, 300, 200); };
+        QTest::newRow("first window") << QList<QRect>() << QPoint(0, 0);
+        QTest::newRow("one step on") << QList<QRect>{at(0, 0)} << QPoint(20, 20);
+        QTest::newRow("last that fits") << QList<QRect>{at(60, 80)} << QPoint(80, 100);
+        // Past the edge, back to the top, never onto the first window.
+        QTest::newRow("bottom edge reached") << QList<QRect>{at(0, 0), at(60, 81)} << QPoint(80, 0);
+        QTest::newRow("bottom and right edges reached")
+            << QList<QRect>{at(0, 0), at(20, 20), at(100, 100)} << QPoint(40, 40);
+        QTest::newRow("moved above the area") << QList<QRect>{at(10, -50)} << QPoint(30, 0);
+        // A title bar hidden already is no bar; the next diagonal starts half a step on.
+        QTest::newRow("hidden by the user")
+            << QList<QRect>{at(0, 0), at(0, 0), at(20, 20), at(40, 40), at(60, 60), at(80, 80), at(100, 100)}
+            << QPoint(10, 0);
     }
 
     void cascade()
     {
-        QFETCH(OptPoint, previous);
+        QFETCH(QList<QRect>, windows);
         QFETCH(QPoint, next);
-        QCOMPARE(cascadePosition(previous, QSize(300, 200), QSize(400, 300), 20), next);
+        QCOMPARE(cascadePosition(windows, QSize(300, 200), QSize(400, 300), 20), next);
         // A window larger than the area goes to its corner; the area scrolls to the rest.
-        QCOMPARE(cascadePosition(previous, QSize(500, 200), QSize(400, 300), 20), QPoint(0, 0));
+        QCOMPARE(cascadePosition(windows, QSize(500, 200), QSize(400, 300), 20), QPoint(0, 0));
+    }
+
+    // However many windows are opened one after another, each lies inside the area, and no
+    // window is hidden by those opened after it: part of every title bar stays in sight.
+    void cascadeKeepsEveryTitleBarInSight_data()
+    {
+        QTest::addColumn<QSize>("room");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("step");
+        for (const int count : {1, 6, 20}) {
+            QTest::addRow("%d in 400 x 300", count) << QSize(400, 300) << count << 20;
+            QTest::addRow("%d in 260 x 180", count) << QSize(260, 180) << count << 23;
+            QTest::addRow("%d in 1000 x 700", count) << QSize(1000, 700) << count << 25;
+        }
+    }
+
+    void cascadeKeepsEveryTitleBarInSight()
+    {
+        QFETCH(QSize, room);
+        QFETCH(int, count);
+        QFETCH(int, step);
+        const QSize size(room.width() / 2, room.height() * 3 / 4); // as the area gives
+        QList<QRect> windows;
+        for (int i = 0; i < count; ++i)
+            windows << QRect(cascadePosition(windows, size, room, step), size);
+        QCOMPARE(windows.size(), count);
+        QCOMPARE(windows[0].topLeft(), QPoint(0, 0));
+        if (count > 1) QCOMPARE(windows[1].topLeft(), QPoint(step, step)); // the cascade
+        for (qsizetype i = 0; i < windows.size(); ++i) {
+            QVERIFY2(QRect(QPoint(0, 0), room).contains(windows[i]), qPrintable(u"window %1"_s.arg(i)));
+            QRegion bar(QRect(windows[i].topLeft(), QSize(size.width(), step)));
+            for (qsizetype above = i + 1; above < windows.size(); ++above)
+                bar -= windows[above];
+            // Enough of it to take hold of: a quarter of its height square.
+            int visible = 0;
+            for (const QRect& part : bar)
+                visible += part.width() * part.height();
+            QVERIFY2(
+                visible >= (step / 4) * (step / 4), qPrintable(u"title bar of window %1 hidden"_s.arg(i)));
+        }
+    }
+
+    void beside_data()
+    {
+        QTest::addColumn<QRect>("source");
+        QTest::addColumn<QList<QRect>>("others"); // under the source
+        QTest::addColumn<OptPoint>("place");
+        // 200 x 150 windows in a 400 x 300 area, 20 pixels a step.
+        const auto at = [](int x, int y) { return QRect(x, y, 200, 150); };
+        QTest::newRow("left half") << at(0, 0) << QList<QRect>() << OptPoint(QPoint(200, 0));
+        QTest::newRow("cascaded a step") << at(20, 20) << QList<QRect>{at(0, 0)} << OptPoint(QPoint(200, 20));
+        QTest::newRow("right half") << at(200, 40) << QList<QRect>() << OptPoint(QPoint(0, 40));
+        QTest::newRow("low in the area") << at(20, 200) << QList<QRect>() << OptPoint(QPoint(200, 150));
+        QTest::newRow("in the middle") << at(100, 0) << QList<QRect>() << OptPoint();
+        QTest::newRow("another window's title bar")
+            << at(0, 0) << QList<QRect>{at(200, 0)} << OptPoint(); // would hide it
+    }
+
+    void beside()
+    {
+        QFETCH(QRect, source);
+        QFETCH(QList<QRect>, others);
+        QFETCH(OptPoint, place);
+        QCOMPARE(besidePosition(others << source, source, QSize(200, 150), QSize(400, 300), 20), place);
     }
 
     void everyNewWindowIsSeenWhole()
@@ -268,14 +371,36 @@ private slots:
         const QList<QMdiSubWindow*> windows = imageWindows();
         QCOMPARE(windows.size(), 8);
         const QRect room = m_window->mdiArea()->viewport()->rect();
-        for (qsizetype i = 0; i < windows.size(); ++i) {
-            QVERIFY2(room.contains(windows[i]->geometry()), qPrintable(u"window %1"_s.arg(i)));
-            if (i > 0) QVERIFY(windows[i]->pos() != windows[i - 1]->pos()); // each title bar shows
+        const int step = windows[0]->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, windows[0]);
+        const QList<QMdiSubWindow*> stack = m_window->mdiArea()->subWindowList(QMdiArea::StackingOrder);
+        for (qsizetype i = 0; i < stack.size(); ++i) {
+            QVERIFY2(room.contains(stack[i]->geometry()), qPrintable(u"window %1"_s.arg(i)));
+            QRegion bar(QRect(stack[i]->pos(), QSize(stack[i]->width(), step)));
+            for (qsizetype above = i + 1; above < stack.size(); ++above)
+                bar -= stack[above]->geometry();
+            QVERIFY2(!bar.isEmpty(), qPrintable(u"title bar of window %1 hidden"_s.arg(i)));
         }
         // Moved past the edge, a window is still reachable: the area scrolls.
         windows[0]->move(room.width() - 10, 0);
         QCoreApplication::processEvents();
         QVERIFY(m_window->mdiArea()->horizontalScrollBar()->maximum() > 0);
+    }
+
+    // The marked window stands beside its source, so that the two can be compared.
+    void markedWindowBesideItsSource()
+    {
+        const QString mark = m_dir->filePath(u"zig.wmk"_s);
+        CoxGenMark(mark.toStdString(), 0.3, 50, 7, 0.0, 1.0);
+        QVERIFY(drop({picture(u"izvor.bmp"_s)}));
+        m_ui->answers << mark;
+        m_window->mnuEmbed->trigger();
+        QCoreApplication::processEvents();
+        const QList<QMdiSubWindow*> windows = imageWindows();
+        QCOMPARE(windows.size(), 2);
+        QCOMPARE(windows[1]->windowTitle(), u"Označena slika"_s);
+        QCOMPARE(windows[0]->pos(), QPoint(0, 0));
+        QCOMPARE(windows[1]->pos(), QPoint(windows[0]->geometry().right() + 1, 0));
+        QVERIFY(m_window->mdiArea()->viewport()->rect().contains(windows[1]->geometry()));
     }
 
     void lastPathKeptBetweenRuns()

@@ -38,6 +38,25 @@ TEST(SaveAndLoad, FormatFollowsTheNameAndIsFoundByContent)
             }
 }
 
+// The first bytes tell the format of every file the encoders write, and nothing else is
+// taken for a picture (a watermark file, text, a file too short for a signature).
+TEST(FormatOfContent, SignaturesOfEveryFormat)
+{
+    const PictureRef p = test::patternPicture(5, 4, false);
+    for (ImageFormat format :
+        {ImageFormat::Bmp, ImageFormat::Png, ImageFormat::Jpeg, ImageFormat::Tiff, ImageFormat::WebP}) {
+        const std::vector<std::uint8_t> bytes = encodePicture(*p, format);
+        const std::span<const std::uint8_t> head(bytes.data(), kFormatSignatureBytes);
+        EXPECT_EQ(formatOfContent(head), format) << formatName(format);
+    }
+    for (const std::string_view other : {std::string_view("\"CXSG\"\r\n100"), std::string_view("B"),
+             std::string_view(""), std::string_view("RIFF....WAVE"), std::string_view("hello")})
+        EXPECT_EQ(
+            formatOfContent(std::span(reinterpret_cast<const std::uint8_t*>(other.data()), other.size())),
+            std::nullopt)
+            << other;
+}
+
 TEST(SavePicture, PassesTheJpegQualityOn)
 {
     test::TempDir dir;

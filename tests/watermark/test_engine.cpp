@@ -109,6 +109,17 @@ TEST(Embed, TiesAtTheThresholdChangeFewerButNoneAtAllIsRefused)
     EXPECT_EQ(sevens(1, 1), 7);
 }
 
+// A picture too small for the watermark is refused from its size alone, before any transform.
+TEST(Embed, CandidatesCountedFromTheSize)
+{
+    requireCandidates(11, 11, 100); // exactly 100 candidates
+    requireCandidates(2, 2, 1);
+    for (const auto& [width, height, length] : {std::tuple{11, 11, 101}, {1, 400, 1}, {400, 1, 1}, {2, 2, 2}})
+        test::expectError([&, width = width, height = height,
+                              length = length] { requireCandidates(width, height, length); },
+            err::TooFewCoefficients, "candidate coefficients");
+}
+
 // Embedding that would leave nothing to detect is refused, each with its counts or cause,
 // and neither way of embedding touches the pixels it was given.
 TEST(Embed, RefusesWhatWouldEmbedNothingDetectable)

@@ -242,5 +242,17 @@ TEST(CoxGenMark, FailureLeavesTheOldFileAlone)
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1); // no temporary left
 }
 
+// Every file the writer makes starts with the tag; text and pictures do not.
+TEST(WatermarkFile, StartsAsWatermarkFile)
+{
+    Watermark w;
+    w.length = 1;
+    w.values = {0.5};
+    EXPECT_TRUE(startsAsWatermarkFile(formatWatermark(w).substr(0, kTagBytes)));
+    EXPECT_TRUE(startsAsWatermarkFile(formatWatermarkHeader(3, 0.3, 0, 1)));
+    for (const std::string_view other : {"CXSG\r\n", "\"CXS", "", "BM....", " \"CXSG\""})
+        EXPECT_FALSE(startsAsWatermarkFile(other)) << other;
+}
+
 } // namespace
 } // namespace pelinor
