@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <exception>
+#include <new>
 
 namespace pelinor::cli {
 
@@ -258,6 +259,12 @@ int runCommand(const Command& command, const Args& args)
         return command.body(parsed);
     } catch (const UsageError& e) {
         std::fprintf(stderr, "pelinor-cli %s: %s\nTry 'pelinor-cli %s --help'.\n", name, e.what(), name);
+    } catch (const std::bad_alloc&) {
+        // An allocation no command wrapped: still said as what it is, never as "std::bad_alloc".
+        std::fprintf(stderr,
+            "pelinor-cli %s: Out of memory: the picture and its transforms do not fit in the memory "
+            "this process may use\n",
+            name);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "pelinor-cli %s: %s\n", name, fileMessage("", e.what()).c_str());
     }
