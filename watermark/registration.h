@@ -11,6 +11,7 @@
 #pragma once
 
 #include "image/picture.h"
+#include "watermark/tone.h"
 
 #include <array>
 #include <cstdint>
@@ -18,8 +19,6 @@
 #include <string>
 
 namespace pelinor {
-
-using ToneCurves = std::array<std::array<std::uint8_t, 256>, 3>; // blue, green, red
 
 // What was done to bring the suspect S onto the original O. The transform reads: S is O
 // scaled by `scale` and rotated by `rotationDeg` (counter-clockwise as seen, positive)
