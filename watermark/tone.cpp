@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <opencv2/core.hpp>
 #include <vector>
 
 namespace pelinor {
@@ -154,6 +155,72 @@ ToneFit fitTone(const ToneSamples& samples)
     fit.used = n > 0 && errorAsIs - errorCurve > 1.0 * n && errorCurve < 0.8 * errorAsIs;
     if (!fit.used) fit.curves = identityCurves();
     return fit;
+}
+
+namespace {
+
+std::array<double, GainField::kTerms> gainTerms(double u, double v)
+{
+    const double r2 = u * u + v * v;
+    return {1.0, u, v, u * u, u * v, v * v, r2 * r2};
+}
+
+} // namespace
+
+double GainField::at(double u, double v) const
+{
+    if (!used) return 1.0;
+    const auto t = gainTerms(u, v);
+    double sum = 0;
+    for (int k = 0; k < kTerms; ++k)
+        sum += coefficients[std::size_t(k)] * t[std::size_t(k)];
+    return std::exp(sum);
+}
+
+GainField fitGain(const GainSamples& samples)
+{
+    constexpr int n = GainField::kTerms;
+    GainField field;
+    // Values near black carry no ratio worth the name, and clipped ones a false one.
+    cv::Matx<double, n, n> normal = cv::Matx<double, n, n>::zeros();
+    cv::Matx<double, n, 1> rhs = cv::Matx<double, n, 1>::zeros();
+    double count = 0, sum = 0, sumSquares = 0;
+    std::vector<std::array<double, 3>> used; // u, v, log ratio
+    for (const auto& [u, v, o, s] : samples.pairs) {
+        if (o < 24 || o > 232 || s < 8 || s > 250) continue;
+        const double r = std::log(s / o);
+        used.push_back({u, v, r});
+        const auto t = gainTerms(u, v);
+        for (int i = 0; i < n; ++i) {
+            rhs(i) += t[std::size_t(i)] * r;
+            for (int j = 0; j < n; ++j)
+                normal(i, j) += t[std::size_t(i)] * t[std::size_t(j)];
+        }
+        count += 1;
+        sum += r;
+        sumSquares += r * r;
+    }
+    if (count < 1000) return field;
+    cv::Matx<double, n, 1> c;
+    if (!cv::solve(normal, rhs, c, cv::DECOMP_CHOLESKY)) return field;
+    double residual = 0, lo = 1e300, hi = -1e300;
+    for (const auto& [u, v, r] : used) {
+        const auto t = gainTerms(u, v);
+        double fit = 0;
+        for (int i = 0; i < n; ++i)
+            fit += c(i) * t[std::size_t(i)];
+        residual += (r - fit) * (r - fit);
+        lo = std::min(lo, fit);
+        hi = std::max(hi, fit);
+    }
+    const double aroundMean = sumSquares - sum * sum / count;
+    // A third of the spread explained, and at least 5 % of gain between the brightest and
+    // the darkest place.
+    field.used = residual < (2.0 / 3.0) * aroundMean && hi - lo > std::log(1.05);
+    if (field.used)
+        for (int i = 0; i < n; ++i)
+            field.coefficients[std::size_t(i)] = c(i);
+    return field;
 }
 
 } // namespace pelinor

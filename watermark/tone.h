@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace pelinor {
 
@@ -38,5 +39,31 @@ struct ToneFit {
 // S's would flatten with it (and take a noisy copy for a contrast edit). The curves are
 // used only where they clearly fit better than the values as they are.
 ToneFit fitTone(const ToneSamples& samples);
+
+// A smooth gain field: the suspect's luminance over the original's as exp of a low-order
+// polynomial in the position (u, v in -1..1 across the long side, 0 at the centre): a
+// vignette or any smooth fall of light. Fitted from pairs of values at sample positions,
+// on their logarithms, so that dark and bright places weigh alike.
+struct GainSamples {
+    std::vector<std::array<double, 4>> pairs; // u, v, original value, suspect value
+
+    void add(double u, double v, double originalValue, double suspectValue)
+    {
+        pairs.push_back({u, v, originalValue, suspectValue});
+    }
+};
+
+struct GainField {
+    static constexpr int kTerms = 7; // 1, u, v, u², uv, v², (u² + v²)²
+    std::array<double, kTerms> coefficients{};
+    bool used = false; // false: gain 1 everywhere
+
+    double at(double u, double v) const;
+};
+
+// The field, used only where it clearly explains the ratio better than one constant does
+// and varies by a few per cent across the picture: a copy that differs by noise, a tone
+// edit or a watermark alone keeps a gain of 1.
+GainField fitGain(const GainSamples& samples);
 
 } // namespace pelinor

@@ -456,7 +456,7 @@ INSTANTIATE_TEST_SUITE_P(Registration, Refused,
                 return render(busyScene(), oToS({1, 0, 0, 0, false}, 640, 480, 24, 18), 24, 18, false);
             },
             err::NotAlignable},
-        RefusalCase{"EightBitSuspect", [] { return Picture::create(640, 480, 8); }, err::Not24Bit}),
+        RefusalCase{"BlankEightBitSuspect", [] { return Picture::create(640, 480, 8); }, err::NotAlignable}),
     [](const auto& param) { return param.param.name; });
 
 } // namespace
