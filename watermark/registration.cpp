@@ -772,9 +772,11 @@ double detailCorrelation(Level& o, Level& s, const Mat3& aLevel)
 }
 
 // Whether the exact start (the same grid, or a resized copy's stretch) should stand
-// instead of the transform found: compared on fine detail, on the copy of O whose pixels
-// match S's, the start yields only to a clear gain.
-bool exactStandsAgainst(Pyramid& po, Pyramid& ps, const Mat3& exact, const Mat3& found)
+// instead of the transform found, `distance` away from it (S's pixels at O's corners).
+// Compared on fine detail, on the copy of O whose pixels match S's, the start yields only
+// to clear evidence. A picture without any fine detail (not even grain) cannot tell a
+// strong mark from a move: there the start stands against a small move only.
+bool exactStands(Pyramid& po, Pyramid& ps, const Mat3& exact, const Mat3& found, double distance, double near)
 {
     const double scale = scaleOf(exact);
     int ko = 0;
@@ -792,7 +794,9 @@ bool exactStandsAgainst(Pyramid& po, Pyramid& ps, const Mat3& exact, const Mat3&
     Level& s = ps[ps.matching(o, scale)];
     const double atExact = detailCorrelation(o, s, toLevels(exact, o, s));
     const double atFound = detailCorrelation(o, s, toLevels(found, o, s));
-    return !clearlyBetter(atExact, atFound, kClearGain);
+    constexpr double kSomeDetail = 0.2;
+    if (std::max(atExact, atFound) < kSomeDetail) return distance < near;
+    return atFound - atExact <= std::max(0.02, 0.05 * (1.0 - atExact));
 }
 
 // How far apart two transforms put O's corners in S, in S's pixels.
@@ -1164,17 +1168,24 @@ Registered registerChecked(const Picture& original, const Picture& suspect, cons
             });
     // Never move a copy that needs no move: a mark's own change of the coarse content pulls
     // an intensity alignment, so the exact start nearest the result stands unless the
-    // result matches the fine detail clearly better.
+    // fine detail, which the mark leaves alone, shows the move.
     if (chosen.refined) {
+        const Candidate* nearest = nullptr;
+        double distance = 1e300;
         for (int i = 0; i < 8; ++i) {
             const Candidate& exact = candidates[std::size_t(i)];
-            if (cornerDistance(exact.start, chosen.a, wo, ho) < 3.0
-                && exactStandsAgainst(po, ps, exact.start, chosen.a)) {
-                chosen.a = exact.start;
-                chosen.method = exact.method;
-                chosen.refined = false;
-                break;
+            const double d = cornerDistance(exact.start, chosen.a, wo, ho);
+            if (d < distance) {
+                distance = d;
+                nearest = &exact;
             }
+        }
+        const double diagonal = std::hypot(ws, hs);
+        if (distance < 0.1 * diagonal
+            && exactStands(po, ps, nearest->start, chosen.a, distance, std::max(3.0, 0.02 * diagonal))) {
+            chosen.a = nearest->start;
+            chosen.method = nearest->method;
+            chosen.refined = false;
         }
     }
 
