@@ -44,6 +44,7 @@ void addRegistration(JsonObject& json, const std::optional<Registration>& regist
         .add("gain", r.gain)
         .add("tone", r.tone)
         .add("image_correlation", r.imageCorrelation);
+    o.add("transform", std::span<const double>(r.transform));
     json.add("registration", o);
 }
 
