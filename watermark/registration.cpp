@@ -1256,7 +1256,7 @@ void describeTransform(const std::array<double, 9>& transform, int originalWidth
 
 bool registrable(const Picture& original, const Picture& suspect) noexcept
 {
-    return original.bitsPerPixel() == 24 && suspect.bitsPerPixel() == 24;
+    return original.width() > 0 && original.height() > 0 && suspect.width() > 0 && suspect.height() > 0;
 }
 
 Registered registerPicture(const Picture& original, const Picture& suspect, const RegisterOptions& options)

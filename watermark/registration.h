@@ -79,8 +79,8 @@ struct Registered {
 Registered registerPicture(
     const Picture& original, const Picture& suspect, const RegisterOptions& options = {});
 
-// True when registerPicture takes the pair (both 24-bit); other pictures are compared as
-// they stand.
+// True when registerPicture takes the pair: pictures of every kind the program reads are
+// registered on their luminance, so that a grey, 16-bit or transparent copy is too.
 bool registrable(const Picture& original, const Picture& suspect) noexcept;
 
 // The scale, rotation, shift and mirror of an O-to-S transform, as Registration reads them.

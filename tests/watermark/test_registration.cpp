@@ -716,6 +716,10 @@ TEST_P(Kinds, RegisteredOnLuminance)
     EXPECT_NEAR(reg.registration.scale, 0.8, 2e-3);
     EXPECT_NEAR(std::fabs(reg.registration.rotationDeg), 2.0, 0.05);
     EXPECT_GT(detectWatermark(*o, wm, *reg.picture, kDefaultThreshold, Depths::Any).similarity, 0.7);
+    // The detection engine registers such a copy too, rather than testing it as it stands.
+    const Detection d = detect(Reference(*o, Depths::Any), wm, *s, DecisionRule{});
+    EXPECT_TRUE(d.registration.has_value());
+    EXPECT_TRUE(d.result.found) << d.result.similarity;
 }
 
 INSTANTIATE_TEST_SUITE_P(Registration, Kinds,
