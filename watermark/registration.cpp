@@ -734,10 +734,14 @@ bool refineAt(Pyramid& po, Pyramid& ps, int k, Mat3& a, double gain, const Refin
     Level& o = po[k];
     Level& s = ps[ps.matching(o, scaleOf(a))];
     Mat3 aLevel = toLevels(a, o, s);
-    const double before = correlationAt(o, s, aLevel);
+    // Above the size the correlation is reported at, a dense correlation would cost more
+    // than all the rest: the refinement's own check on its samples decides there.
+    const bool dense = o.longSide() <= kCorrelationSide;
+    const double before = dense ? correlationAt(o, s, aLevel) : 0.0;
     if (!refine(o, s, aLevel)) return false;
     const Mat3 refined = fromLevels(aLevel, o, s);
-    if (!plausible(refined) || !clearlyBetter(before, correlationAt(o, s, aLevel), gain)) return false;
+    if (!plausible(refined) || (dense && !clearlyBetter(before, correlationAt(o, s, aLevel), gain)))
+        return false;
     a = refined;
     return true;
 }
