@@ -76,7 +76,9 @@ int main(int argc, char* argv[])
         cv::warpPerspective(m, out, cv::getPerspectiveTransform(from, to), m.size(), cv::INTER_LINEAR);
         save(out, dir + "keystone.png");
         // The centred 85 % of each side, framed by a black border of 4 % of the width.
-        const cv::Mat crop = m(cv::Rect(int(0.075 * w), int(0.075 * h), int(0.85 * w), int(0.85 * h)));
+        // A copy of the region, or copyMakeBorder would take the frame from the picture around it.
+        const cv::Mat crop
+            = m(cv::Rect(int(0.075 * w), int(0.075 * h), int(0.85 * w), int(0.85 * h))).clone();
         const int b = int(std::lround(0.04 * w));
         cv::copyMakeBorder(crop, out, b, b, b, b, cv::BORDER_CONSTANT, cv::Scalar(0, 0, 0));
         save(out, dir + "border.png");
