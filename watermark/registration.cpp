@@ -611,6 +611,11 @@ struct Candidate {
     bool refined = false;
     double correlation = -1.0;
     Mat3 start = Mat3::eye(); // as it was found, before any refinement
+    // A stretch whose two scales differ only by the rounding of the copy's sides: the same
+    // orientation at one scale on both axes, exact for a tool that resizes by a factor
+    // (a 451-pixel side halved to 226 pixels is scaled by 0.5, not 226/451).
+    // Both axes' scales may be such a factor: the rounder one first.
+    std::vector<Mat3> uniform = {};
 };
 
 // Identity and stretch are exact for the copies they stand for, until refined.
@@ -680,6 +685,25 @@ std::vector<Candidate> orientationCandidates(const Picture& original, int wo, in
         if (mirror) a = mirrorMap(ws) * a;
         const bool same = quarter == 0 && !mirror && ws == wo && hs == ho;
         out.push_back({same ? "identity" : "stretch", a, true});
+        // The scales whose rounding of O's sides gives S's: the roundest of them (a tool's
+        // factor, such as 0.5 or 0.7), then each axis' own ratio if it is one of them.
+        const double rx = double(ws) / turned.width, ry = double(hs) / turned.height;
+        const double lo = std::max((ws - 0.5) / turned.width, (hs - 0.5) / turned.height) - 1e-9;
+        const double hi = std::min((ws + 0.5) / turned.width, (hs + 0.5) / turned.height) + 1e-9;
+        std::vector<double> factors;
+        for (double step = 0.1; step > 1e-4 && factors.empty(); step /= 10) {
+            const double r = std::ceil(lo / step) * step;
+            if (r <= hi) factors.push_back(r);
+        }
+        for (const double r : {rx, ry})
+            if (r >= lo && r <= hi
+                && std::ranges::none_of(factors, [&](double f) { return std::fabs(f - r) < 1e-12; }))
+                factors.push_back(r);
+        for (const double r : rx == ry ? std::vector<double>{} : factors) {
+            Mat3 u = resizeMap(r, r) * turn;
+            if (mirror) u = mirrorMap(ws) * u;
+            out.back().uniform.push_back(u);
+        }
     }
     return out;
 }
@@ -1173,24 +1197,37 @@ Registered registerChecked(const Picture& original, const Picture& suspect, cons
     // Never move a copy that needs no move: a mark's own change of the coarse content pulls
     // an intensity alignment, so the exact start nearest the result stands unless the
     // fine detail, which the mark leaves alone, shows the move.
+    const double diagonal = std::hypot(ws, hs);
     if (chosen.refined) {
         const Candidate* nearest = nullptr;
+        Mat3 start;
         double distance = 1e300;
         for (int i = 0; i < 8; ++i) {
             const Candidate& exact = candidates[std::size_t(i)];
-            const double d = cornerDistance(exact.start, chosen.a, wo, ho);
-            if (d < distance) {
-                distance = d;
-                nearest = &exact;
+            std::vector<Mat3> starts{exact.start};
+            starts.insert(starts.end(), exact.uniform.begin(), exact.uniform.end());
+            for (const Mat3& a : starts) {
+                const double d = cornerDistance(a, chosen.a, wo, ho);
+                if (d < distance) {
+                    distance = d;
+                    nearest = &exact;
+                    start = a;
+                }
             }
         }
-        const double diagonal = std::hypot(ws, hs);
         if (distance < 0.1 * diagonal
-            && exactStands(po, ps, nearest->start, chosen.a, distance, std::max(3.0, 0.02 * diagonal))) {
-            chosen.a = nearest->start;
+            && exactStands(po, ps, start, chosen.a, distance, std::max(3.0, 0.02 * diagonal))) {
+            chosen.a = start;
             chosen.method = nearest->method;
             chosen.refined = false;
         }
+    } else if (chosen.exact) {
+        // A stretch that nothing refined: a uniform twin only on the fine detail's word.
+        for (const Mat3& u : chosen.uniform)
+            if (!exactStands(po, ps, chosen.a, u, cornerDistance(u, chosen.a, wo, ho), 0.0)) {
+                chosen.a = u;
+                break;
+            }
     }
 
     Registration r;

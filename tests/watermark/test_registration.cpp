@@ -734,6 +734,9 @@ struct DriftCase {
     bool smooth;
     double alpha;
     bool halved;
+    // Odd sides (639 x 479) halved by the factor 0.5: the copy's sides are rounded (320 x
+    // 240), and its scale is 0.5, not its sides' ratio.
+    bool oddSides = false;
 };
 
 class NoDrift : public ::testing::TestWithParam<DriftCase> { };
@@ -744,7 +747,15 @@ TEST_P(NoDrift, WithinAFewHundredthsOfAPixel)
 {
     const DriftCase& dc = GetParam();
     // Photographs have grain, even where they are smooth.
-    const PictureRef o = render(dc.smooth ? smoothScene() : busyScene());
+    PictureRef o = render(dc.smooth ? smoothScene() : busyScene());
+    if (dc.oddSides) {
+        PictureRef odd = Picture::create(o->width() - 1, o->height() - 1, 24, true);
+        for (int y = 0; y < odd->height(); ++y)
+            for (int x = 0; x < odd->width(); ++x)
+                for (int c = 0; c < 3; ++c)
+                    pixel(*odd, x, y, c) = pixel(*o, x, y, c);
+        o = odd;
+    }
     std::mt19937 rng(3);
     std::normal_distribution<double> grain(0.0, 2.0);
     for (int y = 0; y < o->height(); ++y)
@@ -757,7 +768,10 @@ TEST_P(NoDrift, WithinAFewHundredthsOfAPixel)
     if (dc.halved) {
         const cv::Mat stored(marked->height(), marked->width(), CV_8UC3, marked->bits(), marked->stride());
         cv::Mat half;
-        cv::resize(stored, half, cv::Size(o->width() / 2, o->height() / 2), 0, 0, cv::INTER_AREA);
+        if (dc.oddSides)
+            cv::resize(stored, half, cv::Size(), 0.5, 0.5, cv::INTER_AREA);
+        else
+            cv::resize(stored, half, cv::Size(o->width() / 2, o->height() / 2), 0, 0, cv::INTER_AREA);
         s = Picture::create(half.cols, half.rows, 24, marked->topDown());
         for (int row = 0; row < half.rows; ++row)
             std::copy_n(
@@ -777,6 +791,11 @@ std::vector<DriftCase> driftCases()
                 out.push_back({std::string(smooth ? "Smooth" : "Busy") + "Alpha"
                         + std::to_string(int(alpha * 10)) + (halved ? "Halved" : "Unmoved"),
                     smooth, alpha, halved});
+    for (bool smooth : {false, true})
+        for (double alpha : {0.1, 1.0})
+            out.push_back({std::string(smooth ? "Smooth" : "Busy") + "Alpha" + std::to_string(int(alpha * 10))
+                    + "OddSidesHalved",
+                smooth, alpha, true, true});
     return out;
 }
 
