@@ -611,11 +611,13 @@ struct Candidate {
     bool refined = false;
     double correlation = -1.0;
     Mat3 start = Mat3::eye(); // as it was found, before any refinement
-    // A stretch whose two scales differ only by the rounding of the copy's sides: the same
-    // orientation at one scale on both axes, exact for a tool that resizes by a factor
-    // (a 451-pixel side halved to 226 pixels is scaled by 0.5, not 226/451).
-    // Both axes' scales may be such a factor: the rounder one first.
-    std::vector<Mat3> uniform = {};
+    // Other exact starts of the same orientation. A stretch whose two scales differ only
+    // by the rounding of the copy's sides has its twin at one scale on both axes, exact
+    // for a tool that resizes by a factor (a 451-pixel side halved to 226 pixels is scaled
+    // by 0.5, not 226/451), the roundest factor first. With a flat margin taken for a
+    // border, the whole frame is one too: the margin may be the picture's own (a dark
+    // background).
+    std::vector<Mat3> twins = {};
 };
 
 // Identity and stretch are exact for the copies they stand for, until refined.
@@ -702,7 +704,7 @@ std::vector<Candidate> orientationCandidates(const Picture& original, int wo, in
         for (const double r : rx == ry ? std::vector<double>{} : factors) {
             Mat3 u = resizeMap(r, r) * turn;
             if (mirror) u = mirrorMap(ws) * u;
-            out.back().uniform.push_back(u);
+            out.back().twins.push_back(u);
         }
     }
     return out;
@@ -1069,6 +1071,16 @@ Registered registerChecked(const Picture& original, const Picture& suspect, cons
     // The eight orientations of the frame, then the fits of features (if the pictures
     // have corners), each also for the mirror image.
     std::vector<Candidate> candidates = orientationCandidates(original, wo, ho, ws, hs);
+    if (border.any()) {
+        const std::vector<Candidate> whole
+            = orientationCandidates(original, wo, ho, suspect.width(), suspect.height());
+        const Mat3 intoContent = translation(-border.left, -border.top);
+        for (std::size_t i = 0; i < 8; ++i) {
+            candidates[i].twins.push_back(normalised(intoContent * whole[i].a));
+            for (const Mat3& t : whole[i].twins)
+                candidates[i].twins.push_back(normalised(intoContent * t));
+        }
+    }
     {
         Level& fo = po[po.withLongSide(kFeatureSide)];
         Level& fs = ps[ps.withLongSide(kFeatureSide)];
@@ -1205,7 +1217,7 @@ Registered registerChecked(const Picture& original, const Picture& suspect, cons
         for (int i = 0; i < 8; ++i) {
             const Candidate& exact = candidates[std::size_t(i)];
             std::vector<Mat3> starts{exact.start};
-            starts.insert(starts.end(), exact.uniform.begin(), exact.uniform.end());
+            starts.insert(starts.end(), exact.twins.begin(), exact.twins.end());
             for (const Mat3& a : starts) {
                 const double d = cornerDistance(a, chosen.a, wo, ho);
                 if (d < distance) {
@@ -1222,8 +1234,8 @@ Registered registerChecked(const Picture& original, const Picture& suspect, cons
             chosen.refined = false;
         }
     } else if (chosen.exact) {
-        // A stretch that nothing refined: a uniform twin only on the fine detail's word.
-        for (const Mat3& u : chosen.uniform)
+        // A stretch that nothing refined: a twin only on the fine detail's word.
+        for (const Mat3& u : chosen.twins)
             if (!exactStands(po, ps, chosen.a, u, cornerDistance(u, chosen.a, wo, ho), 0.0)) {
                 chosen.a = u;
                 break;

@@ -737,6 +737,9 @@ struct DriftCase {
     // Odd sides (639 x 479) halved by the factor 0.5: the copy's sides are rounded (320 x
     // 240), and its scale is 0.5, not its sides' ratio.
     bool oddSides = false;
+    // A black margin of the picture's own down both sides, as round a fundus photograph:
+    // taken for a border, but the copy stands where it is.
+    bool darkMargin = false;
 };
 
 class NoDrift : public ::testing::TestWithParam<DriftCase> { };
@@ -756,6 +759,12 @@ TEST_P(NoDrift, WithinAFewHundredthsOfAPixel)
                     pixel(*odd, x, y, c) = pixel(*o, x, y, c);
         o = odd;
     }
+    if (dc.darkMargin)
+        for (int y = 0; y < o->height(); ++y)
+            for (int x : {0, 1, 2, 3, 4, 5, o->width() - 6, o->width() - 5, o->width() - 4, o->width() - 3,
+                     o->width() - 2, o->width() - 1})
+                for (int c = 0; c < 3; ++c)
+                    pixel(*o, x, y, c) = 0;
     std::mt19937 rng(3);
     std::normal_distribution<double> grain(0.0, 2.0);
     for (int y = 0; y < o->height(); ++y)
@@ -796,6 +805,9 @@ std::vector<DriftCase> driftCases()
             out.push_back({std::string(smooth ? "Smooth" : "Busy") + "Alpha" + std::to_string(int(alpha * 10))
                     + "OddSidesHalved",
                 smooth, alpha, true, true});
+    for (double alpha : {0.1, 1.0})
+        out.push_back({"DarkMarginAlpha" + std::to_string(int(alpha * 10)) + "Unmoved", true, alpha, false,
+            false, true});
     return out;
 }
 
