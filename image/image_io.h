@@ -4,6 +4,7 @@
 #include "image/picture.h"
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -35,5 +36,8 @@ std::vector<std::uint8_t> encodePicture(
 // What a file of `format` cannot hold of the picture, one phrase each ("the alpha
 // channel", "the ICC profile", ...); empty when nothing is lost.
 std::vector<std::string> lostInFormat(const Picture& picture, ImageFormat format);
+
+// The EXIF Orientation of the picture's file (1 to 8), when it has one.
+std::optional<std::uint32_t> exifOrientation(const Picture& picture);
 
 } // namespace pelinor

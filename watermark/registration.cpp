@@ -1,7 +1,7 @@
 #include "watermark/registration.h"
 
 #include "base/error.h"
-#include "image/exif.h"
+#include "image/image_io.h"
 
 #include <algorithm>
 #include <cmath>
@@ -643,8 +643,7 @@ Mat3 nearestSimilarity(const Mat3& a, int widthO, int heightO, int widthS)
 // mirror that make it upright: how a copy seen elsewhere most likely stands.
 std::optional<std::pair<int, bool>> exifUpright(const Picture& original)
 {
-    if (original.metadata().exif.empty()) return std::nullopt;
-    const std::optional<std::uint32_t> value = exifNumber(original.metadata().exif, exif::Orientation);
+    const std::optional<std::uint32_t> value = exifOrientation(original);
     if (!value) return std::nullopt;
     switch (*value) {
     case 2:
