@@ -146,6 +146,15 @@ JsonObject& JsonObject::addNull(const std::string& key)
     return *this;
 }
 
+JsonObject& JsonObject::add(const std::string& key, std::span<const double> numbers)
+{
+    std::string json = "[";
+    for (std::size_t i = 0; i < numbers.size(); ++i)
+        json += (i ? ", " : "") + number(numbers[i]);
+    addRaw(key, json + "]");
+    return *this;
+}
+
 JsonArray& JsonArray::add(const JsonObject& object)
 {
     m_items.push_back(object.str());

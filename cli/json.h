@@ -1,6 +1,7 @@
 // A minimal JSON writer for machine-readable output (documented in docs/json.md).
 #pragma once
 
+#include <span>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,8 @@ public:
     JsonObject& add(const std::string& key, bool value);
     JsonObject& add(const std::string& key, const JsonObject& object);
     JsonObject& add(const std::string& key, const JsonArray& array);
+    // Numbers as one array on the line.
+    JsonObject& add(const std::string& key, std::span<const double> numbers);
     JsonObject& addNull(const std::string& key);
 
     std::string str() const { return "{" + m_body + "}"; }

@@ -2,6 +2,7 @@
 
 #include "cli/io.h"
 
+#include <cmath>
 #include <cstdio>
 
 namespace pelinor::cli {
@@ -22,16 +23,28 @@ void addRegistration(JsonObject& json, const std::optional<Registration>& regist
         return;
     }
     const Registration& r = *registration;
+    JsonObject border;
+    border.add("left", r.border.left)
+        .add("top", r.border.top)
+        .add("right", r.border.right)
+        .add("bottom", r.border.bottom);
     JsonObject o;
     o.add("method", r.method)
+        .add("model", r.model)
         .add("scale", r.scale)
+        .add("scale_x", r.scaleX)
+        .add("scale_y", r.scaleY)
         .add("rotation_deg", r.rotationDeg)
+        .add("orientation", r.orientation)
         .add("shift_x", r.shiftX)
         .add("shift_y", r.shiftY)
         .add("mirrored", r.mirrored)
+        .add("border", border)
         .add("coverage", r.coverage)
+        .add("gain", r.gain)
         .add("tone", r.tone)
         .add("image_correlation", r.imageCorrelation);
+    o.add("transform", std::span<const double>(r.transform));
     json.add("registration", o);
 }
 
@@ -39,12 +52,23 @@ std::string registrationText(const std::optional<Registration>& registration)
 {
     if (!registration) return "registration: none";
     const Registration& r = *registration;
-    char text[320];
+    char text[512];
+    char scale[64];
+    if (std::fabs(r.scaleX - r.scaleY) < 5e-4 * r.scale)
+        std::snprintf(scale, sizeof scale, "scale %.4f", r.scale);
+    else
+        std::snprintf(scale, sizeof scale, "scale %.4f x %.4f", r.scaleX, r.scaleY);
+    char border[96] = "";
+    if (r.border.any())
+        std::snprintf(border, sizeof border, ", border %d, %d, %d, %d px (left, top, right, bottom)",
+            r.border.left, r.border.top, r.border.right, r.border.bottom);
     std::snprintf(text, sizeof text,
-        "registration: %s, scale %.4f, rotation %.3f deg, shift %.2f, %.2f px%s, coverage %.1f %%, tone %s, "
-        "image correlation %.4f",
-        r.method.c_str(), r.scale, r.rotationDeg, r.shiftX, r.shiftY, r.mirrored ? ", mirrored" : "",
-        100.0 * r.coverage, r.tone.c_str(), r.imageCorrelation);
+        "registration: %s, %s, %s, rotation %.3f deg (orientation %d), shift %.2f, %.2f px%s%s, coverage "
+        "%.1f %%, "
+        "gain %s, tone %s, image correlation %.4f",
+        r.method.c_str(), r.model.c_str(), scale, r.rotationDeg, r.orientation, r.shiftX, r.shiftY,
+        r.mirrored ? ", mirrored" : "", border, 100.0 * r.coverage, r.gain.c_str(), r.tone.c_str(),
+        r.imageCorrelation);
     return text;
 }
 

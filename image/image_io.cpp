@@ -3,6 +3,7 @@
 #include "base/atomic_file.h"
 #include "base/error.h"
 #include "image/codecs/codecs.h"
+#include "image/codecs/exif.h"
 
 #include <algorithm>
 #include <cstring>
@@ -156,6 +157,12 @@ std::vector<std::string> lostInFormat(const Picture& picture, ImageFormat format
         break;
     }
     return lost;
+}
+
+std::optional<std::uint32_t> exifOrientation(const Picture& picture)
+{
+    if (picture.metadata().exif.empty()) return std::nullopt;
+    return exifNumber(picture.metadata().exif, exif::Orientation);
 }
 
 } // namespace pelinor

@@ -43,4 +43,7 @@ std::vector<std::uint8_t> encodePicture(
 // channel", "the ICC profile", ...); empty when nothing is lost.
 std::vector<std::string> lostInFormat(const Picture& picture, ImageFormat format);
 
+// The EXIF Orientation of the picture's file (1 to 8), when it has one.
+std::optional<std::uint32_t> exifOrientation(const Picture& picture);
+
 } // namespace pelinor

@@ -28,7 +28,6 @@ namespace pelinor {
 //  registration ran, its result is the answer, whatever the plain one was: the alignment
 //  is the pictures' decision, never the watermark's.
 //  SizesDiffer: as it stands when the sizes agree, registered only when they differ.
-// Only 24-bit pictures are registered; others are always tested as they stand.
 enum class RegisterMode { Auto, Always, Never, SizesDiffer };
 
 // The command line's bound: a false-positive probability of at most 1e-9, about six

@@ -1,6 +1,7 @@
 #include "watermark/registration.h"
 
 #include "base/error.h"
+#include "image/image_io.h"
 
 #include <algorithm>
 #include <cmath>
@@ -12,6 +13,7 @@
 #include <opencv2/features2d.hpp>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/video/tracking.hpp>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -24,11 +26,15 @@ namespace {
 // set of samples, so that a large picture costs hardly more than a small one until the
 // final warp.
 constexpr int kScreeningSide = 320; // long side of the copy the candidates are compared on
+constexpr int kSearchSide = 192; // long side of the copy the scale and shift are searched on
 constexpr int kFeatureSide = 1024; // long side of the copies features are taken from
 constexpr int kCorrelationSide = 1024; // long side of the copy the reported correlation is measured on
 constexpr double kSparseSamples = 50000; // samples of one sparse refinement step
+constexpr double kDetailSamples = 200000; // samples of the fine-detail comparison
 constexpr double kToneSamples = 250000; // sample pairs the tone curves are fitted from
+constexpr double kGainSamples = 60000; // sample pairs the gain field is fitted from
 constexpr int kMinInliers = 10; // feature matches a robust fit must keep
+constexpr int kRefinedCandidates = 4; // candidates besides the exact start refined by ECC
 
 using Mat3 = cv::Matx33d;
 
@@ -37,27 +43,70 @@ Mat3 affine(double a, double b, double c, double d, double e, double f)
     return Mat3(a, b, c, d, e, f, 0, 0, 1);
 }
 
+Mat3 translation(double dx, double dy)
+{
+    return affine(1, 0, dx, 0, 1, dy);
+}
+
+bool isProjective(const Mat3& a)
+{
+    return std::fabs(a(2, 0)) > 1e-12 || std::fabs(a(2, 1)) > 1e-12;
+}
+
+// Scaled so that the last entry is 1.
+Mat3 normalised(const Mat3& a)
+{
+    return std::fabs(a(2, 2)) > 1e-300 ? a * (1.0 / a(2, 2)) : a;
+}
+
 Mat3 fromCv(const cv::Mat& m)
 {
     cv::Mat d;
     m.convertTo(d, CV_64F);
-    return affine(d.at<double>(0, 0), d.at<double>(0, 1), d.at<double>(0, 2), d.at<double>(1, 0),
-        d.at<double>(1, 1), d.at<double>(1, 2));
+    Mat3 out = Mat3::eye();
+    for (int r = 0; r < d.rows; ++r)
+        for (int c = 0; c < 3; ++c)
+            out(r, c) = d.at<double>(r, c);
+    return normalised(out);
 }
 
-cv::Mat toCv(const Mat3& m, int type)
+// 2 x 3 for an affine transform, 3 x 3 otherwise (or always, with `full`).
+cv::Mat toCv(const Mat3& m, int type, bool full = false)
 {
-    cv::Mat out(2, 3, CV_64F);
-    for (int r = 0; r < 2; ++r)
+    const int rows = full || isProjective(m) ? 3 : 2;
+    cv::Mat out(rows, 3, CV_64F);
+    for (int r = 0; r < rows; ++r)
         for (int c = 0; c < 3; ++c)
             out.at<double>(r, c) = m(r, c);
     if (type != CV_64F) out.convertTo(out, type);
     return out;
 }
 
-std::array<double, 6> toArray(const Mat3& m)
+cv::Point2d apply(const Mat3& a, double x, double y)
 {
-    return {m(0, 0), m(0, 1), m(0, 2), m(1, 0), m(1, 1), m(1, 2)};
+    const double w = a(2, 0) * x + a(2, 1) * y + a(2, 2);
+    return {(a(0, 0) * x + a(0, 1) * y + a(0, 2)) / w, (a(1, 0) * x + a(1, 1) * y + a(1, 2)) / w};
+}
+
+// The linear part of the transform at (x, y): its derivative there.
+cv::Matx22d jacobian(const Mat3& a, double x, double y)
+{
+    const double w = a(2, 0) * x + a(2, 1) * y + a(2, 2);
+    const cv::Point2d p = apply(a, x, y);
+    return cv::Matx22d((a(0, 0) - p.x * a(2, 0)) / w, (a(0, 1) - p.x * a(2, 1)) / w,
+        (a(1, 0) - p.y * a(2, 0)) / w, (a(1, 1) - p.y * a(2, 1)) / w);
+}
+
+// Warps S's copy onto a canvas of `size` under the O-to-S transform.
+void warpOnto(const cv::Mat& source, cv::Mat& out, const Mat3& a, cv::Size size, int interpolation,
+    int border = cv::BORDER_REPLICATE, const cv::Scalar& value = {})
+{
+    if (isProjective(a))
+        cv::warpPerspective(
+            source, out, toCv(a, CV_64F), size, interpolation | cv::WARP_INVERSE_MAP, border, value);
+    else
+        cv::warpAffine(
+            source, out, toCv(a, CV_64F), size, interpolation | cv::WARP_INVERSE_MAP, border, value);
 }
 
 // Pixel centres correspond between a picture and its copy resized by (rx, ry).
@@ -72,10 +121,21 @@ Mat3 mirrorMap(int width)
     return affine(-1, 0, width - 1, 0, 1, 0);
 }
 
-// Between visual rows (0 = top) and stored rows, either way.
-Mat3 rowOrderMap(const Picture& p)
+// O (w x h) turned by `quarter` right angles counter-clockwise as seen; the turned frame's
+// size in `turned`.
+Mat3 orientationMap(int quarter, int w, int h, cv::Size& turned)
 {
-    return p.topDown() ? Mat3::eye() : affine(1, 0, 0, 0, -1, p.height() - 1);
+    turned = quarter % 2 ? cv::Size(h, w) : cv::Size(w, h);
+    switch (quarter) {
+    case 1:
+        return affine(0, 1, 0, -1, 0, w - 1);
+    case 2:
+        return affine(-1, 0, w - 1, 0, -1, h - 1);
+    case 3:
+        return affine(0, -1, h - 1, 1, 0, 0);
+    default:
+        return Mat3::eye();
+    }
 }
 
 double determinant(const Mat3& a)
@@ -88,7 +148,8 @@ double scaleOf(const Mat3& a)
     return std::sqrt(std::fabs(determinant(a)));
 }
 
-// A transform a copy can have been made with: not degenerate, not wildly stretched.
+// A transform a copy can have been made with: not degenerate, not wildly stretched, and
+// for a perspective one, seen from not far off square over the picture.
 bool plausible(const Mat3& a)
 {
     const cv::Matx22d m(a(0, 0), a(0, 1), a(1, 0), a(1, 1));
@@ -96,11 +157,31 @@ bool plausible(const Mat3& a)
     cv::SVD::compute(m, w, cv::SVD::NO_UV);
     if (!std::isfinite(w(0)) || !std::isfinite(w(1)) || w(1) <= 0.0) return false;
     const double scale = std::sqrt(w(0) * w(1));
-    return w(0) / w(1) <= 2.0 && scale >= 0.05 && scale <= 20.0;
+    return w(0) / w(1) <= 2.0 && scale >= 0.05 && scale <= 20.0 && std::isfinite(a(2, 0))
+        && std::isfinite(a(2, 1));
+}
+
+// Within O's frame (w x h) the perspective of a changes the local scale by at most a
+// factor of 1.5: a copy photographed at a slant, not a degenerate fit.
+bool plausibleOver(const Mat3& a, int w, int h)
+{
+    if (!plausible(a)) return false;
+    if (!isProjective(a)) return true;
+    double lo = 1e300, hi = 0;
+    for (double x : {0.0, w - 1.0})
+        for (double y : {0.0, h - 1.0}) {
+            const double den = a(2, 0) * x + a(2, 1) * y + a(2, 2);
+            if (den <= 0) return false;
+            const double s = std::sqrt(std::fabs(cv::determinant(jacobian(a, x, y))));
+            lo = std::min(lo, s);
+            hi = std::max(hi, s);
+        }
+    return hi < 1.5 * lo;
 }
 
 // Columns [begin, end) of row y of O whose pixels fall inside S under the O-to-S
-// transform a: every sample then has all its interpolation neighbours inside S.
+// transform a: every sample then has all its interpolation neighbours inside S. A row
+// maps to a line, and S's frame is convex, so the columns are one run.
 struct Span {
     int begin = 0;
     int end = 0;
@@ -111,19 +192,26 @@ Span coveredSpan(const Mat3& a, double y, int widthO, int widthS, int heightS, d
 {
     double lo = 0.0, hi = widthO - 1.0;
     const double eps = 1e-7;
-    auto limit = [&](double p, double q, double size) {
-        const double low = margin - eps, high = size - 1.0 - margin + eps;
-        if (std::fabs(p) < 1e-12) {
-            if (q < low || q > high) hi = -1.0;
+    // Keeps the x where c1 x + c0 >= 0.
+    auto keep = [&](double c1, double c0) {
+        if (std::fabs(c1) < 1e-12) {
+            if (c0 < 0) hi = -1.0;
             return;
         }
-        double xa = (low - q) / p, xb = (high - q) / p;
-        if (xa > xb) std::swap(xa, xb);
-        lo = std::max(lo, xa);
-        hi = std::min(hi, xb);
+        const double x = -c0 / c1;
+        if (c1 > 0)
+            lo = std::max(lo, x);
+        else
+            hi = std::min(hi, x);
     };
-    limit(a(0, 0), a(0, 1) * y + a(0, 2), widthS);
-    limit(a(1, 0), a(1, 1) * y + a(1, 2), heightS);
+    const double w1 = a(2, 0), w0 = a(2, 1) * y + a(2, 2);
+    keep(w1, w0 - 1e-9);
+    for (int k = 0; k < 2; ++k) {
+        const double p1 = a(k, 0), p0 = a(k, 1) * y + a(k, 2);
+        const double low = margin - eps, high = (k == 0 ? widthS : heightS) - 1.0 - margin + eps;
+        keep(p1 - low * w1, p0 - low * w0);
+        keep(high * w1 - p1, high * w0 - p0);
+    }
     if (hi < lo) return {};
     return {int(std::ceil(lo)), int(std::floor(hi)) + 1};
 }
@@ -155,20 +243,15 @@ struct Level {
     Mat3 fromFull() const { return resizeMap(rx, ry); }
 };
 
-// The picture's grey values and copies of half the size, down to a few dozen pixels.
+// The picture's grey values (top row first) and copies of half the size, down to a few
+// dozen pixels.
 class Pyramid {
 public:
-    explicit Pyramid(const Picture& picture)
+    explicit Pyramid(cv::Mat gray)
     {
-        const cv::Mat bgr(picture.height(), picture.width(), CV_8UC3,
-            const_cast<std::uint8_t*>(picture.bits()), picture.stride());
-        cv::Mat gray;
-        cv::cvtColor(bgr, gray, cv::COLOR_BGR2GRAY);
         Level full;
-        if (picture.topDown())
-            full.gray = gray;
-        else
-            cv::flip(gray, full.gray, 0);
+        full.gray = std::move(gray);
+        const double w = full.gray.cols, h = full.gray.rows;
         m_levels.push_back(std::move(full));
         for (;;) {
             const cv::Mat& last = m_levels.back().gray;
@@ -176,14 +259,16 @@ public:
             Level next;
             cv::resize(
                 last, next.gray, cv::Size((last.cols + 1) / 2, (last.rows + 1) / 2), 0, 0, cv::INTER_AREA);
-            next.rx = double(next.gray.cols) / picture.width();
-            next.ry = double(next.gray.rows) / picture.height();
+            next.rx = next.gray.cols / w;
+            next.ry = next.gray.rows / h;
             m_levels.push_back(std::move(next));
         }
     }
 
     int count() const { return int(m_levels.size()); }
     Level& operator[](int k) { return m_levels[std::size_t(k)]; }
+    int width() const { return m_levels[0].gray.cols; }
+    int height() const { return m_levels[0].gray.rows; }
 
     // The finest copy whose long side is at most `side` (the coarsest if none is).
     int withLongSide(double side) const
@@ -201,7 +286,7 @@ public:
         double bestDistance = 1e300;
         for (int k = 0; k < count(); ++k) {
             const double d = std::fabs(std::log(1.0 / m_levels[std::size_t(k)].rx) - want);
-            if (d < bestDistance) {
+            if (d < bestDistance - 1e-9) {
                 bestDistance = d;
                 best = k;
             }
@@ -215,12 +300,18 @@ private:
 
 Mat3 toLevels(const Mat3& a, const Level& o, const Level& s)
 {
-    return s.fromFull() * a * o.fromFull().inv();
+    return normalised(s.fromFull() * a * o.fromFull().inv());
 }
 
 Mat3 fromLevels(const Mat3& aLevel, const Level& o, const Level& s)
 {
-    return s.fromFull().inv() * aLevel * o.fromFull();
+    return normalised(s.fromFull().inv() * aLevel * o.fromFull());
+}
+
+// The scale of a full-size transform near O's centre.
+double scaleNearCentre(const Mat3& a, int w, int h)
+{
+    return std::sqrt(std::fabs(cv::determinant(jacobian(a, (w - 1) / 2.0, (h - 1) / 2.0))));
 }
 
 // Pearson correlation of O's copy and S's copy warped onto it, over the covered area.
@@ -229,8 +320,7 @@ double correlationAt(Level& o, Level& s, const Mat3& aLevel)
 {
     const cv::Mat& t = o.asFloat();
     cv::Mat warped;
-    cv::warpAffine(s.asFloat(), warped, toCv(aLevel, CV_64F), t.size(),
-        cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_REPLICATE);
+    warpOnto(s.asFloat(), warped, aLevel, t.size(), cv::INTER_LINEAR);
     // O's outermost pixel may blend S's padding (see refineByEcc).
     const int margin = t.cols > 8 && t.rows > 8 ? 1 : 0;
     double n = 0, st = 0, sw = 0, stt = 0, sww = 0, stw = 0;
@@ -276,26 +366,27 @@ bool clearlyBetter(double before, double after, double share)
     return after > before && (1.0 - after) < (1.0 - share) * (1.0 - before);
 }
 
-// ECC (affine) on the copies, starting from aLevel; false when it fails to converge.
-// O's outermost pixels are left out: S may have been padded next to them (a rotation on
-// the same canvas fills its corners black), and the method's smoothing would carry the
-// padding into them.
-bool refineByEcc(Level& o, Level& s, Mat3& aLevel, int iterations, double epsilon)
+// ECC (affine or homography) on the copies, starting from aLevel; false when it fails to
+// converge. O's outermost pixels are left out: S may have been padded next to them (a
+// rotation on the same canvas fills its corners black), and the method's smoothing would
+// carry the padding into them.
+bool refineByEcc(Level& o, Level& s, Mat3& aLevel, int motion, int iterations, double epsilon)
 {
     constexpr int kMargin = 3;
     const cv::Mat& t = o.asFloat();
     if (t.cols <= 4 * kMargin || t.rows <= 4 * kMargin) return false;
-    const Mat3 offset = affine(1, 0, kMargin, 0, 1, kMargin);
-    cv::Mat warp = toCv(aLevel * offset, CV_32F);
+    const Mat3 offset = translation(kMargin, kMargin);
+    cv::Mat warp = toCv(normalised(aLevel * offset), CV_32F, motion == cv::MOTION_HOMOGRAPHY);
+    if (motion != cv::MOTION_HOMOGRAPHY && warp.rows == 3) return false;
     try {
         cv::findTransformECC(t(cv::Rect(kMargin, kMargin, t.cols - 2 * kMargin, t.rows - 2 * kMargin)),
-            s.asFloat(), warp, cv::MOTION_AFFINE,
+            s.asFloat(), warp, motion,
             cv::TermCriteria(cv::TermCriteria::COUNT | cv::TermCriteria::EPS, iterations, epsilon),
             cv::noArray(), 5);
     } catch (const cv::Exception&) {
         return false; // no convergence: the candidate keeps its start
     }
-    const Mat3 refined = fromCv(warp) * offset.inv();
+    const Mat3 refined = normalised(fromCv(warp) * offset.inv());
     if (!plausible(refined)) return false;
     aLevel = refined;
     return true;
@@ -336,32 +427,52 @@ double zncc(const std::vector<double>& a, const std::vector<double>& b)
 // within the relative tolerance.
 bool isSimilarity(const Mat3& a, double tolerance = 0.003)
 {
+    if (isProjective(a)) return false;
     const cv::Matx22d m(a(0, 0), a(0, 1), a(1, 0), a(1, 1));
     cv::Matx21d w;
     cv::SVD::compute(m, w, cv::SVD::NO_UV);
     return w(1) > 0.0 && w(0) / w(1) < 1.0 + tolerance;
 }
 
+enum class Model { Similarity, Affine, Homography };
+
+Model modelOf(const Mat3& a)
+{
+    if (isProjective(a)) return Model::Homography;
+    return isSimilarity(a) ? Model::Similarity : Model::Affine;
+}
+
 // The intensity refinement on a sparse grid of O's pixels: Gauss-Newton in the
 // inverse-compositional form (O's gradients, fixed normal matrix), with S's samples
 // brought to O's mean and spread each step, which maximises the same correlation
 // coefficient as ECC. Costs a few bilinear samples per grid point and step, whatever the
-// picture's size. A transform that is a similarity stays one: copies are resized,
-// rotated, cropped and shifted, and the two parameters more of a general affine
-// transform only wander where the picture has little structure in some direction.
+// picture's size. The model is kept: a similarity stays one (copies are resized,
+// rotated, cropped and shifted, and the parameters more of a general transform only
+// wander where the picture has little structure in some direction), and only a
+// perspective start is refined as a perspective.
 bool refineSparse(Level& o, Level& s, Mat3& aLevel, double needed)
 {
-    // Affine parameters p = basis * q for the similarity's q = (scale, rotation, shift x, shift y).
-    const bool similarity = isSimilarity(aLevel);
-    static constexpr double kBasis[24]
-        = {1, 0, 0, 0, 0, -1, 0, 0, 0, 0, 1, 0, 0, 1, 0, 0, 1, 0, 0, 0, 0, 0, 0, 1};
-    const cv::Matx<double, 6, 4> basis(kBasis);
+    const Model model = modelOf(aLevel);
+    const int params = model == Model::Similarity ? 4 : model == Model::Affine ? 6 : 8;
+    // The 8 homography parameters p = basis * q.
+    cv::Mat basis = cv::Mat::zeros(8, params, CV_64F);
+    if (model == Model::Similarity) {
+        // q = (scale, rotation, shift x, shift y)
+        basis.at<double>(0, 0) = basis.at<double>(4, 0) = 1;
+        basis.at<double>(1, 1) = -1;
+        basis.at<double>(3, 1) = 1;
+        basis.at<double>(2, 2) = 1;
+        basis.at<double>(5, 3) = 1;
+    } else {
+        for (int i = 0; i < params; ++i)
+            basis.at<double>(i, i) = 1;
+    }
     const cv::Mat& t = o.gray;
     const cv::Mat& img = s.gray;
     const int stride = std::max(1, int(std::sqrt(o.pixels() / kSparseSamples)));
     struct Sample {
         double x, y, t;
-        cv::Vec<double, 6> sd;
+        cv::Vec<double, 8> sd;
     };
     const double cx = (t.cols - 1) / 2.0, cy = (t.rows - 1) / 2.0, radius = std::max(1.0, o.longSide() / 2.0);
     std::vector<Sample> samples;
@@ -373,15 +484,15 @@ bool refineSparse(Level& o, Level& s, Mat3& aLevel, double needed)
             const double gx = radius * (row[x + 1] - row[x - 1]) / 2.0;
             const double gy = radius * (t.ptr<std::uint8_t>(y + 1)[x] - t.ptr<std::uint8_t>(y - 1)[x]) / 2.0;
             const double u = (x - cx) / radius, v = (y - cy) / radius;
-            samples.push_back(
-                {double(x), double(y), double(row[x]), {gx * u, gx * v, gx, gy * u, gy * v, gy}});
+            samples.push_back({double(x), double(y), double(row[x]),
+                {gx * u, gx * v, gx, gy * u, gy * v, gy, -(gx * u + gy * v) * u, -(gx * u + gy * v) * v}});
         }
     }
     if (samples.size() < 64) return false;
-    cv::Matx66d normal = cv::Matx66d::zeros();
+    cv::Matx<double, 8, 8> normal8 = cv::Matx<double, 8, 8>::zeros();
     std::vector<double> tv(samples.size());
     for (std::size_t i = 0; i < samples.size(); ++i) {
-        normal += samples[i].sd * samples[i].sd.t();
+        normal8 += samples[i].sd * samples[i].sd.t();
         tv[i] = samples[i].t;
     }
     double meanT = 0, varT = 0;
@@ -390,12 +501,11 @@ bool refineSparse(Level& o, Level& s, Mat3& aLevel, double needed)
     meanT /= double(tv.size());
     for (double v : tv)
         varT += (v - meanT) * (v - meanT);
-    cv::Matx66d inverse;
-    cv::Matx44d inverseSimilar;
     if (varT <= 0.0) return false;
-    if (similarity ? cv::invert(basis.t() * normal * basis, inverseSimilar, cv::DECOMP_CHOLESKY) == 0.0
-                   : cv::invert(normal, inverse, cv::DECOMP_CHOLESKY) == 0.0)
-        return false;
+    const cv::Mat reduced = basis.t() * cv::Mat(normal8) * basis;
+    cv::Mat inverse;
+    if (cv::invert(reduced, inverse, cv::DECOMP_CHOLESKY) == 0.0) return false;
+    const cv::Mat solve = basis * inverse * basis.t(); // 8 x 8
 
     // Pixel coordinates to the centred, scaled ones the parameters act in.
     const Mat3 toNorm = affine(1 / radius, 0, -cx / radius, 0, 1 / radius, -cy / radius);
@@ -403,8 +513,8 @@ bool refineSparse(Level& o, Level& s, Mat3& aLevel, double needed)
     auto sampleAll = [&](const Mat3& a, std::vector<double>& out) {
         out.resize(samples.size());
         for (std::size_t i = 0; i < samples.size(); ++i) {
-            const double x = samples[i].x, y = samples[i].y;
-            out[i] = bilinear(img, a(0, 0) * x + a(0, 1) * y + a(0, 2), a(1, 0) * x + a(1, 1) * y + a(1, 2));
+            const cv::Point2d p = apply(a, samples[i].x, samples[i].y);
+            out[i] = bilinear(img, p.x, p.y);
         }
     };
     std::vector<double> iv;
@@ -420,14 +530,15 @@ bool refineSparse(Level& o, Level& s, Mat3& aLevel, double needed)
             varI += (v - meanI) * (v - meanI);
         if (varI <= 0.0) return false;
         const double gain = std::sqrt(varT / varI);
-        cv::Vec<double, 6> b = cv::Vec<double, 6>::all(0.0);
+        cv::Vec<double, 8> b = cv::Vec<double, 8>::all(0.0);
         for (std::size_t i = 0; i < samples.size(); ++i)
             b += samples[i].sd * ((iv[i] - meanI) * gain + meanT - tv[i]);
-        const cv::Vec<double, 6> p = similarity
-            ? cv::Vec<double, 6>(basis * (inverseSimilar * (basis.t() * b)))
-            : cv::Vec<double, 6>(inverse * b);
-        const Mat3 step = fromNorm * affine(1 + p[0], p[1], p[2], p[3], 1 + p[4], p[5]) * toNorm;
-        a = a * step.inv();
+        const cv::Mat pm = solve * cv::Mat(b);
+        const double* p = pm.ptr<double>();
+        const Mat3 step
+            = normalised(fromNorm * Mat3(1 + p[0], p[1], p[2], p[3], 1 + p[4], p[5], p[6], p[7], 1) * toNorm);
+        a = normalised(a * step.inv());
+        if (model != Model::Homography) a(2, 0) = a(2, 1) = 0.0;
         if (!plausible(a)) return false;
         sampleAll(a, iv);
         // Stop when the step moves no corner of O's copy by a thousandth of a pixel.
@@ -435,9 +546,8 @@ bool refineSparse(Level& o, Level& s, Mat3& aLevel, double needed)
         for (double corner : {0.0, 1.0}) {
             for (double cornerY : {0.0, 1.0}) {
                 const double x = corner * (t.cols - 1), y = cornerY * (t.rows - 1);
-                moved = std::max(moved,
-                    std::hypot(step(0, 0) * x + step(0, 1) * y + step(0, 2) - x,
-                        step(1, 0) * x + step(1, 1) * y + step(1, 2) - y));
+                const cv::Point2d q = apply(step, x, y);
+                moved = std::max(moved, std::hypot(q.x - x, q.y - y));
             }
         }
         if (moved < 1e-3) break;
@@ -464,8 +574,8 @@ Features orbFeatures(const cv::Mat& gray)
     return f;
 }
 
-// Robust fits (a similarity, then a general affine) of matched features, O to S, in
-// the copies' coordinates.
+// Robust fits (a similarity, a general affine transform and a homography) of matched
+// features, O to S, in the copies' coordinates.
 void fitFeatures(const Features& o, const Features& s, std::vector<std::pair<std::string, Mat3>>& fits)
 {
     if (o.descriptors.rows < kMinInliers || s.descriptors.rows < kMinInliers) return;
@@ -487,20 +597,33 @@ void fitFeatures(const Features& o, const Features& s, std::vector<std::pair<std
     const cv::Mat general = cv::estimateAffine2D(po, ps, inliers, cv::RANSAC, 3.0, 2000, 0.995, 10);
     if (!general.empty() && cv::countNonZero(inliers) >= kMinInliers)
         fits.emplace_back("features-affine", fromCv(general));
+    if (int(po.size()) >= 2 * kMinInliers) {
+        const cv::Mat h = cv::findHomography(po, ps, cv::RANSAC, 3.0, inliers, 2000, 0.995);
+        if (!h.empty() && cv::countNonZero(inliers) >= 2 * kMinInliers)
+            fits.emplace_back("features-homography", fromCv(h));
+    }
 }
 
 struct Candidate {
     std::string method;
     Mat3 a; // O to S, full-size visual coordinates
+    bool exact = false; // the same grid or a stretch: exact for the copies it stands for
     bool refined = false;
     double correlation = -1.0;
     Mat3 start = Mat3::eye(); // as it was found, before any refinement
+    // Other exact starts of the same orientation. A stretch whose two scales differ only
+    // by the rounding of the copy's sides has its twin at one scale on both axes, exact
+    // for a tool that resizes by a factor (a 451-pixel side halved to 226 pixels is scaled
+    // by 0.5, not 226/451), the roundest factor first. With a flat margin taken for a
+    // border, the whole frame is one too: the margin may be the picture's own (a dark
+    // background).
+    std::vector<Mat3> twins = {};
 };
 
 // Identity and stretch are exact for the copies they stand for, until refined.
 bool exactStart(const Candidate& c)
 {
-    return !c.refined && (c.method == "identity" || c.method == "stretch");
+    return c.exact && !c.refined;
 }
 
 // The similarity (mirrored when a is) nearest to a, taking the centre of its domain (a
@@ -516,36 +639,116 @@ Mat3 nearestSimilarity(const Mat3& a, int widthO, int heightO, int widthS)
     return mirrored ? mirrorMap(widthS) * similar : similar;
 }
 
-std::vector<Candidate> initialCandidates(
-    const Picture& original, const Picture& suspect, Pyramid& po, Pyramid& ps)
+// The EXIF orientation of a camera's file as the turn (quarters counter-clockwise) and
+// mirror that make it upright: how a copy seen elsewhere most likely stands.
+std::optional<std::pair<int, bool>> exifUpright(const Picture& original)
 {
-    const int wo = original.width(), ho = original.height(), ws = suspect.width(), hs = suspect.height();
-    std::vector<Candidate> out;
-    const Mat3 mirror = mirrorMap(ws);
-    if (wo == ws && ho == hs) {
-        out.push_back({"identity", Mat3::eye()});
-        out.push_back({"identity", mirror});
-    } else {
-        const Mat3 stretch = resizeMap(double(ws) / wo, double(hs) / ho);
-        out.push_back({"stretch", stretch});
-        out.push_back({"stretch", mirror * stretch});
+    const std::optional<std::uint32_t> value = exifOrientation(original);
+    if (!value) return std::nullopt;
+    switch (*value) {
+    case 2:
+        return std::pair{0, true};
+    case 3:
+        return std::pair{2, false};
+    case 4:
+        return std::pair{2, true};
+    case 5:
+        return std::pair{1, true};
+    case 6:
+        return std::pair{3, false};
+    case 7:
+        return std::pair{3, true};
+    case 8:
+        return std::pair{1, false};
+    default:
+        return std::nullopt;
     }
-    Level& fo = po[po.withLongSide(kFeatureSide)];
-    const int js = ps.withLongSide(kFeatureSide);
-    Level& fs = ps[js];
-    const Features featuresO = orbFeatures(fo.gray);
-    if (featuresO.points.empty()) return out;
-    std::vector<std::pair<std::string, Mat3>> fits;
-    fitFeatures(featuresO, orbFeatures(fs.gray), fits);
-    for (const auto& [method, aLevel] : fits)
-        out.push_back({method, fromLevels(aLevel, fo, fs)});
-    cv::Mat flipped;
-    cv::flip(fs.gray, flipped, 1);
-    fits.clear();
-    fitFeatures(featuresO, orbFeatures(flipped), fits);
-    for (const auto& [method, aLevel] : fits)
-        out.push_back({method, fromLevels(mirrorMap(fs.gray.cols) * aLevel, fo, fs)});
+}
+
+// O stretched onto S's frame in each of the eight right-angle orientations; the first
+// (unturned, unmirrored) is the identity for a copy of O's size. The EXIF hint, when O
+// has one, comes right after it.
+std::vector<Candidate> orientationCandidates(const Picture& original, int wo, int ho, int ws, int hs)
+{
+    std::vector<std::pair<int, bool>> order;
+    for (int quarter = 0; quarter < 4; ++quarter)
+        for (bool mirror : {false, true})
+            order.emplace_back(quarter, mirror);
+    if (const auto hint = exifUpright(original)) {
+        const auto it = std::find(order.begin(), order.end(), *hint);
+        std::rotate(order.begin() + 1, it, it + 1);
+    }
+    std::vector<Candidate> out;
+    for (const auto& [quarter, mirror] : order) {
+        cv::Size turned;
+        const Mat3 turn = orientationMap(quarter, wo, ho, turned);
+        Mat3 a = resizeMap(double(ws) / turned.width, double(hs) / turned.height) * turn;
+        if (mirror) a = mirrorMap(ws) * a;
+        const bool same = quarter == 0 && !mirror && ws == wo && hs == ho;
+        out.push_back({same ? "identity" : "stretch", a, true});
+        // The scales whose rounding of O's sides gives S's: the roundest of them (a tool's
+        // factor, such as 0.5 or 0.7), then each axis' own ratio if it is one of them.
+        const double rx = double(ws) / turned.width, ry = double(hs) / turned.height;
+        const double lo = std::max((ws - 0.5) / turned.width, (hs - 0.5) / turned.height) - 1e-9;
+        const double hi = std::min((ws + 0.5) / turned.width, (hs + 0.5) / turned.height) + 1e-9;
+        std::vector<double> factors;
+        for (double step = 0.1; step > 1e-4 && factors.empty(); step /= 10) {
+            const double r = std::ceil(lo / step) * step;
+            if (r <= hi) factors.push_back(r);
+        }
+        for (const double r : {rx, ry})
+            if (r >= lo && r <= hi
+                && std::ranges::none_of(factors, [&](double f) { return std::fabs(f - r) < 1e-12; }))
+                factors.push_back(r);
+        for (const double r : rx == ry ? std::vector<double>{} : factors) {
+            Mat3 u = resizeMap(r, r) * turn;
+            if (mirror) u = mirrorMap(ws) * u;
+            out.back().twins.push_back(u);
+        }
+    }
     return out;
+}
+
+// The feature-free search: S brought onto O's copy at a ladder of scales in each
+// orientation, the shift found by phase correlation, each result judged by the image
+// correlation. For photographs with too few corners for features (sky, fog, blur) that
+// are also cropped, where no stretch of the frame fits.
+std::vector<Candidate> searchScaleShift(Pyramid& po, Pyramid& ps, const std::vector<Candidate>& turns)
+{
+    Level& o = po[po.withLongSide(kSearchSide)];
+    const cv::Mat& t = o.asFloat();
+    cv::Mat window;
+    cv::createHanningWindow(window, t.size(), CV_32F);
+    const int wo = po.width(), ho = po.height(), ws = ps.width(), hs = ps.height();
+    std::vector<Candidate> found;
+    for (const Candidate& turn : turns) {
+        // S's frame holds at most O's (a crop), so the stretch is the smallest scale; the
+        // largest leaves S a sixth of O's area.
+        const double stretch = scaleNearCentre(turn.a, wo, ho);
+        for (double scale = 0.92 * stretch; scale <= 2.5 * stretch; scale *= 1.07) {
+            // O's centre on S's centre, at this scale, in this orientation.
+            const double f = scale / stretch;
+            const Mat3 about = translation((ws - 1) / 2.0, (hs - 1) / 2.0) * affine(f, 0, 0, 0, f, 0)
+                * translation(-(ws - 1) / 2.0, -(hs - 1) / 2.0);
+            const Mat3 a0 = about * turn.a;
+            Level& s = ps[ps.matching(o, scale)];
+            const Mat3 a0Level = toLevels(a0, o, s);
+            cv::Mat warped;
+            const cv::Scalar mean = cv::mean(s.asFloat());
+            warpOnto(s.asFloat(), warped, a0Level, t.size(), cv::INTER_LINEAR, cv::BORDER_CONSTANT, mean);
+            double response = 0;
+            const cv::Point2d d = cv::phaseCorrelate(t, warped, window, &response);
+            if (!std::isfinite(d.x) || !std::isfinite(d.y)) continue;
+            // warped(x) = O(x - d), so S(a x) = O(x) for a = a0 moved by d on O's grid.
+            const Mat3 aLevel = a0Level * translation(d.x, d.y);
+            const double r = correlationAt(o, s, aLevel);
+            if (r > -1.0) found.push_back({"search", fromLevels(aLevel, o, s), false, false, r});
+        }
+    }
+    std::sort(found.begin(), found.end(),
+        [](const Candidate& x, const Candidate& y) { return x.correlation > y.correlation; });
+    if (found.size() > 3) found.resize(3);
+    return found;
 }
 
 // Refines a full-size transform on O's copy k by `refine`, keeping the result only where
@@ -556,229 +759,279 @@ bool refineAt(Pyramid& po, Pyramid& ps, int k, Mat3& a, double gain, const Refin
     Level& o = po[k];
     Level& s = ps[ps.matching(o, scaleOf(a))];
     Mat3 aLevel = toLevels(a, o, s);
-    const double before = correlationAt(o, s, aLevel);
+    // Above the size the correlation is reported at, a dense correlation would cost more
+    // than all the rest: the refinement's own check on its samples decides there.
+    const bool dense = o.longSide() <= kCorrelationSide;
+    const double before = dense ? correlationAt(o, s, aLevel) : 0.0;
     if (!refine(o, s, aLevel)) return false;
     const Mat3 refined = fromLevels(aLevel, o, s);
-    if (!plausible(refined) || !clearlyBetter(before, correlationAt(o, s, aLevel), gain)) return false;
+    if (!plausible(refined) || (dense && !clearlyBetter(before, correlationAt(o, s, aLevel), gain)))
+        return false;
     a = refined;
     return true;
 }
 
-// Weighted pool-adjacent-violators: the least-squares nondecreasing fit of y.
-std::vector<double> isotonic(const std::vector<double>& y, const std::vector<double>& w)
+// The correlation of fine detail (each pixel less the mean of its 3 x 3 neighbourhood)
+// between O's copy and S under the transform, on a sparse grid of O's pixels. The
+// watermark changes a picture's largest, coarsest coefficients and leaves its fine detail
+// alone, so this tells whether a copy stands on O's grid as it is, however strong the
+// mark and however little detail the picture has.
+double detailCorrelation(Level& o, Level& s, const Mat3& aLevel)
 {
-    struct Block {
-        double value, weight;
-        int count;
-    };
-    std::vector<Block> blocks;
-    for (std::size_t i = 0; i < y.size(); ++i) {
-        blocks.push_back({y[i], w[i], 1});
-        while (blocks.size() > 1 && blocks[blocks.size() - 2].value > blocks.back().value) {
-            const Block b = blocks.back();
-            blocks.pop_back();
-            Block& a = blocks.back();
-            a.value = (a.value * a.weight + b.value * b.weight) / (a.weight + b.weight);
-            a.weight += b.weight;
-            a.count += b.count;
+    const cv::Mat& t = o.gray;
+    const int stride = std::max(1, int(std::sqrt(o.pixels() / kDetailSamples)));
+    std::vector<double> tv, sv;
+    for (int y = 2; y < t.rows - 2; y += stride) {
+        const Span span = coveredSpan(aLevel, y, t.cols, s.gray.cols, s.gray.rows, 3.0 * scaleOf(aLevel));
+        for (int x = std::max(2, span.begin); x < std::min(span.end, t.cols - 2); x += stride) {
+            double around = 0, aroundS = 0;
+            for (int dy = -1; dy <= 1; ++dy)
+                for (int dx = -1; dx <= 1; ++dx) {
+                    around += t.ptr<std::uint8_t>(y + dy)[x + dx];
+                    const cv::Point2d p = apply(aLevel, x + dx, y + dy);
+                    aroundS += bilinear(s.gray, p.x, p.y);
+                }
+            const cv::Point2d p = apply(aLevel, x, y);
+            tv.push_back(t.ptr<std::uint8_t>(y)[x] - around / 9.0);
+            sv.push_back(bilinear(s.gray, p.x, p.y) - aroundS / 9.0);
         }
     }
-    std::vector<double> out;
-    for (const Block& b : blocks)
-        out.insert(out.end(), std::size_t(b.count), b.value);
-    return out;
+    if (tv.size() < 64) return -1.0;
+    return zncc(tv, sv);
 }
 
-// A smooth nondecreasing curve through the mean of y for each x (0..255): the isotonic
-// fit, smoothed by local linear regression over a few grey levels, extended with slope 1
-// beyond the values seen.
-std::array<double, 256> monotoneCurve(
-    const std::array<double, 256>& sum, const std::array<double, 256>& count)
+// Whether the exact start (the same grid, or a resized copy's stretch) should stand
+// instead of the transform found, `distance` away from it (S's pixels at O's corners).
+// Compared on fine detail, on the copy of O whose pixels match S's, the start yields only
+// to clear evidence. A picture without any fine detail (not even grain) cannot tell a
+// strong mark from a move: there the start stands against a small move only.
+bool exactStands(Pyramid& po, Pyramid& ps, const Mat3& exact, const Mat3& found, double distance, double near)
 {
-    std::vector<double> xs, ys, ws;
-    for (int v = 0; v < 256; ++v) {
-        if (count[std::size_t(v)] > 0) {
-            xs.push_back(v);
-            ys.push_back(sum[std::size_t(v)] / count[std::size_t(v)]);
-            ws.push_back(count[std::size_t(v)]);
-        }
-    }
-    std::array<double, 256> curve{};
-    if (xs.empty()) {
-        for (int v = 0; v < 256; ++v)
-            curve[std::size_t(v)] = v;
-        return curve;
-    }
-    const std::vector<double> fit = isotonic(ys, ws);
-    constexpr double kWidth = 6.0;
-    auto smooth = [&](double v) {
-        double s0 = 0, s1 = 0, s2 = 0, t0 = 0, t1 = 0;
-        for (std::size_t i = 0; i < xs.size(); ++i) {
-            const double d = xs[i] - v;
-            if (std::fabs(d) > 4 * kWidth) continue;
-            const double k = ws[i] * std::exp(-0.5 * d * d / (kWidth * kWidth));
-            s0 += k;
-            s1 += k * d;
-            s2 += k * d * d;
-            t0 += k * fit[i];
-            t1 += k * fit[i] * d;
-        }
-        const double det = s0 * s2 - s1 * s1;
-        if (det > 1e-9 * s0 * s0) return (s2 * t0 - s1 * t1) / det;
-        return t0 / s0;
-    };
-    const int lo = int(xs.front()), hi = int(xs.back());
-    for (int v = lo; v <= hi; ++v)
-        curve[std::size_t(v)] = smooth(v);
-    for (int v = lo - 1; v >= 0; --v)
-        curve[std::size_t(v)] = curve[std::size_t(lo)] - (lo - v);
-    for (int v = hi + 1; v < 256; ++v)
-        curve[std::size_t(v)] = curve[std::size_t(hi)] + (v - hi);
-    double running = -1e300;
-    for (double& c : curve) {
-        running = std::max(running, c);
-        c = std::clamp(running, 0.0, 255.0);
-    }
-    return curve;
-}
-
-// The inverse of a nondecreasing curve on 0..255: for each value v, the x the curve takes
-// to v (the middle of a flat stretch at v), with slope 1 beyond the curve's ends.
-std::array<double, 256> inverseCurve(const std::array<double, 256>& f)
-{
-    std::array<double, 256> g{};
-    for (int v = 0; v < 256; ++v) {
-        if (v <= f[0]) {
-            g[std::size_t(v)] = v - f[0];
-            continue;
-        }
-        if (v >= f[255]) {
-            int first = 255;
-            while (first > 0 && f[std::size_t(first - 1)] >= f[255])
-                --first;
-            g[std::size_t(v)] = (first + 255) / 2.0 + (v - f[255]);
-            continue;
-        }
-        int u = 1;
-        while (f[std::size_t(u)] < v)
-            ++u;
-        // f(u - 1) < v <= f(u); a flat stretch at exactly v ends at `last`.
-        int last = u;
-        while (last < 255 && f[std::size_t(last + 1)] == v)
-            ++last;
-        if (f[std::size_t(u)] == v)
-            g[std::size_t(v)] = (u + last) / 2.0;
-        else
-            g[std::size_t(v)]
-                = u - 1 + (v - f[std::size_t(u - 1)]) / (f[std::size_t(u)] - f[std::size_t(u - 1)]);
-    }
-    return g;
-}
-
-struct ToneFit {
-    ToneCurves curves{};
-    bool used = false;
-};
-
-ToneCurves identityCurves()
-{
-    ToneCurves c{};
-    for (auto& channel : c)
-        for (int v = 0; v < 256; ++v)
-            channel[std::size_t(v)] = std::uint8_t(v);
-    return c;
-}
-
-// Per channel, the curve that takes O's values to S's mean at the same place, on a grid
-// of O's pixels, and its inverse as the curve applied to S. The fit runs that way round
-// because O is exact and S is not: S's values against O's are unbiased whatever noise S
-// carries, where O's against S's would flatten with it (and take a noisy copy for a
-// contrast edit). The curves are used only where they clearly fit better than the values
-// as they are.
-ToneFit fitTone(const Picture& original, const Picture& suspect, const Mat3& a)
-{
-    const int wo = original.width(), ho = original.height(), ws = suspect.width(), hs = suspect.height();
-    const int stride = std::max(1, int(std::sqrt(double(wo) * ho / kToneSamples)));
-    std::array<std::array<double, 256>, 3> sum{}, sumSquares{}, count{};
-    for (int y = 0; y < ho; y += stride) {
-        const Span span = coveredSpan(a, y, wo, ws, hs);
-        const std::uint8_t* orow = original.bits() + original.stride() * std::size_t(original.storedRow(y));
-        const int first = span.begin + (stride - span.begin % stride) % stride;
-        for (int x = first; x < span.end; x += stride) {
-            const double xs = a(0, 0) * x + a(0, 1) * y + a(0, 2);
-            const double ys = a(1, 0) * x + a(1, 1) * y + a(1, 2);
-            const int x0 = std::clamp(int(xs), 0, ws - 1), y0 = std::clamp(int(ys), 0, hs - 1);
-            const int x1 = std::min(x0 + 1, ws - 1), y1 = std::min(y0 + 1, hs - 1);
-            const double fx = std::clamp(xs - x0, 0.0, 1.0), fy = std::clamp(ys - y0, 0.0, 1.0);
-            const std::uint8_t* r0 = suspect.bits() + suspect.stride() * std::size_t(suspect.storedRow(y0));
-            const std::uint8_t* r1 = suspect.bits() + suspect.stride() * std::size_t(suspect.storedRow(y1));
-            for (int c = 0; c < 3; ++c) {
-                const double top = r0[3 * x0 + c] + fx * (r0[3 * x1 + c] - r0[3 * x0 + c]);
-                const double bottom = r1[3 * x0 + c] + fx * (r1[3 * x1 + c] - r1[3 * x0 + c]);
-                const double sv = top + fy * (bottom - top);
-                const std::size_t bin = orow[3 * x + c];
-                sum[std::size_t(c)][bin] += sv;
-                sumSquares[std::size_t(c)][bin] += sv * sv;
-                count[std::size_t(c)][bin] += 1;
+    const double scale = scaleOf(exact);
+    int ko = 0;
+    if (scale < 1.0) {
+        double best = 1e300;
+        for (int k = 0; k < po.count(); ++k) {
+            const double d = std::fabs(std::log(po[k].rx / scale));
+            if (d < best - 1e-9) {
+                best = d;
+                ko = k;
             }
         }
     }
-    ToneFit fit;
-    fit.curves = identityCurves();
-    double errorAsIs = 0, errorCurve = 0, n = 0;
-    for (std::size_t c = 0; c < 3; ++c) {
-        const std::array<double, 256> forward = monotoneCurve(sum[c], count[c]);
-        for (std::size_t u = 0; u < 256; ++u) {
-            // Sum over the bin of (S - f)^2 = sum S^2 - 2 f sum S + n f^2.
-            auto error = [&](double f) { return sumSquares[c][u] - 2 * f * sum[c][u] + count[c][u] * f * f; };
-            errorAsIs += error(double(u));
-            errorCurve += error(forward[u]);
-            n += count[c][u];
-        }
-        const std::array<double, 256> back = inverseCurve(forward);
-        for (std::size_t v = 0; v < 256; ++v)
-            fit.curves[c][v] = std::uint8_t(std::lround(std::clamp(back[v], 0.0, 255.0)));
-    }
-    // Grey levels squared per sample the curves must save, and the share of the error.
-    fit.used = n > 0 && errorAsIs - errorCurve > 1.0 * n && errorCurve < 0.8 * errorAsIs;
-    if (!fit.used) fit.curves = identityCurves();
-    return fit;
+    Level& o = po[ko];
+    Level& s = ps[ps.matching(o, scale)];
+    const double atExact = detailCorrelation(o, s, toLevels(exact, o, s));
+    const double atFound = detailCorrelation(o, s, toLevels(found, o, s));
+    constexpr double kSomeDetail = 0.2;
+    if (std::max(atExact, atFound) < kSomeDetail) return distance < near;
+    return atFound - atExact <= std::max(0.02, 0.05 * (1.0 - atExact));
 }
 
-// S, through the tone curves, warped onto O's grid; O where S does not reach.
-PictureRef assemble(const Picture& original, const Picture& suspect, const Mat3& a, const ToneFit& tone)
+// How far apart two transforms put O's corners in S, in S's pixels.
+double cornerDistance(const Mat3& a, const Mat3& b, int w, int h)
 {
-    const cv::Mat stored(suspect.height(), suspect.width(), CV_8UC3,
-        const_cast<std::uint8_t*>(suspect.bits()), suspect.stride());
-    cv::Mat source = stored;
-    if (tone.used) {
-        cv::Mat lut(1, 256, CV_8UC3);
-        for (int v = 0; v < 256; ++v)
-            for (int c = 0; c < 3; ++c)
-                lut.at<cv::Vec3b>(0, v)[c] = tone.curves[std::size_t(c)][std::size_t(v)];
-        cv::LUT(stored, lut, source);
+    double d = 0;
+    for (double x : {0.0, w - 1.0})
+        for (double y : {0.0, h - 1.0}) {
+            const cv::Point2d p = apply(a, x, y), q = apply(b, x, y);
+            d = std::max(d, std::hypot(p.x - q.x, p.y - q.y));
+        }
+    return d;
+}
+
+Registration::Border findBorder(const cv::Mat& gray)
+{
+    // A line is flat when nearly all of it lies within a few grey levels of its median,
+    // which must be the first line's (one colour all round a side).
+    constexpr int kTolerance = 6;
+    auto flat = [&](const cv::Mat& line, int& value) {
+        std::array<int, 256> histogram{};
+        const int n = int(line.total());
+        for (int i = 0; i < n; ++i)
+            ++histogram[line.isContinuous() ? line.ptr<std::uint8_t>()[i] : line.at<std::uint8_t>(i)];
+        int median = 0;
+        for (int seen = 0; median < 256; ++median)
+            if ((seen += histogram[std::size_t(median)]) * 2 >= n) break;
+        int near = 0;
+        for (int v = std::max(0, median - kTolerance); v <= std::min(255, median + kTolerance); ++v)
+            near += histogram[std::size_t(v)];
+        value = median;
+        return near >= 0.98 * n;
+    };
+    auto depth = [&](auto line, int count) {
+        int first = -1, k = 0;
+        for (; k < count; ++k) {
+            int value = 0;
+            if (!flat(line(k), value)) break;
+            if (first < 0) first = value;
+            if (std::abs(value - first) > kTolerance) break;
+        }
+        // A margin of a line or two may be the picture's own; the next line may be blended.
+        return k >= 2 ? k + 1 : 0;
+    };
+    Registration::Border b;
+    const int w = gray.cols, h = gray.rows;
+    cv::Mat columnCopy;
+    b.top = depth([&](int k) { return gray.row(k); }, h / 3);
+    b.bottom = depth([&](int k) { return gray.row(h - 1 - k); }, h / 3);
+    const cv::Range rows(b.top, h - b.bottom);
+    b.left = depth(
+        [&](int k) {
+            columnCopy = gray(rows, cv::Range(k, k + 1)).clone();
+            return columnCopy;
+        },
+        w / 3);
+    b.right = depth(
+        [&](int k) {
+            columnCopy = gray(rows, cv::Range(w - 1 - k, w - k)).clone();
+            return columnCopy;
+        },
+        w / 3);
+    return b;
+}
+
+// The luminance of a picture of any kind, top row first, from the 8-bit memory every
+// picture is shown from (grey there in all three bytes).
+cv::Mat luminanceOf(const Picture& p)
+{
+    const cv::Mat bgr(p.height(), p.width(), CV_8UC3, const_cast<std::uint8_t*>(p.bits()), p.stride());
+    cv::Mat gray;
+    cv::cvtColor(bgr, gray, cv::COLOR_BGR2GRAY);
+    if (!p.topDown()) cv::flip(gray, gray, 0);
+    return gray;
+}
+
+// True when nearly every pixel of the picture is grey (its three values within 2).
+bool looksGrey(const Picture& p)
+{
+    if (p.sampleFormat().colours == 1) return true;
+    const int step = std::max(1, int(std::sqrt(double(p.width()) * p.height() / 20000.0)));
+    double n = 0, grey = 0;
+    for (int y = 0; y < p.height(); y += step) {
+        const std::uint8_t* row = p.bits() + p.stride() * std::size_t(y);
+        for (int x = 0; x < p.width(); x += step) {
+            const std::uint8_t* q = row + 3 * x;
+            grey += std::max({q[0], q[1], q[2]}) - std::min({q[0], q[1], q[2]}) <= 2;
+            n += 1;
+        }
     }
+    return grey >= 0.99 * n;
+}
+
+int interpolationOf(Resampler r)
+{
+    switch (r) {
+    case Resampler::Linear:
+        return cv::INTER_LINEAR;
+    case Resampler::Lanczos:
+        return cv::INTER_LANCZOS4;
+    default:
+        return cv::INTER_CUBIC;
+    }
+}
+
+struct Assembly {
+    PictureRef picture;
+    GainField gain;
+    ToneFit tone;
+};
+
+// S (its content, top row first: BGR, or its luminance when the pictures are compared on
+// luminance), warped onto O's grid, its gain field and tone curves undone where they
+// clearly fit; O where S does not reach.
+Assembly assemble(const Picture& original, const cv::Mat& lumO, cv::Mat source, Mat3 a, Resampler resampler)
+{
     const int wo = original.width(), ho = original.height();
-    PictureRef out = Picture::create(wo, ho, 24, original.topDown());
-    const bool sameGrid = suspect.width() == wo && suspect.height() == ho && a == Mat3::eye();
-    cv::Mat warped;
-    if (!sameGrid) {
-        // The warp reads and writes stored rows; the transform is between visual ones.
-        const Mat3 stored2stored = rowOrderMap(suspect) * a * rowOrderMap(original);
-        cv::warpAffine(source, warped, toCv(stored2stored, CV_64F), cv::Size(wo, ho),
-            cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_REPLICATE);
+    const int channels = source.channels();
+    // A suspect larger than O is first reduced by area averaging, so that the warp does
+    // not alias its finer detail.
+    const double scale = scaleNearCentre(a, wo, ho);
+    if (scale > 1.25) {
+        cv::Mat reduced;
+        const cv::Size size(std::max(1, int(std::lround(source.cols / scale))),
+            std::max(1, int(std::lround(source.rows / scale))));
+        cv::resize(source, reduced, size, 0, 0, cv::INTER_AREA);
+        a = normalised(resizeMap(double(size.width) / source.cols, double(size.height) / source.rows) * a);
+        source = reduced;
     }
+    const int ws = source.cols, hs = source.rows;
+    cv::Mat warped;
+    const bool sameGrid = ws == wo && hs == ho && a == Mat3::eye();
+    if (sameGrid)
+        warped = source;
+    else
+        warpOnto(source, warped, a, cv::Size(wo, ho), interpolationOf(resampler));
+    std::vector<Span> spans(static_cast<std::size_t>(ho));
+    for (int y = 0; y < ho; ++y)
+        spans[std::size_t(y)] = coveredSpan(a, y, wo, ws, hs, kEdge);
+    auto luma = [&](const std::uint8_t* p) {
+        return channels == 1 ? double(p[0]) : 0.114 * p[0] + 0.587 * p[1] + 0.299 * p[2];
+    };
+
+    Assembly out;
+    const double half = std::max(wo, ho) / 2.0, cx = (wo - 1) / 2.0, cy = (ho - 1) / 2.0;
+    {
+        GainSamples samples;
+        const int stride = std::max(1, int(std::sqrt(double(wo) * ho / kGainSamples)));
+        for (int y = 0; y < ho; y += stride) {
+            const Span span = spans[std::size_t(y)];
+            const std::uint8_t* w = warped.ptr<std::uint8_t>(y);
+            const std::uint8_t* o = lumO.ptr<std::uint8_t>(y);
+            for (int x = span.begin + (stride - span.begin % stride) % stride; x < span.end; x += stride)
+                samples.add((x - cx) / half, (y - cy) / half, o[x], luma(w + channels * x));
+        }
+        out.gain = fitGain(samples);
+    }
+    if (out.gain.used) {
+        if (sameGrid) warped = warped.clone();
+        for (int y = 0; y < ho; ++y) {
+            const Span span = spans[std::size_t(y)];
+            std::uint8_t* w = warped.ptr<std::uint8_t>(y);
+            for (int x = span.begin; x < span.end; ++x) {
+                const double g = out.gain.at((x - cx) / half, (y - cy) / half);
+                for (int c = 0; c < channels; ++c)
+                    w[channels * x + c] = cv::saturate_cast<std::uint8_t>(w[channels * x + c] / g);
+            }
+        }
+    }
+    {
+        ToneSamples samples;
+        const int stride = std::max(1, int(std::sqrt(double(wo) * ho / kToneSamples)));
+        for (int y = 0; y < ho; y += stride) {
+            const Span span = spans[std::size_t(y)];
+            const std::uint8_t* w = warped.ptr<std::uint8_t>(y);
+            const std::uint8_t* orow
+                = original.bits() + original.stride() * std::size_t(original.storedRow(y));
+            const std::uint8_t* lrow = lumO.ptr<std::uint8_t>(y);
+            for (int x = span.begin + (stride - span.begin % stride) % stride; x < span.end; x += stride) {
+                if (channels == 1)
+                    samples.add(0, lrow[x], w[x]);
+                else
+                    for (int c = 0; c < 3; ++c)
+                        samples.add(c, orow[3 * x + c], w[3 * x + c]);
+            }
+        }
+        out.tone = fitTone(samples);
+    }
+    const ToneCurves& curves = out.tone.curves;
+    out.picture = Picture::create(wo, ho, 24, original.topDown());
     for (int y = 0; y < ho; ++y) {
         const int row = original.storedRow(y);
-        std::uint8_t* dst = out->bits() + out->stride() * std::size_t(row);
+        std::uint8_t* dst = out.picture->bits() + out.picture->stride() * std::size_t(row);
         const std::uint8_t* fill = original.bits() + original.stride() * std::size_t(row);
         std::copy_n(fill, 3 * std::size_t(wo), dst);
-        const Span span = coveredSpan(a, y, wo, suspect.width(), suspect.height(), kEdge);
-        if (span.size() == 0) continue;
-        const std::uint8_t* src
-            = sameGrid ? source.ptr<std::uint8_t>(suspect.storedRow(y)) : warped.ptr<std::uint8_t>(row);
-        std::copy(src + 3 * std::size_t(span.begin), src + 3 * std::size_t(span.end),
-            dst + 3 * std::size_t(span.begin));
+        const Span span = spans[std::size_t(y)];
+        const std::uint8_t* src = warped.ptr<std::uint8_t>(y);
+        for (int x = span.begin; x < span.end; ++x) {
+            if (channels == 1) {
+                const std::uint8_t g = curves[0][src[x]];
+                dst[3 * x] = dst[3 * x + 1] = dst[3 * x + 2] = g;
+            } else {
+                for (int c = 0; c < 3; ++c)
+                    dst[3 * x + c] = curves[std::size_t(c)][src[3 * x + c]];
+            }
+        }
     }
     return out;
 }
@@ -790,55 +1043,158 @@ std::string percent(double share)
     return text;
 }
 
+std::string modelName(Model m)
+{
+    switch (m) {
+    case Model::Homography:
+        return "homography";
+    case Model::Affine:
+        return "affine";
+    default:
+        return "similarity";
+    }
+}
+
 Registered registerChecked(const Picture& original, const Picture& suspect, const RegisterOptions& options)
 {
-    Pyramid po(original), ps(suspect);
-    std::vector<Candidate> candidates = initialCandidates(original, suspect, po, ps);
+    const int wo = original.width(), ho = original.height();
+    const cv::Mat lumO = luminanceOf(original);
+    const cv::Mat lumS = luminanceOf(suspect);
+    const Registration::Border border = findBorder(lumS);
+    const cv::Rect content(border.left, border.top, suspect.width() - border.left - border.right,
+        suspect.height() - border.top - border.bottom);
+    Pyramid po(lumO);
+    Pyramid ps(border.any() ? cv::Mat(lumS(content).clone()) : lumS);
+    const int ws = content.width, hs = content.height;
 
-    // Every candidate is refined on a small copy and judged there by the image correlation.
+    // The eight orientations of the frame, then the fits of features (if the pictures
+    // have corners), each also for the mirror image.
+    std::vector<Candidate> candidates = orientationCandidates(original, wo, ho, ws, hs);
+    if (border.any()) {
+        const std::vector<Candidate> whole
+            = orientationCandidates(original, wo, ho, suspect.width(), suspect.height());
+        const Mat3 intoContent = translation(-border.left, -border.top);
+        for (std::size_t i = 0; i < 8; ++i) {
+            candidates[i].twins.push_back(normalised(intoContent * whole[i].a));
+            for (const Mat3& t : whole[i].twins)
+                candidates[i].twins.push_back(normalised(intoContent * t));
+        }
+    }
+    {
+        Level& fo = po[po.withLongSide(kFeatureSide)];
+        Level& fs = ps[ps.withLongSide(kFeatureSide)];
+        const Features featuresO = orbFeatures(fo.gray);
+        if (!featuresO.points.empty()) {
+            std::vector<std::pair<std::string, Mat3>> fits;
+            fitFeatures(featuresO, orbFeatures(fs.gray), fits);
+            for (const auto& [method, aLevel] : fits)
+                candidates.push_back({method, fromLevels(aLevel, fo, fs)});
+            cv::Mat flipped;
+            cv::flip(fs.gray, flipped, 1);
+            fits.clear();
+            fitFeatures(featuresO, orbFeatures(flipped), fits);
+            for (const auto& [method, aLevel] : fits)
+                candidates.push_back({method, fromLevels(mirrorMap(fs.gray.cols) * aLevel, fo, fs)});
+        }
+    }
+
+    // Every candidate is judged on a small copy by the image correlation, cheaply as it
+    // starts; the exact start, the fits of features and the best two other orientations
+    // are then refined by ECC there.
     const int screening = po.withLongSide(kScreeningSide);
-    for (Candidate& c : candidates) {
-        if (!plausible(c.a)) continue;
+    auto judge = [&](Candidate& c) {
         c.start = c.a;
+        if (!plausibleOver(c.a, wo, ho)) return;
         Level& o = po[screening];
-        Level& s = ps[ps.matching(o, scaleOf(c.a))];
-        const Mat3 start = toLevels(c.a, o, s);
-        c.correlation = correlationAt(o, s, start);
-        Mat3 aLevel = start;
-        if (refineByEcc(o, s, aLevel, 40, 1e-4)) {
+        Level& s = ps[ps.matching(o, scaleNearCentre(c.a, wo, ho))];
+        c.correlation = correlationAt(o, s, toLevels(c.a, o, s));
+    };
+    auto refine = [&](Candidate& c) {
+        if (c.correlation <= -1.0) return;
+        Level& o = po[screening];
+        Level& s = ps[ps.matching(o, scaleNearCentre(c.a, wo, ho))];
+        Mat3 aLevel = toLevels(c.a, o, s);
+        const int motion = isProjective(c.a) ? cv::MOTION_HOMOGRAPHY : cv::MOTION_AFFINE;
+        if (refineByEcc(o, s, aLevel, motion, 40, 1e-4)) {
             const double refined = correlationAt(o, s, aLevel);
-            if (clearlyBetter(c.correlation, refined, exactStart(c) ? kClearGain : kSmallGain)) {
+            const Mat3 a = fromLevels(aLevel, o, s);
+            if (plausibleOver(a, wo, ho)
+                && clearlyBetter(c.correlation, refined, c.exact ? kClearGain : kSmallGain)) {
                 c.correlation = refined;
-                c.a = fromLevels(aLevel, o, s);
+                c.a = a;
                 c.refined = true;
             }
         }
+    };
+    for (Candidate& c : candidates)
+        judge(c);
+    {
+        std::vector<Candidate*> turns;
+        for (std::size_t i = 1; i < 8; ++i)
+            turns.push_back(&candidates[i]);
+        std::sort(turns.begin(), turns.end(),
+            [](const Candidate* x, const Candidate* y) { return x->correlation > y->correlation; });
+        std::vector<Candidate*> chosen{&candidates[0], turns[0], turns[1]};
+        for (std::size_t i = 8; i < candidates.size(); ++i)
+            chosen.push_back(&candidates[i]);
+        for (Candidate* c : chosen)
+            refine(*c);
     }
     // The simpler candidates come first and keep their place unless a later one is clearly
     // better; an exact start (see clearlyBetter) only for a clear gain.
-    const Candidate* best = nullptr;
-    for (const Candidate& c : candidates)
-        if (c.correlation > -1.0
-            && (!best
-                || clearlyBetter(
-                    best->correlation, c.correlation, exactStart(*best) ? kClearGain : kSmallGain)))
-            best = &c;
-    if (!best)
+    auto best = [](const std::vector<Candidate>& list) {
+        const Candidate* b = nullptr;
+        for (const Candidate& c : list)
+            if (c.correlation > -1.0
+                && (!b
+                    || clearlyBetter(
+                        b->correlation, c.correlation, exactStart(*b) ? kClearGain : kSmallGain)))
+                b = &c;
+        return b;
+    };
+    const Candidate* winner = best(candidates);
+    // Nothing fits well: the scale and shift searched without features, in every
+    // orientation (a cropped copy of a photograph without corners).
+    constexpr double kGoodFit = 0.9;
+    if (!winner || winner->correlation < kGoodFit) {
+        std::vector<Candidate> turns(candidates.begin(), candidates.begin() + 8);
+        for (Candidate found : searchScaleShift(po, ps, turns)) {
+            judge(found);
+            refine(found);
+            candidates.push_back(found);
+        }
+        winner = best(candidates);
+    }
+    if (!winner)
         throw Error(err::NotAlignable,
             "The suspect picture cannot be aligned with the original: no transform brings them together");
-    Candidate chosen = *best;
+    Candidate chosen = *winner;
     // Copies are resized, rotated, cropped and shifted: what the refinement added to the
     // winner's start goes on as a similarity (the start keeps its own slight stretch, such
     // as the rounding of a resized copy's sides). The general affine refinement on the
     // small copy may have bent it a little towards whatever else differs (the watermark
-    // itself, at high strength, on a picture of little detail).
-    if (chosen.refined && isSimilarity(chosen.start, 0.01)) {
-        if (chosen.method == "stretch") {
+    // itself, at high strength, on a picture of little detail). A copy photographed or
+    // corrected at a slant needs the perspective: tried from the winner, kept only for a
+    // clear gain.
+    if (chosen.refined && !isProjective(chosen.start) && isSimilarity(chosen.start, 0.01)) {
+        if (chosen.exact) {
             const Mat3 added = chosen.a * chosen.start.inv(); // S to S
-            chosen.a
-                = nearestSimilarity(added, suspect.width(), suspect.height(), suspect.width()) * chosen.start;
+            chosen.a = nearestSimilarity(added, ws, hs, ws) * chosen.start;
         } else {
-            chosen.a = nearestSimilarity(chosen.a, original.width(), original.height(), suspect.width());
+            chosen.a = nearestSimilarity(chosen.a, wo, ho, ws);
+        }
+    }
+    if (!isProjective(chosen.a) && !exactStart(chosen)) {
+        Level& o = po[screening];
+        Level& s = ps[ps.matching(o, scaleNearCentre(chosen.a, wo, ho))];
+        Mat3 aLevel = toLevels(chosen.a, o, s);
+        const double before = correlationAt(o, s, aLevel);
+        constexpr double kPerspectiveGain = 0.1;
+        if (refineByEcc(o, s, aLevel, cv::MOTION_HOMOGRAPHY, 40, 1e-4)
+            && clearlyBetter(before, correlationAt(o, s, aLevel), kPerspectiveGain)
+            && plausibleOver(fromLevels(aLevel, o, s), wo, ho)) {
+            chosen.a = fromLevels(aLevel, o, s);
+            chosen.refined = true;
         }
     }
     // The winner on its copy and each finer one up to full size, by sparse steps that cost
@@ -849,15 +1205,50 @@ Registered registerChecked(const Picture& original, const Picture& suspect, cons
             [&](Level& o, Level& s, Mat3& aLevel) {
                 return refineSparse(o, s, aLevel, exactStart(chosen) ? kClearGain : kSmallGain);
             });
+    // Never move a copy that needs no move: a mark's own change of the coarse content pulls
+    // an intensity alignment, so the exact start nearest the result stands unless the
+    // fine detail, which the mark leaves alone, shows the move.
+    const double diagonal = std::hypot(ws, hs);
+    if (chosen.refined) {
+        const Candidate* nearest = nullptr;
+        Mat3 start;
+        double distance = 1e300;
+        for (int i = 0; i < 8; ++i) {
+            const Candidate& exact = candidates[std::size_t(i)];
+            std::vector<Mat3> starts{exact.start};
+            starts.insert(starts.end(), exact.twins.begin(), exact.twins.end());
+            for (const Mat3& a : starts) {
+                const double d = cornerDistance(a, chosen.a, wo, ho);
+                if (d < distance) {
+                    distance = d;
+                    nearest = &exact;
+                    start = a;
+                }
+            }
+        }
+        if (distance < 0.1 * diagonal
+            && exactStands(po, ps, start, chosen.a, distance, std::max(3.0, 0.02 * diagonal))) {
+            chosen.a = start;
+            chosen.method = nearest->method;
+            chosen.refined = false;
+        }
+    } else if (chosen.exact) {
+        // A stretch that nothing refined: a twin only on the fine detail's word.
+        for (const Mat3& u : chosen.twins)
+            if (!exactStands(po, ps, chosen.a, u, cornerDistance(u, chosen.a, wo, ho), 0.0)) {
+                chosen.a = u;
+                break;
+            }
+    }
 
     Registration r;
     r.method = chosen.method + (chosen.refined ? "+ecc" : "");
-    r.transform = toArray(chosen.a);
-    describeTransform(r.transform, original.width(), original.height(), suspect.width(), suspect.height(), r);
-    r.coverage = coverageOf(chosen.a, original.width(), original.height(), suspect.width(), suspect.height());
+    r.model = modelName(modelOf(chosen.a));
+    r.border = border;
+    r.coverage = coverageOf(chosen.a, wo, ho, ws, hs);
     {
         Level& o = po[po.withLongSide(kCorrelationSide)];
-        Level& s = ps[ps.matching(o, scaleOf(chosen.a))];
+        Level& s = ps[ps.matching(o, scaleNearCentre(chosen.a, wo, ho))];
         r.imageCorrelation = correlationAt(o, s, toLevels(chosen.a, o, s));
     }
     if (r.coverage < options.minCoverage || r.imageCorrelation < options.minCorrelation)
@@ -866,38 +1257,62 @@ Registered registerChecked(const Picture& original, const Picture& suspect, cons
                 + percent(r.coverage) + " of it with an image correlation of "
                 + std::to_string(r.imageCorrelation).substr(0, 5)
                 + ", so it does not look like a copy of it");
+    const Mat3 full = normalised(translation(border.left, border.top) * chosen.a);
+    for (int i = 0; i < 9; ++i)
+        r.transform[std::size_t(i)] = full(i / 3, i % 3);
+    describeTransform(r.transform, wo, ho, suspect.width(), suspect.height(), r);
 
-    const ToneFit tone = fitTone(original, suspect, chosen.a);
-    r.tone = tone.used ? "curve" : "none";
-    r.toneCurves = tone.curves;
-    return {assemble(original, suspect, chosen.a, tone), r};
+    // Grey against colour is compared on luminance alone.
+    const bool luminanceOnly = looksGrey(suspect) != looksGrey(original)
+        || original.sampleFormat().colours == 1 || suspect.sampleFormat().colours == 1;
+    cv::Mat source;
+    if (luminanceOnly) {
+        source = border.any() ? cv::Mat(lumS(content)) : lumS;
+    } else {
+        const cv::Mat bgr(suspect.height(), suspect.width(), CV_8UC3,
+            const_cast<std::uint8_t*>(suspect.bits()), suspect.stride());
+        if (suspect.topDown()) {
+            source = bgr;
+        } else {
+            cv::flip(bgr, source, 0);
+        }
+        if (border.any()) source = source(content);
+    }
+    Assembly assembly = assemble(original, lumO, source, chosen.a, options.resampler);
+    r.gain = assembly.gain.used ? "polynomial" : "none";
+    r.tone = assembly.tone.used ? "curve" : "none";
+    r.toneCurves = assembly.tone.curves;
+    return {std::move(assembly.picture), r};
 }
 
 } // namespace
 
-void describeTransform(const std::array<double, 6>& transform, int originalWidth, int originalHeight,
+void describeTransform(const std::array<double, 9>& transform, int originalWidth, int originalHeight,
     int suspectWidth, int suspectHeight, Registration& out)
 {
-    Mat3 a = affine(transform[0], transform[1], transform[2], transform[3], transform[4], transform[5]);
-    const double det = determinant(a);
-    out.mirrored = det < 0.0;
-    if (out.mirrored) a = mirrorMap(suspectWidth) * a;
-    out.scale = std::sqrt(std::fabs(det));
-    out.rotationDeg = std::atan2(a(0, 1) - a(1, 0), a(0, 0) + a(1, 1)) * 180.0 / std::numbers::pi;
+    const Mat3 t(transform.data());
     const double cx = (originalWidth - 1) / 2.0, cy = (originalHeight - 1) / 2.0;
-    out.shiftX = a(0, 0) * cx + a(0, 1) * cy + a(0, 2) - (suspectWidth - 1) / 2.0;
-    out.shiftY = a(1, 0) * cx + a(1, 1) * cy + a(1, 2) - (suspectHeight - 1) / 2.0;
+    cv::Matx22d m = jacobian(t, cx, cy);
+    const double det = m(0, 0) * m(1, 1) - m(0, 1) * m(1, 0);
+    out.mirrored = det < 0.0;
+    if (out.mirrored) m = cv::Matx22d(-1, 0, 0, 1) * m;
+    out.scale = std::sqrt(std::fabs(det));
+    out.scaleX = std::hypot(m(0, 0), m(1, 0));
+    out.scaleY = std::hypot(m(0, 1), m(1, 1));
+    out.rotationDeg = std::atan2(m(0, 1) - m(1, 0), m(0, 0) + m(1, 1)) * 180.0 / std::numbers::pi;
+    out.orientation = (int(std::lround(out.rotationDeg / 90.0)) % 4 + 4) % 4 * 90;
+    const cv::Point2d c = apply(t, cx, cy);
+    out.shiftX = (out.mirrored ? suspectWidth - 1 - c.x : c.x) - (suspectWidth - 1) / 2.0;
+    out.shiftY = c.y - (suspectHeight - 1) / 2.0;
 }
 
 bool registrable(const Picture& original, const Picture& suspect) noexcept
 {
-    return original.bitsPerPixel() == 24 && suspect.bitsPerPixel() == 24;
+    return original.width() > 0 && original.height() > 0 && suspect.width() > 0 && suspect.height() > 0;
 }
 
 Registered registerPicture(const Picture& original, const Picture& suspect, const RegisterOptions& options)
 {
-    for (const Picture* p : {&original, &suspect})
-        if (!is24Bit(p)) throw Error(err::Not24Bit, std::string(kOnly24BitText));
     try {
         return registerChecked(original, suspect, options);
     } catch (const std::bad_alloc&) {

@@ -91,7 +91,7 @@ case_evaluate() {
   # A copy of another size: no plain similarity, a registered one.
   grep -q '^geometric,"resize ×0.5",0.5,,0,,,[0-9.]*,[-0-9.]*,[01],"stretch' report/report.csv ||
     fail "resize row: $(grep resize report/report.csv)"
-  grep -q '^geometric,"mirror",0,[-0-9.]*,0,.*,"identity[^"]*, mirrored"$' report/report.csv ||
+  grep -q '^geometric,"mirror",0,[-0-9.]*,0,.*,"stretch[^"]*, mirrored"$' report/report.csv ||
     fail "mirror row: $(grep mirror report/report.csv)"
   grep -q '^- by evidence (false-positive probability at most 1e-09, a similarity above 0\.[0-9]* for N = [0-9]*): [0-9]* of [0-9]* attacks survived with registration, [0-9]* without; by similarity above 0.7: [0-9]* and [0-9]*$' report/report.md ||
     fail "report.md lacks the counts both ways: $(grep survived report/report.md)"

@@ -116,8 +116,10 @@ register)
 import json
 d = json.load(open("out"))
 r = d["registration"]
-assert set(r) == {"method", "scale", "rotation_deg", "shift_x", "shift_y", "mirrored", "coverage", "tone",
-                  "image_correlation"}, r
+assert set(r) == {"method", "model", "scale", "scale_x", "scale_y", "rotation_deg", "orientation", "shift_x",
+                  "shift_y", "mirrored", "border", "coverage", "gain", "tone", "image_correlation", "transform"}, r
+assert len(r["transform"]) == 9 and r["transform"][8] == 1, r
+assert r["orientation"] == 0 and r["model"] in ("similarity", "affine") and not any(r["border"].values()), r
 assert abs(r["scale"] - 0.8) < 0.005 and abs(r["rotation_deg"] - 2) < 0.05 and r["coverage"] > 0.95, r
 ' || fail "registration JSON: $(cat out)"
   fi
