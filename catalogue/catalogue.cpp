@@ -539,6 +539,22 @@ std::vector<MarkView> Catalogue::marksFor(long long originalId)
     return markViews("m.original_id = ?", originalId);
 }
 
+std::vector<MarkView> Catalogue::marksOf(long long recipientId)
+{
+    return markViews("m.recipient_id = ?", recipientId);
+}
+
+std::optional<MarkView> Catalogue::markByOutput(const std::string& sha256)
+{
+    std::string sql = "SELECT id FROM marks WHERE output_sha256 = ? AND state = 'done' ORDER BY id DESC";
+    Statement s(*m_db, sql.c_str());
+    s.bind(1, sha256);
+    if (!s.step()) return std::nullopt;
+    std::vector<MarkView> found = markViews("m.id = ?", s.integer(0));
+    if (found.empty()) return std::nullopt;
+    return found.front();
+}
+
 std::optional<MarkView> Catalogue::markForKey(long long keyId)
 {
     std::vector<MarkView> found = markViews("m.key_id = ?", keyId);

@@ -135,6 +135,9 @@ public:
     std::vector<MarkView> marksFor(long long originalId);
     // The mark made with this key, if any.
     std::optional<MarkView> markForKey(long long keyId);
+    // The finished mark whose copy had this SHA-256 when written, if any.
+    std::optional<MarkView> markByOutput(const std::string& sha256);
+    std::vector<MarkView> marksOf(long long recipientId);
 
     // Removes everything recorded for the recipient; nothing when there is no such name.
     std::optional<RemovedCounts> removeRecipient(const std::string& name);

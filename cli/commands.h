@@ -55,5 +55,6 @@ extern const Command kInfoCommand;
 extern const Command kAttackCommand;
 extern const Command kEvaluateCommand;
 extern const Command kIdentifyCommand;
+extern const Command kCatalogueCommand;
 
 } // namespace pelinor::cli
