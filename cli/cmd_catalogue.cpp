@@ -358,10 +358,17 @@ int check(Catalogue& cat, const ParsedArgs& a)
         if (state != "ok") problem("original", o.path, state);
     }
     const std::vector<MarkView> marks = cat.marks();
+    // A copy marked again under the same name replaced the earlier one (finished or
+    // interrupted), whose key is kept (that copy may be out in the world) but whose file is
+    // not expected any more.
+    std::map<std::string, long long> latest;
+    for (const MarkView& v : marks)
+        if (v.mark.finished) latest[v.mark.output] = v.mark.id;
     for (const MarkView& v : marks) {
+        if (latest.count(v.mark.output) && latest[v.mark.output] > v.mark.id) continue;
         if (!v.mark.finished) {
             problem("copy", v.mark.output,
-                "unfinished: marking for " + v.recipient + " was interrupted; mark it again to finish it");
+                "unfinished: marking for " + v.recipient + " was interrupted; mark --again finishes it");
             continue;
         }
         const std::string state = fileState(v.mark.output, v.mark.outputSha256);

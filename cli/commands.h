@@ -56,5 +56,6 @@ extern const Command kAttackCommand;
 extern const Command kEvaluateCommand;
 extern const Command kIdentifyCommand;
 extern const Command kCatalogueCommand;
+extern const Command kMarkCommand;
 
 } // namespace pelinor::cli

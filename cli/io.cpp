@@ -3,7 +3,10 @@
 #include "cli/args.h"
 #include "image/image_io.h"
 
+#include <cctype>
 #include <cstdio>
+#include <filesystem>
+#include <string_view>
 #include <sys/stat.h>
 
 namespace pelinor::cli {
@@ -54,6 +57,24 @@ void require24Bit(const std::string& path, const Picture& picture)
             e.what() + std::string(" (this one has ") + std::to_string(picture.bitsPerPixel())
                 + " bits per pixel)");
     }
+}
+
+std::string lowerCase(std::string text)
+{
+    for (char& c : text)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string outputExtension(const std::string& input, const std::string& format)
+{
+    if (!format.empty()) return "." + format;
+    const std::string ext = std::filesystem::path(input).extension().string();
+    const std::string lower = lowerCase(ext);
+    if (lower == ".bmp" || lower == ".png" || lower == ".jpg" || lower == ".jpeg" || lower == ".tif"
+        || lower == ".tiff" || lower == ".webp")
+        return ext;
+    return ".bmp";
 }
 
 SaveOptions saveOptions(const ParsedArgs& a)

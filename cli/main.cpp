@@ -20,6 +20,7 @@ const Command* const kCommands[] = {
     &pelinor::cli::kAttackCommand,
     &pelinor::cli::kEvaluateCommand,
     &pelinor::cli::kIdentifyCommand,
+    &pelinor::cli::kMarkCommand,
     &pelinor::cli::kCatalogueCommand,
 };
 

@@ -73,6 +73,89 @@ refusals)
   python3 -c 'import sqlite3; c=sqlite3.connect("good.sqlite"); c.execute("pragma user_version=99"); c.commit()'
   run 2 catalogue list --catalogue good.sqlite; has err "newer Pelinor"
   ;;
+mark)
+  cp "$source/samples/photos/coffee.jpg" DSC_0412.JPG
+  cp "$photo" cat.png
+  printf 'Client A\tagency, Zagreb\n# a comment\n\nKlijent Č/ž\n' >rec.txt
+  run 0 mark DSC_0412.JPG cat.png --recipients rec.txt --for "Client B" --output-dir copies --jobs 2
+  for f in DSC_0412-Client_A.JPG DSC_0412-Client_B.JPG DSC_0412-Klijent_Č_ž.JPG cat-Client_A.png cat-Client_B.png; do
+    [ -s "copies/$f" ] || fail "no copies/$f: $(ls copies)"
+  done
+  has out "copies/cat-Client_B.png: for Client B, PSNR"; has out "verified (similarity 0.9"
+  [ "$(mode_of cat.sqlite)" = 600 ] || fail "catalogue mode $(mode_of cat.sqlite)"
+  # The JPEG photo's quality is kept, its metadata too (the copy is a JPEG as large as the photo, roughly).
+  [ "$(head -c 3 copies/DSC_0412-Client_A.JPG | od -An -tx1 | tr -d ' ')" = ffd8ff ] || fail "not a JPEG"
+  run 0 catalogue list; has out "6 keys"; has out "Klijent Č/ž"
+  run 0 catalogue show copies/cat-Client_A.png; has out "a marked copy of cat.png for Client A"
+  run 0 catalogue show "Client A"; has out "recipient: Client A - agency, Zagreb"
+  run 0 catalogue check; has out "every file present and unchanged"
+  # Marked again: refused, unless --again, which keeps the earlier key and replaces the copy.
+  run 2 mark cat.png --for "Client A" --output-dir copies; has err "already marked for Client A on"
+  cp copies/cat-Client_A.png before.png
+  run 0 mark cat.png --for "Client A" --output-dir copies --again
+  cmp -s before.png copies/cat-Client_A.png && fail "--again kept the old copy"
+  run 0 catalogue list; has out "7 keys"
+  run 0 catalogue check
+  # A copy its encoding would wash the key out of is not written, and the earlier one stays.
+  cp copies/cat-Client_A.png before.png
+  run 2 mark cat.png --for "Client A" --output-dir copies --again --alpha 0.0005 --quality 5 --length 50
+  has err "nothing written"
+  cmp -s before.png copies/cat-Client_A.png || fail "a failed --again replaced the copy"
+  run 0 catalogue list; has out "7 keys"
+  # A file in the way that the catalogue does not know is not replaced by surprise.
+  echo keep >copies/cat-Dora.png
+  run 2 mark cat.png --for Dora --output-dir copies; has err "exists already"
+  [ "$(cat copies/cat-Dora.png)" = keep ] || fail "replaced a file in the way"
+  # A bad picture is named, the rest is done.
+  echo "not a picture" >bad.png
+  run 2 mark bad.png cat.png --for Eve --output-dir copies; has err "bad.png"; has err "1 of 2 copies failed"
+  [ -s copies/cat-Eve.png ] || fail "the good photo was not marked"
+  # Plans that would clash write nothing.
+  mkdir other && cp cat.png other/cat.png
+  run 2 mark cat.png other/cat.png --for Fay --output-dir copies; has err "is also the output of"
+  [ ! -e copies/cat-Fay.png ] || fail "a clashing plan wrote"
+  run 2 mark cat.png --for "Fay" --for "Fay!" --output-dir copies; has err "is also the output of"
+  run 2 mark cat.png --output-dir copies; has err "no recipient"
+  run 2 mark cat.png --for X; has err "--output-dir"
+  ;;
+interrupted)
+  # kill -9 at any moment: every copy written has its record, finished or unfinished, and the
+  # tables stay sound; an unfinished one is finished by --again.
+  for seed in 1 2 3; do "$make_picture" "p$seed.png" 700 500 "$seed" || fail "make picture"; done
+  for delay in 0.2 0.5 0.9 1.4 2.0; do
+    "$cli" mark p1.png p2.png p3.png --for A --for B --for C --output-dir copies --again --jobs 2 >/dev/null 2>&1 &
+    pid=$!
+    sleep "$delay"
+    kill -9 "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+    run 0 catalogue export --format json
+    python3 - "$work/copies" <<'PY' || fail "after kill -9 at $delay s: $(cat out)"
+import json, os, sys
+d = json.load(open("out"))
+recorded = {os.path.basename(k["output"]) for k in d["keys"] if k["output"]}
+for f in os.listdir(sys.argv[1]):
+    assert f in recorded, f + " has no record"
+PY
+    "$cli" catalogue check >out 2>err
+    status=$?
+    [ "$status" -le 1 ] || fail "check after kill -9 at $delay s exited $status: $(cat out err)"
+    lacks out "DAMAGED"; lacks out ": changed"; echo "after kill -9 at $delay s: $(ls copies 2>/dev/null | wc -l) copies, $(grep -c unfinished out) unfinished"
+  done
+  ls copies | grep -q '\.tmp$' && fail "temporaries left: $(ls -a copies)"
+  run 0 mark p1.png p2.png p3.png --for A --for B --for C --output-dir copies --again
+  run 0 catalogue check; has out "every file present and unchanged"
+  ;;
+concurrent)
+  for seed in 1 2 3 4; do "$make_picture" "p$seed.png" 500 400 "$seed" || fail "make picture"; done
+  "$cli" mark p1.png p2.png --for A --for B --for C --output-dir copies >one.out 2>one.err &
+  first=$!
+  "$cli" mark p3.png p4.png --for A --for B --for D --output-dir copies >two.out 2>two.err &
+  second=$!
+  wait "$first" || fail "first mark failed: $(cat one.err)"
+  wait "$second" || fail "second mark failed: $(cat two.err)"
+  run 0 catalogue list; has out "4 originals, 4 recipients, 12 keys"
+  run 0 catalogue check; has out "every file present and unchanged"
+  ;;
 *)
   fail "unknown case"
   ;;
