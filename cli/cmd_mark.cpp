@@ -1,7 +1,6 @@
 #include "base/atomic_file.h"
 #include "base/parallel.h"
 #include "catalogue/catalogue.h"
-#include "catalogue/key_test.h"
 #include "catalogue/original.h"
 #include "catalogue/sha256.h"
 #include "cli/args.h"
@@ -11,6 +10,7 @@
 #include "cli/mark_plan.h"
 #include "cli/progress.h"
 #include "image/image_io.h"
+#include "watermark/detector.h"
 #include "watermark/embed.h"
 #include "watermark/generator.h"
 
@@ -54,7 +54,7 @@ struct Photo {
     std::mutex mutex;
     PictureRef picture;
     OriginalRecord record;
-    Analysis analysis; // for verifying each copy
+    std::unique_ptr<Reference> reference; // for verifying each copy
     std::string error;
     std::atomic<std::size_t> remaining{0};
 };
@@ -79,10 +79,11 @@ void load(Photo& photo, std::int64_t maxPixels)
             photo.picture = loadPictureFile(photo.path, maxPixels);
             noteInput("mark", photo.path, *photo.picture);
             photo.record = withFile(photo.path, [&] { return describeOriginal(photo.path, *photo.picture); });
-            photo.analysis
-                = withFile(photo.path, [&] { return analysePicture(*photo.picture, Depths::Any); });
+            photo.reference = std::make_unique<Reference>(*photo.picture, Depths::Any);
+            withFile(photo.path, [&] { photo.reference->prepare(); });
         } catch (const std::exception& e) {
             photo.error = e.what();
+            photo.reference.reset();
             photo.picture.reset();
         }
     });
@@ -161,9 +162,9 @@ Marked writeCopy(Job& job, Photo& photo, const Watermark& key, const std::string
         = withFile(output, [&] { return encodePicture(*r.marked, formatForPath(output), job.save); });
     const PictureRef written = withFile(output, [&] { return decodePicture(bytes, job.maxPixels); });
     const Analysis analysis = withFile(output, [&] { return analysePicture(*written, Depths::Any); });
-    KeyTester tester(photo.analysis, analysis);
-    const KeyScore score = tester.score(key);
-    if (!(score.similarity > kDefaultThreshold)) {
+    SuspectTest test(*photo.reference, analysis);
+    const DetectResult score = withFile(photo.path, [&] { return test.detect(key, DecisionRule{}); });
+    if (!score.found) {
         char text[200];
         std::snprintf(text, sizeof text,
             "the key is found in the copy as it would be written at only %.4f (below %g); a higher --quality "
@@ -186,8 +187,8 @@ std::string markOne(Job& job, const MarkItem& item)
         ~Release()
         {
             if (--photo.remaining == 0) {
+                photo.reference.reset();
                 photo.picture.reset();
-                photo.analysis = Analysis{};
             }
         }
     } release{photo};

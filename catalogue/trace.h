@@ -1,0 +1,64 @@
+// Whose copy is this? The suspect's original is found in the catalogue from its content
+// alone (the fingerprint gives a short list, registration confirms), then the key of every
+// recipient of that original is tested, and a key counts as found when the chance that any
+// of the keys tested, never embedded, scores as high is below a bound.
+#pragma once
+
+#include "catalogue/catalogue.h"
+#include "image/picture.h"
+#include "watermark/detector.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace pelinor {
+
+// A find is declared when the family-wise false-positive probability is at most this.
+inline constexpr double kDefaultFalsePositiveBound = 1e-9;
+
+struct TraceOptions {
+    double bound = kDefaultFalsePositiveBound;
+    float minFingerprintScore = 0.6f; // below this an original is not even tried
+    float fingerprintMargin = 0.15f; // originals this close to the best are tried too
+    std::size_t maxCandidates = 5;
+    RegisterMode mode = RegisterMode::Auto;
+    std::int64_t maxPixels = kDefaultMaxPixels;
+    bool keepPictures = false; // keep the original and the suspect on its grid, for a report
+};
+
+struct TracedKey {
+    KeyRecord key;
+    std::string recipient;
+    std::optional<MarkRecord> mark; // the copy it went into, when recorded
+    double similarity = 0.0;
+    double z = 0.0;
+    double falsePositive = 0.0; // this key alone
+    double familyWise = 0.0; // any of the keys tested, at this key's similarity
+    bool found = false;
+};
+
+struct TracedOriginal {
+    OriginalRecord original;
+    float fingerprintScore = 0.0f;
+    bool tested = false; // false: not confirmed as the original (see `note`)
+    std::string note; // why it was not tested, or what registration said
+    std::optional<Registration> registration; // when the suspect was registered onto it
+    std::vector<TracedKey> keys; // best first
+    PictureRef picture; // with keepPictures: the original
+    PictureRef suspectOnGrid; // with keepPictures: the suspect as tested (registered or not)
+};
+
+struct TraceResult {
+    std::size_t originalsSearched = 0;
+    std::vector<TracedOriginal> candidates; // in the order tried
+    std::size_t keysTested = 0;
+    // The keys found, over every candidate, best first.
+    std::vector<const TracedKey*> found() const;
+};
+
+// Traces `suspect`; an original that cannot be read is noted on its candidate, not thrown.
+TraceResult traceSuspect(Catalogue& catalogue, const Picture& suspect, const TraceOptions& options = {});
+
+} // namespace pelinor
