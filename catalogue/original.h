@@ -10,6 +10,9 @@ namespace pelinor {
 
 // The record of the file at `path`, whose decoded picture is `picture`: its SHA-256, size,
 // format, dimensions and fingerprint (the id and date are the catalogue's to set).
+// `path` made absolute: the catalogue is read from other folders than it was written from.
+std::string absolutePath(const std::string& path);
+
 OriginalRecord describeOriginal(const std::string& path, const Picture& picture);
 
 } // namespace pelinor

@@ -104,7 +104,7 @@ long long recordMark(Job& job, Photo& photo, const Recipient& recipient, const s
     long long markId = 0;
     job.catalogue.transaction([&] {
         OriginalRecord original = photo.record;
-        original.path = photo.path;
+        original.path = absolutePath(photo.path);
         job.catalogue.addOriginal(original);
         const long long recipientId = job.catalogue.addRecipient(recipient.name, recipient.note);
         for (const MarkView& earlier : job.catalogue.marksFor(original.id)) {
@@ -137,7 +137,7 @@ long long recordMark(Job& job, Photo& photo, const Recipient& recipient, const s
         m.originalId = original.id;
         m.recipientId = recipientId;
         m.keyId = k.id;
-        m.output = output;
+        m.output = absolutePath(output);
         m.settings = job.settings;
         m.toolVersion = PELINOR_VERSION;
         markId = job.catalogue.addMark(m);

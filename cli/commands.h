@@ -57,5 +57,6 @@ extern const Command kEvaluateCommand;
 extern const Command kIdentifyCommand;
 extern const Command kCatalogueCommand;
 extern const Command kMarkCommand;
+extern const Command kTraceCommand;
 
 } // namespace pelinor::cli

@@ -21,6 +21,7 @@ const Command* const kCommands[] = {
     &pelinor::cli::kEvaluateCommand,
     &pelinor::cli::kIdentifyCommand,
     &pelinor::cli::kMarkCommand,
+    &pelinor::cli::kTraceCommand,
     &pelinor::cli::kCatalogueCommand,
 };
 

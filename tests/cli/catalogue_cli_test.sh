@@ -86,7 +86,7 @@ mark)
   # The JPEG photo's quality is kept, its metadata too (the copy is a JPEG as large as the photo, roughly).
   [ "$(head -c 3 copies/DSC_0412-Client_A.JPG | od -An -tx1 | tr -d ' ')" = ffd8ff ] || fail "not a JPEG"
   run 0 catalogue list; has out "6 keys"; has out "Klijent Č/ž"
-  run 0 catalogue show copies/cat-Client_A.png; has out "a marked copy of cat.png for Client A"
+  run 0 catalogue show copies/cat-Client_A.png; has out "/cat.png for Client A"
   run 0 catalogue show "Client A"; has out "recipient: Client A - agency, Zagreb"
   run 0 catalogue check; has out "every file present and unchanged"
   # Marked again: refused, unless --again, which keeps the earlier key and replaces the copy.
@@ -144,6 +144,47 @@ PY
   ls copies | grep -q '\.tmp$' && fail "temporaries left: $(ls -a copies)"
   run 0 mark p1.png p2.png p3.png --for A --for B --for C --output-dir copies --again
   run 0 catalogue check; has out "every file present and unchanged"
+  ;;
+trace)
+  # The photographer's job: one camera JPEG for 20 clients, one copy found online.
+  cp "$source/samples/photos/coffee.jpg" DSC_0412.JPG
+  cp "$source/samples/photos/rocket.jpg" DSC_0500.JPG
+  for i in $(seq -w 1 20); do echo "Client $i"; done >rec.txt
+  run 0 mark DSC_0412.JPG DSC_0500.JPG --recipients rec.txt --output-dir copies --jobs 2
+  # As a social network serves it: cropped 5 %, brightened, made smaller, JPEG 80.
+  run 0 attack copies/DSC_0412-Client_07.JPG social.jpg --crop-to 0.95 --tone 1.1,10 --resize 0.75 --social
+  mkdir elsewhere && cd elsewhere || fail "cd"
+  run 0 trace ../social.jpg
+  has out "photo DSC_0412.JPG, marked for Client 07 on $(date -u +%Y-%m-%d): found (similarity 0."
+  has out "over 20 keys)"
+  [ "$(grep -c ': found' out)" -eq 1 ] || fail "more than one recipient found: $(cat out)"
+  run 0 trace ../social.jpg --json
+  python3 - <<'PY' || fail "trace JSON: $(cat out)"
+import json
+d = json.load(open("out"))
+assert d["found"] and d["keys_tested"] == 20 and d["originals_searched"] == 2
+c = d["candidates"][0]
+assert c["original"].endswith("/DSC_0412.JPG") and c["registration"] is not None
+found = [k for k in c["keys"] if k["found"]]
+assert [k["recipient"] for k in found] == ["Client 07"], found
+assert found[0]["family_wise_false_positive_probability"] <= 1e-9
+assert found[0]["output"].endswith("/copies/DSC_0412-Client_07.JPG")
+PY
+  cd .. || fail "cd"
+  # Not in the catalogue: not found, exit 1.
+  run 1 trace "$source/samples/photos/astronaut.jpg"; has out "none of the 2 originals in the catalogue resembles it"
+  # The original, and a re-export of it: no recipient, and the original itself is named.
+  run 1 trace DSC_0412.JPG; has err "is the original"; has out "none of its 20 keys found"
+  run 0 attack DSC_0412.JPG reexport.jpg --jpeg 92
+  run 1 trace reexport.jpg; has out "none of its 20 keys found"
+  # The exact copy written is named as such.
+  run 0 trace copies/DSC_0500-Client_03.JPG; has err "byte for byte, the copy written for Client 03"
+  has out "photo DSC_0500.JPG, marked for Client 03"
+  # An original moved away since it was marked is named, not a crash.
+  mv DSC_0412.JPG moved.JPG
+  run 1 trace social.jpg; has out "photo DSC_0412.JPG: not tried:"
+  run 2 trace nothing.jpg
+  run 2 trace social.jpg --catalogue missing.sqlite; [ ! -e missing.sqlite ] || fail "trace created a catalogue"
   ;;
 concurrent)
   for seed in 1 2 3 4; do "$make_picture" "p$seed.png" 500 400 "$seed" || fail "make picture"; done

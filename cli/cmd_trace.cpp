@@ -1,0 +1,202 @@
+#include "catalogue/sha256.h"
+#include "catalogue/trace.h"
+#include "cli/args.h"
+#include "cli/catalogue_access.h"
+#include "cli/commands.h"
+#include "cli/io.h"
+#include "cli/json.h"
+#include "cli/registration_output.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace pelinor::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const Option kOptions[] = {
+    {"--json", nullptr, "print one JSON object instead of text (described in docs/json.md)"},
+    {"--max-false-positive", "P",
+        "a key counts as found when the chance that any of the keys tested,\nnever embedded, scores as high "
+        "is at most P (default 1e-9)"},
+    {"--register", "M",
+        "auto (default): SUSPECT as it stands when the sizes agree, registered\nfirst when they differ or no "
+        "key is found so; always; never"},
+    kCatalogueOption,
+    kMaxPixelsOption,
+};
+
+std::string nameOf(const std::string& path)
+{
+    return fs::path(path).filename().string();
+}
+
+std::string dayOf(const std::string& iso)
+{
+    return iso.substr(0, 10);
+}
+
+std::string probability(double p)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2g", p);
+    return text;
+}
+
+// "marked for Client B on 2026-11-03", or for an imported key "key of Client B (imported ...)".
+std::string whose(const TracedKey& k)
+{
+    if (k.mark) return "marked for " + k.recipient + " on " + dayOf(k.mark->created);
+    return "key of " + k.recipient + " (recorded " + dayOf(k.key.created) + ")";
+}
+
+void printText(const TraceResult& r, const std::string& suspectPath)
+{
+    if (r.candidates.empty()) {
+        std::printf("%s: not found: none of the %zu originals in the catalogue resembles it\n",
+            suspectPath.c_str(), r.originalsSearched);
+        return;
+    }
+    for (const TracedOriginal& c : r.candidates) {
+        const std::string photo = "photo " + nameOf(c.original.path);
+        if (!c.tested || c.keys.empty()) {
+            std::printf("%s: not tried: %s\n", photo.c_str(), c.note.c_str());
+            continue;
+        }
+        bool any = false;
+        for (const TracedKey& k : c.keys) {
+            if (!k.found) continue;
+            any = true;
+            std::printf("%s, %s: found (similarity %.2f, false-positive probability %s over %zu keys)\n",
+                photo.c_str(), whose(k).c_str(), k.similarity, probability(k.familyWise).c_str(),
+                r.keysTested);
+        }
+        if (!any) {
+            const TracedKey& best = c.keys.front();
+            std::printf(
+                "%s: none of its %zu keys found (best: %s, similarity %.2f, false-positive probability "
+                "%s over %zu keys)\n",
+                photo.c_str(), c.keys.size(), best.recipient.c_str(), best.similarity,
+                probability(best.familyWise).c_str(), r.keysTested);
+        }
+        std::printf("  original %s (fingerprint %.2f), %s\n", c.original.path.c_str(), c.fingerprintScore,
+            registrationText(c.registration).c_str());
+        if (!c.note.empty()) std::printf("  note: %s\n", c.note.c_str());
+    }
+}
+
+JsonObject keyJson(const TracedKey& k)
+{
+    JsonObject o;
+    o.add("recipient", k.recipient)
+        .add("found", k.found)
+        .add("similarity", k.similarity)
+        .add("z", k.z)
+        .add("false_positive_probability", k.falsePositive)
+        .add("family_wise_false_positive_probability", k.familyWise)
+        .add("length", k.key.length)
+        .add("alpha", k.key.alpha)
+        .add("key_sha256", k.key.sha256)
+        .add("key_created", k.key.created);
+    if (k.mark)
+        o.add("marked", k.mark->created)
+            .add("output", k.mark->output)
+            .add("output_sha256", k.mark->outputSha256);
+    else
+        o.addNull("marked").addNull("output").addNull("output_sha256");
+    return o;
+}
+
+void printJson(const TraceResult& r, const std::string& suspectPath, const std::string& suspectSha,
+    double maxFalsePositive, const std::string& identical)
+{
+    JsonArray candidates;
+    bool found = false;
+    for (const TracedOriginal& c : r.candidates) {
+        JsonArray keys;
+        for (const TracedKey& k : c.keys) {
+            keys.add(keyJson(k));
+            found = found || k.found;
+        }
+        JsonObject o;
+        o.add("original", c.original.path)
+            .add("original_sha256", c.original.sha256)
+            .add("fingerprint_score", static_cast<double>(c.fingerprintScore))
+            .add("tested", c.tested)
+            .add("note", c.note)
+            .add("keys", keys);
+        addRegistration(o, c.registration);
+        candidates.add(o);
+    }
+    JsonObject o;
+    o.add("schema", kJsonSchema)
+        .add("suspect", suspectPath)
+        .add("suspect_sha256", suspectSha)
+        .add("max_false_positive", maxFalsePositive)
+        .add("originals_searched", static_cast<long long>(r.originalsSearched))
+        .add("keys_tested", static_cast<long long>(r.keysTested))
+        .add("found", found)
+        .add("identical_to", identical)
+        .add("candidates", candidates);
+    std::printf("%s\n", o.str().c_str());
+}
+
+int trace(const ParsedArgs& a)
+{
+    a.expectPositional(1, 1, "SUSPECT");
+    const std::string& suspectPath = a.positional()[0];
+    TraceOptions options;
+    options.bound = a.real("--max-false-positive", kDefaultFalsePositiveBound, 0.0, 1.0);
+    options.mode = registerMode(a);
+    options.maxPixels = maxPixels(a);
+    const PictureRef suspect = loadPictureFile(suspectPath, options.maxPixels);
+    noteInput("trace", suspectPath, *suspect);
+    const std::string suspectSha = withFile(suspectPath, [&] { return sha256File(suspectPath); });
+    const std::unique_ptr<Catalogue> catalogue = openCatalogue(a, "trace", false);
+
+    // A file the catalogue knows byte for byte needs no detection to be named, but is
+    // traced all the same: the figures are the evidence.
+    std::string identical;
+    if (const auto original = catalogue->findOriginal(suspectSha)) {
+        identical = "original " + original->path;
+        std::fprintf(stderr,
+            "pelinor-cli trace: warning: %s is the original %s itself, byte for byte, not a marked copy\n",
+            suspectPath.c_str(), original->path.c_str());
+    } else if (const auto mark = catalogue->markByOutput(suspectSha)) {
+        identical = "copy " + mark->mark.output;
+        std::fprintf(stderr, "pelinor-cli trace: %s is, byte for byte, the copy written for %s on %s (%s)\n",
+            suspectPath.c_str(), mark->recipient.c_str(), dayOf(mark->mark.created).c_str(),
+            mark->mark.output.c_str());
+    }
+
+    const TraceResult result
+        = withFile(suspectPath, [&] { return traceSuspect(*catalogue, *suspect, options); });
+    if (a.has("--json"))
+        printJson(result, suspectPath, suspectSha, options.bound, identical);
+    else
+        printText(result, suspectPath);
+    return result.found().empty() ? kExitNotFound : kExitOk;
+}
+
+} // namespace
+
+const Command kTraceCommand{"trace", "tell whose marked copy a picture is, from the catalogue",
+    "SUSPECT [--json] [--max-false-positive P] [--register auto|always|never]",
+    "Finds which of the catalogue's originals SUSPECT was made from, by its content alone (a\n"
+    "copy resized, recompressed, re-toned, mirrored, turned by right angles or cropped to 80 %\n"
+    "of each side is still found), confirms it by registering SUSPECT onto that original, and\n"
+    "tests the key of every recipient it was marked for. A key counts as found when the chance\n"
+    "that any of the keys tested, never embedded, reaches its similarity is at most P: the\n"
+    "family-wise false-positive probability. Several originals that look alike are each\n"
+    "tried; copies averaged by several recipients show each of them.",
+    kOptions,
+    "The originals are read from where they were when they were marked; one that moved or\n"
+    "changed since is named and left out.\n\n"
+    "Exit status: 0 a recipient found, 1 none found, 2 usage or input error.",
+    trace};
+
+} // namespace pelinor::cli
