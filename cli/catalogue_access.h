@@ -3,8 +3,10 @@
 
 #include "catalogue/catalogue.h"
 #include "cli/args.h"
+#include "image/picture.h"
 
 #include <memory>
+#include <string>
 
 namespace pelinor::cli {
 
@@ -15,5 +17,12 @@ inline constexpr Option kCatalogueOption{"--catalogue", "FILE",
 // The catalogue named by --catalogue or the default one, opened (and created when
 // `create`). Warns on stderr when others may read it: it holds the keys.
 std::unique_ptr<Catalogue> openCatalogue(const ParsedArgs& a, const char* command, bool create);
+
+// For detect and identify: when the default catalogue exists and knows a picture that
+// `original` resembles but is not byte for byte (a re-export, an edit), or `original` is
+// one of its marked copies, warns on stderr that it is not the picture that was marked,
+// which would make the marks look weaker or absent. Says nothing when there is no
+// catalogue, and never fails the command over it.
+void warnIfNotMarkedOriginal(const char* command, const std::string& path, const Picture& original);
 
 } // namespace pelinor::cli

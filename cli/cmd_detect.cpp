@@ -1,4 +1,5 @@
 #include "cli/args.h"
+#include "cli/catalogue_access.h"
 #include "cli/commands.h"
 #include "cli/decision.h"
 #include "cli/io.h"
@@ -93,6 +94,7 @@ int detect(const ParsedArgs& a)
         suspectLoad = std::async(std::launch::deferred, loadSuspect);
     }
     const PictureRef original = loadPictureFile(originalPath, limit);
+    warnIfNotMarkedOriginal("detect", originalPath, *original);
     const PictureRef suspect = suspectLoad.get();
     const Watermark watermark = readWatermarkFile(watermarkPath);
     // Only a detection that never registers needs the sizes to agree.

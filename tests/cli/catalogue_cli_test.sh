@@ -186,6 +186,29 @@ PY
   run 2 trace nothing.jpg
   run 2 trace social.jpg --catalogue missing.sqlite; [ ! -e missing.sqlite ] || fail "trace created a catalogue"
   ;;
+wrong_original)
+  # detect and identify warn when the original given is not the picture the keys were marked into.
+  cp "$source/samples/photos/coffee.jpg" photo.jpg
+  run 0 generate k.wmk --seed 5
+  run 0 embed photo.jpg k.wmk marked.jpg
+  run 0 detect photo.jpg k.wmk marked.jpg; lacks err "warning" # no catalogue: nothing said
+  run 0 catalogue import photo.jpg k.wmk
+  run 0 detect photo.jpg k.wmk marked.jpg; lacks err "warning"
+  run 0 attack photo.jpg reexport.jpg --jpeg 85
+  for command in "detect reexport.jpg k.wmk marked.jpg" "identify reexport.jpg marked.jpg k.wmk"; do
+    # shellcheck disable=SC2086
+    "$cli" $command >out 2>err
+    has err "reexport.jpg is not the original that was marked"; has err "$work/photo.jpg (SHA-256 $(sha256sum photo.jpg | cut -c1-12)"
+  done
+  run 0 mark photo.jpg --for Ana --output-dir copies
+  "$cli" detect copies/photo-Ana.jpg k.wmk marked.jpg >out 2>err
+  has err "is not an original: it is the copy marked for Ana"
+  # Another picture, and a damaged catalogue: nothing said, the detection as before.
+  run 1 detect "$source/samples/photos/rocket.jpg" k.wmk "$source/samples/photos/rocket.jpg"; lacks err "warning"
+  echo damaged >cat.sqlite
+  "$cli" detect reexport.jpg k.wmk marked.jpg >out 2>err
+  has out "similarity:"; lacks err "warning"
+  ;;
 concurrent)
   for seed in 1 2 3 4; do "$make_picture" "p$seed.png" 500 400 "$seed" || fail "make picture"; done
   "$cli" mark p1.png p2.png --for A --for B --for C --output-dir copies >one.out 2>one.err &
