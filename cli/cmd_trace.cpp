@@ -1,3 +1,4 @@
+#include "base/atomic_file.h"
 #include "catalogue/sha256.h"
 #include "catalogue/trace.h"
 #include "cli/args.h"
@@ -6,6 +7,7 @@
 #include "cli/io.h"
 #include "cli/json.h"
 #include "cli/registration_output.h"
+#include "cli/report/evidence.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -19,6 +21,7 @@ namespace {
 namespace fs = std::filesystem;
 
 const Option kOptions[] = {
+    {"--report", "FILE.html", "also write the evidence report: one self-contained page to read and print"},
     {"--json", nullptr, "print one JSON object instead of text (described in docs/json.md)"},
     {"--max-false-positive", "P",
         "a key counts as found when the chance that any of the keys tested,\nnever embedded, scores as high "
@@ -54,39 +57,126 @@ std::string whose(const TracedKey& k)
     return "key of " + k.recipient + " (recorded " + dayOf(k.key.created) + ")";
 }
 
+// The answer for one candidate, in one line; "" when it was not tried.
+std::string candidateLine(const TracedOriginal& c, std::size_t keysTested)
+{
+    const std::string photo = "photo " + nameOf(c.original.path);
+    if (!c.tested || c.keys.empty()) return photo + ": not tried: " + c.note;
+    std::string lines;
+    for (const TracedKey& k : c.keys) {
+        if (!k.found) continue;
+        char text[200];
+        std::snprintf(text, sizeof text,
+            ": found (similarity %.2f, false-positive probability %s over %zu keys)", k.similarity,
+            probability(k.familyWise).c_str(), keysTested);
+        lines += (lines.empty() ? "" : "\n") + photo + ", " + whose(k) + text;
+    }
+    if (!lines.empty()) return lines;
+    const TracedKey& best = c.keys.front();
+    char text[200];
+    std::snprintf(text, sizeof text, ", similarity %.2f, false-positive probability %s over %zu keys)",
+        best.similarity, probability(best.familyWise).c_str(), keysTested);
+    return photo + ": none of its " + std::to_string(c.keys.size()) + " keys found (best: " + best.recipient
+        + text;
+}
+
+std::string notFoundLine(const TraceResult& r, const std::string& suspectPath)
+{
+    return suspectPath + ": not found: none of the " + std::to_string(r.originalsSearched)
+        + " originals in the catalogue resembles it";
+}
+
 void printText(const TraceResult& r, const std::string& suspectPath)
 {
     if (r.candidates.empty()) {
-        std::printf("%s: not found: none of the %zu originals in the catalogue resembles it\n",
-            suspectPath.c_str(), r.originalsSearched);
+        std::printf("%s\n", notFoundLine(r, suspectPath).c_str());
         return;
     }
     for (const TracedOriginal& c : r.candidates) {
-        const std::string photo = "photo " + nameOf(c.original.path);
-        if (!c.tested || c.keys.empty()) {
-            std::printf("%s: not tried: %s\n", photo.c_str(), c.note.c_str());
-            continue;
-        }
-        bool any = false;
-        for (const TracedKey& k : c.keys) {
-            if (!k.found) continue;
-            any = true;
-            std::printf("%s, %s: found (similarity %.2f, false-positive probability %s over %zu keys)\n",
-                photo.c_str(), whose(k).c_str(), k.similarity, probability(k.familyWise).c_str(),
-                r.keysTested);
-        }
-        if (!any) {
-            const TracedKey& best = c.keys.front();
-            std::printf(
-                "%s: none of its %zu keys found (best: %s, similarity %.2f, false-positive probability "
-                "%s over %zu keys)\n",
-                photo.c_str(), c.keys.size(), best.recipient.c_str(), best.similarity,
-                probability(best.familyWise).c_str(), r.keysTested);
-        }
+        std::printf("%s\n", candidateLine(c, r.keysTested).c_str());
+        if (!c.tested || c.keys.empty()) continue;
         std::printf("  original %s (fingerprint %.2f), %s\n", c.original.path.c_str(), c.fingerprintScore,
             registrationText(c.registration).c_str());
         if (!c.note.empty()) std::printf("  note: %s\n", c.note.c_str());
     }
+}
+
+// The candidate the report shows: the first with a key found, else the first tested.
+const TracedOriginal* shownCandidate(const TraceResult& r)
+{
+    for (const TracedOriginal& c : r.candidates)
+        for (const TracedKey& k : c.keys)
+            if (k.found) return &c;
+    for (const TracedOriginal& c : r.candidates)
+        if (c.tested) return &c;
+    return nullptr;
+}
+
+std::string commandLine(const ParsedArgs& a)
+{
+    std::vector<std::string> words{"pelinor-cli", "trace"};
+    words.insert(words.end(), a.positional().begin(), a.positional().end());
+    for (const auto& [name, value] : a.inOrder()) {
+        words.push_back(name);
+        if (!value.empty()) words.push_back(value);
+    }
+    return shellLine(words);
+}
+
+std::string ruleText(double bound)
+{
+    char text[160];
+    std::snprintf(text, sizeof text,
+        "a key is found when the family-wise false-positive probability is at most %g.", bound);
+    return text;
+}
+
+void writeReport(const std::string& path, const TraceResult& r, const Picture& suspect,
+    const std::string& suspectPath, const std::string& suspectSha, double bound, const std::string& command,
+    const std::string& date)
+{
+    EvidencePage page;
+    page.suspectPath = suspectPath;
+    page.suspectSha256 = suspectSha;
+    page.suspect = &suspect;
+    page.keysTested = r.keysTested;
+    page.maxFalsePositive = bound;
+    page.rule = ruleText(bound);
+    page.commandLine = command;
+    page.date = date;
+    const TracedOriginal* c = shownCandidate(r);
+    if (!c) {
+        page.verdict
+            = r.candidates.empty() ? notFoundLine(r, suspectPath) : candidateLine(r.candidates[0], 0);
+    } else {
+        page.verdict = candidateLine(*c, r.keysTested);
+        page.originalPath = c->original.path;
+        page.originalSha256 = c->original.sha256;
+        page.original = c->picture.get();
+        page.onGrid = c->suspectOnGrid.get();
+        page.registration = c->registration;
+        page.note = c->note;
+        for (const TracedKey& k : c->keys) {
+            EvidenceKey e;
+            e.recipient = k.recipient;
+            e.found = k.found;
+            e.similarity = k.similarity;
+            e.z = k.z;
+            e.falsePositive = k.falsePositive;
+            e.familyWise = k.familyWise;
+            e.length = k.key.length;
+            e.alpha = k.key.alpha;
+            e.keySha256 = k.key.sha256;
+            if (k.mark) {
+                e.marked = k.mark->created;
+                e.output = k.mark->output;
+                e.outputSha256 = k.mark->outputSha256;
+                e.psnr = k.mark->psnr;
+            }
+            page.keys.push_back(std::move(e));
+        }
+    }
+    withFile(path, [&] { writeFileAtomic(path, evidenceHtml(page)); });
 }
 
 JsonObject keyJson(const TracedKey& k)
@@ -112,7 +202,8 @@ JsonObject keyJson(const TracedKey& k)
 }
 
 void printJson(const TraceResult& r, const std::string& suspectPath, const std::string& suspectSha,
-    double maxFalsePositive, const std::string& identical)
+    double maxFalsePositive, const std::string& identical, const std::string& command,
+    const std::string& date, const std::string& report)
 {
     JsonArray candidates;
     bool found = false;
@@ -141,6 +232,11 @@ void printJson(const TraceResult& r, const std::string& suspectPath, const std::
         .add("keys_tested", static_cast<long long>(r.keysTested))
         .add("found", found)
         .add("identical_to", identical)
+        .add("rule", ruleText(maxFalsePositive))
+        .add("tool_version", PELINOR_VERSION)
+        .add("command_line", command)
+        .add("date", date)
+        .add("report", report)
         .add("candidates", candidates);
     std::printf("%s\n", o.str().c_str());
 }
@@ -153,6 +249,10 @@ int trace(const ParsedArgs& a)
     options.bound = a.real("--max-false-positive", kDefaultFalsePositiveBound, 0.0, 1.0);
     options.mode = registerMode(a);
     options.maxPixels = maxPixels(a);
+    const std::string report = a.value("--report").value_or("");
+    if (a.has("--report") && report.empty()) throw UsageError("--report needs a file");
+    refuseReplacingInput(report, {suspectPath});
+    options.keepPictures = !report.empty();
     const PictureRef suspect = loadPictureFile(suspectPath, options.maxPixels);
     noteInput("trace", suspectPath, *suspect);
     const std::string suspectSha = withFile(suspectPath, [&] { return sha256File(suspectPath); });
@@ -175,8 +275,12 @@ int trace(const ParsedArgs& a)
 
     const TraceResult result
         = withFile(suspectPath, [&] { return traceSuspect(*catalogue, *suspect, options); });
+    const std::string command = commandLine(a);
+    const std::string date = isoNow();
+    if (!report.empty())
+        writeReport(report, result, *suspect, suspectPath, suspectSha, options.bound, command, date);
     if (a.has("--json"))
-        printJson(result, suspectPath, suspectSha, options.bound, identical);
+        printJson(result, suspectPath, suspectSha, options.bound, identical, command, date, report);
     else
         printText(result, suspectPath);
     return result.found().empty() ? kExitNotFound : kExitOk;
@@ -185,14 +289,16 @@ int trace(const ParsedArgs& a)
 } // namespace
 
 const Command kTraceCommand{"trace", "tell whose marked copy a picture is, from the catalogue",
-    "SUSPECT [--json] [--max-false-positive P] [--register auto|always|never]",
+    "SUSPECT [--report FILE.html] [--json] [--max-false-positive P] [--register auto|always|never]",
     "Finds which of the catalogue's originals SUSPECT was made from, by its content alone (a\n"
     "copy resized, recompressed, re-toned, mirrored, turned by right angles or cropped to 80 %\n"
     "of each side is still found), confirms it by registering SUSPECT onto that original, and\n"
     "tests the key of every recipient it was marked for. A key counts as found when the chance\n"
     "that any of the keys tested, never embedded, reaches its similarity is at most P: the\n"
     "family-wise false-positive probability. Several originals that look alike are each\n"
-    "tried; copies averaged by several recipients show each of them.",
+    "tried; copies averaged by several recipients show each of them. With --report, the\n"
+    "evidence for a third party: the pictures side by side, the registration, every key's\n"
+    "figures, the hashes of the files, the catalogue's record and the rule that decided.",
     kOptions,
     "The originals are read from where they were when they were marked; one that moved or\n"
     "changed since is named and left out.\n\n"

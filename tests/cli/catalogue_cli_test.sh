@@ -170,6 +170,42 @@ assert [k["recipient"] for k in found] == ["Client 07"], found
 assert found[0]["family_wise_false_positive_probability"] <= 1e-9
 assert found[0]["output"].endswith("/copies/DSC_0412-Client_07.JPG")
 PY
+  # The evidence report carries the same figures, the hashes and the pictures.
+  run 0 trace ../social.jpg --report ev.html --json
+  cp out ev.json
+  python3 - "$work" <<'PY' || fail "report content"
+import base64, html.parser, json, hashlib, sys
+work = sys.argv[1]
+d = json.load(open("ev.json"))
+page = open("ev.html", encoding="utf-8").read()
+class Parser(html.parser.HTMLParser):
+    def __init__(self):
+        super().__init__(); self.images = {}; self.cells = []; self.inside = None; self.text = ""
+    def handle_starttag(self, tag, attrs):
+        a = dict(attrs)
+        if tag == "figure": self.figure = a.get("id")
+        if tag == "img": self.images[self.figure] = a["src"]
+        if tag in ("td", "p"): self.inside = tag; self.text = ""
+    def handle_data(self, data):
+        if self.inside: self.text += data
+    def handle_endtag(self, tag):
+        if tag == self.inside: self.cells.append(self.text.strip()); self.inside = None
+p = Parser(); p.feed(page)
+for name in ("original", "suspect", "registered", "difference"):
+    src = p.images[name]
+    assert src.startswith("data:image/jpeg;base64,"), name
+    assert base64.b64decode(src.split(",", 1)[1])[:3] == b"\xff\xd8\xff", name
+c = d["candidates"][0]; k = [k for k in c["keys"] if k["found"]][0]
+sha = lambda f: hashlib.sha256(open(f, "rb").read()).hexdigest()
+for want in (sha(work + "/social.jpg"), sha(work + "/DSC_0412.JPG"), k["key_sha256"], k["output_sha256"],
+             "%.4f" % k["similarity"], "%.3g" % k["false_positive_probability"],
+             "%.3g" % k["family_wise_false_positive_probability"], "%.4f" % c["registration"]["scale"], "Client 07"):
+    assert want in p.cells, want
+assert any("marked for Client 07" in t and "found" in t for t in p.cells)
+assert any(d["rule"] in t for t in p.cells)
+assert d["command_line"] in page and d["tool_version"] in page and d["date"] in page
+PY
+  run 2 trace ../social.jpg --report ../social.jpg; has err "social.jpg"
   cd .. || fail "cd"
   # Not in the catalogue: not found, exit 1.
   run 1 trace "$source/samples/photos/astronaut.jpg"; has out "none of the 2 originals in the catalogue resembles it"
@@ -185,6 +221,17 @@ PY
   run 1 trace social.jpg; has out "photo DSC_0412.JPG: not tried:"
   run 2 trace nothing.jpg
   run 2 trace social.jpg --catalogue missing.sqlite; [ ! -e missing.sqlite ] || fail "trace created a catalogue"
+  ;;
+report_browser)
+  # The evidence report rendered and printed by a browser, with nothing fetched.
+  cp "$source/samples/photos/coffee.jpg" DSC_0412.JPG
+  run 0 mark DSC_0412.JPG --for A --for B --output-dir copies
+  run 0 attack copies/DSC_0412-B.JPG social.jpg --crop-to 0.9 --social
+  run 0 trace social.jpg --report ev.html
+  "$source/scripts/evidence_check.sh" ev.html shot
+  status=$?
+  [ "$status" -eq 77 ] && exit 77
+  [ "$status" -eq 0 ] || fail "the evidence report did not render"
   ;;
 wrong_original)
   # detect and identify warn when the original given is not the picture the keys were marked into.
