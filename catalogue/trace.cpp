@@ -6,11 +6,21 @@
 #include "image/image_io.h"
 
 #include <algorithm>
+#include <cmath>
 #include <map>
 
 namespace pelinor {
 
 namespace {
+
+// The lengths of the keys whose false-positive figure holds: the family the verdict counts.
+std::vector<int> holding(const std::vector<TracedKey>& keys)
+{
+    std::vector<int> lengths;
+    for (const TracedKey& k : keys)
+        if (!std::isnan(k.result.logFalsePositive)) lengths.push_back(k.key.length);
+    return lengths;
+}
 
 std::vector<FingerprintIndex::Match> shortList(
     Catalogue& catalogue, const Picture& suspect, const TraceOptions& options, std::size_t& searched)
@@ -53,7 +63,6 @@ void testOriginal(
     for (const RecipientRecord& r : catalogue.recipients())
         names[r.id] = r.name;
     std::vector<Watermark> watermarks;
-    std::vector<int> lengths;
     for (const KeyRecord& k : catalogue.keysFor(record.id)) {
         TracedKey t;
         t.key = k;
@@ -61,7 +70,6 @@ void testOriginal(
         if (const auto m = catalogue.markForKey(k.id)) t.mark = m->mark;
         candidate.keys.push_back(std::move(t));
         watermarks.push_back(catalogue.keyWatermark(k.id));
-        lengths.push_back(watermarks.back().length);
     }
     if (watermarks.empty()) {
         candidate.note = "no keys are recorded for it";
@@ -75,19 +83,15 @@ void testOriginal(
             reference, suspect,
             [&](const SuspectOnGrid& grid) {
                 SuspectTest test(reference, grid.analysis);
-                bool any = false;
+                std::vector<DetectResult*> results;
                 for (std::size_t i = 0; i < watermarks.size(); ++i) {
-                    TracedKey& t = candidate.keys[i];
-                    const DetectResult r = test.detect(watermarks[i], DecisionRule{});
-                    t.similarity = r.similarity;
-                    t.z = r.z;
-                    t.falsePositive = r.falsePositive;
-                    t.familyWise = familyWiseFalsePositive(r.similarity, lengths);
-                    t.found = t.familyWise <= options.bound;
-                    any = any || t.found;
+                    candidate.keys[i].result = test.detect(watermarks[i], options.rule);
+                    results.push_back(&candidate.keys[i].result);
                 }
+                decideTogether(results, holding(candidate.keys), options.rule);
                 if (options.keepPictures) candidate.suspectOnGrid = grid.picture.clone();
-                return any;
+                return std::any_of(
+                    results.begin(), results.end(), [](const DetectResult* r) { return r->found; });
             },
             detectOptions);
         candidate.tested = true;
@@ -109,9 +113,9 @@ std::vector<const TracedKey*> TraceResult::found() const
     std::vector<const TracedKey*> out;
     for (const TracedOriginal& c : candidates)
         for (const TracedKey& k : c.keys)
-            if (k.found) out.push_back(&k);
+            if (k.found()) out.push_back(&k);
     std::stable_sort(out.begin(), out.end(),
-        [](const TracedKey* a, const TracedKey* b) { return a->similarity > b->similarity; });
+        [](const TracedKey* a, const TracedKey* b) { return a->result.similarity > b->result.similarity; });
     return out;
 }
 
@@ -127,19 +131,19 @@ TraceResult traceSuspect(Catalogue& catalogue, const Picture& suspect, const Tra
         result.candidates.push_back(std::move(candidate));
     }
     // The family is every key tested, over all the originals tried.
+    std::vector<DetectResult*> results;
     std::vector<int> lengths;
-    for (const TracedOriginal& c : result.candidates)
-        for (const TracedKey& k : c.keys)
-            lengths.push_back(k.key.length);
-    result.keysTested = lengths.size();
     for (TracedOriginal& c : result.candidates) {
-        for (TracedKey& k : c.keys) {
-            k.familyWise = familyWiseFalsePositive(k.similarity, lengths);
-            k.found = k.familyWise <= options.bound;
-        }
-        std::stable_sort(c.keys.begin(), c.keys.end(),
-            [](const TracedKey& a, const TracedKey& b) { return a.similarity > b.similarity; });
+        for (TracedKey& k : c.keys)
+            results.push_back(&k.result);
+        const std::vector<int> own = holding(c.keys);
+        lengths.insert(lengths.end(), own.begin(), own.end());
     }
+    result.keysTested = results.size();
+    decideTogether(results, lengths, options.rule);
+    for (TracedOriginal& c : result.candidates)
+        std::stable_sort(c.keys.begin(), c.keys.end(),
+            [](const TracedKey& a, const TracedKey& b) { return a.result.similarity > b.result.similarity; });
     return result;
 }
 

@@ -1,7 +1,8 @@
 // Whose copy is this? The suspect's original is found in the catalogue from its content
 // alone (the fingerprint gives a short list, registration confirms), then the key of every
-// recipient of that original is tested, and a key counts as found when the chance that any
-// of the keys tested, never embedded, scores as high is below a bound.
+// recipient of that original is tested, and, by the evidence rule, a key counts as found
+// when the chance that any of the keys tested, never embedded, scores as high is at most
+// the rule's bound (the family-wise false-positive probability).
 #pragma once
 
 #include "catalogue/catalogue.h"
@@ -15,11 +16,8 @@
 
 namespace pelinor {
 
-// A find is declared when the family-wise false-positive probability is at most this.
-inline constexpr double kDefaultFalsePositiveBound = 1e-9;
-
 struct TraceOptions {
-    double bound = kDefaultFalsePositiveBound;
+    DecisionRule rule = DecisionRule::byEvidence();
     float minFingerprintScore = 0.6f; // below this an original is not even tried
     float fingerprintMargin = 0.15f; // originals this close to the best are tried too
     std::size_t maxCandidates = 5;
@@ -32,11 +30,10 @@ struct TracedKey {
     KeyRecord key;
     std::string recipient;
     std::optional<MarkRecord> mark; // the copy it went into, when recorded
-    double similarity = 0.0;
-    double z = 0.0;
-    double falsePositive = 0.0; // this key alone
-    double familyWise = 0.0; // any of the keys tested, at this key's similarity
-    bool found = false;
+    // The verdict over every key tested: logFalsePositive for this key alone, logFamilyWise
+    // for any of them at this key's similarity (natural logarithms, watermark/evidence.h).
+    DetectResult result;
+    bool found() const noexcept { return result.found; }
 };
 
 struct TracedOriginal {

@@ -6,6 +6,7 @@
 #include "cli/args.h"
 #include "cli/catalogue_access.h"
 #include "cli/commands.h"
+#include "cli/decision.h"
 #include "cli/io.h"
 #include "cli/mark_plan.h"
 #include "cli/progress.h"
@@ -163,16 +164,12 @@ Marked writeCopy(Job& job, Photo& photo, const Watermark& key, const std::string
     const PictureRef written = withFile(output, [&] { return decodePicture(bytes, job.maxPixels); });
     const Analysis analysis = withFile(output, [&] { return analysePicture(*written, Depths::Any); });
     SuspectTest test(*photo.reference, analysis);
-    const DetectResult score = withFile(photo.path, [&] { return test.detect(key, DecisionRule{}); });
-    if (!score.found) {
-        char text[200];
-        std::snprintf(text, sizeof text,
-            "the key is found in the copy as it would be written at only %.4f (below %g); a higher --quality "
-            "or "
-            "--alpha keeps it; nothing written",
-            score.similarity, kDefaultThreshold);
-        throw FileError(output, text);
-    }
+    const DetectResult score
+        = withFile(photo.path, [&] { return test.detect(key, DecisionRule::byEvidence()); });
+    if (!score.found)
+        throw FileError(output,
+            "the key would not be found in the copy as it would be written (" + verdictReason(score)
+                + "); a higher --quality or --alpha keeps it; nothing written");
     withFile(output, [&] { writeFileAtomic(output, bytes); });
     sha = sha256Hex(bytes);
     return {r.psnr, score.similarity};

@@ -4,13 +4,17 @@
 #include "cli/args.h"
 #include "cli/catalogue_access.h"
 #include "cli/commands.h"
+#include "cli/decision.h"
 #include "cli/io.h"
 #include "cli/json.h"
 #include "cli/registration_output.h"
 #include "cli/report/evidence.h"
+#include "watermark/evidence.h"
 
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <numbers>
 #include <optional>
 #include <string>
 
@@ -26,6 +30,7 @@ const Option kOptions[] = {
     {"--max-false-positive", "P",
         "a key counts as found when the chance that any of the keys tested,\nnever embedded, scores as high "
         "is at most P (default 1e-9)"},
+    kThresholdOption,
     {"--register", "M",
         "auto (default): SUSPECT as it stands when the sizes agree, registered\nfirst when they differ or no "
         "key is found so; always; never"},
@@ -43,11 +48,24 @@ std::string dayOf(const std::string& iso)
     return iso.substr(0, 10);
 }
 
-std::string probability(double p)
+// A probability from its logarithm, "n/a" where the figure does not hold.
+std::string probability(double logP)
 {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.2g", p);
-    return text;
+    return std::isnan(logP) ? std::string("n/a") : formatProbability(logP);
+}
+
+// A probability for JSON from its logarithm, and the exact log10 beside it.
+void addLogProbability(JsonObject& o, const std::string& key, double logP)
+{
+    if (std::isnan(logP)) {
+        o.addNull(key).addNull("log10_" + key);
+        return;
+    }
+    o.add(key, std::exp(logP));
+    if (std::isinf(logP))
+        o.addNull("log10_" + key);
+    else
+        o.add("log10_" + key, logP / std::numbers::ln10);
 }
 
 // "marked for Client B on 2026-11-03", or for an imported key "key of Client B (imported ...)".
@@ -64,18 +82,18 @@ std::string candidateLine(const TracedOriginal& c, std::size_t keysTested)
     if (!c.tested || c.keys.empty()) return photo + ": not tried: " + c.note;
     std::string lines;
     for (const TracedKey& k : c.keys) {
-        if (!k.found) continue;
+        if (!k.found()) continue;
         char text[200];
         std::snprintf(text, sizeof text,
-            ": found (similarity %.2f, false-positive probability %s over %zu keys)", k.similarity,
-            probability(k.familyWise).c_str(), keysTested);
+            ": found (similarity %.2f, false-positive probability %s over %zu keys)", k.result.similarity,
+            probability(k.result.logFamilyWise).c_str(), keysTested);
         lines += (lines.empty() ? "" : "\n") + photo + ", " + whose(k) + text;
     }
     if (!lines.empty()) return lines;
     const TracedKey& best = c.keys.front();
     char text[200];
     std::snprintf(text, sizeof text, ", similarity %.2f, false-positive probability %s over %zu keys)",
-        best.similarity, probability(best.familyWise).c_str(), keysTested);
+        best.result.similarity, probability(best.result.logFamilyWise).c_str(), keysTested);
     return photo + ": none of its " + std::to_string(c.keys.size()) + " keys found (best: " + best.recipient
         + text;
 }
@@ -106,7 +124,7 @@ const TracedOriginal* shownCandidate(const TraceResult& r)
 {
     for (const TracedOriginal& c : r.candidates)
         for (const TracedKey& k : c.keys)
-            if (k.found) return &c;
+            if (k.found()) return &c;
     for (const TracedOriginal& c : r.candidates)
         if (c.tested) return &c;
     return nullptr;
@@ -123,25 +141,25 @@ std::string commandLine(const ParsedArgs& a)
     return shellLine(words);
 }
 
-std::string ruleText(double bound)
+// The rule in words, as the report and the JSON state it.
+std::string ruleWords(const DecisionRule& rule)
 {
-    char text[160];
-    std::snprintf(text, sizeof text,
-        "a key is found when the family-wise false-positive probability is at most %g.", bound);
-    return text;
+    return ruleText(rule)
+        + (rule.kind == DecisionRule::Kind::Evidence
+                ? ", each key by its family-wise figure over every key tested"
+                : "");
 }
 
 void writeReport(const std::string& path, const TraceResult& r, const Picture& suspect,
-    const std::string& suspectPath, const std::string& suspectSha, double bound, const std::string& command,
-    const std::string& date)
+    const std::string& suspectPath, const std::string& suspectSha, const DecisionRule& rule,
+    const std::string& command, const std::string& date)
 {
     EvidencePage page;
     page.suspectPath = suspectPath;
     page.suspectSha256 = suspectSha;
     page.suspect = &suspect;
     page.keysTested = r.keysTested;
-    page.maxFalsePositive = bound;
-    page.rule = ruleText(bound);
+    page.rule = ruleWords(rule);
     page.commandLine = command;
     page.date = date;
     const TracedOriginal* c = shownCandidate(r);
@@ -159,11 +177,11 @@ void writeReport(const std::string& path, const TraceResult& r, const Picture& s
         for (const TracedKey& k : c->keys) {
             EvidenceKey e;
             e.recipient = k.recipient;
-            e.found = k.found;
-            e.similarity = k.similarity;
-            e.z = k.z;
-            e.falsePositive = k.falsePositive;
-            e.familyWise = k.familyWise;
+            e.found = k.found();
+            e.similarity = k.result.similarity;
+            e.z = k.result.z;
+            e.logFalsePositive = k.result.logFalsePositive;
+            e.logFamilyWise = k.result.logFamilyWise;
             e.length = k.key.length;
             e.alpha = k.key.alpha;
             e.keySha256 = k.key.sha256;
@@ -183,12 +201,12 @@ JsonObject keyJson(const TracedKey& k)
 {
     JsonObject o;
     o.add("recipient", k.recipient)
-        .add("found", k.found)
-        .add("similarity", k.similarity)
-        .add("z", k.z)
-        .add("false_positive_probability", k.falsePositive)
-        .add("family_wise_false_positive_probability", k.familyWise)
-        .add("length", k.key.length)
+        .add("found", k.found())
+        .add("similarity", k.result.similarity)
+        .add("z", k.result.z);
+    addFalsePositive(o, k.result);
+    addLogProbability(o, "family_wise_false_positive_probability", k.result.logFamilyWise);
+    o.add("length", k.key.length)
         .add("alpha", k.key.alpha)
         .add("key_sha256", k.key.sha256)
         .add("key_created", k.key.created);
@@ -202,7 +220,7 @@ JsonObject keyJson(const TracedKey& k)
 }
 
 void printJson(const TraceResult& r, const std::string& suspectPath, const std::string& suspectSha,
-    double maxFalsePositive, const std::string& identical, const std::string& command,
+    const DecisionRule& rule, const std::string& identical, const std::string& command,
     const std::string& date, const std::string& report)
 {
     JsonArray candidates;
@@ -211,7 +229,7 @@ void printJson(const TraceResult& r, const std::string& suspectPath, const std::
         JsonArray keys;
         for (const TracedKey& k : c.keys) {
             keys.add(keyJson(k));
-            found = found || k.found;
+            found = found || k.found();
         }
         JsonObject o;
         o.add("original", c.original.path)
@@ -224,15 +242,13 @@ void printJson(const TraceResult& r, const std::string& suspectPath, const std::
         candidates.add(o);
     }
     JsonObject o;
-    o.add("schema", kJsonSchema)
-        .add("suspect", suspectPath)
-        .add("suspect_sha256", suspectSha)
-        .add("max_false_positive", maxFalsePositive)
+    o.add("schema", kJsonSchema).add("suspect", suspectPath).add("suspect_sha256", suspectSha);
+    addRule(o, rule);
+    o.add("rule_text", ruleWords(rule))
         .add("originals_searched", static_cast<long long>(r.originalsSearched))
         .add("keys_tested", static_cast<long long>(r.keysTested))
         .add("found", found)
         .add("identical_to", identical)
-        .add("rule", ruleText(maxFalsePositive))
         .add("tool_version", PELINOR_VERSION)
         .add("command_line", command)
         .add("date", date)
@@ -246,7 +262,7 @@ int trace(const ParsedArgs& a)
     a.expectPositional(1, 1, "SUSPECT");
     const std::string& suspectPath = a.positional()[0];
     TraceOptions options;
-    options.bound = a.real("--max-false-positive", kDefaultFalsePositiveBound, 0.0, 1.0);
+    options.rule = decisionRule(a);
     options.mode = registerMode(a);
     options.maxPixels = maxPixels(a);
     const std::string report = a.value("--report").value_or("");
@@ -278,9 +294,9 @@ int trace(const ParsedArgs& a)
     const std::string command = commandLine(a);
     const std::string date = isoNow();
     if (!report.empty())
-        writeReport(report, result, *suspect, suspectPath, suspectSha, options.bound, command, date);
+        writeReport(report, result, *suspect, suspectPath, suspectSha, options.rule, command, date);
     if (a.has("--json"))
-        printJson(result, suspectPath, suspectSha, options.bound, identical, command, date, report);
+        printJson(result, suspectPath, suspectSha, options.rule, identical, command, date, report);
     else
         printText(result, suspectPath);
     return result.found().empty() ? kExitNotFound : kExitOk;
@@ -289,13 +305,15 @@ int trace(const ParsedArgs& a)
 } // namespace
 
 const Command kTraceCommand{"trace", "tell whose marked copy a picture is, from the catalogue",
-    "SUSPECT [--report FILE.html] [--json] [--max-false-positive P] [--register auto|always|never]",
+    "SUSPECT [--report FILE.html] [--json] [--max-false-positive P | --threshold T] [--register "
+    "auto|always|never]",
     "Finds which of the catalogue's originals SUSPECT was made from, by its content alone (a\n"
     "copy resized, recompressed, re-toned, mirrored, turned by right angles or cropped to 80 %\n"
     "of each side is still found), confirms it by registering SUSPECT onto that original, and\n"
     "tests the key of every recipient it was marked for. A key counts as found when the chance\n"
     "that any of the keys tested, never embedded, reaches its similarity is at most P: the\n"
-    "family-wise false-positive probability. Several originals that look alike are each\n"
+    "family-wise false-positive probability (with --threshold, when its similarity is above T). Several "
+    "originals that look alike are each\n"
     "tried; copies averaged by several recipients show each of them. With --report, the\n"
     "evidence for a third party: the pictures side by side, the registration, every key's\n"
     "figures, the hashes of the files, the catalogue's record and the rule that decided.",

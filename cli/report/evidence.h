@@ -18,8 +18,9 @@ struct EvidenceKey {
     bool found = false;
     double similarity = 0.0;
     double z = 0.0;
-    double falsePositive = 0.0; // this key alone
-    double familyWise = 0.0; // any of the keys tested
+    // Natural logarithms (watermark/evidence.h); NaN where the figure does not hold.
+    double logFalsePositive = 0.0; // this key alone
+    double logFamilyWise = 0.0; // any of the keys tested
     int length = 0;
     double alpha = 0.0;
     std::string keySha256;
@@ -41,7 +42,6 @@ struct EvidencePage {
     std::optional<Registration> registration;
     std::vector<EvidenceKey> keys; // best first
     std::size_t keysTested = 0;
-    double maxFalsePositive = 0.0;
     std::string rule; // the rule in words
     std::string commandLine;
     std::string date; // ISO 8601, UTC

@@ -4,6 +4,7 @@
 #include "cli/report/evidence.h"
 #include "cli/report/svg_chart.h"
 #include "image/image_io.h"
+#include "watermark/evidence.h"
 
 #include <algorithm>
 #include <cmath>
@@ -52,9 +53,9 @@ std::string number(double v, const char* format)
     return text;
 }
 
-std::string probability(double p)
+std::string probability(double logP)
 {
-    return std::isnan(p) ? std::string("n/a") : number(p, "%.3g");
+    return std::isnan(logP) ? std::string("n/a") : formatProbability(logP);
 }
 
 std::string row(const std::string& name, const std::string& value, const char* cls = nullptr)
@@ -98,7 +99,7 @@ std::string keysTable(const EvidencePage& page)
         s += std::string("<tr class=\"") + (k.found ? "found" : "missed") + "\"><td>"
             + htmlEscape(k.recipient) + "</td><td class=\"num\">" + number(k.similarity, "%.4f")
             + "</td><td class=\"num\">" + number(k.z, "%.2f") + "</td><td class=\"num\">"
-            + probability(k.falsePositive) + "</td><td class=\"num\">" + probability(k.familyWise)
+            + probability(k.logFalsePositive) + "</td><td class=\"num\">" + probability(k.logFamilyWise)
             + "</td><td class=\"num\">" + std::to_string(k.length) + "</td><td>"
             + (k.found ? "found" : "not found") + "</td></tr>\n";
     return s + "</table>\n";
@@ -245,20 +246,21 @@ std::string evidenceHtml(const EvidencePage& page)
         s += keysTable(page);
     s += "<p class=\"model\" id=\"model\">How to read these figures. Each key is a sequence of N numbers "
          "drawn at "
-         "random, independently, from a normal distribution; the copy for each recipient carried its own "
-         "key, "
-         "added to the largest frequency components of the picture's brightness. To test a key, the changes "
-         "between the original and the suspect at those components are correlated with the key: the "
-         "similarity, 1 for a perfect match and around 0 for a key that was never embedded. For a key that "
-         "was "
-         "never embedded, the similarity is what chance alone gives: centred on 0, with a spread of about "
-         "1/√N (z = similarity × √N counts that spread). The false-positive probability is the chance that a "
-         "never-embedded key of the same length reaches the observed similarity or more. Because "
+         "random, independently, from a normal distribution with mean 0; the copy for each recipient carried "
+         "its own key, added to the largest frequency components of the picture's brightness. To test a key, "
+         "the changes between the original and the suspect at those components are correlated with the key: "
+         "the similarity, 1 for a perfect match and around 0 for a key that was never embedded. Whatever the "
+         "picture, the similarity of a key that was never embedded is that of a random direction in N "
+         "dimensions against a fixed one: centred on 0, with a spread of about 1/√N (z = similarity × √N "
+         "counts that spread), and its exact distribution is known (a beta distribution, or Student's t with "
+         "N − 1 degrees of freedom). The false-positive probability is the exact chance that a "
+         "never-embedded "
+         "key of the same length reaches the observed similarity or more. Because "
         + std::to_string(page.keysTested)
         + " keys were tested, the family-wise probability is the chance that any one of them, never "
           "embedded, "
-          "would reach it by chance: 1 − ∏ (1 − p), over the keys. Rule that decided: "
-        + htmlEscape(page.rule) + "</p>\n";
+          "would reach it by chance: 1 − ∏ (1 − p) over the keys. Rule that decided: "
+        + htmlEscape(page.rule) + ".</p>\n";
 
     s += "<h2>Files</h2>\n<table id=\"hashes\">\n<tr><th>file</th><th>SHA-256</th></tr>\n";
     s += "<tr><td>suspect: " + htmlEscape(page.suspectPath) + "</td><td class=\"hash\">"

@@ -6,6 +6,7 @@
 #include "tests/test_support.h"
 #include "watermark/embed.h"
 
+#include <cmath>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -117,9 +118,9 @@ TEST(Trace, NamesTheRecipientsWhoseKeysAreInTheCopy)
         EXPECT_EQ(foundNames(r), c.found) << c.name;
         for (const TracedKey& k : r.candidates[0].keys) {
             // The family-wise figure is never below the key's own, and decides the verdict.
-            EXPECT_GE(k.familyWise, k.falsePositive) << c.name;
-            EXPECT_EQ(k.found, k.familyWise <= kDefaultFalsePositiveBound) << c.name;
-            if (k.found) {
+            EXPECT_GE(k.result.logFamilyWise, k.result.logFalsePositive) << c.name;
+            EXPECT_EQ(k.found(), k.result.logFamilyWise <= std::log(kDefaultMaxFalsePositive)) << c.name;
+            if (k.found()) {
                 ASSERT_TRUE(k.mark.has_value()) << c.name;
                 EXPECT_NE(k.mark->output.find(k.recipient), std::string::npos) << c.name;
             }
