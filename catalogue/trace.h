@@ -19,7 +19,9 @@ namespace pelinor {
 struct TraceOptions {
     DecisionRule rule = DecisionRule::byEvidence();
     float minFingerprintScore = 0.6f; // below this an original is not even tried
-    float fingerprintMargin = 0.15f; // originals this close to the best are tried too
+    // Originals this close to the best are tried too (a series of similar shots); a copy's own
+    // original leads the next by more than this.
+    float fingerprintMargin = 0.05f;
     std::size_t maxCandidates = 5;
     RegisterMode mode = RegisterMode::Auto;
     std::int64_t maxPixels = kDefaultMaxPixels;

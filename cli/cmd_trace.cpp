@@ -11,6 +11,7 @@
 #include "cli/report/evidence.h"
 #include "watermark/evidence.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -110,7 +111,11 @@ void printText(const TraceResult& r, const std::string& suspectPath)
         std::printf("%s\n", notFoundLine(r, suspectPath).c_str());
         return;
     }
+    // Once a recipient is named, the other originals tried are left to --json.
+    const bool found = !r.found().empty();
     for (const TracedOriginal& c : r.candidates) {
+        if (found && std::none_of(c.keys.begin(), c.keys.end(), [](const TracedKey& k) { return k.found(); }))
+            continue;
         std::printf("%s\n", candidateLine(c, r.keysTested).c_str());
         if (!c.tested || c.keys.empty()) continue;
         std::printf("  original %s (fingerprint %.2f), %s\n", c.original.path.c_str(), c.fingerprintScore,
