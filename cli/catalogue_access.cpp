@@ -66,4 +66,26 @@ void warnIfNotMarkedOriginal(const char* command, const std::string& path, const
     }
 }
 
+std::optional<KeyOwner> keyOwner(const std::string& keySha256)
+{
+    try {
+        const std::string catalogueFile = Catalogue::defaultPath();
+        std::error_code ec;
+        if (catalogueFile.empty() || !std::filesystem::is_regular_file(catalogueFile, ec))
+            return std::nullopt;
+        const std::unique_ptr<Catalogue> catalogue = Catalogue::open(catalogueFile, false);
+        for (const KeyRecord& k : catalogue->keys()) {
+            if (k.sha256 != keySha256) continue;
+            KeyOwner owner;
+            for (const RecipientRecord& r : catalogue->recipients())
+                if (r.id == k.recipientId) owner.recipient = r.name;
+            owner.mark = catalogue->markForKey(k.id);
+            return owner;
+        }
+    } catch (const std::exception&) {
+        // As above: advice only.
+    }
+    return std::nullopt;
+}
+
 } // namespace pelinor::cli

@@ -6,6 +6,7 @@
 #include "image/picture.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace pelinor::cli {
@@ -24,5 +25,14 @@ std::unique_ptr<Catalogue> openCatalogue(const ParsedArgs& a, const char* comman
 // which would make the marks look weaker or absent. Says nothing when there is no
 // catalogue, and never fails the command over it.
 void warnIfNotMarkedOriginal(const char* command, const std::string& path, const Picture& original);
+
+// What the default catalogue records of the key whose watermark file has this SHA-256 (an
+// imported key): its recipient and the copy marked with it. Nothing when there is no
+// catalogue, no such key, or the catalogue cannot be read.
+struct KeyOwner {
+    std::string recipient;
+    std::optional<MarkView> mark;
+};
+std::optional<KeyOwner> keyOwner(const std::string& keySha256);
 
 } // namespace pelinor::cli

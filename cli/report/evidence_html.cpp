@@ -255,12 +255,13 @@ std::string evidenceHtml(const EvidencePage& page)
          "counts that spread), and its exact distribution is known (a beta distribution, or Student's t with "
          "N − 1 degrees of freedom). The false-positive probability is the exact chance that a "
          "never-embedded "
-         "key of the same length reaches the observed similarity or more. Because "
-        + std::to_string(page.keysTested)
-        + " keys were tested, the family-wise probability is the chance that any one of them, never "
-          "embedded, "
-          "would reach it by chance: 1 − ∏ (1 − p) over the keys. Rule that decided: "
-        + htmlEscape(page.rule) + ".</p>\n";
+         "key of the same length reaches the observed similarity or more. "
+        + (page.keysTested > 1 ? "Because " + std::to_string(page.keysTested)
+                    + " keys were tested, the family-wise probability is the chance that any one of them, "
+                      "never "
+                      "embedded, would reach it by chance: 1 − ∏ (1 − p) over the keys. "
+                               : std::string())
+        + "Rule that decided: " + htmlEscape(page.rule) + ".</p>\n";
 
     s += "<h2>Files</h2>\n<table id=\"hashes\">\n<tr><th>file</th><th>SHA-256</th></tr>\n";
     s += "<tr><td>suspect: " + htmlEscape(page.suspectPath) + "</td><td class=\"hash\">"

@@ -244,6 +244,13 @@ wrong_original)
   run 0 detect photo.jpg k.wmk marked.jpg; lacks err "warning" # no catalogue: nothing said
   run 0 catalogue import photo.jpg k.wmk
   run 0 detect photo.jpg k.wmk marked.jpg; lacks err "warning"
+  # detect's evidence report names the key's recipient from the catalogue, with the hashes.
+  run 0 detect photo.jpg k.wmk marked.jpg --report det.html
+  for want in "k.wmk in marked.jpg: found" "k (k.wmk)" "$(sha256sum k.wmk | cut -d' ' -f1)" \
+    "$(sha256sum marked.jpg | cut -d' ' -f1)" "$(sha256sum photo.jpg | cut -d' ' -f1)" 'id="original"' 'id="registered"'; do
+    has det.html "$want"
+  done
+  run 2 detect photo.jpg k.wmk marked.jpg --report k.wmk; has err "k.wmk"
   run 0 attack photo.jpg reexport.jpg --jpeg 85
   for command in "detect reexport.jpg k.wmk marked.jpg" "identify reexport.jpg marked.jpg k.wmk"; do
     # shellcheck disable=SC2086
