@@ -19,9 +19,10 @@ namespace pelinor {
 struct TraceOptions {
     DecisionRule rule = DecisionRule::byEvidence();
     float minFingerprintScore = 0.6f; // below this an original is not even tried
-    // Originals this close to the best are tried too (a series of similar shots); a copy's own
-    // original leads the next by more than this.
-    float fingerprintMargin = 0.05f;
+    // Originals this close to the best are tried too: a series of similar shots (a few
+    // pixels apart, they score a few hundredths below the copy's own original). Registration then
+    // refuses those that are not the original.
+    float fingerprintMargin = 0.15f;
     std::size_t maxCandidates = 5;
     RegisterMode mode = RegisterMode::Auto;
     std::int64_t maxPixels = kDefaultMaxPixels;

@@ -30,12 +30,18 @@ struct Marked {
         originalPath = dir.file("DSC_0412.png");
         std::filesystem::copy_file(std::string(PELINOR_SOURCE_DIR) + "/samples/chelsea.png", originalPath);
         original = loadPicture(originalPath);
-        OriginalRecord record = describeOriginal(originalPath, *original);
-        std::uint32_t seed = 1;
-        for (const char* name : {"Ana", "Bruno", "Cvita", "Dora"}) {
+        add(originalPath, *original, {"Ana", "Bruno", "Cvita", "Dora"}, 1);
+    }
+
+    // Marks the picture at `path` for each name, with seeds from `seed` on.
+    void add(const std::string& path, const Picture& picture, std::initializer_list<const char*> names,
+        std::uint32_t seed)
+    {
+        OriginalRecord record = describeOriginal(path, picture);
+        for (const char* name : names) {
             const KeySeed keySeed{seed++, 7, 7, 7, 7, 7, 7, 7};
             const Watermark key = generateWatermark(keySeed, 1000, 0.1, 0.0, 1.0);
-            PictureRef copy = embedWatermark(*original, key, Depths::Any).marked;
+            PictureRef copy = embedWatermark(picture, key, Depths::Any).marked;
             catalogue->transaction([&] {
                 catalogue->addOriginal(record);
                 KeyRecord k;
@@ -126,6 +132,22 @@ TEST(Trace, NamesTheRecipientsWhoseKeysAreInTheCopy)
             }
         }
     }
+}
+
+TEST(Trace, EachOfASeriesOfSimilarShotsIsTried)
+{
+    // A second shot a few pixels over, marked for others: its copy names its own recipient,
+    // and the keys of both shots count in the family.
+    Marked marked;
+    const std::string secondPath = marked.dir.file("DSC_0413.png");
+    savePicture(*attackTone(*attackShift(*marked.original, 6, 4), 1.02, 2), secondPath);
+    const PictureRef second = loadPicture(secondPath);
+    marked.add(secondPath, *second, {"Eva", "Fran"}, 50);
+    const TraceResult r = traceSuspect(*marked.catalogue, *attackJpeg(*marked.copies["Fran"], 85));
+    EXPECT_EQ(r.originalsSearched, 2u);
+    ASSERT_EQ(r.candidates.size(), 2u);
+    EXPECT_EQ(r.keysTested, 6u);
+    EXPECT_EQ(foundNames(r), std::set<std::string>{"Fran"});
 }
 
 TEST(Trace, AnUnrelatedPictureFindsNoOriginal)
