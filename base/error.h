@@ -32,6 +32,8 @@ inline constexpr int TooFewCoefficients = 1005; // the picture cannot hold every
 inline constexpr int NothingEmbedded = 1006; // the marked picture came out identical to the source
 inline constexpr int PixelBudget = 1007; // a picture over the command's pixel budget, from its header
 inline constexpr int NotAlignable = 1010; // the suspect cannot be registered onto the original
+inline constexpr int BadCatalogue = 1020; // a catalogue file that is damaged, foreign or newer
+inline constexpr int CatalogueBusy = 1021; // another command held the catalogue too long
 } // namespace err
 
 // Error texts speak in one voice: a capitalised statement of what is wrong that names the

@@ -1,14 +1,21 @@
+#include "base/atomic_file.h"
+#include "catalogue/catalogue.h"
+#include "catalogue/sha256.h"
 #include "cli/args.h"
+#include "cli/catalogue_access.h"
 #include "cli/commands.h"
 #include "cli/decision.h"
 #include "cli/io.h"
 #include "cli/json.h"
 #include "cli/registration_output.h"
+#include "cli/report/evidence.h"
 #include "watermark/detector.h"
 #include "watermark/evidence.h"
+#include "watermark/registration.h"
 
 #include <cstdio>
 #include <future>
+#include <limits>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -21,6 +28,7 @@ const Option kOptions[] = {
     kMaxFalsePositiveOption,
     kThresholdOption,
     {"--json", nullptr, "print one JSON object instead of text (described in docs/json.md)"},
+    {"--report", "FILE.html", "also write the evidence report: one self-contained page to read and print"},
     {"--register", "M",
         "auto (default): test SUSPECT as it stands when the sizes agree, and\nregister it first when they "
         "differ or the watermark is not found so;\nalways: register first; never: only as it stands"},
@@ -73,6 +81,64 @@ void printText(
     std::printf("%s\n", registrationText(registration).c_str());
 }
 
+// The evidence report of one detection. The registered suspect is made again for the
+// pictures: the detection keeps only its figures.
+void writeReport(const ParsedArgs& a, const std::string& path, const Picture& original,
+    const Picture& suspect, const Watermark& watermark, const DetectResult& r, const DecisionRule& rule,
+    const std::optional<Registration>& registration)
+{
+    const std::string& originalPath = a.positional()[0];
+    const std::string& watermarkPath = a.positional()[1];
+    const std::string& suspectPath = a.positional()[2];
+    EvidencePage page;
+    page.suspectPath = suspectPath;
+    page.suspectSha256 = withFile(suspectPath, [&] { return sha256File(suspectPath); });
+    page.originalPath = originalPath;
+    page.originalSha256 = withFile(originalPath, [&] { return sha256File(originalPath); });
+    page.original = &original;
+    page.suspect = &suspect;
+    PictureRef onGrid;
+    if (registration) {
+        onGrid = registerPicture(original, suspect).picture;
+        page.onGrid = onGrid.get();
+    } else if (suspect.width() == original.width() && suspect.height() == original.height()) {
+        page.onGrid = &suspect;
+    }
+    page.registration = registration;
+    EvidenceKey k;
+    k.recipient = watermarkPath;
+    k.found = r.found;
+    k.similarity = r.similarity;
+    k.z = r.z;
+    k.logFalsePositive = r.logFalsePositive;
+    k.logFamilyWise = std::numeric_limits<double>::quiet_NaN();
+    k.length = watermark.length;
+    k.alpha = watermark.alpha;
+    k.keySha256 = withFile(watermarkPath, [&] { return sha256File(watermarkPath); });
+    if (const auto owner = keyOwner(k.keySha256)) {
+        k.recipient = owner->recipient + " (" + watermarkPath + ")";
+        if (owner->mark) {
+            k.marked = owner->mark->mark.created;
+            k.output = owner->mark->mark.output;
+            k.outputSha256 = owner->mark->mark.outputSha256;
+            k.psnr = owner->mark->mark.psnr;
+        }
+    }
+    page.keys.push_back(k);
+    page.keysTested = 1;
+    page.verdict = watermarkPath + " in " + suspectPath + ": " + verdictReason(r);
+    page.rule = ruleText(rule);
+    std::vector<std::string> words{"pelinor-cli", "detect"};
+    words.insert(words.end(), a.positional().begin(), a.positional().end());
+    for (const auto& [name, value] : a.inOrder()) {
+        words.push_back(name);
+        if (!value.empty()) words.push_back(value);
+    }
+    page.commandLine = shellLine(words);
+    page.date = isoNow();
+    withFile(path, [&] { writeFileAtomic(path, evidenceHtml(page)); });
+}
+
 int detect(const ParsedArgs& a)
 {
     a.expectPositional(3, 3, "ORIGINAL WATERMARK.wmk SUSPECT");
@@ -82,6 +148,9 @@ int detect(const ParsedArgs& a)
     const std::string& originalPath = a.positional()[0];
     const std::string& watermarkPath = a.positional()[1];
     const std::string& suspectPath = a.positional()[2];
+    const std::string report = a.value("--report").value_or("");
+    if (a.has("--report") && report.empty()) throw UsageError("--report needs a file");
+    refuseReplacingInput(report, {originalPath, watermarkPath, suspectPath});
 
     // The two pictures are read at once; a failure of the original still comes first.
     // Without a thread to be had (low memory) the suspect is read afterwards instead.
@@ -93,6 +162,7 @@ int detect(const ParsedArgs& a)
         suspectLoad = std::async(std::launch::deferred, loadSuspect);
     }
     const PictureRef original = loadPictureFile(originalPath, limit);
+    warnIfNotMarkedOriginal("detect", originalPath, *original);
     const PictureRef suspect = suspectLoad.get();
     const Watermark watermark = readWatermarkFile(watermarkPath);
     // Only a detection that never registers needs the sizes to agree.
@@ -111,6 +181,7 @@ int detect(const ParsedArgs& a)
         [&] { return pelinor::detect(reference, watermark, *suspect, rule, options); });
     const DetectResult& r = d.result;
     const std::optional<Registration>& registration = d.registration;
+    if (!report.empty()) writeReport(a, report, *original, *suspect, watermark, r, rule, registration);
     if (a.has("--json"))
         printJson(r, rule, a, registration);
     else
@@ -121,8 +192,8 @@ int detect(const ParsedArgs& a)
 } // namespace
 
 const Command kDetectCommand{"detect", "test a suspect picture for a watermark",
-    "ORIGINAL WATERMARK.wmk SUSPECT [--max-false-positive P | --threshold T] [--json] [--register "
-    "auto|always|never]",
+    "ORIGINAL WATERMARK.wmk SUSPECT [--max-false-positive P | --threshold T] [--json] [--report FILE.html] "
+    "[--register auto|always|never]",
     "Tests SUSPECT for the watermark, against the unmarked ORIGINAL (in any format and depth\n"
     "the tool reads; an 8-bit copy of a 16-bit picture is brought to its scale): the values\n"
     "embedded at the original's significant coefficients are extracted and correlated with\n"

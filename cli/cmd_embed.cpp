@@ -287,24 +287,6 @@ int embedOne(const ParsedArgs& a)
     return kExitOk;
 }
 
-std::string lower(std::string s)
-{
-    for (char& c : s)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
-// The extension a batch output gets: --format's, else the input's own when it is one we write.
-std::string outputExtension(const fs::path& input, const std::string& format)
-{
-    if (!format.empty()) return "." + format;
-    const std::string ext = lower(input.extension().string());
-    if (ext == ".bmp" || ext == ".png" || ext == ".jpg" || ext == ".jpeg" || ext == ".tif" || ext == ".tiff"
-        || ext == ".webp")
-        return input.extension().string();
-    return ".bmp";
-}
-
 struct BatchItem {
     std::string input;
     std::string output;
@@ -322,7 +304,7 @@ std::vector<BatchItem> planBatch(const std::vector<std::string>& inputs, const s
     everyInput.push_back(watermarkPath);
     for (const std::string& input : inputs) {
         const fs::path in(input);
-        BatchItem item{input, (dir / in.stem()).string() + outputExtension(in, format), {}};
+        BatchItem item{input, (dir / in.stem()).string() + outputExtension(input, format), {}};
         std::error_code ec;
         fs::path key = fs::weakly_canonical(item.output, ec);
         if (ec) key = fs::path(item.output).lexically_normal();
@@ -345,7 +327,7 @@ int embedBatch(const ParsedArgs& a)
 {
     const std::string dir = *a.value("--output-dir");
     if (dir.empty()) throw UsageError("--output-dir needs a folder");
-    std::string format = lower(a.value("--format").value_or(""));
+    std::string format = lowerCase(a.value("--format").value_or(""));
     if (format == "jpeg") format = "jpg";
     if (format == "tiff") format = "tif";
     if (!format.empty() && format != "bmp" && format != "png" && format != "jpg" && format != "tif"

@@ -1,5 +1,6 @@
 #include "base/parallel.h"
 #include "cli/args.h"
+#include "cli/catalogue_access.h"
 #include "cli/commands.h"
 #include "cli/decision.h"
 #include "cli/io.h"
@@ -183,6 +184,7 @@ int identify(const ParsedArgs& a)
     PictureRef pictures[2] = {loadPictureFile(paths[0], limit), loadPictureFile(paths[1], limit)};
     require24Bit(paths[0], *pictures[0]);
     require24Bit(paths[1], *pictures[1]);
+    warnIfNotMarkedOriginal("identify", paths[0], *pictures[0]);
     const Picture& original = *pictures[0];
     const PictureRef suspect = pictures[1];
     if (mode == RegisterMode::Never)

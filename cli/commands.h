@@ -55,5 +55,8 @@ extern const Command kInfoCommand;
 extern const Command kAttackCommand;
 extern const Command kEvaluateCommand;
 extern const Command kIdentifyCommand;
+extern const Command kCatalogueCommand;
+extern const Command kMarkCommand;
+extern const Command kTraceCommand;
 
 } // namespace pelinor::cli

@@ -4,7 +4,10 @@
 #include "image/image_io.h"
 #include "watermark/strength.h"
 
+#include <cctype>
 #include <cstdio>
+#include <filesystem>
+#include <string_view>
 #include <sys/stat.h>
 
 namespace pelinor::cli {
@@ -64,6 +67,24 @@ double minPsnr(const ParsedArgs& a)
         throw UsageError("--min-psnr: give 0 (no floor) or " + std::to_string(int(kMinTargetPsnr)) + " to "
             + std::to_string(int(kMaxTargetPsnr)) + " dB");
     return db;
+}
+
+std::string lowerCase(std::string text)
+{
+    for (char& c : text)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string outputExtension(const std::string& input, const std::string& format)
+{
+    if (!format.empty()) return "." + format;
+    const std::string ext = std::filesystem::path(input).extension().string();
+    const std::string lower = lowerCase(ext);
+    if (lower == ".bmp" || lower == ".png" || lower == ".jpg" || lower == ".jpeg" || lower == ".tif"
+        || lower == ".tiff" || lower == ".webp")
+        return ext;
+    return ".bmp";
 }
 
 SaveOptions saveOptions(const ParsedArgs& a)

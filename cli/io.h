@@ -37,6 +37,12 @@ PictureRef loadPictureFile(const std::string& path, std::int64_t maxPixels);
 void require24Bit(const std::string& path, const Picture& picture);
 Watermark readWatermarkFile(const std::string& path);
 
+// ASCII letters in lower case.
+std::string lowerCase(std::string text);
+// The extension a batch writes for `input`: "." + `format` when one is given, else the
+// input's own when it is one the tool writes, else ".bmp".
+std::string outputExtension(const std::string& input, const std::string& format);
+
 // The output options the writing commands share (embed, attack), read by saveOptions.
 inline constexpr Option kQualityOption{"--quality", "Q|same",
     "JPEG quality 1..100 (default 90), or 'same': the input JPEG's own,\nestimated from its quantisation "

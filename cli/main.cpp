@@ -20,6 +20,9 @@ const Command* const kCommands[] = {
     &pelinor::cli::kAttackCommand,
     &pelinor::cli::kEvaluateCommand,
     &pelinor::cli::kIdentifyCommand,
+    &pelinor::cli::kMarkCommand,
+    &pelinor::cli::kTraceCommand,
+    &pelinor::cli::kCatalogueCommand,
 };
 
 void usage(std::FILE* out)

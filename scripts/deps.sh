@@ -7,7 +7,7 @@ packages=(
   qt6-base-dev libgl-dev qt6-translations-l10n
   libfftw3-dev libpng-dev zlib1g-dev libjpeg62-turbo-dev libtiff-dev libwebp-dev
   libopencv-core-dev libopencv-imgproc-dev libopencv-features2d-dev libopencv-calib3d-dev
-  libopencv-video-dev
+  libopencv-video-dev libsqlite3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth clang clang-format
 )

@@ -5,8 +5,11 @@
 #include "watermark/watermark_file.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <new>
+#include <sys/random.h>
 
 namespace pelinor {
 
@@ -38,7 +41,73 @@ double scaled(double x, double genVar, double genMean)
     return value;
 }
 
+void requireGeneratable(std::int32_t genSize)
+{
+    if (genSize > kMaxWatermarkLength)
+        throw Error(err::OutOfMemory,
+            "Out of memory: a watermark of " + std::to_string(genSize) + " values is too long (at most "
+                + std::to_string(kMaxWatermarkLength) + ")");
+}
+
+// Calls sink(value) for `count` values of the pair procedure.
+template <class Sink>
+void generateValues(std::mt19937& generator, std::int32_t count, double genMean, double genVar, Sink&& sink)
+{
+    for (std::int32_t written = 0; written < count;) {
+        const double u = pairComponent(uniformDraw(generator));
+        const double v = pairComponent(uniformDraw(generator));
+        double x1 = 0.0;
+        double x2 = 0.0;
+        if (!polarPair(u, v, x1, x2)) continue;
+        sink(scaled(x1, genVar, genMean));
+        // An odd length ends with the first value of one more pair.
+        if (++written < count) {
+            sink(scaled(x2, genVar, genMean));
+            ++written;
+        }
+    }
+}
+
 } // namespace
+
+KeySeed entropySeed()
+{
+    KeySeed seed{};
+    auto* bytes = reinterpret_cast<unsigned char*>(seed.data());
+    std::size_t got = 0;
+    while (got < sizeof seed) {
+        const ssize_t n = ::getrandom(bytes + got, sizeof seed - got, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0)
+            throw Error(err::DeviceIo,
+                std::string("Device I/O error: no entropy from the operating system (") + std::strerror(errno)
+                    + ")");
+        got += std::size_t(n);
+    }
+    return seed;
+}
+
+Watermark generateWatermark(
+    const KeySeed& seed, std::int32_t length, double alpha, double mean, double deviation)
+{
+    requireGeneratable(length);
+    std::seed_seq sequence(seed.begin(), seed.end());
+    std::mt19937 generator(sequence);
+    Watermark w;
+    w.length = length;
+    w.alpha = alpha;
+    w.mean = mean;
+    w.deviation = deviation;
+    try {
+        w.values.reserve(std::size_t(std::max(length, std::int32_t(0))));
+        generateValues(generator, std::max(length, std::int32_t(0)), mean, deviation,
+            [&](double v) { w.values.push_back(v); });
+    } catch (const std::bad_alloc&) {
+        throw Error(
+            err::OutOfMemory, "Out of memory: generating " + std::to_string(length) + " watermark values");
+    }
+    return w;
+}
 
 float uniformDraw(std::mt19937& generator)
 {
@@ -66,28 +135,13 @@ bool polarPair(double u, double v, double& x1, double& x2)
 void CoxGenMark(const std::string& datZig, double genAlpha, std::int32_t genSize, std::int32_t genSeed,
     double genMean, double genVar)
 {
-    if (genSize > kMaxWatermarkLength)
-        throw Error(err::OutOfMemory,
-            "Out of memory: a watermark of " + std::to_string(genSize) + " values is too long (at most "
-                + std::to_string(kMaxWatermarkLength) + ")");
+    requireGeneratable(genSize);
     std::mt19937 generator = seededGenerator(genSeed);
     std::string text = formatWatermarkHeader(genSize, genAlpha, genMean, genVar);
     try {
         const std::int32_t count = std::max(genSize, std::int32_t(0));
         text.reserve(text.size() + static_cast<std::size_t>(count) * 20);
-        for (std::int32_t written = 0; written < count;) {
-            const double u = pairComponent(uniformDraw(generator));
-            const double v = pairComponent(uniformDraw(generator));
-            double x1 = 0.0;
-            double x2 = 0.0;
-            if (!polarPair(u, v, x1, x2)) continue;
-            appendWatermarkValue(text, scaled(x1, genVar, genMean));
-            // An odd length ends with the first value of one more pair.
-            if (++written < count) {
-                appendWatermarkValue(text, scaled(x2, genVar, genMean));
-                ++written;
-            }
-        }
+        generateValues(generator, count, genMean, genVar, [&](double v) { appendWatermarkValue(text, v); });
     } catch (const std::bad_alloc&) {
         throw Error(
             err::OutOfMemory, "Out of memory: generating " + std::to_string(genSize) + " watermark values");

@@ -1,6 +1,9 @@
 // Generation of Gaussian watermarks.
 #pragma once
 
+#include "watermark/watermark_file.h"
+
+#include <array>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -13,6 +16,17 @@ namespace pelinor {
 // kMaxWatermarkLength is error 7, a value that overflows error 6, and neither touches it.
 void CoxGenMark(const std::string& datZig, double genAlpha, std::int32_t genSize, std::int32_t genSeed,
     double genMean, double genVar);
+
+// A key: 256 bits from which a watermark's values are generated again whenever needed, so
+// that a record of many keys holds 32 bytes for each instead of its values.
+using KeySeed = std::array<std::uint32_t, 8>;
+// 256 bits from the operating system's entropy (error 57 when it has none to give).
+KeySeed entropySeed();
+// The watermark of a key: `length` values by the pair procedure from a generator seeded
+// with the eight words (std::seed_seq, so the same on every platform), scaled by
+// `deviation` and shifted by `mean`. Errors as CoxGenMark's.
+Watermark generateWatermark(
+    const KeySeed& seed, std::int32_t length, double alpha, double mean, double deviation);
 
 // The steps of the pair procedure, exposed for tests.
 // One single-precision draw in [0, 1) (24 random bits, so never 1).
