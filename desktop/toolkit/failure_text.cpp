@@ -36,6 +36,8 @@ const std::pair<int, const char*> kReasons[] = {
     {err::TooFewCoefficients, "slika nema dovoljno koeficijenata različitih od nule za sve vrijednosti žiga"},
     {err::NothingEmbedded, "žig ne mijenja nijedan piksel slike (alfa faktor je premalen)"},
     {err::NotAlignable, "slika s žigom nije kopija originalne slike (ne može se poravnati s njom)"},
+    {err::BadCatalogue, "katalog je oštećen, tuđ ili iz novije inačice programa"},
+    {err::CatalogueBusy, "katalog je predugo zauzet drugom naredbom"},
 };
 
 } // namespace
