@@ -160,7 +160,8 @@ int evaluate(const ParsedArgs& a)
     const auto inDir = [&](const char* name) { return (std::filesystem::path(dir) / name).string(); };
     const FileContents reports[] = {{inDir("report.csv"), reportCsv(ev)}, {inDir("report.md"), markdown},
         {inDir("report.html"), reportHtml(ev, info)}};
-    withFile(dir, [&] { writeFilesAtomic(reports); });
+    // The notes name their files.
+    warnReplaced("evaluate", "", withFile(dir, [&] { return writeFilesAtomic(reports); }));
     if (a.has("--json")) {
         std::printf("%s\n", reportJson(ev, info, dir).c_str());
         return kExitOk;

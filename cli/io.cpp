@@ -122,7 +122,13 @@ void savePictureFile(
     const char* command, const std::string& output, const Picture& picture, const SaveOptions& options)
 {
     warnLosses(command, output, picture);
-    withFile(output, [&] { savePicture(picture, output, options); });
+    warnReplaced(command, output, withFile(output, [&] { return savePicture(picture, output, options); }));
+}
+
+void warnReplaced(const char* command, const std::string& output, const WriteNotes& notes)
+{
+    for (const std::string& note : notes)
+        std::fprintf(stderr, "pelinor-cli %s: warning: %s\n", command, fileMessage(output, note).c_str());
 }
 
 Watermark readWatermarkFile(const std::string& path)

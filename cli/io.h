@@ -51,7 +51,10 @@ SaveOptions saveOptions(const ParsedArgs& a);
 void noteInput(const char* command, const std::string& input, const Picture& picture);
 // Warns on stderr naming everything `output`'s format cannot hold of `picture`.
 void warnLosses(const char* command, const std::string& output, const Picture& picture);
-// Saves with the options, after the warnings.
+// Warns on stderr of what replacing `output` could not keep (its owner, group or mode).
+void warnReplaced(const char* command, const std::string& output, const WriteNotes& notes);
+// Saves with the options, after the warnings on what the format cannot hold; then warns of
+// what the file replaced could not keep.
 void savePictureFile(
     const char* command, const std::string& output, const Picture& picture, const SaveOptions& options);
 

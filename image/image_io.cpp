@@ -108,14 +108,14 @@ std::vector<std::uint8_t> encodePicture(
     return encodeBmp(picture);
 }
 
-void savePicture(const Picture& picture, const std::string& path, int jpegQuality)
+WriteNotes savePicture(const Picture& picture, const std::string& path, int jpegQuality)
 {
-    writeFileAtomic(path, encodePicture(picture, formatForPath(path), jpegQuality));
+    return writeFileAtomic(path, encodePicture(picture, formatForPath(path), jpegQuality));
 }
 
-void savePicture(const Picture& picture, const std::string& path, const SaveOptions& options)
+WriteNotes savePicture(const Picture& picture, const std::string& path, const SaveOptions& options)
 {
-    writeFileAtomic(path, encodePicture(picture, formatForPath(path), options));
+    return writeFileAtomic(path, encodePicture(picture, formatForPath(path), options));
 }
 
 std::vector<std::string> lostInFormat(const Picture& picture, ImageFormat format)

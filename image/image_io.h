@@ -1,6 +1,7 @@
 // Loading and saving pictures.
 #pragma once
 
+#include "base/atomic_file.h"
 #include "image/picture.h"
 
 #include <cstdint>
@@ -31,9 +32,10 @@ PictureRef decodePicture(std::span<const std::uint8_t> bytes, std::int64_t maxPi
 inline constexpr std::size_t kFormatSignatureBytes = 12;
 std::optional<ImageFormat> formatOfContent(std::span<const std::uint8_t> head);
 
-// Saves by extension (.png, .jpg/.jpeg, .tif/.tiff, .webp, anything else BMP), atomically.
-void savePicture(const Picture& picture, const std::string& path, int jpegQuality = 90);
-void savePicture(const Picture& picture, const std::string& path, const SaveOptions& options);
+// Saves by extension (.png, .jpg/.jpeg, .tif/.tiff, .webp, anything else BMP), atomically;
+// returns what the file replaced could not keep (its owner, group or mode).
+WriteNotes savePicture(const Picture& picture, const std::string& path, int jpegQuality = 90);
+WriteNotes savePicture(const Picture& picture, const std::string& path, const SaveOptions& options);
 ImageFormat formatForPath(const std::string& path);
 std::vector<std::uint8_t> encodePicture(const Picture& picture, ImageFormat format, int jpegQuality = 90);
 std::vector<std::uint8_t> encodePicture(

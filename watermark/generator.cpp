@@ -63,7 +63,7 @@ bool polarPair(double u, double v, double& x1, double& x2)
     return true;
 }
 
-void CoxGenMark(const std::string& datZig, double genAlpha, std::int32_t genSize, std::int32_t genSeed,
+WriteNotes CoxGenMark(const std::string& datZig, double genAlpha, std::int32_t genSize, std::int32_t genSeed,
     double genMean, double genVar)
 {
     if (genSize > kMaxWatermarkLength)
@@ -92,7 +92,7 @@ void CoxGenMark(const std::string& datZig, double genAlpha, std::int32_t genSize
         throw Error(
             err::OutOfMemory, "Out of memory: generating " + std::to_string(genSize) + " watermark values");
     }
-    writeFileAtomic(datZig, text);
+    return writeFileAtomic(datZig, text);
 }
 
 } // namespace pelinor
