@@ -96,6 +96,9 @@ int evaluate(const ParsedArgs& a)
         refuseReplacingInput((std::filesystem::path(dir) / name).string(), {originalPath, watermarkPath});
 
     const PictureRef original = loadPictureFile(originalPath, maxPixels(a));
+    // The workers' copies share the budget of one picture.
+    PixelBudget budget(maxPixels(a));
+    options.budget = &budget;
     require24Bit(originalPath, *original);
     const Watermark watermark = readWatermarkFile(watermarkPath);
     // Each random watermark is N draws and a dot product, repeated for the marked picture and

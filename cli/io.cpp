@@ -33,11 +33,11 @@ std::int64_t maxPixels(const ParsedArgs& a)
     return a.integer(kMaxPixelsOption);
 }
 
-PictureRef loadPictureFile(const std::string& path, std::int64_t maxPixels)
+PictureRef loadPictureFile(const std::string& path, const PixelLimit& limit)
 {
     return withFile(path, [&] {
         try {
-            return loadPicture(path, maxPixels);
+            return loadPicture(path, limit);
         } catch (const Error& e) {
             // The budget is ours to change; say how.
             if (e.number() != err::PixelBudget) throw;

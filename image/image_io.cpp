@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <sys/stat.h>
 
 namespace pelinor {
 namespace {
@@ -32,20 +33,20 @@ std::optional<ImageFormat> formatOfContent(std::span<const std::uint8_t> head)
     return std::nullopt;
 }
 
-PictureRef decodePicture(std::span<const std::uint8_t> bytes, std::int64_t maxPixels)
+PictureRef decodePicture(std::span<const std::uint8_t> bytes, const PixelLimit& limit)
 {
     if (const std::optional<ImageFormat> format = formatOfContent(bytes)) {
         switch (*format) {
         case ImageFormat::Bmp:
-            return decodeBmp(bytes, maxPixels);
+            return decodeBmp(bytes, limit);
         case ImageFormat::Png:
-            return decodePng(bytes, maxPixels);
+            return decodePng(bytes, limit);
         case ImageFormat::Jpeg:
-            return decodeJpeg(bytes, maxPixels);
+            return decodeJpeg(bytes, limit);
         case ImageFormat::Tiff:
-            return decodeTiff(bytes, maxPixels);
+            return decodeTiff(bytes, limit);
         case ImageFormat::WebP:
-            return decodeWebp(bytes, maxPixels);
+            return decodeWebp(bytes, limit);
         }
     }
     throw Error(err::InvalidPicture,
@@ -53,12 +54,19 @@ PictureRef decodePicture(std::span<const std::uint8_t> bytes, std::int64_t maxPi
                       : "Invalid picture: not a BMP, PNG, JPEG, TIFF or WebP file");
 }
 
-PictureRef loadPicture(const std::string& path, std::int64_t maxPixels)
+PictureRef loadPicture(const std::string& path, const PixelLimit& limit)
 {
-    // The largest sensible file: the pixel limit plus headers, palettes and the like.
-    const std::vector<std::uint8_t> bytes = readFileBytes(path, kMaxPixelBytes + (std::size_t(64) << 20));
+    // A small picture followed by a gigabyte (sparse on disk, or padding) would be read whole.
+    const std::uint64_t largest = largestPictureFile(limit.max);
+    struct stat info { };
+    if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && std::uint64_t(info.st_size) > largest)
+        throw Error(err::PixelBudget,
+            "Out of memory: \"" + path + "\" has " + std::to_string(info.st_size)
+                + " bytes, more than any picture within the limit of " + std::to_string(limit.max)
+                + " pixels needs (" + std::to_string(largest) + " bytes with its metadata)");
+    const std::vector<std::uint8_t> bytes = readFileBytes(path, largest);
     try {
-        return decodePicture(bytes, maxPixels);
+        return decodePicture(bytes, limit);
     } catch (const Error& e) {
         if (e.number() != err::InvalidPicture) throw;
         throw Error(e.number(), std::string(e.what()) + " (\"" + path + "\")");

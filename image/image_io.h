@@ -23,8 +23,11 @@ struct SaveOptions {
 // Loads by content (BMP, PNG, JPEG, TIFF, WebP). Missing file: error 53; not a readable picture:
 // 481; more than maxPixels pixels: err::PixelBudget, from the header, before any pixel is
 // allocated.
-PictureRef loadPicture(const std::string& path, std::int64_t maxPixels = kDefaultMaxPixels);
-PictureRef decodePicture(std::span<const std::uint8_t> bytes, std::int64_t maxPixels = kDefaultMaxPixels);
+// A file larger than any picture within the limit could need (largestPictureFile) is refused
+// from its size, err::PixelBudget, before it is read. The limit may admit the picture's pixels
+// to a budget its caller shares with other jobs.
+PictureRef loadPicture(const std::string& path, const PixelLimit& limit = kDefaultMaxPixels);
+PictureRef decodePicture(std::span<const std::uint8_t> bytes, const PixelLimit& limit = kDefaultMaxPixels);
 
 // The format a file's first bytes announce (kFormatSignatureBytes of them suffice), or
 // nothing when they are no picture's that the program reads. Whether the rest decodes is
