@@ -6,8 +6,12 @@
 #include "image/codecs/exif.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
 
 namespace pelinor {
 namespace {
@@ -15,6 +19,35 @@ namespace {
 bool startsWith(std::span<const std::uint8_t> bytes, std::string_view magic)
 {
     return bytes.size() >= magic.size() && std::memcmp(bytes.data(), magic.data(), magic.size()) == 0;
+}
+
+std::uint32_t be32(const std::uint8_t* p)
+{
+    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
+}
+
+std::int64_t le32(const std::uint8_t* p)
+{
+    return std::int32_t(
+        std::uint32_t(p[3]) << 24 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[1]) << 8 | p[0]);
+}
+
+// The width and height a PNG or BMP header at the very start of a file declares; 0 x 0 when
+// the file is another kind (whose size may lie far into the file) or too short to say.
+std::pair<std::int64_t, std::int64_t> declaredSize(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return {0, 0};
+    std::uint8_t head[26] = {};
+    const ssize_t n = ::pread(fd, head, sizeof head, 0);
+    ::close(fd);
+    const std::span<const std::uint8_t> bytes(head, sizeof head);
+    if (n != ssize_t(sizeof head)) return {0, 0};
+    if (startsWith(bytes, "\x89PNG\r\n\x1a\n") && std::memcmp(head + 12, "IHDR", 4) == 0)
+        return {be32(head + 16), be32(head + 20)};
+    if (startsWith(bytes, "BM") && le32(head + 14) >= 40) // not the 16-bit sizes of OS/2's header
+        return {std::abs(le32(head + 18)), std::abs(le32(head + 22))};
+    return {0, 0};
 }
 
 } // namespace
@@ -64,6 +97,17 @@ PictureRef loadPicture(const std::string& path, const PixelLimit& limit)
             "Out of memory: \"" + path + "\" has " + std::to_string(info.st_size)
                 + " bytes, more than any picture within the limit of " + std::to_string(limit.max)
                 + " pixels needs (" + std::to_string(largest) + " bytes with its metadata)");
+    // Where the header says the size at once, the file may hold no more than that picture needs.
+    if (const auto [width, height] = declaredSize(path);
+        width > 0 && height > 0 && width * height <= limit.max) {
+        const std::uint64_t needed = largestPictureFile(width * height);
+        if (std::uint64_t(info.st_size) > needed)
+            throw Error(err::InvalidPicture,
+                "Invalid picture: \"" + path + "\" has " + std::to_string(info.st_size)
+                    + " bytes, more than the " + sizeText(width, height)
+                    + " picture its header declares needs (" + std::to_string(needed)
+                    + " bytes with its metadata)");
+    }
     const std::vector<std::uint8_t> bytes = readFileBytes(path, largest);
     try {
         return decodePicture(bytes, limit);

@@ -161,15 +161,15 @@ TEST(PixelBudget, EveryCodecTakesTheLimitItIsGiven)
 TEST(PixelBudget, FilesLargerThanThePictureLimitCouldNeedAreRefusedUnread)
 {
     test::TempDir dir;
-    const std::string path = dir.file("padded.png");
-    const std::vector<std::uint8_t> png = encodePng(*test::patternPicture(40, 30));
-    writeFileAtomic(path, png);
+    // A JPEG's size may lie far into the file: only the limit bounds it.
+    const std::string path = dir.file("padded.jpg");
+    writeFileAtomic(path, encodePicture(*test::patternPicture(40, 30), ImageFormat::Jpeg));
     const std::int64_t limit = 1'000'000;
     const std::uint64_t largest = largestPictureFile(limit);
     EXPECT_EQ(largest, 16'000'000u + (65u << 20));
     EXPECT_EQ(largestPictureFile(kDefaultMaxPixels), kMaxPixelBytes + kMaxMetadataBlock);
     ASSERT_EQ(::truncate(path.c_str(), off_t(largest)), 0);
-    EXPECT_EQ(loadPicture(path, limit)->width(), 40); // what follows the end of a PNG is ignored
+    EXPECT_EQ(loadPicture(path, limit)->width(), 40); // what follows the end of a JPEG is ignored
     ASSERT_EQ(::truncate(path.c_str(), off_t(1000) << 20), 0);
     const auto [code, message] = failureOf([&] { loadPicture(path, limit); });
     EXPECT_EQ(code, err::PixelBudget);
@@ -178,6 +178,25 @@ TEST(PixelBudget, FilesLargerThanThePictureLimitCouldNeedAreRefusedUnread)
             + "\" has 1048576000 bytes, more than any picture within the limit of "
               "1000000 pixels needs ("
             + std::to_string(largest) + " bytes with its metadata)");
+
+    // Within the default limit too, when the header at the start gives the size (PNG, BMP):
+    // the file may hold no more than its own picture needs.
+    for (const char* name : {"padded.png", "padded.bmp"}) {
+        SCOPED_TRACE(name);
+        const std::string file = dir.file(name);
+        writeFileAtomic(file, encodePicture(*test::patternPicture(40, 30), formatForPath(file)));
+        const std::uint64_t needed = largestPictureFile(40 * 30);
+        ASSERT_EQ(::truncate(file.c_str(), off_t(needed)), 0);
+        EXPECT_EQ(loadPicture(file)->height(), 30);
+        ASSERT_EQ(::truncate(file.c_str(), off_t(1000) << 20), 0);
+        const auto [number, text] = failureOf([&] { loadPicture(file); });
+        EXPECT_EQ(number, err::InvalidPicture);
+        EXPECT_EQ(text,
+            "Invalid picture: \"" + file
+                + "\" has 1048576000 bytes, more than the 40 x 30 picture its header "
+                  "declares needs ("
+                + std::to_string(needed) + " bytes with its metadata)");
+    }
 }
 
 // With a budget that lets it through, the kept 34-byte WebP claiming 305 megapixels still
