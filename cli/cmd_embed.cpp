@@ -218,7 +218,7 @@ Embedded embedAndSaveOrThrow(
     }
     source.reset(); // not needed while the output is written
     warnLosses("embed", output, marked);
-    withFile(output, [&] { writeFileAtomic(output, bytes); });
+    warnReplaced("embed", output, withFile(output, [&] { return writeFileAtomic(output, bytes); }));
     return done;
 }
 
