@@ -6,6 +6,7 @@
 #include <chrono>
 #include <climits>
 #include <csignal>
+#include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -154,6 +155,23 @@ TempFile createTemp(const std::string& path)
     throwFileError("Cannot write", path, lastError);
 }
 
+// Following links ourselves bypasses the kernel's protection of world-writable sticky
+// folders (fs.protected_symlinks), so its rule is applied here: in such a folder a link is
+// followed only when it belongs to the caller or to the folder's owner. Another user's link
+// planted in /tmp would otherwise send the write to any file the caller may write.
+void refusePlantedLink(const std::string& path, const std::string& link, const struct stat& info)
+{
+    if (info.st_uid == ::geteuid()) return;
+    const std::string folder = folderOf(link);
+    struct stat dir { };
+    if (::stat(folder.c_str(), &dir) != 0) return;
+    if ((dir.st_mode & (S_ISVTX | S_IWOTH)) != (S_ISVTX | S_IWOTH) || dir.st_uid == info.st_uid) return;
+    throw Error(err::PermissionDenied,
+        "Cannot write \"" + path + "\": the symbolic link \"" + link + "\" belongs to another user (uid "
+            + std::to_string(info.st_uid) + ") in the world-writable folder \"" + folder
+            + "\"; refusing to follow it");
+}
+
 // The file a save to `path` really replaces: a symbolic link is followed, chain and
 // relative targets included, to the first name that is not a link (which may not exist yet).
 std::string followLinks(const std::string& path)
@@ -162,6 +180,7 @@ std::string followLinks(const std::string& path)
     for (int hops = 0; hops < 40; ++hops) {
         struct stat info { };
         if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return current;
+        refusePlantedLink(path, current, info);
         std::vector<char> target(PATH_MAX + 1);
         const ssize_t n = ::readlink(current.c_str(), target.data(), target.size());
         if (n < 0) throwFileError("Cannot write", path, errno);
@@ -186,10 +205,52 @@ void writeAll(int fd, const std::uint8_t* data, std::size_t size, const std::str
     }
 }
 
+std::string modeText(mode_t mode)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "%04o", unsigned(mode & 07777));
+    return text;
+}
+
+// Gives the temporary the owner, group and mode of the file it replaces, as far as the
+// process may: run as root, a save over another user's 0600 file leaves it theirs instead
+// of root's and unreadable to them; anyone else can at most choose one of their groups.
+// The owner goes first, since a change of owner clears the set-ID bits. Returns what could
+// not be kept.
+WriteNotes keepOwnership(int fd, const struct stat& old)
+{
+    struct stat now { };
+    if (::fstat(fd, &now) != 0) return {"its owner, group and mode could not be kept"};
+    if ((now.st_uid != old.st_uid || now.st_gid != old.st_gid) && ::fchown(fd, old.st_uid, old.st_gid) != 0
+        && now.st_gid != old.st_gid)
+        (void)::fchown(fd, uid_t(-1), old.st_gid);
+    (void)::fstat(fd, &now);
+    // A set-ID bit is kept only with the owner or group it names.
+    mode_t mode = old.st_mode & 07777;
+    if (now.st_uid != old.st_uid) mode &= ~mode_t(S_ISUID);
+    if (now.st_gid != old.st_gid) mode &= ~mode_t(S_ISGID);
+    (void)::fchmod(fd, mode);
+    (void)::fstat(fd, &now);
+
+    WriteNotes notes;
+    std::string lost;
+    if (now.st_uid != old.st_uid) lost = "its owner (uid " + std::to_string(old.st_uid) + ")";
+    if (now.st_gid != old.st_gid)
+        lost += (lost.empty() ? "its group (gid " : " and group (gid ") + std::to_string(old.st_gid) + ")";
+    if (!lost.empty())
+        notes.push_back(lost + " could not be kept: the new file belongs to uid " + std::to_string(now.st_uid)
+            + ", gid " + std::to_string(now.st_gid));
+    if ((now.st_mode & 07777) != (old.st_mode & 07777))
+        notes.push_back("its mode " + modeText(old.st_mode) + " could not be kept: the new file has mode "
+            + modeText(now.st_mode));
+    return notes;
+}
+
 // A temporary written, synced and closed, waiting to be renamed over its target.
 struct PreparedFile {
     TempFile temp;
     std::string target;
+    WriteNotes notes;
 };
 
 PreparedFile prepare(const std::string& path, std::span<const std::uint8_t> bytes, const SyncFile& sync)
@@ -204,12 +265,12 @@ PreparedFile prepare(const std::string& path, std::span<const std::uint8_t> byte
 
     removeStaleTemps(target);
     TempFile temp = createTemp(target);
-    // A replaced file keeps its permissions.
-    if (replacing) (void)::fchmod(temp.fd(), existing.st_mode & 07777);
+    WriteNotes notes;
+    if (replacing) notes = keepOwnership(temp.fd(), existing);
     writeAll(temp.fd(), bytes.data(), bytes.size(), path);
     if (sync(temp.fd()) != 0) throwFileError("Cannot write", path, errno);
     if (const int code = temp.close(); code != 0) throwFileError("Cannot write", path, code);
-    return PreparedFile{std::move(temp), std::move(target)};
+    return PreparedFile{std::move(temp), std::move(target), std::move(notes)};
 }
 
 void commit(PreparedFile& file, const std::string& path)
@@ -231,14 +292,15 @@ void syncFolder(const std::string& target, const SyncFile& sync)
 
 } // namespace
 
-void writeFileAtomic(const std::string& path, std::span<const std::uint8_t> bytes, const SyncFile& sync)
+WriteNotes writeFileAtomic(const std::string& path, std::span<const std::uint8_t> bytes, const SyncFile& sync)
 {
     PreparedFile file = prepare(path, bytes, sync);
     commit(file, path);
     syncFolder(file.target, sync);
+    return std::move(file.notes);
 }
 
-void writeFilesAtomic(std::span<const FileContents> files, const SyncFile& sync)
+WriteNotes writeFilesAtomic(std::span<const FileContents> files, const SyncFile& sync)
 {
     std::vector<PreparedFile> prepared;
     prepared.reserve(files.size());
@@ -251,23 +313,28 @@ void writeFilesAtomic(std::span<const FileContents> files, const SyncFile& sync)
     }
     for (std::size_t i = 0; i < prepared.size(); ++i)
         commit(prepared[i], files[i].path);
-    for (const PreparedFile& p : prepared)
-        syncFolder(p.target, sync);
+    WriteNotes notes;
+    for (std::size_t i = 0; i < prepared.size(); ++i) {
+        syncFolder(prepared[i].target, sync);
+        for (const std::string& note : prepared[i].notes)
+            notes.push_back("\"" + files[i].path + "\": " + note);
+    }
+    return notes;
 }
 
-void writeFilesAtomic(std::span<const FileContents> files)
+WriteNotes writeFilesAtomic(std::span<const FileContents> files)
 {
-    writeFilesAtomic(files, [](int fd) { return ::fsync(fd); });
+    return writeFilesAtomic(files, [](int fd) { return ::fsync(fd); });
 }
 
-void writeFileAtomic(const std::string& path, std::span<const std::uint8_t> bytes)
+WriteNotes writeFileAtomic(const std::string& path, std::span<const std::uint8_t> bytes)
 {
-    writeFileAtomic(path, bytes, [](int fd) { return ::fsync(fd); });
+    return writeFileAtomic(path, bytes, [](int fd) { return ::fsync(fd); });
 }
 
-void writeFileAtomic(const std::string& path, const std::string& text)
+WriteNotes writeFileAtomic(const std::string& path, const std::string& text)
 {
-    writeFileAtomic(path, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+    return writeFileAtomic(path, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
 }
 
 namespace {

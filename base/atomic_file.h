@@ -9,30 +9,40 @@
 
 namespace pelinor {
 
+// What a write could not keep of the file it replaced, one phrase each, for the user
+// ("its owner uid 1000 and group gid 1000 (it now belongs to ...)"); empty when all was kept.
+using WriteNotes = std::vector<std::string>;
+
 // Writes to a temporary file in the target's folder, then renames it over the target.
 // On failure the target is untouched, no temporary remains, and an Error names the
-// file and the reason. A symbolic link as the target is written through: the file it
-// points to (after every link in a chain) is replaced and the link stays a link. The
+// file and the reason. A replaced file keeps its owner, group and mode where the process
+// may set them; what it cannot keep is returned as notes. A symbolic link as the target is
+// written through: the file it points to (after every link in a chain) is replaced and the
+// link stays a link. A link in a world-writable sticky folder (/tmp) is followed only when
+// it belongs to the caller or to the folder's owner, as the kernel itself does (error 70
+// otherwise): one planted there by another user must not redirect the write. The
 // temporary is ".NAME.PID-CLOCK.tmp" beside the target; one left by a writer that was
 // killed is removed by the next write to the same target once its process is gone.
-void writeFileAtomic(const std::string& path, std::span<const std::uint8_t> bytes);
-void writeFileAtomic(const std::string& path, const std::string& text);
+WriteNotes writeFileAtomic(const std::string& path, std::span<const std::uint8_t> bytes);
+WriteNotes writeFileAtomic(const std::string& path, const std::string& text);
 
 // How the write is made durable: called with the temporary's descriptor before the rename
 // (its failure fails the write) and with the folder's after it (its failure is ignored, the
 // data being safe by then). fsync(2) by default; tests count and fail the calls through it.
 using SyncFile = std::function<int(int fd)>;
-void writeFileAtomic(const std::string& path, std::span<const std::uint8_t> bytes, const SyncFile& sync);
+WriteNotes writeFileAtomic(
+    const std::string& path, std::span<const std::uint8_t> bytes, const SyncFile& sync);
 
 // Several files replaced as a set: every temporary is written and synced before the first
 // rename, so a failure while writing (a full disk) leaves all the targets untouched and no
 // temporary behind. Only a failing rename, which needs no space, could leave part of the set.
+// The notes name the file they concern.
 struct FileContents {
     std::string path;
     std::string text;
 };
-void writeFilesAtomic(std::span<const FileContents> files);
-void writeFilesAtomic(std::span<const FileContents> files, const SyncFile& sync);
+WriteNotes writeFilesAtomic(std::span<const FileContents> files);
+WriteNotes writeFilesAtomic(std::span<const FileContents> files, const SyncFile& sync);
 
 // Whole file; missing file is error 53. Anything but a regular file (a FIFO, a device, a
 // socket) is refused without blocking or reading (error 75). Refuses files over maxBytes (error 7).

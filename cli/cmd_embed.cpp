@@ -1,5 +1,6 @@
 #include "base/atomic_file.h"
 #include "base/parallel.h"
+#include "base/pixel_budget.h"
 #include "cli/args.h"
 #include "cli/commands.h"
 #include "cli/decision.h"
@@ -217,7 +218,7 @@ Embedded embedAndSaveOrThrow(
     }
     source.reset(); // not needed while the output is written
     warnLosses("embed", output, marked);
-    withFile(output, [&] { writeFileAtomic(output, bytes); });
+    warnReplaced("embed", output, withFile(output, [&] { return writeFileAtomic(output, bytes); }));
     return done;
 }
 
@@ -358,13 +359,21 @@ int embedBatch(const ParsedArgs& a)
     fs::create_directories(dir, ec);
     if (ec || !fs::is_directory(dir)) throw FileError(dir, ec ? ec.message() : "not a folder");
 
+    // One budget for all the jobs: a job decodes its picture only when the header's pixels fit
+    // in what the running jobs leave, and holds them until its output is written.
+    PixelBudget budget(limit);
     std::atomic<std::size_t> failed{0};
     {
         Progress progress(items.size(), Progress::stderrIsTerminal());
         runParallel(items.size(), jobs, [&](std::size_t i) {
             const BatchItem& item = items[i];
+            PixelBudget::Lease lease;
+            const PixelLimit admitted(limit, [&](std::int64_t pixels) {
+                lease.reset(); // a second header in one file replaces the first
+                lease = budget.acquire(pixels);
+            });
             try {
-                PictureRef source = loadPictureFile(item.input, limit);
+                PictureRef source = loadPictureFile(item.input, admitted);
                 const Embedded e = embedAndSave(item.input, std::move(source), settings, item.output);
                 progress.print(stdout, item.output + ": " + describe(e, settings.target.has_value()));
             } catch (const std::exception& e) {

@@ -96,6 +96,9 @@ int evaluate(const ParsedArgs& a)
         refuseReplacingInput((std::filesystem::path(dir) / name).string(), {originalPath, watermarkPath});
 
     const PictureRef original = loadPictureFile(originalPath, maxPixels(a));
+    // The workers' copies share the budget of one picture.
+    PixelBudget budget(maxPixels(a));
+    options.budget = &budget;
     require24Bit(originalPath, *original);
     const Watermark watermark = readWatermarkFile(watermarkPath);
     // Each random watermark is N draws and a dot product, repeated for the marked picture and
@@ -160,7 +163,8 @@ int evaluate(const ParsedArgs& a)
     const auto inDir = [&](const char* name) { return (std::filesystem::path(dir) / name).string(); };
     const FileContents reports[] = {{inDir("report.csv"), reportCsv(ev)}, {inDir("report.md"), markdown},
         {inDir("report.html"), reportHtml(ev, info)}};
-    withFile(dir, [&] { writeFilesAtomic(reports); });
+    // The notes name their files.
+    warnReplaced("evaluate", "", withFile(dir, [&] { return writeFilesAtomic(reports); }));
     if (a.has("--json")) {
         std::printf("%s\n", reportJson(ev, info, dir).c_str());
         return kExitOk;

@@ -1,5 +1,6 @@
 #include "cli/args.h"
 #include "cli/commands.h"
+#include "cli/io.h"
 #include "watermark/detector.h"
 #include "watermark/evidence.h"
 #include "watermark/generator.h"
@@ -63,7 +64,8 @@ int generate(const ParsedArgs& a)
     std::error_code ec;
     if (!a.has("--force") && std::filesystem::exists(path, ec))
         throw FileError(path, "already exists; --force replaces it (a watermark file is someone's key)");
-    withFile(path, [&] { CoxGenMark(path, alpha, length, seed, mean, deviation); });
+    warnReplaced("generate", path,
+        withFile(path, [&] { return CoxGenMark(path, alpha, length, seed, mean, deviation); }));
     std::printf("%s: %d values, alpha %g\n", path.c_str(), int(length), alpha);
     return kExitOk;
 }

@@ -36,11 +36,11 @@ std::int64_t maxPixels(const ParsedArgs& a)
     return a.integer(kMaxPixelsOption);
 }
 
-PictureRef loadPictureFile(const std::string& path, std::int64_t maxPixels)
+PictureRef loadPictureFile(const std::string& path, const PixelLimit& limit)
 {
     return withFile(path, [&] {
         try {
-            return loadPicture(path, maxPixels);
+            return loadPicture(path, limit);
         } catch (const Error& e) {
             // The budget is ours to change; say how.
             if (e.number() != err::PixelBudget) throw;
@@ -143,7 +143,13 @@ void savePictureFile(
     const char* command, const std::string& output, const Picture& picture, const SaveOptions& options)
 {
     warnLosses(command, output, picture);
-    withFile(output, [&] { savePicture(picture, output, options); });
+    warnReplaced(command, output, withFile(output, [&] { return savePicture(picture, output, options); }));
+}
+
+void warnReplaced(const char* command, const std::string& output, const WriteNotes& notes)
+{
+    for (const std::string& note : notes)
+        std::fprintf(stderr, "pelinor-cli %s: warning: %s\n", command, fileMessage(output, note).c_str());
 }
 
 Watermark readWatermarkFile(const std::string& path)

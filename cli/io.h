@@ -24,7 +24,7 @@ class ParsedArgs;
 // picture is refused from its header, before anything is decoded.
 inline constexpr Option kMaxPixelsOption{"--max-pixels", "N",
     "refuse pictures of more than N pixels before decoding them (default\n150000000, which "
-    "needs some 3 GB; evaluate needs more per job)",
+    "needs some 3 GB); the jobs share it",
     nullptr, {1, 1e12, double(kDefaultMaxPixels)}};
 std::int64_t maxPixels(const ParsedArgs& a);
 // --min-psnr DB, the quality floor of embed and evaluate: 0 (none) or 10..100, 40 by default.
@@ -32,7 +32,7 @@ double minPsnr(const ParsedArgs& a);
 
 // Throws FileError naming `path` and the reason; a picture over the budget is told how to
 // raise it.
-PictureRef loadPictureFile(const std::string& path, std::int64_t maxPixels);
+PictureRef loadPictureFile(const std::string& path, const PixelLimit& limit);
 // The core's 24-bit refusal as a FileError for `path`, with the depth found.
 void require24Bit(const std::string& path, const Picture& picture);
 Watermark readWatermarkFile(const std::string& path);
@@ -57,7 +57,10 @@ SaveOptions saveOptions(const ParsedArgs& a);
 void noteInput(const char* command, const std::string& input, const Picture& picture);
 // Warns on stderr naming everything `output`'s format cannot hold of `picture`.
 void warnLosses(const char* command, const std::string& output, const Picture& picture);
-// Saves with the options, after the warnings.
+// Warns on stderr of what replacing `output` could not keep (its owner, group or mode).
+void warnReplaced(const char* command, const std::string& output, const WriteNotes& notes);
+// Saves with the options, after the warnings on what the format cannot hold; then warns of
+// what the file replaced could not keep.
 void savePictureFile(
     const char* command, const std::string& output, const Picture& picture, const SaveOptions& options);
 

@@ -6,7 +6,12 @@
 #include "image/codecs/exif.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
 
 namespace pelinor {
 namespace {
@@ -14,6 +19,35 @@ namespace {
 bool startsWith(std::span<const std::uint8_t> bytes, std::string_view magic)
 {
     return bytes.size() >= magic.size() && std::memcmp(bytes.data(), magic.data(), magic.size()) == 0;
+}
+
+std::uint32_t be32(const std::uint8_t* p)
+{
+    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
+}
+
+std::int64_t le32(const std::uint8_t* p)
+{
+    return std::int32_t(
+        std::uint32_t(p[3]) << 24 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[1]) << 8 | p[0]);
+}
+
+// The width and height a PNG or BMP header at the very start of a file declares; 0 x 0 when
+// the file is another kind (whose size may lie far into the file) or too short to say.
+std::pair<std::int64_t, std::int64_t> declaredSize(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return {0, 0};
+    std::uint8_t head[26] = {};
+    const ssize_t n = ::pread(fd, head, sizeof head, 0);
+    ::close(fd);
+    const std::span<const std::uint8_t> bytes(head, sizeof head);
+    if (n != ssize_t(sizeof head)) return {0, 0};
+    if (startsWith(bytes, "\x89PNG\r\n\x1a\n") && std::memcmp(head + 12, "IHDR", 4) == 0)
+        return {be32(head + 16), be32(head + 20)};
+    if (startsWith(bytes, "BM") && le32(head + 14) >= 40) // not the 16-bit sizes of OS/2's header
+        return {std::abs(le32(head + 18)), std::abs(le32(head + 22))};
+    return {0, 0};
 }
 
 } // namespace
@@ -32,20 +66,20 @@ std::optional<ImageFormat> formatOfContent(std::span<const std::uint8_t> head)
     return std::nullopt;
 }
 
-PictureRef decodePicture(std::span<const std::uint8_t> bytes, std::int64_t maxPixels)
+PictureRef decodePicture(std::span<const std::uint8_t> bytes, const PixelLimit& limit)
 {
     if (const std::optional<ImageFormat> format = formatOfContent(bytes)) {
         switch (*format) {
         case ImageFormat::Bmp:
-            return decodeBmp(bytes, maxPixels);
+            return decodeBmp(bytes, limit);
         case ImageFormat::Png:
-            return decodePng(bytes, maxPixels);
+            return decodePng(bytes, limit);
         case ImageFormat::Jpeg:
-            return decodeJpeg(bytes, maxPixels);
+            return decodeJpeg(bytes, limit);
         case ImageFormat::Tiff:
-            return decodeTiff(bytes, maxPixels);
+            return decodeTiff(bytes, limit);
         case ImageFormat::WebP:
-            return decodeWebp(bytes, maxPixels);
+            return decodeWebp(bytes, limit);
         }
     }
     throw Error(err::InvalidPicture,
@@ -53,12 +87,30 @@ PictureRef decodePicture(std::span<const std::uint8_t> bytes, std::int64_t maxPi
                       : "Invalid picture: not a BMP, PNG, JPEG, TIFF or WebP file");
 }
 
-PictureRef loadPicture(const std::string& path, std::int64_t maxPixels)
+PictureRef loadPicture(const std::string& path, const PixelLimit& limit)
 {
-    // The largest sensible file: the pixel limit plus headers, palettes and the like.
-    const std::vector<std::uint8_t> bytes = readFileBytes(path, kMaxPixelBytes + (std::size_t(64) << 20));
+    // A small picture followed by a gigabyte (sparse on disk, or padding) would be read whole.
+    const std::uint64_t largest = largestPictureFile(limit.max);
+    struct stat info { };
+    if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && std::uint64_t(info.st_size) > largest)
+        throw Error(err::PixelBudget,
+            "Out of memory: \"" + path + "\" has " + std::to_string(info.st_size)
+                + " bytes, more than any picture within the limit of " + std::to_string(limit.max)
+                + " pixels needs (" + std::to_string(largest) + " bytes with its metadata)");
+    // Where the header says the size at once, the file may hold no more than that picture needs.
+    if (const auto [width, height] = declaredSize(path);
+        width > 0 && height > 0 && width * height <= limit.max) {
+        const std::uint64_t needed = largestPictureFile(width * height);
+        if (std::uint64_t(info.st_size) > needed)
+            throw Error(err::InvalidPicture,
+                "Invalid picture: \"" + path + "\" has " + std::to_string(info.st_size)
+                    + " bytes, more than the " + sizeText(width, height)
+                    + " picture its header declares needs (" + std::to_string(needed)
+                    + " bytes with its metadata)");
+    }
+    const std::vector<std::uint8_t> bytes = readFileBytes(path, largest);
     try {
-        return decodePicture(bytes, maxPixels);
+        return decodePicture(bytes, limit);
     } catch (const Error& e) {
         if (e.number() != err::InvalidPicture) throw;
         throw Error(e.number(), std::string(e.what()) + " (\"" + path + "\")");
@@ -108,14 +160,14 @@ std::vector<std::uint8_t> encodePicture(
     return encodeBmp(picture);
 }
 
-void savePicture(const Picture& picture, const std::string& path, int jpegQuality)
+WriteNotes savePicture(const Picture& picture, const std::string& path, int jpegQuality)
 {
-    writeFileAtomic(path, encodePicture(picture, formatForPath(path), jpegQuality));
+    return writeFileAtomic(path, encodePicture(picture, formatForPath(path), jpegQuality));
 }
 
-void savePicture(const Picture& picture, const std::string& path, const SaveOptions& options)
+WriteNotes savePicture(const Picture& picture, const std::string& path, const SaveOptions& options)
 {
-    writeFileAtomic(path, encodePicture(picture, formatForPath(path), options));
+    return writeFileAtomic(path, encodePicture(picture, formatForPath(path), options));
 }
 
 std::vector<std::string> lostInFormat(const Picture& picture, ImageFormat format)

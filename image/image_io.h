@@ -1,6 +1,7 @@
 // Loading and saving pictures.
 #pragma once
 
+#include "base/atomic_file.h"
 #include "image/picture.h"
 
 #include <cstdint>
@@ -22,8 +23,11 @@ struct SaveOptions {
 // Loads by content (BMP, PNG, JPEG, TIFF, WebP). Missing file: error 53; not a readable picture:
 // 481; more than maxPixels pixels: err::PixelBudget, from the header, before any pixel is
 // allocated.
-PictureRef loadPicture(const std::string& path, std::int64_t maxPixels = kDefaultMaxPixels);
-PictureRef decodePicture(std::span<const std::uint8_t> bytes, std::int64_t maxPixels = kDefaultMaxPixels);
+// A file larger than any picture within the limit could need (largestPictureFile) is refused
+// from its size, err::PixelBudget, before it is read. The limit may admit the picture's pixels
+// to a budget its caller shares with other jobs.
+PictureRef loadPicture(const std::string& path, const PixelLimit& limit = kDefaultMaxPixels);
+PictureRef decodePicture(std::span<const std::uint8_t> bytes, const PixelLimit& limit = kDefaultMaxPixels);
 
 // The format a file's first bytes announce (kFormatSignatureBytes of them suffice), or
 // nothing when they are no picture's that the program reads. Whether the rest decodes is
@@ -31,9 +35,10 @@ PictureRef decodePicture(std::span<const std::uint8_t> bytes, std::int64_t maxPi
 inline constexpr std::size_t kFormatSignatureBytes = 12;
 std::optional<ImageFormat> formatOfContent(std::span<const std::uint8_t> head);
 
-// Saves by extension (.png, .jpg/.jpeg, .tif/.tiff, .webp, anything else BMP), atomically.
-void savePicture(const Picture& picture, const std::string& path, int jpegQuality = 90);
-void savePicture(const Picture& picture, const std::string& path, const SaveOptions& options);
+// Saves by extension (.png, .jpg/.jpeg, .tif/.tiff, .webp, anything else BMP), atomically;
+// returns what the file replaced could not keep (its owner, group or mode).
+WriteNotes savePicture(const Picture& picture, const std::string& path, int jpegQuality = 90);
+WriteNotes savePicture(const Picture& picture, const std::string& path, const SaveOptions& options);
 ImageFormat formatForPath(const std::string& path);
 std::vector<std::uint8_t> encodePicture(const Picture& picture, ImageFormat format, int jpegQuality = 90);
 std::vector<std::uint8_t> encodePicture(

@@ -108,14 +108,22 @@ std::string megapixelText(std::int64_t pixels)
 
 } // namespace
 
-void checkPixelBudget(std::int64_t width, std::int64_t height, std::int64_t maxPixels)
+void checkPixelBudget(std::int64_t width, std::int64_t height, const PixelLimit& limit)
 {
     // Header values fit in 32 bits, so the product cannot overflow.
     const std::int64_t pixels = std::max<std::int64_t>(width, 0) * std::max<std::int64_t>(height, 0);
-    if (pixels <= maxPixels) return;
-    throw Error(err::PixelBudget,
-        "Out of memory: a " + sizeText(width, height) + " picture (" + megapixelText(pixels)
-            + " megapixels) is over the limit of " + megapixelText(maxPixels) + " megapixels");
+    if (pixels > limit.max)
+        throw Error(err::PixelBudget,
+            "Out of memory: a " + sizeText(width, height) + " picture (" + megapixelText(pixels)
+                + " megapixels) is over the limit of " + megapixelText(limit.max) + " megapixels");
+    if (limit.admit) limit.admit(pixels);
+}
+
+std::uint64_t largestPictureFile(std::int64_t maxPixels) noexcept
+{
+    const std::uint64_t ceiling = kMaxPixelBytes + kMaxMetadataBlock;
+    const std::uint64_t pixels = std::uint64_t(std::clamp<std::int64_t>(maxPixels, 0, std::int64_t(ceiling)));
+    return std::min(ceiling, pixels * 16 + kMaxMetadataBlock + (std::uint64_t(1) << 20));
 }
 
 bool is24Bit(const Picture* picture) noexcept

@@ -6,8 +6,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace pelinor {
@@ -97,10 +99,34 @@ bool withinPixelLimit(std::int64_t width, std::int64_t height) noexcept;
 // their own limit down (pelinor-cli --max-pixels); kMaxPixelBytes stays the absolute ceiling.
 inline constexpr std::int64_t kDefaultMaxPixels = 150'000'000;
 
+// The limit a decoder works under: at most `max` pixels. When `admit` is set it is called
+// with the picture's pixel count once the header passed that limit, still before any pixel
+// is allocated: jobs sharing one budget wait there until their picture fits (pixel_budget.h).
+struct PixelLimit {
+    std::int64_t max = kDefaultMaxPixels;
+    std::function<void(std::int64_t pixels)> admit;
+
+    PixelLimit(std::int64_t maxPixels = kDefaultMaxPixels) // NOLINT: a bare number is a limit
+        : max(maxPixels)
+    {
+    }
+    PixelLimit(std::int64_t maxPixels, std::function<void(std::int64_t pixels)> admitPixels)
+        : max(maxPixels)
+        , admit(std::move(admitPixels))
+    {
+    }
+};
+
 // Error err::PixelBudget naming the size and the limit when a width x height picture has more
-// than maxPixels pixels. Decoders call it from the header, before any pixel is allocated. The
-// text reads "Out of memory: a W x H picture (P megapixels) is over the limit of M megapixels".
-void checkPixelBudget(std::int64_t width, std::int64_t height, std::int64_t maxPixels);
+// than limit.max pixels; otherwise the limit admits it. Decoders call it from the header, before
+// any pixel is allocated. The text reads "Out of memory: a W x H picture (P megapixels) is over
+// the limit of M megapixels".
+void checkPixelBudget(std::int64_t width, std::int64_t height, const PixelLimit& limit);
+
+// The largest file a picture of at most maxPixels pixels can need: twice the deepest layout
+// the decoders take (16-bit RGBA, 8 bytes a pixel) for compressions that grow noisy data,
+// the metadata bound and a megabyte of headers; never more than the ceiling of any picture.
+std::uint64_t largestPictureFile(std::int64_t maxPixels) noexcept;
 
 bool is24Bit(const Picture* picture) noexcept;
 // The refusal of every watermarking step: Error(err::Not24Bit, kOnly24BitText) unless 24-bit.

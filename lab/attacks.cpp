@@ -507,6 +507,18 @@ AttackSize attackResultSize(const Attack& attack, int width, int height)
     }
 }
 
+std::int64_t chainPeakPixels(const std::vector<Attack>& chain, int width, int height)
+{
+    std::int64_t peak = std::int64_t(width) * height;
+    for (const Attack& a : chain) {
+        const AttackSize size = attackResultSize(a, width, height);
+        peak = std::max(peak, size.peakPixels);
+        width = size.width;
+        height = size.height;
+    }
+    return peak;
+}
+
 PictureRef applyAttack(
     const Picture& picture, const Attack& attack, const Picture* original, std::uint64_t seed)
 {

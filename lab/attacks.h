@@ -140,6 +140,9 @@ struct AttackSize {
     std::int64_t peakPixels = 0;
 };
 AttackSize attackResultSize(const Attack& attack, int width, int height);
+// The most pixels a picture holds on the way through a chain of attacks from a width x height
+// one, the input included.
+std::int64_t chainPeakPixels(const std::vector<Attack>& chain, int width, int height);
 
 // Applies one attack. `original` fills the cropped-away area; `seed` drives the noise.
 PictureRef applyAttack(

@@ -210,6 +210,9 @@ Evaluation evaluateRobustness(const Picture& original, const Watermark& watermar
             step(t.label);
             return;
         }
+        PixelBudget::Lease lease;
+        if (options.budget != nullptr)
+            lease = options.budget->acquire(chainPeakPixels(t.chain, original.width(), original.height()));
         PictureRef tested = embedded.marked;
         for (const Attack& a : t.chain)
             tested = applyAttack(*tested, a, &original, options.seed);

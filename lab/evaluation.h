@@ -1,6 +1,7 @@
 // The robustness lab: embed, attack, detect, and measure false positives.
 #pragma once
 
+#include "base/pixel_budget.h"
 #include "lab/attacks.h"
 #include "watermark/detector.h"
 #include "watermark/embed.h"
@@ -59,6 +60,10 @@ struct EvaluationOptions {
     int randomCount = 1000; // never-embedded watermarks for the false-positive side
     std::uint64_t seed = 1; // noise attacks and random watermarks
     int jobs = 0; // worker threads; 0 = one per core
+    // Shared by the workers when set: each takes the pixels of the copy it makes (the most
+    // its chain of attacks holds) before making it, so that J workers hold no more than the
+    // budget.
+    PixelBudget* budget = nullptr;
     double targetPsnr = 0.0; // above 0: embed at the alpha that gives this PSNR (see embedForTargetPsnr)
     // Without a target: the quality floor the embedding keeps (see embedWithinFloor); a
     // minPsnr of 0 embeds at the file's alpha.

@@ -132,7 +132,7 @@ bool polarPair(double u, double v, double& x1, double& x2)
     return true;
 }
 
-void CoxGenMark(const std::string& datZig, double genAlpha, std::int32_t genSize, std::int32_t genSeed,
+WriteNotes CoxGenMark(const std::string& datZig, double genAlpha, std::int32_t genSize, std::int32_t genSeed,
     double genMean, double genVar)
 {
     requireGeneratable(genSize);
@@ -146,7 +146,7 @@ void CoxGenMark(const std::string& datZig, double genAlpha, std::int32_t genSize
         throw Error(
             err::OutOfMemory, "Out of memory: generating " + std::to_string(genSize) + " watermark values");
     }
-    writeFileAtomic(datZig, text);
+    return writeFileAtomic(datZig, text);
 }
 
 } // namespace pelinor

@@ -1,6 +1,7 @@
 // Generation of Gaussian watermarks.
 #pragma once
 
+#include "base/atomic_file.h"
 #include "watermark/watermark_file.h"
 
 #include <array>
@@ -12,9 +13,10 @@ namespace pelinor {
 
 // Writes a watermark file of genSize values, normal with mean genMean and standard
 // deviation genVar. genSeed 0 seeds from the system's entropy source; any other seed
-// gives a reproducible sequence. The file is replaced atomically; a length over
-// kMaxWatermarkLength is error 7, a value that overflows error 6, and neither touches it.
-void CoxGenMark(const std::string& datZig, double genAlpha, std::int32_t genSize, std::int32_t genSeed,
+// gives a reproducible sequence. The file is replaced atomically (the notes say what a
+// replaced file could not keep); a length over kMaxWatermarkLength is error 7, a value that
+// overflows error 6, and neither touches it.
+WriteNotes CoxGenMark(const std::string& datZig, double genAlpha, std::int32_t genSize, std::int32_t genSeed,
     double genMean, double genVar);
 
 // A key: 256 bits from which a watermark's values are generated again whenever needed, so

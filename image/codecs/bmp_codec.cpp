@@ -359,13 +359,13 @@ void putLe(std::vector<std::uint8_t>& out, std::uint32_t value, int bytes)
 
 } // namespace
 
-PictureRef decodeBmp(std::span<const std::uint8_t> bytes, std::int64_t maxPixels)
+PictureRef decodeBmp(std::span<const std::uint8_t> bytes, const PixelLimit& limit)
 {
     const Header h = readHeader(bytes);
     if (h.compression == kJpeg || h.compression == kPng) {
         const std::size_t size = h.sizeImage != 0 ? h.sizeImage : bytes.size() - h.offBits;
         const auto inner = bytes.subspan(h.offBits, size);
-        return h.compression == kJpeg ? decodeJpeg(inner, maxPixels) : decodePng(inner, maxPixels);
+        return h.compression == kJpeg ? decodeJpeg(inner, limit) : decodePng(inner, limit);
     }
     // Everything the header promises is checked before the pixel memory is allocated.
     // Uncompressed rows must all be there. RLE has no such bound: an end-of-bitmap mark in
@@ -373,7 +373,7 @@ PictureRef decodeBmp(std::span<const std::uint8_t> bytes, std::int64_t maxPixels
     // canvas, and only the pixel budget stands between such a file and the memory.
     const bool rle = h.compression == kRle8 || h.compression == kRle4;
     if (!rle) checkUncompressedSize(bytes, h);
-    checkPixelBudget(h.width, h.height, maxPixels);
+    checkPixelBudget(h.width, h.height, limit);
     std::vector<Bgr> palette;
     if (h.bitCount <= 8) palette = readPalette(bytes, h);
     std::vector<Channel> channels;

@@ -268,7 +268,7 @@ bool writeImage(JpegWriter& w, const Picture& picture, int quality, Subsampling 
 
 } // namespace
 
-PictureRef decodeJpeg(std::span<const std::uint8_t> bytes, std::int64_t maxPixels)
+PictureRef decodeJpeg(std::span<const std::uint8_t> bytes, const PixelLimit& limit)
 {
     JpegReader r;
     r.info.err = &r.errors.base;
@@ -293,7 +293,7 @@ PictureRef decodeJpeg(std::span<const std::uint8_t> bytes, std::int64_t maxPixel
     if (!r.info.arith_code && bytes.size() < minimumBlocks / 8)
         throw Error(err::InvalidPicture,
             "Invalid picture: JPEG: the file is too short for " + sizeText(width, height) + " pixels");
-    checkPixelBudget(width, height, maxPixels);
+    checkPixelBudget(width, height, limit);
     const J_COLOR_SPACE space = r.info.jpeg_color_space;
     if (space == JCS_CMYK || space == JCS_YCCK)
         throw Error(err::InvalidPicture,

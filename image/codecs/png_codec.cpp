@@ -507,7 +507,7 @@ void checkChunkLengths(std::span<const std::uint8_t> bytes)
 
 } // namespace
 
-PictureRef decodePng(std::span<const std::uint8_t> bytes, std::int64_t maxPixels)
+PictureRef decodePng(std::span<const std::uint8_t> bytes, const PixelLimit& limit)
 {
     checkChunkLengths(bytes);
     PngReader r;
@@ -530,7 +530,7 @@ PictureRef decodePng(std::span<const std::uint8_t> bytes, std::int64_t maxPixels
     if (rawBytes / 1032 > bytes.size())
         throw Error(err::InvalidPicture,
             "Invalid picture: PNG: the file is too short for " + sizeText(h.width, h.height) + " pixels");
-    checkPixelBudget(h.width, h.height, maxPixels);
+    checkPixelBudget(h.width, h.height, limit);
     int channels = 0, depth = 0;
     if (!setUpTransforms(r, h, channels, depth)) invalid(r, "unsupported pixel format");
 

@@ -184,7 +184,7 @@ struct Layout {
 
 // Everything the header promises is checked before the pixels are allocated: the size,
 // the tile size, every strip or tile inside the file, and enough data for the pixels.
-void checkLayout(TiffFile& f, const Layout& l, std::int64_t maxPixels)
+void checkLayout(TiffFile& f, const Layout& l, const PixelLimit& limit)
 {
     if (!withinPixelLimit(l.width, l.height)) throwOverPixelLimit(l.width, l.height);
     const std::uint64_t raw = std::uint64_t(l.width) * l.height * l.bytesPerPixel();
@@ -225,12 +225,12 @@ void checkLayout(TiffFile& f, const Layout& l, std::int64_t maxPixels)
         invalid(f,
             "the file is too short for " + std::to_string(l.width) + " x " + std::to_string(l.height)
                 + " pixels");
-    checkPixelBudget(l.width, l.height, maxPixels);
+    checkPixelBudget(l.width, l.height, limit);
 }
 
 } // namespace
 
-PictureRef decodeTiff(std::span<const std::uint8_t> bytes, std::int64_t maxPixels)
+PictureRef decodeTiff(std::span<const std::uint8_t> bytes, const PixelLimit& limit)
 {
     TiffFile f;
     f.memory.data = bytes.data();
@@ -268,7 +268,7 @@ PictureRef decodeTiff(std::span<const std::uint8_t> bytes, std::int64_t maxPixel
         invalid(f, "separate colour planes are not supported");
     if (!TIFFIsCODECConfigured(compression))
         invalid(f, "compression " + std::to_string(compression) + " is not supported");
-    checkLayout(f, l, maxPixels);
+    checkLayout(f, l, limit);
 
     const int bitsPerPixel = int(l.samples) * int(l.bits);
     PictureRef picture = Picture::create(int(l.width), int(l.height), bitsPerPixel, false);

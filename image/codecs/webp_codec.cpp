@@ -55,7 +55,7 @@ struct EncodedData {
 
 } // namespace
 
-PictureRef decodeWebp(std::span<const std::uint8_t> bytes, std::int64_t maxPixels)
+PictureRef decodeWebp(std::span<const std::uint8_t> bytes, const PixelLimit& limit)
 {
     WebPBitstreamFeatures features;
     if (WebPGetFeatures(bytes.data(), bytes.size(), &features) != VP8_STATUS_OK) invalid("unreadable header");
@@ -64,7 +64,7 @@ PictureRef decodeWebp(std::span<const std::uint8_t> bytes, std::int64_t maxPixel
     if (!withinPixelLimit(w, h)) throwOverPixelLimit(w, h);
     // No file size bounds the pixels: a lossless Huffman code of a single symbol spends no
     // bits at all, so a flat picture of any size takes a few bytes. The budget does.
-    checkPixelBudget(w, h, maxPixels);
+    checkPixelBudget(w, h, limit);
     const bool alpha = features.has_alpha != 0;
     // libwebp decodes into memory of its own, which it does not clear: a few bytes that
     // claim a large picture fail there without the pixels ever being touched. Only a

@@ -3,6 +3,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -41,6 +42,159 @@ TEST(WriteFileAtomic, ReplacesKeepingPermissionsAndLeavesNoTemporary)
     writeFileAtomic(path, std::string());
     EXPECT_EQ(contents(path), "");
     EXPECT_EQ(entries(dir.path()), 1u);
+}
+
+constexpr uid_t kNobody = 65534;
+
+// Run as root, a save over another user's 0600 file left it root's, unreadable to its owner:
+// the owner, group and mode are kept, set-ID bits included, and nothing needs saying.
+TEST(WriteFileAtomic, KeepsTheOwnerGroupAndModeOfAnotherUsersFile)
+{
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to own files as another user";
+    struct Case {
+        uid_t uid;
+        gid_t gid;
+        mode_t mode;
+    };
+    const Case cases[]
+        = {{kNobody, kNobody, 0600}, {kNobody, 0, 0640}, {0, kNobody, 02750}, {kNobody, kNobody, 04755}};
+    for (const bool asSet : {false, true}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(
+                testing::Message() << c.uid << ":" << c.gid << " " << std::oct << c.mode << " set " << asSet);
+            test::TempDir dir;
+            const std::string path = dir.file("theirs.txt");
+            writeFileAtomic(path, std::string("theirs"));
+            ASSERT_EQ(::chown(path.c_str(), c.uid, c.gid), 0);
+            ASSERT_EQ(::chmod(path.c_str(), c.mode), 0);
+            const FileContents set[] = {{path, "replaced"}};
+            const WriteNotes notes
+                = asSet ? writeFilesAtomic(set) : writeFileAtomic(path, std::string("replaced"));
+            EXPECT_TRUE(notes.empty()) << notes.front();
+            struct stat info { };
+            ASSERT_EQ(::stat(path.c_str(), &info), 0);
+            EXPECT_EQ(info.st_uid, c.uid);
+            EXPECT_EQ(info.st_gid, c.gid);
+            EXPECT_EQ(info.st_mode & 07777, c.mode);
+            EXPECT_EQ(contents(path), "replaced");
+            EXPECT_EQ(entries(dir.path()), 1u);
+        }
+    }
+}
+
+// A writer that may not give the file away (here root turned nobody in a child) replaces it
+// all the same, and says what it could not keep: the owner and group, and a set-user-ID bit
+// that must not pass to the new owner.
+TEST(WriteFileAtomic, SaysWhatItCouldNotKeepOfTheReplacedFile)
+{
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+    const std::pair<mode_t, std::vector<std::string>> cases[] = {
+        {0644,
+            {"its owner (uid 0) and group (gid 0) could not be kept: the new file belongs to uid 65534, gid "
+             "65534"}},
+        {04755,
+            {"its owner (uid 0) and group (gid 0) could not be kept: the new file belongs to uid 65534, gid "
+             "65534",
+                "its mode 4755 could not be kept: the new file has mode 0755"}},
+    };
+    for (const auto& [mode, expected] : cases) {
+        SCOPED_TRACE(testing::Message() << std::oct << mode);
+        test::TempDir dir;
+        ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+        const std::string folder = dir.file("shared");
+        fs::create_directory(folder);
+        ASSERT_EQ(::chmod(folder.c_str(), 0777), 0);
+        const std::string path = folder + "/root.txt";
+        writeFileAtomic(path, std::string("root's"));
+        ASSERT_EQ(::chmod(path.c_str(), mode), 0);
+
+        int channel[2];
+        ASSERT_EQ(::pipe(channel), 0);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::close(channel[0]);
+            std::string report;
+            if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) ::_exit(3);
+            try {
+                for (const std::string& note : writeFileAtomic(path, std::string("nobody's")))
+                    report += note + "\n";
+            } catch (const Error& e) {
+                report = std::string("error: ") + e.what();
+            }
+            (void)!::write(channel[1], report.data(), report.size());
+            ::_exit(0);
+        }
+        ::close(channel[1]);
+        std::string report;
+        char buffer[512];
+        for (ssize_t n; (n = ::read(channel[0], buffer, sizeof buffer)) > 0;)
+            report.append(buffer, std::size_t(n));
+        ::close(channel[0]);
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        std::string lines;
+        for (const std::string& e : expected)
+            lines += e + "\n";
+        EXPECT_EQ(report, lines);
+        EXPECT_EQ(contents(path), "nobody's");
+        struct stat info { };
+        ASSERT_EQ(::stat(path.c_str(), &info), 0);
+        EXPECT_EQ(info.st_uid, kNobody);
+        EXPECT_EQ(info.st_mode & 07777, mode & 0777);
+        EXPECT_EQ(entries(folder), 1u);
+    }
+}
+
+// A link in a world-writable sticky folder is followed only when it belongs to the writer or
+// to the folder's owner, the kernel's rule for /tmp: one planted by another user is refused,
+// naming it, and the file it points to stays as it was. Elsewhere any link is followed.
+TEST(WriteFileAtomic, RefusesLinksPlantedByOthersInStickyFolders)
+{
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to plant a link as another user";
+    struct Case {
+        mode_t folderMode;
+        uid_t folderOwner;
+        uid_t linkOwner;
+        bool followed;
+    };
+    const Case cases[] = {
+        {01777, 0, kNobody, false}, // another user's link in /tmp
+        {01777, 0, 0, true}, // the writer's own
+        {01777, kNobody, kNobody, true}, // the folder owner's
+        {01777, kNobody, 0, true}, {00777, 0, kNobody, true}, // not sticky
+        {01775, 0, kNobody, true}, // not world-writable
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::oct << c.folderMode << std::dec << " folder " << c.folderOwner
+                                        << " link " << c.linkOwner);
+        test::TempDir dir;
+        const std::string victim = dir.file("victim.txt");
+        writeFileAtomic(victim, std::string("precious"));
+        const std::string folder = dir.file("tmp");
+        fs::create_directory(folder);
+        ASSERT_EQ(::chown(folder.c_str(), c.folderOwner, 0), 0);
+        ASSERT_EQ(::chmod(folder.c_str(), c.folderMode), 0);
+        const std::string link = folder + "/report.txt";
+        fs::create_symlink(victim, link);
+        ASSERT_EQ(::lchown(link.c_str(), c.linkOwner, c.linkOwner), 0);
+        const auto [code, message] = failureOf([&] { writeFileAtomic(link, std::string("redirected")); });
+        if (c.followed) {
+            EXPECT_EQ(code, 0) << message;
+            EXPECT_EQ(contents(victim), "redirected");
+        } else {
+            EXPECT_EQ(code, err::PermissionDenied);
+            EXPECT_EQ(message,
+                "Cannot write \"" + link + "\": the symbolic link \"" + link
+                    + "\" belongs to another user (uid 65534) in the world-writable folder \"" + folder
+                    + "\"; refusing to follow it");
+            EXPECT_EQ(contents(victim), "precious");
+        }
+        EXPECT_TRUE(fs::is_symlink(link));
+        EXPECT_EQ(entries(folder), 1u);
+        EXPECT_EQ(entries(dir.path()), 2u);
+    }
 }
 
 // Tests may run as root, so failures come from the shape of the path, or from a file

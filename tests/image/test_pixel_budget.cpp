@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <zlib.h>
 
 namespace pelinor {
@@ -134,7 +135,14 @@ TEST(PixelBudget, EveryCodecTakesTheLimitItIsGiven)
         SCOPED_TRACE(name);
         const PictureRef read = decodePicture(bytes);
         const std::int64_t pixels = std::int64_t(read->width()) * read->height();
-        EXPECT_EQ(decodePicture(bytes, pixels)->width(), read->width());
+        // A shared budget is told the header's pixels once, before any is allocated.
+        std::vector<std::int64_t> admitted;
+        const PixelLimit limit(pixels, [&](std::int64_t n) { admitted.push_back(n); });
+        EXPECT_EQ(decodePicture(bytes, limit)->width(), read->width());
+        EXPECT_EQ(admitted, std::vector<std::int64_t>{pixels});
+        const PixelLimit refusing(pixels, [](std::int64_t) { throw Error(err::PixelBudget, "no room"); });
+        EXPECT_EQ(
+            failureOf([&bytes = bytes, &refusing] { decodePicture(bytes, refusing); }).second, "no room");
         const auto [code, message]
             = failureOf([&bytes = bytes, pixels] { decodePicture(bytes, pixels - 1); });
         EXPECT_EQ(code, err::PixelBudget) << message;
@@ -146,6 +154,49 @@ TEST(PixelBudget, EveryCodecTakesTheLimitItIsGiven)
     EXPECT_EQ(code, err::PixelBudget);
     EXPECT_EQ(message,
         "Out of memory: a 40 x 30 picture (0.0012 megapixels) is over the limit of 0.001199 megapixels");
+}
+
+// A small picture at the head of a huge file (sparse here, costing no disk) was read whole:
+// a file larger than any picture within the limit could need is refused from its size.
+TEST(PixelBudget, FilesLargerThanThePictureLimitCouldNeedAreRefusedUnread)
+{
+    test::TempDir dir;
+    // A JPEG's size may lie far into the file: only the limit bounds it.
+    const std::string path = dir.file("padded.jpg");
+    writeFileAtomic(path, encodePicture(*test::patternPicture(40, 30), ImageFormat::Jpeg));
+    const std::int64_t limit = 1'000'000;
+    const std::uint64_t largest = largestPictureFile(limit);
+    EXPECT_EQ(largest, 16'000'000u + (65u << 20));
+    EXPECT_EQ(largestPictureFile(kDefaultMaxPixels), kMaxPixelBytes + kMaxMetadataBlock);
+    ASSERT_EQ(::truncate(path.c_str(), off_t(largest)), 0);
+    EXPECT_EQ(loadPicture(path, limit)->width(), 40); // what follows the end of a JPEG is ignored
+    ASSERT_EQ(::truncate(path.c_str(), off_t(1000) << 20), 0);
+    const auto [code, message] = failureOf([&] { loadPicture(path, limit); });
+    EXPECT_EQ(code, err::PixelBudget);
+    EXPECT_EQ(message,
+        "Out of memory: \"" + path
+            + "\" has 1048576000 bytes, more than any picture within the limit of "
+              "1000000 pixels needs ("
+            + std::to_string(largest) + " bytes with its metadata)");
+
+    // Within the default limit too, when the header at the start gives the size (PNG, BMP):
+    // the file may hold no more than its own picture needs.
+    for (const char* name : {"padded.png", "padded.bmp"}) {
+        SCOPED_TRACE(name);
+        const std::string file = dir.file(name);
+        writeFileAtomic(file, encodePicture(*test::patternPicture(40, 30), formatForPath(file)));
+        const std::uint64_t needed = largestPictureFile(40 * 30);
+        ASSERT_EQ(::truncate(file.c_str(), off_t(needed)), 0);
+        EXPECT_EQ(loadPicture(file)->height(), 30);
+        ASSERT_EQ(::truncate(file.c_str(), off_t(1000) << 20), 0);
+        const auto [number, text] = failureOf([&] { loadPicture(file); });
+        EXPECT_EQ(number, err::InvalidPicture);
+        EXPECT_EQ(text,
+            "Invalid picture: \"" + file
+                + "\" has 1048576000 bytes, more than the 40 x 30 picture its header "
+                  "declares needs ("
+                + std::to_string(needed) + " bytes with its metadata)");
+    }
 }
 
 // With a budget that lets it through, the kept 34-byte WebP claiming 305 megapixels still

@@ -441,6 +441,26 @@ TEST_F(Lab, EvaluationRowsAndFalsePositives)
     EXPECT_EQ(serial.randomSimilarities, ev.randomSimilarities);
 }
 
+// The workers' copies come out of one budget: with room for two pictures, four workers
+// never hold more at once, and every copy is counted at the most its chain holds.
+TEST_F(Lab, WorkersTakeTheirCopiesFromOneBudget)
+{
+    const std::int64_t pixels = std::int64_t(original->width()) * original->height();
+    EXPECT_EQ(chainPeakPixels({{K::Resize, 0.5}, {K::Resize, 4}}, 128, 96), 4 * pixels);
+    EXPECT_EQ(chainPeakPixels({}, 128, 96), pixels);
+    EvaluationOptions options;
+    options.randomCount = 10;
+    options.jobs = 4;
+    options.battery = {{K::Jpeg, 50}, {K::Noise, 5}, {K::Blur, 1}, {K::Crop, 0.5}, {K::Requantize, 32}};
+    options.chains = {{{K::Resize, 0.5}}, {{K::Mirror}}};
+    PixelBudget budget(2 * pixels);
+    options.budget = &budget;
+    const Evaluation ev = evaluateRobustness(*original, watermark, options);
+    EXPECT_EQ(ev.rows.size(), 9u);
+    EXPECT_GE(budget.peak(), pixels);
+    EXPECT_LE(budget.peak(), 2 * pixels);
+}
+
 TEST_F(Lab, TargetPsnrLandsJustAboveTheTarget)
 {
     for (const double target : {32.0, 38.0, 44.0}) {

@@ -1,0 +1,52 @@
+#include "base/pixel_budget.h"
+
+#include <atomic>
+#include <chrono>
+#include <gtest/gtest.h>
+#include <thread>
+#include <vector>
+
+namespace pelinor {
+namespace {
+
+// Jobs at once never hold more than the budget, and a job that fits starts at once: eight
+// jobs of 40 in a budget of 100 run two at a time, one of 150 runs alone, and one of 60
+// waits until a holder gives its pixels back.
+TEST(PixelBudget, JobsShareOneBudget)
+{
+    PixelBudget budget(100);
+    std::atomic<std::int64_t> held{0}, most{0};
+    const auto job = [&](std::int64_t pixels) {
+        const PixelBudget::Lease lease = budget.acquire(pixels);
+        const std::int64_t now = held += pixels;
+        for (std::int64_t seen = most; now > seen && !most.compare_exchange_weak(seen, now);) { }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        held -= pixels;
+    };
+    std::vector<std::thread> jobs;
+    for (int i = 0; i < 8; ++i)
+        jobs.emplace_back(job, 40);
+    jobs.emplace_back(job, 150);
+    for (std::thread& t : jobs)
+        t.join();
+    EXPECT_LE(most.load(), 150);
+    EXPECT_EQ(budget.peak(), 150);
+
+    PixelBudget shared(100);
+    PixelBudget::Lease first = shared.acquire(60);
+    std::atomic<bool> started{false};
+    std::thread second([&] {
+        const PixelBudget::Lease lease = shared.acquire(60);
+        started = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(started.load());
+    first.reset();
+    second.join();
+    EXPECT_TRUE(started.load());
+    EXPECT_EQ(shared.peak(), 60);
+    EXPECT_EQ(shared.acquire(0).pixels(), 0);
+}
+
+} // namespace
+} // namespace pelinor
