@@ -14,12 +14,14 @@
 #include "watermark/detector.h"
 #include "watermark/embed.h"
 #include "watermark/generator.h"
+#include "watermark/strength.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -39,7 +41,11 @@ const Option kOptions[] = {
         "also finishes a marking that was\ninterrupted"},
     {"--jobs", "J", "copies marked at once (default: one per core)"},
     {"--length", "N", "values in each key (default 1000)"},
-    {"--alpha", "A", "embedding strength (default 0.1)"},
+    {"--alpha", "A", "the strongest embedding allowed (default 0.1)"},
+    {"--min-psnr", "DB",
+        "the quality floor: alpha is lowered for a copy where needed so that its\nPSNR is at least DB "
+        "(default 40) and its banding figure at most 4\nlevels; 0 embeds at --alpha as it is",
+        nullptr, {0, kMaxTargetPsnr, kDefaultMinPsnr}},
     {"--quality", "Q|same",
         "JPEG quality 1..100 of the copies, or 'same' (the default): a JPEG\nphoto's own, estimated from its "
         "quantisation tables"},
@@ -68,6 +74,7 @@ struct Job {
     SaveOptions save;
     std::int32_t length = 1000;
     double alpha = 0.1;
+    QualityFloor floor;
     bool again = false;
     std::int64_t maxPixels = kDefaultMaxPixels;
     std::string settings;
@@ -149,6 +156,8 @@ long long recordMark(Job& job, Photo& photo, const Recipient& recipient, const s
 struct Marked {
     double psnr = 0.0;
     double similarity = 0.0;
+    std::optional<double> banding; // under the quality floor
+    std::optional<double> loweredAlpha; // when the floor asked for less than --alpha
 };
 
 // Embeds, encodes and decodes the copy again, and writes it only once its key is found in
@@ -156,8 +165,14 @@ struct Marked {
 // the strength) is a failure, and an earlier copy of the same name stays as it was.
 Marked writeCopy(Job& job, Photo& photo, const Watermark& key, const std::string& output, std::string& sha)
 {
-    const EmbedResult r
-        = withFile(photo.path, [&] { return embedWatermark(*photo.picture, key, Depths::Any); });
+    Marked marked;
+    const EmbedResult r = withFile(photo.path, [&] {
+        if (job.floor.minPsnr <= 0.0) return embedWatermark(*photo.picture, key, Depths::Any);
+        FloorEmbed f = embedWithinFloor(*photo.picture, key, job.floor, Depths::Any);
+        marked.banding = f.banding;
+        if (f.lowered) marked.loweredAlpha = f.alpha;
+        return std::move(f.embedded);
+    });
     warnLosses("mark", output, *r.marked);
     const std::vector<std::uint8_t> bytes
         = withFile(output, [&] { return encodePicture(*r.marked, formatForPath(output), job.save); });
@@ -169,10 +184,13 @@ Marked writeCopy(Job& job, Photo& photo, const Watermark& key, const std::string
     if (!score.found)
         throw FileError(output,
             "the key would not be found in the copy as it would be written (" + verdictReason(score)
-                + "); a higher --quality or --alpha keeps it; nothing written");
-    withFile(output, [&] { writeFileAtomic(output, bytes); });
+                + "); a higher --quality, a lower --min-psnr or a higher --alpha keeps it; nothing "
+                  "written");
+    warnReplaced("mark", output, withFile(output, [&] { return writeFileAtomic(output, bytes); }));
     sha = sha256Hex(bytes);
-    return {r.psnr, score.similarity};
+    marked.psnr = r.psnr;
+    marked.similarity = score.similarity;
+    return marked;
 }
 
 std::string markOne(Job& job, const MarkItem& item)
@@ -208,10 +226,21 @@ std::string markOne(Job& job, const MarkItem& item)
         job.catalogue.transaction(
             [&] { job.catalogue.finishMark(markId, sha, marked.psnr, marked.similarity); });
     }
-    char text[160];
-    std::snprintf(text, sizeof text, ": for %s, PSNR %.2f dB, verified (similarity %.4f)",
-        recipient.name.c_str(), marked.psnr, marked.similarity);
-    return item.output + text;
+    std::string text = item.output + ": for " + recipient.name;
+    char figures[160];
+    std::snprintf(figures, sizeof figures, ", PSNR %.2f dB", marked.psnr);
+    text += figures;
+    if (marked.banding) {
+        std::snprintf(figures, sizeof figures, ", banding %.1f levels", *marked.banding);
+        text += figures;
+    }
+    if (marked.loweredAlpha) {
+        std::snprintf(figures, sizeof figures, ", alpha lowered from %.6g to %.6g for the quality floor",
+            job.alpha, *marked.loweredAlpha);
+        text += figures;
+    }
+    std::snprintf(figures, sizeof figures, ", verified (similarity %.4f)", marked.similarity);
+    return text + figures;
 }
 
 std::vector<Recipient> recipientsOf(const ParsedArgs& a)
@@ -277,14 +306,16 @@ int mark(const ParsedArgs& a)
     if (ec || !fs::is_directory(dir)) throw FileError(dir, ec ? ec.message() : "not a folder");
 
     Job job{*catalogue, {}, recipients, std::vector<Photo>(photos.size()), save, length, alpha,
-        a.has("--again"), maxPixels(a), {}};
+        {}, a.has("--again"), maxPixels(a), {}};
+    job.floor.minPsnr = minPsnr(a);
     for (std::size_t i = 0; i < photos.size(); ++i) {
         job.photos[i].path = photos[i];
         job.photos[i].remaining = recipients.size();
     }
     job.settings = "length=" + std::to_string(length) + "; alpha=" + formatReal(alpha)
         + "; quality=" + (save.sameQuality ? std::string("same") : std::to_string(save.quality))
-        + "; subsampling=" + a.value("--subsampling").value_or("photo's own");
+        + "; subsampling=" + a.value("--subsampling").value_or("photo's own")
+        + "; min-psnr=" + formatReal(job.floor.minPsnr);
 
     std::atomic<std::size_t> failed{0};
     {
@@ -313,12 +344,12 @@ int mark(const ParsedArgs& a)
 
 const Command kMarkCommand{"mark", "mark photos for many recipients, each with a key of their own",
     "PHOTO... --for NAME [--for NAME...] --output-dir DIR [--again] [--jobs J]\nPHOTO... --recipients FILE "
-    "--output-dir DIR [--length N] [--alpha A] [--quality Q|same]",
+    "--output-dir DIR [--length N] [--alpha A] [--min-psnr DB] [--quality Q|same]",
     "Marks each PHOTO once for each recipient, each copy with a fresh key from the operating\n"
     "system's entropy, and records in the catalogue which key went to whom, so that\n"
     "pelinor-cli trace can later tell whose copy a picture is. The embedding is embed's\n"
     "(metadata kept, a JPEG written at the photo's own quality unless --quality says\n"
-    "otherwise); each copy, DIR/STEM-NAME.EXT with the name made safe for file names, is read\n"
+    "otherwise, alpha lowered where needed for the quality floor); each copy, DIR/STEM-NAME.EXT with the name made safe for file names, is read\n"
     "back and its key found in it before it is recorded as done.",
     kOptions,
     "A photo already marked for a recipient is refused unless --again. Each copy is recorded\n"

@@ -83,9 +83,17 @@ mark)
   done
   has out "copies/cat-Client_B.png: for Client B, PSNR"; has out "verified (similarity 0.9"
   [ "$(mode_of cat.sqlite)" = 600 ] || fail "catalogue mode $(mode_of cat.sqlite)"
+  # --alpha is the strongest allowed: a copy too visible at it is marked more gently, and says so.
+  run 0 mark cat.png --for Strong --output-dir copies --alpha 0.6
+  has out "alpha lowered from 0.6 to"; has out "banding"
+  psnr=$(sed -n 's/.*PSNR \([0-9.]*\) dB.*/\1/p' out)
+  awk -v p="$psnr" 'BEGIN { exit !(p >= 40) }' || fail "PSNR $psnr below the floor"
+  run 0 mark cat.png --for Raw --output-dir copies --alpha 0.6 --min-psnr 0
+  lacks out "lowered"; lacks out "banding"
+  run 2 mark cat.png --for Raw2 --output-dir copies --min-psnr 5; has err "--min-psnr"
   # The JPEG photo's quality is kept, its metadata too (the copy is a JPEG as large as the photo, roughly).
   [ "$(head -c 3 copies/DSC_0412-Client_A.JPG | od -An -tx1 | tr -d ' ')" = ffd8ff ] || fail "not a JPEG"
-  run 0 catalogue list; has out "6 keys"; has out "Klijent Č/ž"
+  run 0 catalogue list; has out "8 keys"; has out "Klijent Č/ž"
   run 0 catalogue show copies/cat-Client_A.png; has out "/cat.png for Client A"
   run 0 catalogue show "Client A"; has out "recipient: Client A - agency, Zagreb"
   run 0 catalogue check; has out "every file present and unchanged"
@@ -94,14 +102,14 @@ mark)
   cp copies/cat-Client_A.png before.png
   run 0 mark cat.png --for "Client A" --output-dir copies --again
   cmp -s before.png copies/cat-Client_A.png && fail "--again kept the old copy"
-  run 0 catalogue list; has out "7 keys"
+  run 0 catalogue list; has out "9 keys"
   run 0 catalogue check
   # A copy its encoding would wash the key out of is not written, and the earlier one stays.
   cp copies/cat-Client_A.png before.png
   run 2 mark cat.png --for "Client A" --output-dir copies --again --alpha 0.0005 --quality 5 --length 50
   has err "nothing written"
   cmp -s before.png copies/cat-Client_A.png || fail "a failed --again replaced the copy"
-  run 0 catalogue list; has out "7 keys"
+  run 0 catalogue list; has out "9 keys"
   # A file in the way that the catalogue does not know is not replaced by surprise.
   echo keep >copies/cat-Dora.png
   run 2 mark cat.png --for Dora --output-dir copies; has err "exists already"
