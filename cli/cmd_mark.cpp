@@ -305,17 +305,16 @@ int mark(const ParsedArgs& a)
     fs::create_directories(dir, ec);
     if (ec || !fs::is_directory(dir)) throw FileError(dir, ec ? ec.message() : "not a folder");
 
-    Job job{*catalogue, {}, recipients, std::vector<Photo>(photos.size()), save, length, alpha,
-        {}, a.has("--again"), maxPixels(a), {}};
+    Job job{*catalogue, {}, recipients, std::vector<Photo>(photos.size()), save, length, alpha, {},
+        a.has("--again"), maxPixels(a), {}};
     job.floor.minPsnr = minPsnr(a);
     for (std::size_t i = 0; i < photos.size(); ++i) {
         job.photos[i].path = photos[i];
         job.photos[i].remaining = recipients.size();
     }
-    job.settings = "length=" + std::to_string(length) + "; alpha=" + formatReal(alpha)
-        + "; quality=" + (save.sameQuality ? std::string("same") : std::to_string(save.quality))
-        + "; subsampling=" + a.value("--subsampling").value_or("photo's own")
-        + "; min-psnr=" + formatReal(job.floor.minPsnr);
+    job.settings = "length=" + std::to_string(length) + "; alpha=" + formatReal(alpha) + "; quality="
+        + (save.sameQuality ? std::string("same") : std::to_string(save.quality)) + "; subsampling="
+        + a.value("--subsampling").value_or("photo's own") + "; min-psnr=" + formatReal(job.floor.minPsnr);
 
     std::atomic<std::size_t> failed{0};
     {
@@ -349,7 +348,8 @@ const Command kMarkCommand{"mark", "mark photos for many recipients, each with a
     "system's entropy, and records in the catalogue which key went to whom, so that\n"
     "pelinor-cli trace can later tell whose copy a picture is. The embedding is embed's\n"
     "(metadata kept, a JPEG written at the photo's own quality unless --quality says\n"
-    "otherwise, alpha lowered where needed for the quality floor); each copy, DIR/STEM-NAME.EXT with the name made safe for file names, is read\n"
+    "otherwise, alpha lowered where needed for the quality floor); each copy, DIR/STEM-NAME.EXT with the "
+    "name made safe for file names, is read\n"
     "back and its key found in it before it is recorded as done.",
     kOptions,
     "A photo already marked for a recipient is refused unless --again. Each copy is recorded\n"
