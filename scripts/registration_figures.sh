@@ -175,3 +175,34 @@ for o in "${photos[@]}"; do
   done
 done
 echo "unrelated originals: $refused refused, $notfound not found, $found found"
+
+# The copies of evaluate's battery (at the file's alpha): similarity as the copy stands and
+# with registration, and how many of all the attacks each photograph survives.
+echo
+for p in "${photos[@]}"; do
+  name=$(basename "${p%.*}")
+  "$cli" evaluate "$p" w.wmk --out "$name/eval" --random 0 --min-psnr 0 --json >"$name/eval.json" 2>/dev/null
+done
+python3 - "${photos[@]}" <<'PY'
+import json, os, sys
+names = [os.path.splitext(os.path.basename(p))[0] for p in sys.argv[1:]]
+evals = {n: json.load(open("%s/eval.json" % n)) for n in names}
+copies = [r["attack"] for r in evals[names[0]]["rows"] if r["family"] in ("geometric", "tone")]
+print("| copy | " + " | ".join(names) + " |")
+print("|---|" + "---:|" * len(names))
+for c in copies:
+    cells = []
+    for n in names:
+        r = next(r for r in evals[n]["rows"] if r["attack"] == c)
+        plain = "–" if r["similarity"] is None else "%.2f" % r["similarity"]
+        reg = r["registered_similarity"]
+        mark = "" if r["registered_found"] else " ✗"
+        cells.append("%s → **%.2f**%s" % (plain, reg, mark))
+    print("| %s | %s |" % (c, " | ".join(cells)))
+print()
+for n in names:
+    e = evals[n]
+    print("%s: of %d attacks, found by evidence %d with registration (%d without); similarity above 0.7: %d (%d)"
+          % (n, e["attacks"], e["attacks_survived_registered"], e["attacks_survived"],
+             e["attacks_survived_registered_by_similarity"], e["attacks_survived_by_similarity"]))
+PY
