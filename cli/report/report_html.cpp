@@ -143,7 +143,9 @@ std::string reportHtml(const Evaluation& ev, const ReportInfo& info)
         + htmlEscape(info.watermark) + " (" + htmlEscape(strengthText(ev, "α")) + ")</p>\n";
 
     s += "<div class=\"cards\">\n";
-    s += card(formatPsnr(ev.markedPsnr, "∞") + " dB", "PSNR of the marked picture");
+    // Banding beside the PSNR: the PSNR alone hides a faint pattern in a smooth sky.
+    s += card(formatPsnr(ev.markedPsnr, "∞") + " dB",
+        "PSNR of the marked picture, banding " + formatNumber(ev.markedBanding, "%.1f") + " levels");
     s += card(formatNumber(ev.embeddedSimilarity(), "%.4f"), "similarity, marked and untouched");
     s += card(std::to_string(registered) + " of " + std::to_string(attacks), survival);
     s += card(formatNumber(ev.randomMax, "%.3f"),
