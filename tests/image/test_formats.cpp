@@ -6,6 +6,7 @@
 #include "image/image_io.h"
 #include "tests/test_support.h"
 
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -39,9 +40,23 @@ unsigned sampleAt(int x, int y, int s, int bits)
     return bits == 16 ? (v * 257 + unsigned(x)) & 0xffff : v & 0xff;
 }
 
+// How the samples of a test TIFF are meant: grey or RGB as the sample count says, grey with
+// white at zero, or palette indices through a map of distinct colours or of greys.
+enum class Tone { Plain, MinIsWhite, ColourMap, GreyMap };
+
+// Palette entry i of the test maps, as 16-bit map values (v * 257 reads back as v).
+std::array<unsigned, 3> mapEntry(Tone tone, unsigned i)
+{
+    if (tone == Tone::GreyMap) {
+        const unsigned grey = (i * 7 + 5) & 255;
+        return {grey * 257, grey * 257, grey * 257};
+    }
+    return {i * 257, (255 - i) * 257, ((i * 3 + 100) & 255) * 257};
+}
+
 // A 37 x 23 TIFF written by libtiff itself; `big`: a BigTIFF (64-bit offsets).
 std::vector<std::uint8_t> libtiffFile(
-    int samples, int bits, std::uint16_t compression, bool tiled, bool big = false)
+    int samples, int bits, std::uint16_t compression, bool tiled, bool big = false, Tone tone = Tone::Plain)
 {
     const int w = 37, h = 23;
     TempFile file;
@@ -50,9 +65,21 @@ std::vector<std::uint8_t> libtiffFile(
     TIFFSetField(tif, TIFFTAG_IMAGELENGTH, h);
     TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bits);
     TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, samples);
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, samples >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
+    const bool palette = tone == Tone::ColourMap || tone == Tone::GreyMap;
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC,
+        palette                        ? PHOTOMETRIC_PALETTE
+            : tone == Tone::MinIsWhite ? PHOTOMETRIC_MINISWHITE
+            : samples >= 3             ? PHOTOMETRIC_RGB
+                                       : PHOTOMETRIC_MINISBLACK);
     TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
     TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
+    if (palette) {
+        std::array<std::array<std::uint16_t, 256>, 3> map;
+        for (unsigned i = 0; i < 256; ++i)
+            for (std::size_t c = 0; c < 3; ++c)
+                map[c][i] = std::uint16_t(mapEntry(tone, i)[c]);
+        TIFFSetField(tif, TIFFTAG_COLORMAP, map[0].data(), map[1].data(), map[2].data());
+    }
     if (samples == 2 || samples == 4) {
         const std::uint16_t extra[] = {EXTRASAMPLE_UNASSALPHA};
         TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, extra);
@@ -92,45 +119,78 @@ std::vector<std::uint8_t> libtiffFile(
     return readAll(file.path);
 }
 
+// Every layout is read sample for sample: min-is-white grey turned over at its own depth
+// (65535, not 255, at 16 bits) with alpha left alone, and palette indices through each of
+// the map's own red, green and blue; a map of greys gives one channel.
 TEST(TiffDecoder, EveryLayoutAndCompression)
 {
+    struct Layout {
+        int samples, bits;
+        Tone tone;
+    };
+    const Layout layouts[] = {{1, 8, Tone::Plain}, {2, 8, Tone::Plain}, {3, 8, Tone::Plain},
+        {4, 8, Tone::Plain}, {3, 16, Tone::Plain}, {1, 16, Tone::Plain}, {4, 16, Tone::Plain},
+        {1, 8, Tone::MinIsWhite}, {1, 16, Tone::MinIsWhite}, {2, 16, Tone::MinIsWhite},
+        {1, 8, Tone::ColourMap}, {1, 8, Tone::GreyMap}};
     for (const bool big : {false, true})
         for (const std::uint16_t compression : {COMPRESSION_NONE, COMPRESSION_LZW, COMPRESSION_ADOBE_DEFLATE})
             for (const bool tiled : {false, true})
-                for (const auto& [samples, bits] :
-                    {std::pair{1, 8}, {2, 8}, {3, 8}, {4, 8}, {3, 16}, {1, 16}, {4, 16}}) {
-                    SCOPED_TRACE(testing::Message()
-                        << (big ? "BigTIFF " : "") << "compression " << compression
-                        << (tiled ? " tiled " : " strips ") << samples << " x " << bits);
+                for (const auto& [samples, bits, tone] : layouts) {
+                    SCOPED_TRACE(testing::Message() << (big ? "BigTIFF " : "") << "compression "
+                                                    << compression << (tiled ? " tiled " : " strips ")
+                                                    << samples << " x " << bits << " tone " << int(tone));
                     const std::vector<std::uint8_t> file
-                        = libtiffFile(samples, bits, compression, tiled, big);
+                        = libtiffFile(samples, bits, compression, tiled, big, tone);
                     ASSERT_EQ(file.at(2), big ? 43 : 42); // the magic number says which
                     const PictureRef p = decodePicture(file);
                     ASSERT_EQ(p->width(), 37);
                     ASSERT_EQ(p->height(), 23);
                     const SampleFormat& f = p->sampleFormat();
-                    EXPECT_EQ(f.channels(), samples);
+                    const bool palette = tone == Tone::ColourMap || tone == Tone::GreyMap;
+                    const int channels = tone == Tone::ColourMap ? 3 : samples;
+                    EXPECT_EQ(f.channels(), channels);
                     EXPECT_EQ(f.depth, bits);
+                    EXPECT_EQ(f.palette, palette);
+                    // Sample s (grey or red, green, blue; then alpha) as the picture should hold it.
+                    const auto expected = [&](int x, int y, int s) {
+                        const unsigned v = sampleAt(x, y, s, bits);
+                        if (palette) return mapEntry(tone, sampleAt(x, y, 0, 8))[std::size_t(s)] / 257;
+                        if (tone == Tone::MinIsWhite && s == 0) return (bits == 16 ? 0xffffu : 0xffu) - v;
+                        return v;
+                    };
                     for (int y = 0; y < 23; ++y)
                         for (int x = 0; x < 37; ++x) {
                             const std::size_t stored = std::size_t(p->storedRow(y));
-                            for (int s = 0; s < samples; ++s) {
+                            const std::uint8_t* bgr = test::pixelAt(*p, x, y);
+                            if (f.colours == 1) {
+                                ASSERT_EQ(bgr[0], bgr[1]);
+                                ASSERT_EQ(bgr[1], bgr[2]);
+                            }
+                            for (int s = 0; s < channels; ++s) {
                                 unsigned got = 0;
                                 if (bits == 16) {
-                                    got = p->samples16()[(stored * 37 + std::size_t(x)) * std::size_t(samples)
+                                    got = p->samples16()[(stored * 37 + std::size_t(x))
+                                            * std::size_t(channels)
                                         + std::size_t(s)];
-                                } else if (s == samples - 1 && f.alpha) {
+                                } else if (s == channels - 1 && f.alpha) {
                                     got = p->alpha8()[stored * 37 + std::size_t(x)];
                                 } else {
-                                    got = test::pixelAt(*p, x, y)[samples >= 3 ? 2 - s : 0];
+                                    got = bgr[channels >= 3 ? 2 - s : 0];
                                 }
-                                ASSERT_EQ(got, sampleAt(x, y, s, bits)) << x << "," << y << " sample " << s;
+                                ASSERT_EQ(got, expected(x, y, s)) << x << "," << y << " sample " << s;
                             }
                         }
-                    // And back through our own writer, unchanged.
+                    // And back through our own writer, unchanged (as plain colours or grey), the
+                    // written picture too: libtiff's predictor works in the row it is given.
                     const PictureRef again = decodePicture(encodeTiff(*p));
-                    EXPECT_EQ(again->sampleFormat(), f);
+                    SampleFormat unpaletted = f;
+                    unpaletted.palette = false;
+                    EXPECT_EQ(again->sampleFormat(), unpaletted);
                     EXPECT_EQ(test::maxDifference(*p, *again), 0);
+                    if (bits == 16) {
+                        const std::size_t n = 37 * 23 * std::size_t(channels);
+                        EXPECT_TRUE(std::equal(p->samples16(), p->samples16() + n, again->samples16()));
+                    }
                 }
 }
 
