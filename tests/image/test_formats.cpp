@@ -321,6 +321,68 @@ TEST(Webp, LosslessIsExactAndLossyIsClose)
     }
 }
 
+// Alpha goes into a WebP from the picture's own alpha sample at every depth: 8-bit alpha,
+// 16-bit RGBA and 16-bit grey + alpha, each alpha distinct from every colour sample.
+TEST(Webp, AlphaComesFromTheAlphaSample)
+{
+    const int w = 19, h = 11;
+    for (const SampleFormat format : {SampleFormat{3, true, 8, false}, SampleFormat{3, true, 16, false},
+             SampleFormat{1, true, 16, false}}) {
+        SCOPED_TRACE(testing::Message() << format.channels() << " x " << format.depth);
+        PictureRef p = Picture::create(w, h, format.channels() * format.depth, false);
+        p->setSampleFormat(format);
+        const std::size_t channels = std::size_t(format.channels());
+        std::vector<std::uint8_t> alpha(std::size_t(w) * h);
+        for (std::size_t i = 0; i < alpha.size(); ++i) {
+            alpha[i] = std::uint8_t(i * 7 + 200);
+            if (format.depth == 8) {
+                for (int c = 0; c < 3; ++c)
+                    p->bits()[(i / w) * p->stride() + 3 * (i % w) + std::size_t(c)]
+                        = std::uint8_t(i * 37 + c * 91);
+                p->alpha8()[i] = alpha[i];
+                continue;
+            }
+            // Each 16-bit value reads back as its high byte; the low one varies too.
+            const auto wide
+                = [i](std::size_t byte) { return std::uint16_t(byte * 257 + (byte < 255 ? i & 63 : 0)); };
+            for (std::size_t c = 0; c + 1 < channels; ++c)
+                p->samples16()[i * channels + c] = wide((i * 37 + c * 91) & 255);
+            p->samples16()[i * channels + channels - 1] = wide(alpha[i]);
+        }
+        if (format.depth == 16) p->refreshFromSamples16();
+        const PictureRef back = decodePicture(encodeWebp(*p, 0));
+        ASSERT_TRUE(back->sampleFormat().alpha);
+        EXPECT_EQ(test::maxDifference(*p, *back), 0);
+        std::vector<std::uint8_t> got(alpha.size());
+        for (int y = 0; y < h; ++y) // the same pixels in visual order, whatever the row order
+            for (int x = 0; x < w; ++x)
+                got[std::size_t(p->storedRow(y)) * w + std::size_t(x)]
+                    = back->alpha8()[std::size_t(back->storedRow(y)) * w + std::size_t(x)];
+        EXPECT_EQ(got, alpha);
+    }
+}
+
+// A WebP EXIF chunk written with JPEG's "Exif\0\0" in front is read without it: the
+// directory reads back, and goes on into other formats as one.
+TEST(Metadata, WebpExifWithItsJpegPrefixIsReadBare)
+{
+    const std::vector<std::uint8_t> directory = writeExifDirectory(
+        {{exif::Copyright, "(c) Ana Horvat 2024", std::nullopt}, {exif::Orientation, {}, 3}});
+    for (const bool prefixed : {false, true}) {
+        SCOPED_TRACE(prefixed);
+        PictureRef p = test::patternPicture(8, 8);
+        if (prefixed) p->metadata().exif = {'E', 'x', 'i', 'f', 0, 0};
+        p->metadata().exif.insert(p->metadata().exif.end(), directory.begin(), directory.end());
+        const PictureRef read = decodePicture(encodeWebp(*p, 0));
+        EXPECT_EQ(read->metadata().exif, directory);
+        for (const ImageFormat to : {ImageFormat::WebP, ImageFormat::Jpeg, ImageFormat::Png}) {
+            const Metadata m = decodePicture(encodePicture(*read, to))->metadata();
+            EXPECT_EQ(exifText(m.exif, exif::Copyright), "(c) Ana Horvat 2024") << formatName(to);
+            EXPECT_EQ(exifNumber(m.exif, exif::Orientation), 3u) << formatName(to);
+        }
+    }
+}
+
 // An ICC profile as libpng checks it: size, signature, colour space, connection space;
 // no tags, the rest filler.
 std::vector<std::uint8_t> iccProfile(const char* space, std::size_t size)
