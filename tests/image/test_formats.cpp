@@ -213,6 +213,29 @@ void patchTag(std::vector<std::uint8_t>& file, std::uint16_t tag, std::uint32_t 
     FAIL() << "no tag " << tag;
 }
 
+// Patches entry `index` of the SHORT or LONG array of tag `tag` in the first directory of a
+// little-endian TIFF (its values lie elsewhere in the file).
+void patchArray(std::vector<std::uint8_t>& file, std::uint16_t tag, std::size_t index, std::uint32_t value)
+{
+    const auto u16 = [&](std::size_t at) { return unsigned(file[at] | file[at + 1] << 8); };
+    const auto u32 = [&](std::size_t at) { return std::uint32_t(u16(at) | u16(at + 2) << 16); };
+    const std::uint32_t dir = u32(4);
+    for (unsigned i = 0; i < u16(dir); ++i) {
+        const std::size_t e = dir + 2 + 12 * i;
+        if (u16(e) != tag) continue;
+        ASSERT_TRUE(u16(e + 2) == 3 || u16(e + 2) == 4) << "type " << u16(e + 2);
+        ASSERT_LT(index, u32(e + 4));
+        const std::size_t size = u16(e + 2) == 3 ? 2 : 4;
+        ASSERT_GT(u32(e + 4) * size, 4u) << "the values are in the entry";
+        ASSERT_TRUE(size == 4 || value <= 0xffff);
+        const std::size_t at = u32(e + 8) + index * size;
+        for (std::size_t b = 0; b < size; ++b)
+            file.at(at + b) = std::uint8_t(value >> (8 * b));
+        return;
+    }
+    FAIL() << "no tag " << tag;
+}
+
 // Lying headers are refused from the header and the strip table, before the pixels are
 // allocated.
 // A TIFF of several pages gives its first and says the others were left out.
@@ -245,32 +268,47 @@ TEST(TiffDecoder, PagesBeyondTheFirstAreNamed)
     }
 }
 
+// Lying headers are refused from the header and the strip table, before the pixels are
+// allocated (the budget is asked for them only after every check), each with its own words:
+// a strip whose offset is in the file but whose length runs past its end, and uncompressed
+// strips too short for the picture, in a file of five strips.
 TEST(TiffDecoder, LyingHeadersAreRefusedBeforeAllocating)
 {
     const std::vector<std::uint8_t> good = libtiffFile(3, 8, COMPRESSION_NONE, false);
+    ASSERT_EQ(decodePicture(good)->height(), 23);
+    constexpr int kValue = -1; // the tag's own value, not an entry of its array
     struct Case {
         const char* name;
         std::uint16_t tag;
+        int index;
         std::uint32_t value;
         const char* part;
     };
+    const std::uint32_t size = std::uint32_t(good.size());
     const Case cases[] = {
-        {"huge width", TIFFTAG_IMAGEWIDTH, 40000000, "pixel limit"},
-        {"huge height", TIFFTAG_IMAGELENGTH, 30000000, "TIFF"},
-        {"strip past the end", TIFFTAG_STRIPOFFSETS, 0x7fff0000, ""},
-        {"bigger picture than data", TIFFTAG_IMAGELENGTH, 20000, ""},
+        {"huge width", TIFFTAG_IMAGEWIDTH, kValue, 40000000, "pixel limit"},
+        {"huge height", TIFFTAG_IMAGELENGTH, kValue, 30000000, "TIFF"},
+        {"strip table past the end", TIFFTAG_STRIPOFFSETS, kValue, 0x7fff0000, "TIFF"},
+        {"bigger picture than data", TIFFTAG_IMAGELENGTH, kValue, 20000, "TIFF"},
+        {"first strip past the end", TIFFTAG_STRIPOFFSETS, 0, size, "strip 0 lies past the end of the file"},
+        {"last strip longer than the file", TIFFTAG_STRIPBYTECOUNTS, 4, 0xffff,
+            "strip 4 lies past the end of the file"},
+        {"middle strip running past the end", TIFFTAG_STRIPBYTECOUNTS, 2, size - 600,
+            "strip 2 lies past the end of the file"},
+        {"one strip short", TIFFTAG_STRIPBYTECOUNTS, 1, 100, "the file is too short for 37 x 23 pixels"},
+        {"last strip empty", TIFFTAG_STRIPBYTECOUNTS, 4, 0, "the file is too short for 37 x 23 pixels"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::vector<std::uint8_t> file = good;
-        patchTag(file, c.tag, c.value);
-        try {
-            decodePicture(file);
-            ADD_FAILURE() << "accepted";
-        } catch (const Error& e) {
-            EXPECT_EQ(e.number(), err::InvalidPicture) << e.what();
-            EXPECT_NE(std::string(e.what()).find(c.part), std::string::npos) << e.what();
-        }
+        if (c.index == kValue)
+            patchTag(file, c.tag, c.value);
+        else
+            patchArray(file, c.tag, std::size_t(c.index), c.value);
+        bool admitted = false;
+        const PixelLimit limit(kDefaultMaxPixels, [&](std::int64_t) { admitted = true; });
+        test::expectError([&] { decodePicture(file, limit); }, err::InvalidPicture, c.part);
+        EXPECT_FALSE(admitted) << "refused only after the pixels were admitted";
     }
     // No rows per strip: read as one strip or refused, but never a loop without end.
     std::vector<std::uint8_t> zeroRows = good;
