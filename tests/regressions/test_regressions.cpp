@@ -120,6 +120,11 @@ const Kept kKept[] = {
     // for the keyword's end (undefined behaviour); dropped as damaged, the picture read.
     {"png_empty_text_chunk.png", 3, 2, 1, 0xa5316b26ceb6bc2full, 0, nullptr,
         "PNG: a damaged text chunk was dropped"},
+    // A BigTIFF (magic number 43, 64-bit offsets) was refused as no known format.
+    {"tiff_big_5x3_rgb.tif", 5, 3, 24, 0x6a765098d4edfb17ull, 0, nullptr},
+    // Three pages: the first is read, and the two left out are named.
+    {"tiff_three_pages.tif", 4, 3, 8, 0x7d36b0acc21ea8f5ull, 0, nullptr,
+        "TIFF: only the first of its 3 pages is read; the other 2 are left out"},
 };
 
 // Where kept inputs live: the readers' own regressions, and the attacks' inputs.
