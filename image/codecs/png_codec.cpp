@@ -104,7 +104,8 @@ int onTextChunk(png_structp png, png_unknown_chunkp chunk) noexcept
         const std::uint8_t* p = chunk->data;
         const std::size_t size = chunk->size;
         const auto end = p + size;
-        const auto* nul = static_cast<const std::uint8_t*>(std::memchr(p, 0, size));
+        // An empty chunk comes with no data at all, not even a pointer to search.
+        const auto* nul = size == 0 ? nullptr : static_cast<const std::uint8_t*>(std::memchr(p, 0, size));
         if (nul == nullptr || nul == p || nul - p > 79) {
             texts->damaged = true;
             return 1;

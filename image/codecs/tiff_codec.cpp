@@ -422,12 +422,16 @@ std::vector<std::uint8_t> encodeTiff(const Picture& picture)
         }
     }
     const std::size_t rowSamples = std::size_t(w) * std::size_t(channels);
+    // Rows are copied out: the predictor turns the row it is given into differences in place.
     std::vector<std::uint8_t> row8(format.depth == 8 ? rowSamples : 0);
+    std::vector<std::uint16_t> row16(format.depth == 16 ? rowSamples : 0);
     for (std::uint32_t y = 0; y < h; ++y) {
         const std::size_t stored = std::size_t(picture.storedRow(int(y)));
         void* data = nullptr;
         if (format.depth == 16) {
-            data = const_cast<std::uint16_t*>(picture.samples16() + stored * rowSamples);
+            const std::uint16_t* samples = picture.samples16() + stored * rowSamples;
+            std::copy(samples, samples + rowSamples, row16.begin());
+            data = row16.data();
         } else {
             const std::uint8_t* bgr = picture.bits() + stored * picture.stride();
             const std::uint8_t* alpha = picture.alpha8() ? picture.alpha8() + stored * w : nullptr;

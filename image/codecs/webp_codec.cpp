@@ -68,27 +68,35 @@ PictureRef decodeWebp(std::span<const std::uint8_t> bytes, const PixelLimit& lim
     const bool alpha = features.has_alpha != 0;
     // libwebp decodes into memory of its own, which it does not clear: a few bytes that
     // claim a large picture fail there without the pixels ever being touched. Only a
-    // decoded picture is copied into ours.
-    int decodedWidth = 0, decodedHeight = 0;
-    std::unique_ptr<std::uint8_t, void (*)(void*)> decoded(alpha
-            ? WebPDecodeBGRA(bytes.data(), bytes.size(), &decodedWidth, &decodedHeight)
-            : WebPDecodeBGR(bytes.data(), bytes.size(), &decodedWidth, &decodedHeight),
-        WebPFree);
-    if (decoded == nullptr || decodedWidth != w || decodedHeight != h) invalid("damaged data");
+    // decoded picture is copied into ours. Its status tells memory running out from damage.
+    WebPDecoderConfig config;
+    if (!WebPInitDecoderConfig(&config))
+        throw Error(err::InvalidCall, "Cannot read WebP: wrong libwebp version");
+    config.output.colorspace = alpha ? MODE_BGRA : MODE_BGR;
+    struct Decoded {
+        WebPDecBuffer* buffer;
+        ~Decoded() { WebPFreeDecBuffer(buffer); }
+    } decoded{&config.output};
+    const VP8StatusCode status = WebPDecode(bytes.data(), bytes.size(), &config);
+    if (status == VP8_STATUS_OUT_OF_MEMORY)
+        throw Error(err::OutOfMemory,
+            "Out of memory decoding a WebP picture of " + std::to_string(w) + " x " + std::to_string(h)
+                + " pixels");
+    if (status != VP8_STATUS_OK || config.output.width != w || config.output.height != h)
+        invalid("damaged data");
     PictureRef picture = Picture::create(w, h, alpha ? 32 : 24, false);
     if (alpha) picture->setSampleFormat({3, true, 8, false});
     const int channels = alpha ? 4 : 3;
-    const std::size_t rowBytes = std::size_t(w) * std::size_t(channels);
     for (int y = 0; y < h; ++y) {
         const std::size_t stored = std::size_t(picture->storedRow(y));
-        const std::uint8_t* src = decoded.get() + std::size_t(y) * rowBytes;
+        const std::uint8_t* src = config.output.u.RGBA.rgba + std::size_t(y) * config.output.u.RGBA.stride;
         std::uint8_t* bgr = picture->bits() + stored * picture->stride();
         for (int x = 0; x < w; ++x, src += channels) {
             bgr[3 * x] = src[0], bgr[3 * x + 1] = src[1], bgr[3 * x + 2] = src[2];
             if (alpha) picture->alpha8()[stored * std::size_t(w) + std::size_t(x)] = src[3];
         }
     }
-    decoded.reset();
+    WebPFreeDecBuffer(&config.output);
     WebPData data = {bytes.data(), bytes.size()};
     Demuxer demux;
     demux.d = WebPDemux(&data);

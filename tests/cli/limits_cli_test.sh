@@ -3,6 +3,8 @@
 #   output  every command that prints reports a stdout it could not write (exit 2)
 #   memory  under every address-space limit from "just starts" upwards, a run ends with
 #           its result or a clean out-of-memory error, never with an abort or a signal
+#   canvas  the kept 38-byte lossless WebP of 16383 x 9000 pixels is read within its memory
+#           (about a gigabyte), and short of it refused as out of memory
 set -uo pipefail
 cli=$1 sample=$2 case=$3
 work=$(mktemp -d)
@@ -75,6 +77,21 @@ memory)
   echo "$refused runs refused cleanly, $succeeded succeeded"
   [ "$succeeded" -gt 0 ] || fail "no run succeeded: the sweep never reached enough memory"
   [ "$refused" -gt 0 ] || fail "no run was short of memory: the sweep tested nothing"
+  ;;
+canvas)
+  # Every pixel of it costs no bit; libwebp's own rows (4 bytes a pixel) and its 3-byte
+  # output, then ours, peak near 1 GB. Address space is what ulimit can bound: 1300 MB holds
+  # the tool and that peak, 600 MB does not.
+  canvas=$(dirname "$0")/../data/hostile/webp_38_bytes_lossless_16383x9000.webp
+  (ulimit -v 1331200; exec "$cli" info "$canvas") >out 2>err
+  got=$?
+  [ "$got" -eq 0 ] || fail "info on the 38-byte canvas within 1300 MB exited $got: $(head -c 300 err)"
+  grep -q "WebP, 16383 x 9000 pixels" out || fail "info on the 38-byte canvas: $(cat out)"
+  (ulimit -v 614400; exec "$cli" info "$canvas") >out 2>err
+  got=$?
+  [ "$got" -eq 2 ] || fail "info on the 38-byte canvas within 600 MB exited $got: $(head -c 300 err)"
+  grep -q "Out of memory decoding a WebP picture of 16383 x 9000 pixels" err \
+    || fail "within 600 MB, not named as out of memory: $(cat err)"
   ;;
 *) fail "unknown case" ;;
 esac

@@ -6,6 +6,7 @@
 #include "image/image_io.h"
 #include "tests/test_support.h"
 
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -39,9 +40,23 @@ unsigned sampleAt(int x, int y, int s, int bits)
     return bits == 16 ? (v * 257 + unsigned(x)) & 0xffff : v & 0xff;
 }
 
+// How the samples of a test TIFF are meant: grey or RGB as the sample count says, grey with
+// white at zero, or palette indices through a map of distinct colours or of greys.
+enum class Tone { Plain, MinIsWhite, ColourMap, GreyMap };
+
+// Palette entry i of the test maps, as 16-bit map values (v * 257 reads back as v).
+std::array<unsigned, 3> mapEntry(Tone tone, unsigned i)
+{
+    if (tone == Tone::GreyMap) {
+        const unsigned grey = (i * 7 + 5) & 255;
+        return {grey * 257, grey * 257, grey * 257};
+    }
+    return {i * 257, (255 - i) * 257, ((i * 3 + 100) & 255) * 257};
+}
+
 // A 37 x 23 TIFF written by libtiff itself; `big`: a BigTIFF (64-bit offsets).
 std::vector<std::uint8_t> libtiffFile(
-    int samples, int bits, std::uint16_t compression, bool tiled, bool big = false)
+    int samples, int bits, std::uint16_t compression, bool tiled, bool big = false, Tone tone = Tone::Plain)
 {
     const int w = 37, h = 23;
     TempFile file;
@@ -50,9 +65,21 @@ std::vector<std::uint8_t> libtiffFile(
     TIFFSetField(tif, TIFFTAG_IMAGELENGTH, h);
     TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bits);
     TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, samples);
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, samples >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
+    const bool palette = tone == Tone::ColourMap || tone == Tone::GreyMap;
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC,
+        palette                        ? PHOTOMETRIC_PALETTE
+            : tone == Tone::MinIsWhite ? PHOTOMETRIC_MINISWHITE
+            : samples >= 3             ? PHOTOMETRIC_RGB
+                                       : PHOTOMETRIC_MINISBLACK);
     TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
     TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
+    if (palette) {
+        std::array<std::array<std::uint16_t, 256>, 3> map;
+        for (unsigned i = 0; i < 256; ++i)
+            for (std::size_t c = 0; c < 3; ++c)
+                map[c][i] = std::uint16_t(mapEntry(tone, i)[c]);
+        TIFFSetField(tif, TIFFTAG_COLORMAP, map[0].data(), map[1].data(), map[2].data());
+    }
     if (samples == 2 || samples == 4) {
         const std::uint16_t extra[] = {EXTRASAMPLE_UNASSALPHA};
         TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, extra);
@@ -92,45 +119,78 @@ std::vector<std::uint8_t> libtiffFile(
     return readAll(file.path);
 }
 
+// Every layout is read sample for sample: min-is-white grey turned over at its own depth
+// (65535, not 255, at 16 bits) with alpha left alone, and palette indices through each of
+// the map's own red, green and blue; a map of greys gives one channel.
 TEST(TiffDecoder, EveryLayoutAndCompression)
 {
+    struct Layout {
+        int samples, bits;
+        Tone tone;
+    };
+    const Layout layouts[] = {{1, 8, Tone::Plain}, {2, 8, Tone::Plain}, {3, 8, Tone::Plain},
+        {4, 8, Tone::Plain}, {3, 16, Tone::Plain}, {1, 16, Tone::Plain}, {4, 16, Tone::Plain},
+        {1, 8, Tone::MinIsWhite}, {1, 16, Tone::MinIsWhite}, {2, 16, Tone::MinIsWhite},
+        {1, 8, Tone::ColourMap}, {1, 8, Tone::GreyMap}};
     for (const bool big : {false, true})
         for (const std::uint16_t compression : {COMPRESSION_NONE, COMPRESSION_LZW, COMPRESSION_ADOBE_DEFLATE})
             for (const bool tiled : {false, true})
-                for (const auto& [samples, bits] :
-                    {std::pair{1, 8}, {2, 8}, {3, 8}, {4, 8}, {3, 16}, {1, 16}, {4, 16}}) {
-                    SCOPED_TRACE(testing::Message()
-                        << (big ? "BigTIFF " : "") << "compression " << compression
-                        << (tiled ? " tiled " : " strips ") << samples << " x " << bits);
+                for (const auto& [samples, bits, tone] : layouts) {
+                    SCOPED_TRACE(testing::Message() << (big ? "BigTIFF " : "") << "compression "
+                                                    << compression << (tiled ? " tiled " : " strips ")
+                                                    << samples << " x " << bits << " tone " << int(tone));
                     const std::vector<std::uint8_t> file
-                        = libtiffFile(samples, bits, compression, tiled, big);
+                        = libtiffFile(samples, bits, compression, tiled, big, tone);
                     ASSERT_EQ(file.at(2), big ? 43 : 42); // the magic number says which
                     const PictureRef p = decodePicture(file);
                     ASSERT_EQ(p->width(), 37);
                     ASSERT_EQ(p->height(), 23);
                     const SampleFormat& f = p->sampleFormat();
-                    EXPECT_EQ(f.channels(), samples);
+                    const bool palette = tone == Tone::ColourMap || tone == Tone::GreyMap;
+                    const int channels = tone == Tone::ColourMap ? 3 : samples;
+                    EXPECT_EQ(f.channels(), channels);
                     EXPECT_EQ(f.depth, bits);
+                    EXPECT_EQ(f.palette, palette);
+                    // Sample s (grey or red, green, blue; then alpha) as the picture should hold it.
+                    const auto expected = [&](int x, int y, int s) {
+                        const unsigned v = sampleAt(x, y, s, bits);
+                        if (palette) return mapEntry(tone, sampleAt(x, y, 0, 8))[std::size_t(s)] / 257;
+                        if (tone == Tone::MinIsWhite && s == 0) return (bits == 16 ? 0xffffu : 0xffu) - v;
+                        return v;
+                    };
                     for (int y = 0; y < 23; ++y)
                         for (int x = 0; x < 37; ++x) {
                             const std::size_t stored = std::size_t(p->storedRow(y));
-                            for (int s = 0; s < samples; ++s) {
+                            const std::uint8_t* bgr = test::pixelAt(*p, x, y);
+                            if (f.colours == 1) {
+                                ASSERT_EQ(bgr[0], bgr[1]);
+                                ASSERT_EQ(bgr[1], bgr[2]);
+                            }
+                            for (int s = 0; s < channels; ++s) {
                                 unsigned got = 0;
                                 if (bits == 16) {
-                                    got = p->samples16()[(stored * 37 + std::size_t(x)) * std::size_t(samples)
+                                    got = p->samples16()[(stored * 37 + std::size_t(x))
+                                            * std::size_t(channels)
                                         + std::size_t(s)];
-                                } else if (s == samples - 1 && f.alpha) {
+                                } else if (s == channels - 1 && f.alpha) {
                                     got = p->alpha8()[stored * 37 + std::size_t(x)];
                                 } else {
-                                    got = test::pixelAt(*p, x, y)[samples >= 3 ? 2 - s : 0];
+                                    got = bgr[channels >= 3 ? 2 - s : 0];
                                 }
-                                ASSERT_EQ(got, sampleAt(x, y, s, bits)) << x << "," << y << " sample " << s;
+                                ASSERT_EQ(got, expected(x, y, s)) << x << "," << y << " sample " << s;
                             }
                         }
-                    // And back through our own writer, unchanged.
+                    // And back through our own writer, unchanged (as plain colours or grey), the
+                    // written picture too: libtiff's predictor works in the row it is given.
                     const PictureRef again = decodePicture(encodeTiff(*p));
-                    EXPECT_EQ(again->sampleFormat(), f);
+                    SampleFormat unpaletted = f;
+                    unpaletted.palette = false;
+                    EXPECT_EQ(again->sampleFormat(), unpaletted);
                     EXPECT_EQ(test::maxDifference(*p, *again), 0);
+                    if (bits == 16) {
+                        const std::size_t n = 37 * 23 * std::size_t(channels);
+                        EXPECT_TRUE(std::equal(p->samples16(), p->samples16() + n, again->samples16()));
+                    }
                 }
 }
 
@@ -148,6 +208,29 @@ void patchTag(std::vector<std::uint8_t>& file, std::uint16_t tag, std::uint32_t 
         }
         e[8] = std::uint8_t(value), e[9] = std::uint8_t(value >> 8), e[10] = std::uint8_t(value >> 16),
         e[11] = std::uint8_t(value >> 24);
+        return;
+    }
+    FAIL() << "no tag " << tag;
+}
+
+// Patches entry `index` of the SHORT or LONG array of tag `tag` in the first directory of a
+// little-endian TIFF (its values lie elsewhere in the file).
+void patchArray(std::vector<std::uint8_t>& file, std::uint16_t tag, std::size_t index, std::uint32_t value)
+{
+    const auto u16 = [&](std::size_t at) { return unsigned(file[at] | file[at + 1] << 8); };
+    const auto u32 = [&](std::size_t at) { return std::uint32_t(u16(at) | u16(at + 2) << 16); };
+    const std::uint32_t dir = u32(4);
+    for (unsigned i = 0; i < u16(dir); ++i) {
+        const std::size_t e = dir + 2 + 12 * i;
+        if (u16(e) != tag) continue;
+        ASSERT_TRUE(u16(e + 2) == 3 || u16(e + 2) == 4) << "type " << u16(e + 2);
+        ASSERT_LT(index, u32(e + 4));
+        const std::size_t size = u16(e + 2) == 3 ? 2 : 4;
+        ASSERT_GT(u32(e + 4) * size, 4u) << "the values are in the entry";
+        ASSERT_TRUE(size == 4 || value <= 0xffff);
+        const std::size_t at = u32(e + 8) + index * size;
+        for (std::size_t b = 0; b < size; ++b)
+            file.at(at + b) = std::uint8_t(value >> (8 * b));
         return;
     }
     FAIL() << "no tag " << tag;
@@ -185,32 +268,47 @@ TEST(TiffDecoder, PagesBeyondTheFirstAreNamed)
     }
 }
 
+// Lying headers are refused from the header and the strip table, before the pixels are
+// allocated (the budget is asked for them only after every check), each with its own words:
+// a strip whose offset is in the file but whose length runs past its end, and uncompressed
+// strips too short for the picture, in a file of five strips.
 TEST(TiffDecoder, LyingHeadersAreRefusedBeforeAllocating)
 {
     const std::vector<std::uint8_t> good = libtiffFile(3, 8, COMPRESSION_NONE, false);
+    ASSERT_EQ(decodePicture(good)->height(), 23);
+    constexpr int kValue = -1; // the tag's own value, not an entry of its array
     struct Case {
         const char* name;
         std::uint16_t tag;
+        int index;
         std::uint32_t value;
         const char* part;
     };
+    const std::uint32_t size = std::uint32_t(good.size());
     const Case cases[] = {
-        {"huge width", TIFFTAG_IMAGEWIDTH, 40000000, "pixel limit"},
-        {"huge height", TIFFTAG_IMAGELENGTH, 30000000, "TIFF"},
-        {"strip past the end", TIFFTAG_STRIPOFFSETS, 0x7fff0000, ""},
-        {"bigger picture than data", TIFFTAG_IMAGELENGTH, 20000, ""},
+        {"huge width", TIFFTAG_IMAGEWIDTH, kValue, 40000000, "pixel limit"},
+        {"huge height", TIFFTAG_IMAGELENGTH, kValue, 30000000, "TIFF"},
+        {"strip table past the end", TIFFTAG_STRIPOFFSETS, kValue, 0x7fff0000, "TIFF"},
+        {"bigger picture than data", TIFFTAG_IMAGELENGTH, kValue, 20000, "TIFF"},
+        {"first strip past the end", TIFFTAG_STRIPOFFSETS, 0, size, "strip 0 lies past the end of the file"},
+        {"last strip longer than the file", TIFFTAG_STRIPBYTECOUNTS, 4, 0xffff,
+            "strip 4 lies past the end of the file"},
+        {"middle strip running past the end", TIFFTAG_STRIPBYTECOUNTS, 2, size - 600,
+            "strip 2 lies past the end of the file"},
+        {"one strip short", TIFFTAG_STRIPBYTECOUNTS, 1, 100, "the file is too short for 37 x 23 pixels"},
+        {"last strip empty", TIFFTAG_STRIPBYTECOUNTS, 4, 0, "the file is too short for 37 x 23 pixels"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::vector<std::uint8_t> file = good;
-        patchTag(file, c.tag, c.value);
-        try {
-            decodePicture(file);
-            ADD_FAILURE() << "accepted";
-        } catch (const Error& e) {
-            EXPECT_EQ(e.number(), err::InvalidPicture) << e.what();
-            EXPECT_NE(std::string(e.what()).find(c.part), std::string::npos) << e.what();
-        }
+        if (c.index == kValue)
+            patchTag(file, c.tag, c.value);
+        else
+            patchArray(file, c.tag, std::size_t(c.index), c.value);
+        bool admitted = false;
+        const PixelLimit limit(kDefaultMaxPixels, [&](std::int64_t) { admitted = true; });
+        test::expectError([&] { decodePicture(file, limit); }, err::InvalidPicture, c.part);
+        EXPECT_FALSE(admitted) << "refused only after the pixels were admitted";
     }
     // No rows per strip: read as one strip or refused, but never a loop without end.
     std::vector<std::uint8_t> zeroRows = good;
@@ -258,6 +356,68 @@ TEST(Webp, LosslessIsExactAndLossyIsClose)
     } catch (const Error& e) {
         EXPECT_EQ(e.number(), err::InvalidPicture);
         EXPECT_NE(std::string(e.what()).find("WebP"), std::string::npos) << e.what();
+    }
+}
+
+// Alpha goes into a WebP from the picture's own alpha sample at every depth: 8-bit alpha,
+// 16-bit RGBA and 16-bit grey + alpha, each alpha distinct from every colour sample.
+TEST(Webp, AlphaComesFromTheAlphaSample)
+{
+    const int w = 19, h = 11;
+    for (const SampleFormat format : {SampleFormat{3, true, 8, false}, SampleFormat{3, true, 16, false},
+             SampleFormat{1, true, 16, false}}) {
+        SCOPED_TRACE(testing::Message() << format.channels() << " x " << format.depth);
+        PictureRef p = Picture::create(w, h, format.channels() * format.depth, false);
+        p->setSampleFormat(format);
+        const std::size_t channels = std::size_t(format.channels());
+        std::vector<std::uint8_t> alpha(std::size_t(w) * h);
+        for (std::size_t i = 0; i < alpha.size(); ++i) {
+            alpha[i] = std::uint8_t(i * 7 + 200);
+            if (format.depth == 8) {
+                for (int c = 0; c < 3; ++c)
+                    p->bits()[(i / w) * p->stride() + 3 * (i % w) + std::size_t(c)]
+                        = std::uint8_t(i * 37 + c * 91);
+                p->alpha8()[i] = alpha[i];
+                continue;
+            }
+            // Each 16-bit value reads back as its high byte; the low one varies too.
+            const auto wide
+                = [i](std::size_t byte) { return std::uint16_t(byte * 257 + (byte < 255 ? i & 63 : 0)); };
+            for (std::size_t c = 0; c + 1 < channels; ++c)
+                p->samples16()[i * channels + c] = wide((i * 37 + c * 91) & 255);
+            p->samples16()[i * channels + channels - 1] = wide(alpha[i]);
+        }
+        if (format.depth == 16) p->refreshFromSamples16();
+        const PictureRef back = decodePicture(encodeWebp(*p, 0));
+        ASSERT_TRUE(back->sampleFormat().alpha);
+        EXPECT_EQ(test::maxDifference(*p, *back), 0);
+        std::vector<std::uint8_t> got(alpha.size());
+        for (int y = 0; y < h; ++y) // the same pixels in visual order, whatever the row order
+            for (int x = 0; x < w; ++x)
+                got[std::size_t(p->storedRow(y)) * w + std::size_t(x)]
+                    = back->alpha8()[std::size_t(back->storedRow(y)) * w + std::size_t(x)];
+        EXPECT_EQ(got, alpha);
+    }
+}
+
+// A WebP EXIF chunk written with JPEG's "Exif\0\0" in front is read without it: the
+// directory reads back, and goes on into other formats as one.
+TEST(Metadata, WebpExifWithItsJpegPrefixIsReadBare)
+{
+    const std::vector<std::uint8_t> directory = writeExifDirectory(
+        {{exif::Copyright, "(c) Ana Horvat 2024", std::nullopt}, {exif::Orientation, {}, 3}});
+    for (const bool prefixed : {false, true}) {
+        SCOPED_TRACE(prefixed);
+        PictureRef p = test::patternPicture(8, 8);
+        if (prefixed) p->metadata().exif = {'E', 'x', 'i', 'f', 0, 0};
+        p->metadata().exif.insert(p->metadata().exif.end(), directory.begin(), directory.end());
+        const PictureRef read = decodePicture(encodeWebp(*p, 0));
+        EXPECT_EQ(read->metadata().exif, directory);
+        for (const ImageFormat to : {ImageFormat::WebP, ImageFormat::Jpeg, ImageFormat::Png}) {
+            const Metadata m = decodePicture(encodePicture(*read, to))->metadata();
+            EXPECT_EQ(exifText(m.exif, exif::Copyright), "(c) Ana Horvat 2024") << formatName(to);
+            EXPECT_EQ(exifNumber(m.exif, exif::Orientation), 3u) << formatName(to);
+        }
     }
 }
 
