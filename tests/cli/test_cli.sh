@@ -56,6 +56,19 @@ usage)
   run 2 embed --quality 101 a b c; has err "--quality"
   run 2 embed a b c --jobs 2; has err "--output-dir"
   run 2 embed --output-dir d w.wmk a.bmp --format gif; has err "'gif' is not one of bmp, png, jpg, tif, webp"
+  # A threshold of -1 found every picture: every command deciding "found" takes a threshold
+  # strictly between 0 and 1 and a false-positive bound strictly between 0 and 0.5, before
+  # it reads a file.
+  for command in "detect a.png w.wmk b.png" "identify a.png b.png w.wmk" "trace b.png" "evaluate a.png w.wmk --out r" \
+                 "embed a.png w.wmk out.png" "embed --output-dir d w.wmk a.png"; do
+    for bad in -1 0 1 2; do
+      run 2 $command --threshold "$bad"; has err "--threshold: $bad is not a similarity between 0 and 1"
+    done
+    for bad in 0 -0.1 0.5 1; do
+      run 2 $command --max-false-positive "$bad"
+      has err "--max-false-positive: $bad is not a probability between 0 and 0.5"
+    done
+  done
   only_expected_files
   ;;
 roundtrip)
@@ -83,8 +96,8 @@ roundtrip)
   run 0 detect "$sample" tiny.wmk marked.bmp --threshold 0.7 --json
   has out '"found": true'; has out '"false_positive_probability": 0.5,'
   run 1 detect "$sample" w.wmk "$sample"; has out "similarity: 0"
-  run 1 detect "$sample" w.wmk marked.bmp --threshold 1; grep -q '^verdict: not found: similarity [01]\.[0-9]* <= 1$' out || fail "--threshold 1 $(cat out)"
-  has out "rule: similarity (above 1)"
+  run 1 detect "$sample" w.wmk marked.bmp --threshold 0.999; grep -q '^verdict: not found: similarity 0\.[0-9]* <= 0.999$' out || fail "--threshold 0.999 $(cat out)"
+  has out "rule: similarity (above 0.999)"
   # The verdict by evidence is the default; the design's rule on request, never both.
   run 0 detect "$sample" w.wmk marked.bmp; has out "rule: evidence (false-positive probability at most 1e-09)"
   grep -q '^verdict: found: false-positive probability [0-9.]*e-[0-9]* <= 1e-09$' out || fail "evidence verdict: $(cat out)"
