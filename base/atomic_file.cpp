@@ -66,11 +66,12 @@ public:
     }
     int fd() const noexcept { return m_fd; }
     const std::string& path() const noexcept { return m_path; }
-    // Returns 0 or the errno of a failed close (a delayed write error shows up here).
-    int close() noexcept
+    // Returns 0 or the errno of a failed close (a delayed write error shows up here). The
+    // descriptor is gone either way, as close(2) leaves it.
+    int close(const CloseFile& hook)
     {
-        const int rc = ::close(m_fd);
-        m_fd = -1;
+        const int fd = std::exchange(m_fd, -1);
+        const int rc = hook ? hook(fd) : ::close(fd);
         return rc == 0 ? 0 : errno;
     }
     void commit() noexcept { m_committed = true; }
@@ -253,7 +254,8 @@ struct PreparedFile {
     WriteNotes notes;
 };
 
-PreparedFile prepare(const std::string& path, std::span<const std::uint8_t> bytes, const SyncFile& sync)
+PreparedFile prepare(const std::string& path, std::span<const std::uint8_t> bytes, const SyncFile& sync,
+    const CloseFile& close)
 {
     if (path.empty()) throwFileError("Cannot write", path, ENOENT);
     if (path.back() == '/') throwFileError("Cannot write", path, EISDIR);
@@ -269,7 +271,7 @@ PreparedFile prepare(const std::string& path, std::span<const std::uint8_t> byte
     if (replacing) notes = keepOwnership(temp.fd(), existing);
     writeAll(temp.fd(), bytes.data(), bytes.size(), path);
     if (sync(temp.fd()) != 0) throwFileError("Cannot write", path, errno);
-    if (const int code = temp.close(); code != 0) throwFileError("Cannot write", path, code);
+    if (const int code = temp.close(close); code != 0) throwFileError("Cannot write", path, code);
     return PreparedFile{std::move(temp), std::move(target), std::move(notes)};
 }
 
@@ -292,15 +294,16 @@ void syncFolder(const std::string& target, const SyncFile& sync)
 
 } // namespace
 
-WriteNotes writeFileAtomic(const std::string& path, std::span<const std::uint8_t> bytes, const SyncFile& sync)
+WriteNotes writeFileAtomic(const std::string& path, std::span<const std::uint8_t> bytes, const SyncFile& sync,
+    const CloseFile& close)
 {
-    PreparedFile file = prepare(path, bytes, sync);
+    PreparedFile file = prepare(path, bytes, sync, close);
     commit(file, path);
     syncFolder(file.target, sync);
     return std::move(file.notes);
 }
 
-WriteNotes writeFilesAtomic(std::span<const FileContents> files, const SyncFile& sync)
+WriteNotes writeFilesAtomic(std::span<const FileContents> files, const SyncFile& sync, const CloseFile& close)
 {
     std::vector<PreparedFile> prepared;
     prepared.reserve(files.size());
@@ -309,7 +312,7 @@ WriteNotes writeFilesAtomic(std::span<const FileContents> files, const SyncFile&
     // far go with the vector.
     for (const FileContents& f : files) {
         const auto* data = reinterpret_cast<const std::uint8_t*>(f.text.data());
-        prepared.push_back(prepare(f.path, std::span(data, f.text.size()), sync));
+        prepared.push_back(prepare(f.path, std::span(data, f.text.size()), sync, close));
     }
     for (std::size_t i = 0; i < prepared.size(); ++i)
         commit(prepared[i], files[i].path);

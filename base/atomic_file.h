@@ -30,8 +30,13 @@ WriteNotes writeFileAtomic(const std::string& path, const std::string& text);
 // (its failure fails the write) and with the folder's after it (its failure is ignored, the
 // data being safe by then). fsync(2) by default; tests count and fail the calls through it.
 using SyncFile = std::function<int(int fd)>;
-WriteNotes writeFileAtomic(
-    const std::string& path, std::span<const std::uint8_t> bytes, const SyncFile& sync);
+// How the temporary is closed once written and synced: close(2) by default (when empty). A
+// file system may report a delayed write error only here (NFS, a quota), so its failure
+// fails the write. Like close(2), it must release the descriptor even when it fails, and
+// fails by returning -1 with errno set; tests fail the call through it.
+using CloseFile = std::function<int(int fd)>;
+WriteNotes writeFileAtomic(const std::string& path, std::span<const std::uint8_t> bytes, const SyncFile& sync,
+    const CloseFile& close = {});
 
 // Several files replaced as a set: every temporary is written and synced before the first
 // rename, so a failure while writing (a full disk) leaves all the targets untouched and no
@@ -42,7 +47,8 @@ struct FileContents {
     std::string text;
 };
 WriteNotes writeFilesAtomic(std::span<const FileContents> files);
-WriteNotes writeFilesAtomic(std::span<const FileContents> files, const SyncFile& sync);
+WriteNotes writeFilesAtomic(
+    std::span<const FileContents> files, const SyncFile& sync, const CloseFile& close = {});
 
 // Whole file; missing file is error 53. Anything but a regular file (a FIFO, a device, a
 // socket) is refused without blocking or reading (error 75). Refuses files over maxBytes (error 7).

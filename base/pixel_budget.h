@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <utility>
 
 namespace pelinor {
@@ -71,7 +72,26 @@ public:
         return Lease(this, pixels);
     }
 
+    // The pixels when they fit in what the holders leave now, nothing otherwise: for a caller
+    // that refuses a picture rather than wait for room (the desktop program, whose one thread
+    // holds all its windows' pictures, would wait forever).
+    std::optional<Lease> tryAcquire(std::int64_t pixels)
+    {
+        if (pixels <= 0) return Lease();
+        std::lock_guard lock(m_mutex);
+        if (m_used + pixels > m_total) return std::nullopt;
+        m_used += pixels;
+        m_peak = std::max(m_peak, m_used);
+        return Lease(this, pixels);
+    }
+
     std::int64_t total() const noexcept { return m_total; }
+    // What the holders hold now.
+    std::int64_t used() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_used;
+    }
     // The most held at once so far.
     std::int64_t peak() const
     {

@@ -23,12 +23,21 @@ DecisionRule decisionRule(const ParsedArgs& args)
 {
     if (args.has("--threshold") && args.has("--max-false-positive"))
         throw UsageError("--threshold and --max-false-positive ask for two different rules: give one");
-    if (args.has("--threshold"))
-        return DecisionRule::bySimilarity(args.real("--threshold", kDefaultThreshold));
+    // A similarity lies between -1 and 1 and that of a watermark never embedded scatters
+    // around 0: a threshold of 0 or below finds about every other picture (-1 every one),
+    // one of 1 none. Likewise a false-positive probability of 0.5 stands for a similarity of
+    // 0, and more for a negative one.
+    if (args.has("--threshold")) {
+        const double threshold = args.real("--threshold", kDefaultThreshold);
+        if (!(threshold > 0.0 && threshold < 1.0))
+            throw UsageError("--threshold: " + *args.value("--threshold")
+                + " is not a similarity between 0 and 1 (both excluded)");
+        return DecisionRule::bySimilarity(threshold);
+    }
     const double bound = args.real("--max-false-positive", kDefaultMaxFalsePositive);
-    if (!(bound > 0.0 && bound < 1.0))
-        throw UsageError(
-            "--max-false-positive: " + number("%g", bound) + " is not a probability between 0 and 1");
+    if (!(bound > 0.0 && bound < 0.5))
+        throw UsageError("--max-false-positive: " + args.value("--max-false-positive").value_or("")
+            + " is not a probability between 0 and 0.5 (both excluded)");
     return DecisionRule::byEvidence(bound);
 }
 

@@ -95,8 +95,6 @@ void throwOverPixelLimit(std::int64_t width, std::int64_t height)
             + std::to_string(kMaxPixelBytes >> 20) + " MiB");
 }
 
-namespace {
-
 // "357", "0.5", "150.3": whole megapixels when exact, else one decimal (four significant digits below one).
 std::string megapixelText(std::int64_t pixels)
 {
@@ -105,8 +103,6 @@ std::string megapixelText(std::int64_t pixels)
     std::snprintf(text, sizeof text, pixels < 1000000 ? "%.4g" : "%.1f", double(pixels) / 1e6);
     return text;
 }
-
-} // namespace
 
 void checkPixelBudget(std::int64_t width, std::int64_t height, const PixelLimit& limit)
 {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -116,6 +117,9 @@ struct PixelLimit {
     {
     }
 };
+
+// A number of pixels in megapixels as the refusals give it: "150", "10.5", "0.0012".
+std::string megapixelText(std::int64_t pixels);
 
 // Error err::PixelBudget naming the size and the limit when a width x height picture has more
 // than limit.max pixels; otherwise the limit admits it. Decoders call it from the header, before

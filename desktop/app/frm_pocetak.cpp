@@ -47,11 +47,12 @@ QStringList droppedFiles(const QMimeData* data)
 
 } // namespace
 
-MDIPocetak::MDIPocetak(UiServices& ui, QWidget* parent)
+MDIPocetak::MDIPocetak(UiServices& ui, QWidget* parent, std::int64_t maxPixels)
     : QMainWindow(parent)
     , m_ui(ui)
     , m_area(new QMdiArea(this))
     , m_cdlDat(ui)
+    , m_budget(std::make_shared<PixelBudget>(maxPixels))
 {
     setObjectName(QStringLiteral("MDIPocetak"));
     setWindowTitle(text::kAppTitle);
@@ -159,7 +160,7 @@ FrmSlika* MDIPocetak::openImage(const QString& path)
 {
     // The window joins the area only once its picture loaded: a file that cannot
     // be read leaves no empty window behind.
-    auto window = std::make_unique<FrmSlika>(m_ui);
+    auto window = std::make_unique<FrmSlika>(m_ui, nullptr, m_budget);
     try {
         window->OtvoriSliku(path);
     } catch (...) {
@@ -215,8 +216,9 @@ void MDIPocetak::mnuEmbed_Click()
         try {
             window.UmetniZig(*path);
         } catch (const Error& error) {
-            if (error.number() != err::TooFewCoefficients) throw;
-            // The picture is too small for the watermark: it is named, not the watermark file.
+            if (error.number() != err::TooFewCoefficients && error.number() != err::PixelBudget) throw;
+            // The picture is too small for the watermark, or its marked copy would not fit in the
+            // windows' budget: it is named, not the watermark file.
             m_ui.message(this, failureMessage(failure, QStringLiteral("Slika"), window.windowTitle(), error),
                 MessageIcon::Warning, text::kAppTitle);
         }

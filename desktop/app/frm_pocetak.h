@@ -3,6 +3,8 @@
 #pragma once
 
 #include "desktop/toolkit/common_dialog.h"
+#include "desktop/windows/frm_slika.h"
+#include "image/picture.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -16,17 +18,20 @@ namespace pelinor {
 
 class FrmDialog;
 class FrmGen;
-class FrmSlika;
 class FrmTest;
 class UiServices;
 
 class MDIPocetak : public QMainWindow {
     Q_OBJECT
 public:
-    explicit MDIPocetak(UiServices& ui, QWidget* parent = nullptr);
+    // `maxPixels` is the budget of all the image windows together: a picture that does not fit
+    // in what the open windows leave of it is refused; closing a window gives its pixels back.
+    explicit MDIPocetak(
+        UiServices& ui, QWidget* parent = nullptr, std::int64_t maxPixels = kDefaultMaxPixels);
 
     QMdiArea* mdiArea() const { return m_area; }
     CommonDialog& cdlDat() { return m_cdlDat; }
+    const PixelBudget& pixelBudget() const { return *m_budget; }
     // The active image window, looked up when a command needs it.
     FrmSlika* activeImageWindow() const;
 
@@ -74,6 +79,7 @@ private:
     UiServices& m_ui;
     QMdiArea* m_area;
     CommonDialog m_cdlDat;
+    WindowBudget m_budget;
     QPointer<FrmDialog> m_frmDialog;
     QPointer<FrmGen> m_frmGen;
     QPointer<FrmTest> m_frmTest;

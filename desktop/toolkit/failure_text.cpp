@@ -77,6 +77,17 @@ QString failureReason(const Error& error)
                 "slika od %1 x %2 piksela (%3 megapiksela) veća je od granice od %4 megapiksela")
                 .arg(m.captured(1), m.captured(2), decimal(3), decimal(4));
         }
+        // The image windows' shared budget (FrmSlika): the picture, the budget and what the
+        // open windows hold, so that the user knows closing some makes room.
+        static const QRegularExpression windows(QStringLiteral(
+            R"(^Out of memory: a picture of ([\d.]+) megapixels does not fit in the limit of ([\d.]+) megapixels for all windows: the open windows hold ([\d.]+) megapixels$)"));
+        if (const QRegularExpressionMatch m = windows.match(text); m.hasMatch()) {
+            const auto decimal = [&](int n) { return m.captured(n).replace(u'.', u','); };
+            return QStringLiteral(
+                "slika od %1 megapiksela ne stane u granicu od %2 megapiksela za sve prozore: "
+                "otvoreni prozori već drže %3 megapiksela (zatvorite neki od njih)")
+                .arg(decimal(1), decimal(2), decimal(3));
+        }
     }
     if (error.number() == err::OutOfMemory && text.startsWith(QLatin1String("File too large")))
         return QStringLiteral("datoteka je prevelika");

@@ -10,12 +10,15 @@
 #include "watermark/embed.h"
 #include "watermark/watermark_file.h"
 
+#include <QCloseEvent>
 #include <QMdiArea>
 #include <QRegion>
 #include <QStyle>
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
+#include <utility>
 
 namespace pelinor {
 
@@ -124,9 +127,10 @@ std::optional<QPoint> besidePosition(
     return std::nullopt;
 }
 
-FrmSlika::FrmSlika(UiServices& ui, QWidget* parent)
+FrmSlika::FrmSlika(UiServices& ui, QWidget* parent, WindowBudget budget)
     : QMdiSubWindow(parent)
     , m_ui(ui)
+    , m_budget(std::move(budget))
     , m_client(new QWidget)
     , m_picSlika(new PictureArea(m_client))
     , m_picBuffer(new PictureArea(m_client))
@@ -189,13 +193,28 @@ void FrmSlika::setPictures(PictureRef shown, PictureRef working)
     Form_Resize();
 }
 
+PixelBudget::Lease FrmSlika::takePixels(std::int64_t pixels) const
+{
+    if (!m_budget) return {};
+    if (std::optional<PixelBudget::Lease> lease = m_budget->tryAcquire(pixels)) return std::move(*lease);
+    throw Error(err::PixelBudget,
+        "Out of memory: a picture of " + megapixelText(pixels) + " megapixels does not fit in the limit of "
+            + megapixelText(m_budget->total()) + " megapixels for all windows: the open windows hold "
+            + megapixelText(m_budget->used()) + " megapixels");
+}
+
 void FrmSlika::OtvoriSliku(const QString& ImeSlike)
 {
     // Load before touching the window, so that a file that cannot be read leaves
-    // nothing half-done; the copy keeps the working picture independent.
-    PictureRef shown = loadPicture(ImeSlike.toStdString());
+    // nothing half-done; the copy keeps the working picture independent. The picture's
+    // pixels are taken from the header, before the decoder allocates any.
+    PixelBudget::Lease held;
+    const std::int64_t limit = m_budget ? m_budget->total() : kDefaultMaxPixels;
+    PictureRef shown = loadPicture(
+        ImeSlike.toStdString(), PixelLimit(limit, [&](std::int64_t pixels) { held = takePixels(pixels); }));
     PictureRef working = shown->clone();
     setPictures(std::move(shown), std::move(working));
+    m_held = std::move(held);
     setWindowTitle(ImeSlike);
 }
 
@@ -221,9 +240,10 @@ FrmSlika* FrmSlika::UmetniZig(const QString& ImeZig)
     }
     const Watermark watermark = readWatermark(ImeZig.toStdString());
     // Refused before the notice that embedding takes a while: a watermark that gives no mark,
-    // and a picture too small to hold it.
+    // a picture too small to hold it, and a marked window the budget has no room for.
     requireUsableWatermark(watermark);
     requireCandidates(source->width(), source->height(), watermark.length);
+    PixelBudget::Lease held = takePixels(std::int64_t(source->width()) * source->height());
     m_ui.message(this, text::kEmbedNotice, MessageIcon::Information, text::kNoticeTitle);
     PictureRef marked;
     {
@@ -233,7 +253,8 @@ FrmSlika* FrmSlika::UmetniZig(const QString& ImeZig)
         marked = embedWatermark(*source, watermark).marked;
     }
     QMdiArea* area = mdiArea();
-    auto* window = new FrmSlika(m_ui);
+    auto* window = new FrmSlika(m_ui, nullptr, m_budget);
+    window->m_held = std::move(held);
     addTo(area, window, this);
     window->PostaviSliku(marked);
     window->setWindowTitle(text::kMarkedCaption);
@@ -253,6 +274,12 @@ void FrmSlika::resizeEvent(QResizeEvent* event)
 {
     QMdiSubWindow::resizeEvent(event);
     Form_Resize();
+}
+
+void FrmSlika::closeEvent(QCloseEvent* event)
+{
+    QMdiSubWindow::closeEvent(event);
+    if (event->isAccepted()) m_held.reset();
 }
 
 } // namespace pelinor

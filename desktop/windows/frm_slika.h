@@ -2,12 +2,14 @@
 // picture (picSlika) and the working picture (picBuffer), each in a picture area.
 #pragma once
 
+#include "base/pixel_budget.h"
 #include "image/picture.h"
 
 #include <QMdiSubWindow>
 #include <QPoint>
 #include <QSize>
 #include <QString>
+#include <memory>
 #include <optional>
 
 namespace pelinor {
@@ -34,10 +36,16 @@ QPoint cascadePosition(const QList<QRect>& windows, QSize size, QSize room, int 
 std::optional<QPoint> besidePosition(
     const QList<QRect>& windows, const QRect& source, QSize size, QSize room, int step);
 
+// The pixel budget all the image windows of the program share: each holds its picture's
+// pixels from it while open, so that many windows together stay within what one picture may
+// take. Windows hold a share of it, so it outlives whichever of them goes last.
+using WindowBudget = std::shared_ptr<PixelBudget>;
+
 class FrmSlika : public QMdiSubWindow {
     Q_OBJECT
 public:
-    explicit FrmSlika(UiServices& ui, QWidget* parent = nullptr);
+    // Without a budget the window's picture is limited on its own (kDefaultMaxPixels).
+    explicit FrmSlika(UiServices& ui, QWidget* parent = nullptr, WindowBudget budget = {});
 
     // Adds `window` to `area` with the first size of every image window, beside `source`
     // when given and there is room, otherwise cascaded over the windows there (not shown yet).
@@ -45,14 +53,16 @@ public:
 
     // Loads the file into both pictures (two independent objects) and captions
     // the window with the path. On failure throws pelinor::Error and leaves the
-    // window as it was.
+    // window as it was. A picture that does not fit in what the other windows leave of the
+    // budget is refused from its header (err::PixelBudget), before it is decoded.
     void OtvoriSliku(const QString& ImeSlike);
     // Makes `Slika` the shown and the working picture (one object, two references).
     void PostaviSliku(const PictureRef& Slika);
     // Writes the shown picture to `dat` (replacing the file); throws on failure.
     void SnimiSliku(const QString& dat) const;
     // Embeds the watermark file into the shown picture and shows the result in a
-    // new image window; throws pelinor::Error on failure. Returns the new window,
+    // new image window; throws pelinor::Error on failure (err::PixelBudget, before embedding,
+    // when the new window's picture does not fit in the budget). Returns the new window,
     // or nullptr when the picture was refused.
     FrmSlika* UmetniZig(const QString& ImeZig);
 
@@ -64,13 +74,22 @@ public:
     PictureArea* picSlika() const { return m_picSlika; }
     PictureArea* picBuffer() const { return m_picBuffer; }
 
+    // The pixels the window holds of the budget: its picture's, 0 without a budget.
+    std::int64_t heldPixels() const noexcept { return m_held.pixels(); }
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    // A closed window gives its pixels back at once, not only once it is deleted.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void setPictures(PictureRef shown, PictureRef working);
+    // Takes a picture's pixels from the budget, or refuses it (err::PixelBudget).
+    PixelBudget::Lease takePixels(std::int64_t pixels) const;
 
     UiServices& m_ui;
+    WindowBudget m_budget; // before m_held, which gives its pixels back to it
+    PixelBudget::Lease m_held;
     QWidget* m_client;
     PictureArea* m_picSlika;
     PictureArea* m_picBuffer;

@@ -1,7 +1,9 @@
 #include "base/atomic_file.h"
 #include "tests/test_support.h"
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <grp.h>
 #include <gtest/gtest.h>
@@ -320,6 +322,60 @@ TEST(WriteFileAtomic, SyncsTheFileBeforeTheRenameAndTheFolderAfter)
     }
 }
 
+// A file system may report a delayed write error only when the temporary is closed (NFS, a
+// quota): a failed close fails the write like a failed write, with the target as it was and
+// no temporary left, for one file and for a set. The descriptor the hook gets is the
+// temporary's, complete and synced.
+TEST(WriteFileAtomic, AFailedCloseFailsTheWrite)
+{
+    const std::pair<int, int> cases[]
+        = {{EIO, err::PathAccess}, {ENOSPC, err::DiskFull}, {EDQUOT, err::DiskFull}};
+    for (const bool asSet : {false, true}) {
+        for (const auto& [code, number] : cases) {
+            SCOPED_TRACE(testing::Message() << std::strerror(code) << (asSet ? ", set" : ""));
+            test::TempDir dir;
+            const std::vector<FileContents> files
+                = {{dir.file("a.csv"), "new a"}, {dir.file("b.md"), "new b"}};
+            for (const FileContents& f : files)
+                writeFileAtomic(f.path, std::string("old"));
+            std::vector<long long> sizes;
+            const CloseFile failLast = [&, code = code](int fd) {
+                struct stat info { };
+                EXPECT_EQ(::fstat(fd, &info), 0);
+                sizes.push_back((long long)info.st_size);
+                ::close(fd);
+                if (sizes.size() < (asSet ? files.size() : 1u)) return 0;
+                errno = code;
+                return -1;
+            };
+            const SyncFile sync = [](int) { return 0; };
+            const std::string& last = asSet ? files.back().path : files.front().path;
+            const auto [got, message] = failureOf([&] {
+                if (asSet)
+                    writeFilesAtomic(files, sync, failLast);
+                else
+                    writeFileAtomic(files.front().path, std::vector<std::uint8_t>(5, 'n'), sync, failLast);
+            });
+            EXPECT_EQ(got, number) << message;
+            EXPECT_EQ(message, "Cannot write \"" + last + "\": " + std::strerror(code));
+            EXPECT_EQ(sizes, std::vector<long long>(asSet ? 2 : 1, 5));
+            for (const FileContents& f : files)
+                EXPECT_EQ(contents(f.path), "old") << f.path;
+            EXPECT_EQ(entries(dir.path()), files.size()); // no temporary left behind
+        }
+    }
+    // Without failure the hook closes every temporary and the write goes through.
+    test::TempDir dir;
+    int closed = 0;
+    const std::string text = "closed";
+    writeFileAtomic(
+        dir.file("ok.txt"), std::vector<std::uint8_t>(text.begin(), text.end()),
+        [](int fd) { return ::fsync(fd); }, [&](int fd) { return ++closed, ::close(fd); });
+    EXPECT_EQ(closed, 1);
+    EXPECT_EQ(contents(dir.file("ok.txt")), text);
+    EXPECT_EQ(entries(dir.path()), 1u);
+}
+
 // Missing files and folders are refused in loadPicture's table.
 TEST(ReadFileBytes, StopsAtTheLimit)
 {
@@ -373,6 +429,51 @@ TEST(WriteFileAtomic, RemovesStaleTemporariesOfDeadWritersOnly)
         EXPECT_TRUE(fs::exists(dir.file(name))) << name;
     EXPECT_EQ(contents(dir.file("out.txt")), "new");
     EXPECT_EQ(entries(dir.path()), kept.size() + 1);
+}
+
+// Only ESRCH from kill(pid, 0) means a temporary's writer is gone. EPERM means a process
+// the caller may not signal, another user's writer that may still be under way: its
+// temporary stays. Run as nobody in a child, with pid 1 (root's, always alive) as that
+// writer, in a folder where nobody could remove it; a dead writer's temporary still goes.
+TEST(WriteFileAtomic, KeepsTheTemporaryOfAWriterItMayNotSignal)
+{
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+    const pid_t gone = ::fork();
+    ASSERT_GE(gone, 0);
+    if (gone == 0) ::_exit(0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(gone, &status, 0), gone);
+    const std::pair<pid_t, bool> cases[] = {{1, true}, {gone, false}};
+    for (const auto& [writer, stays] : cases) {
+        SCOPED_TRACE(testing::Message() << "writer " << writer);
+        test::TempDir dir;
+        ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+        const std::string folder = dir.file("shared");
+        fs::create_directory(folder);
+        ASSERT_EQ(::chmod(folder.c_str(), 0777), 0); // not sticky: nobody may remove root's files
+        const std::string temp = folder + "/.out.txt." + std::to_string(writer) + "-123.tmp";
+        writeFileAtomic(temp, std::string("under way"));
+
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) ::_exit(3);
+            if (::kill(1, 0) == 0 || errno != EPERM) ::_exit(4);
+            try {
+                writeFileAtomic(folder + "/out.txt", std::string("nobody's"));
+            } catch (const Error&) {
+                ::_exit(5);
+            }
+            ::_exit(0);
+        }
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status)) << status;
+        if (WEXITSTATUS(status) == 4) GTEST_SKIP() << "pid 1 can be signalled by nobody here";
+        ASSERT_EQ(WEXITSTATUS(status), 0);
+        EXPECT_EQ(contents(folder + "/out.txt"), "nobody's");
+        EXPECT_EQ(fs::exists(temp), stays);
+        EXPECT_EQ(entries(folder), stays ? 2u : 1u);
+    }
 }
 
 // The evaluation's three reports: a failure on the third file (a full disk) leaves none of

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <gtest/gtest.h>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -46,6 +47,36 @@ TEST(PixelBudget, JobsShareOneBudget)
     EXPECT_TRUE(started.load());
     EXPECT_EQ(shared.peak(), 60);
     EXPECT_EQ(shared.acquire(0).pixels(), 0);
+}
+
+// Taken only when they fit, never waiting: the desktop program refuses a window's picture
+// instead. Each lease gives its pixels back when it goes, and a refusal takes nothing.
+TEST(PixelBudget, TryAcquireTakesOnlyWhatFits)
+{
+    PixelBudget budget(100);
+    std::vector<PixelBudget::Lease> held;
+    const std::pair<std::int64_t, bool> steps[]
+        = {{40, true}, {40, true}, {21, false}, {20, true}, {1, false}, {0, true}};
+    std::int64_t used = 0;
+    for (const auto& [pixels, fits] : steps) {
+        SCOPED_TRACE(pixels);
+        std::optional<PixelBudget::Lease> lease = budget.tryAcquire(pixels);
+        EXPECT_EQ(lease.has_value(), fits);
+        if (lease) {
+            EXPECT_EQ(lease->pixels(), pixels);
+            held.push_back(std::move(*lease));
+            used += pixels;
+        }
+        EXPECT_EQ(budget.used(), used);
+    }
+    EXPECT_FALSE(budget.tryAcquire(101).has_value());
+    held.erase(held.begin()); // the first 40 given back
+    EXPECT_EQ(budget.used(), 60);
+    EXPECT_TRUE(budget.tryAcquire(40).has_value()); // and given back again at once
+    EXPECT_EQ(budget.used(), 60);
+    held.clear();
+    EXPECT_EQ(budget.used(), 0);
+    EXPECT_EQ(budget.peak(), 100);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // The command line's JSON writer and its reports, checked piece by piece.
 #include "cli/args.h"
+#include "cli/decision.h"
 #include "cli/io.h"
 #include "cli/json.h"
 #include "cli/progress.h"
@@ -55,6 +56,56 @@ TEST(Options, RangeAndDefaultComeFromTheDeclaration)
     EXPECT_EQ(ParsedArgs(Args{}, std::span(&kQualityOption, 1)).integer(kQualityOption), 90);
     EXPECT_EQ(
         ParsedArgs(Args{}, std::span(&kMaxPixelsOption, 1)).integer(kMaxPixelsOption), kDefaultMaxPixels);
+}
+
+// A threshold of 0 or below found every picture (-1 each one, 0 about every other) and one
+// of 1 none; a false-positive bound of 0.5 or more stands for such a threshold. Both are
+// taken strictly inside their ranges, the refusal naming the value as given.
+TEST(Options, DecisionRulesAcceptOnlyMeaningfulBounds)
+{
+    const Option options[] = {kThresholdOption, kMaxFalsePositiveOption};
+    const struct {
+        Args args;
+        const char* refusal; // null: accepted
+        DecisionRule::Kind kind;
+        double value; // the threshold or the bound
+    } cases[] = {
+        {{}, nullptr, DecisionRule::Kind::Evidence, 1e-9},
+        {{"--threshold", "0.7"}, nullptr, DecisionRule::Kind::Similarity, 0.7},
+        {{"--threshold", "1e-6"}, nullptr, DecisionRule::Kind::Similarity, 1e-6},
+        {{"--threshold", "0.999"}, nullptr, DecisionRule::Kind::Similarity, 0.999},
+        {{"--max-false-positive", "1e-300"}, nullptr, DecisionRule::Kind::Evidence, 1e-300},
+        {{"--max-false-positive", "0.49"}, nullptr, DecisionRule::Kind::Evidence, 0.49},
+        {{"--threshold", "-1"}, "--threshold: -1 is not a similarity between 0 and 1 (both excluded)", {}, 0},
+        {{"--threshold", "0"}, "--threshold: 0 is not a similarity between 0 and 1 (both excluded)", {}, 0},
+        {{"--threshold=-0"}, "--threshold: -0 is not a similarity between 0 and 1 (both excluded)", {}, 0},
+        {{"--threshold", "1"}, "--threshold: 1 is not a similarity between 0 and 1 (both excluded)", {}, 0},
+        {{"--threshold", "1.5"}, "--threshold: 1.5 is not a similarity between 0 and 1 (both excluded)", {},
+            0},
+        {{"--threshold", "nan"}, "--threshold: 'nan' is not a finite number", {}, 0},
+        {{"--max-false-positive", "0"},
+            "--max-false-positive: 0 is not a probability between 0 and 0.5 (both excluded)", {}, 0},
+        {{"--max-false-positive", "-1e-9"},
+            "--max-false-positive: -1e-9 is not a probability between 0 and 0.5 (both excluded)", {}, 0},
+        {{"--max-false-positive", "0.5"},
+            "--max-false-positive: 0.5 is not a probability between 0 and 0.5 (both excluded)", {}, 0},
+        {{"--max-false-positive", "1"},
+            "--max-false-positive: 1 is not a probability between 0 and 0.5 (both excluded)", {}, 0},
+        {{"--max-false-positive", "1e-9", "--threshold", "0.7"},
+            "--threshold and --max-false-positive ask for two different rules: give one", {}, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        try {
+            const DecisionRule rule = decisionRule(ParsedArgs(c.args, options));
+            EXPECT_EQ(c.refusal, nullptr) << "accepted";
+            EXPECT_EQ(rule.kind, c.kind);
+            EXPECT_EQ(
+                rule.kind == DecisionRule::Kind::Evidence ? rule.maxFalsePositive : rule.threshold, c.value);
+        } catch (const UsageError& e) {
+            EXPECT_STREQ(e.what(), c.refusal);
+        }
+    }
 }
 
 // Same file means same device and same inode: /proc and /sys both have inode 1 on their

@@ -244,6 +244,65 @@ private slots:
         QVERIFY(QFileInfo(keyLink).isSymLink());
     }
 
+    // One 10.5-megapixel JPEG opened 12 times reached 1 GB, each window limited on its own:
+    // the image windows share one budget. Pictures open while they fit; the one that would
+    // exceed it is refused from its header, naming the budget and what the windows hold, and
+    // a marked copy is refused before embedding, naming the picture. Closing a window gives
+    // its pixels back at once.
+    void imageWindowsShareOnePixelBudget()
+    {
+        m_window = std::make_unique<MDIPocetak>(*m_ui, nullptr, 2'500'000);
+        m_window->show();
+        const PixelBudget& budget = m_window->pixelBudget();
+        const QString mega = bmp(u"megapiksel.bmp"_s, 1000, 1000);
+        const QString key = wmk(u"oznaka.wmk"_s);
+        const auto refusal = [&](const QString& what, const QString& label, const QString& name,
+                                 const QString& held) {
+            return u"W|Pelinor|"_s + what + u"\n\n"_s + label + u": "_s + name
+                + u"\nRazlog: slika od 1 megapiksela ne stane u granicu od 2,5 megapiksela za sve prozore: "
+                  u"otvoreni prozori već drže "_s
+                + held + u" megapiksela (zatvorite neki od njih) (pogreška 1007)."_s;
+        };
+        FrmSlika* first = open(mega);
+        FrmSlika* second = open(mega);
+        QVERIFY(first != nullptr && second != nullptr);
+        QCOMPARE(first->heldPixels(), 1'000'000);
+        QCOMPARE(budget.used(), 2'000'000);
+        QCOMPARE(m_ui->text(), QString());
+
+        QVERIFY(open(mega) == nullptr);
+        QCOMPARE(m_ui->text(), refusal(u"Slika se ne može otvoriti."_s, u"Datoteka"_s, mega, u"2"_s));
+        QCOMPARE(m_window->mdiArea()->subWindowList().size(), 2);
+        QCOMPARE(budget.used(), 2'000'000);
+        // What still fits opens.
+        FrmSlika* small = open(bmp(u"mala.bmp"_s, 500, 400));
+        QVERIFY(small != nullptr);
+        QCOMPARE(budget.used(), 2'200'000);
+
+        m_ui->log.clear();
+        QVERIFY(run(m_window->mnuEmbed, key, first) == nullptr);
+        QCOMPARE(
+            m_ui->text(), refusal(u"Žig se ne može umetnuti."_s, u"Slika"_s, mega, u"2,2"_s)); // no notice
+        QCOMPARE(budget.used(), 2'200'000);
+
+        second->close();
+        QCOMPARE(budget.used(), 1'200'000);
+        m_ui->log.clear();
+        FrmSlika* marked = run(m_window->mnuEmbed, key, first);
+        QVERIFY(marked != nullptr);
+        QCOMPARE(marked->heldPixels(), 1'000'000);
+        QCOMPARE(budget.used(), 2'200'000);
+        QVERIFY(open(mega) == nullptr);
+
+        m_window->mdiArea()->closeAllSubWindows();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(budget.used(), 0);
+        QCOMPARE(budget.peak(), 2'200'000);
+        QVERIFY(open(mega) != nullptr);
+        QVERIFY(open(mega) != nullptr);
+        QCOMPARE(budget.used(), 2'000'000);
+    }
+
     void exitClosesUnsavedWindowsWithoutAsking()
     {
         FrmSlika* image = open(bmp(u"a.bmp"_s));

@@ -441,6 +441,43 @@ TEST_F(Lab, EvaluationRowsAndFalsePositives)
     EXPECT_EQ(serial.randomSimilarities, ev.randomSimilarities);
 }
 
+// A row's PSNR is the tested copy's against the original, as the copy was made: for a copy
+// of the original's size even when registration ran on it (mirrored, re-toned), never the
+// registered picture's, which registration brought back close to the original.
+TEST_F(Lab, SameSizeRowsReportThePsnrOfTheAttackedCopy)
+{
+    EvaluationOptions options;
+    options.randomCount = 10;
+    options.battery = {{K::Jpeg, 50}, {K::Noise, 5}};
+    // Darkened or gamma 0.5 the copy needs registration (its tone curve undone) to show the
+    // mark; brightened a little it shows it as it stands.
+    options.chains = {{{K::Tone, 1.1, 10}}, {{K::Tone, 0.6, 0}}, {{K::Gamma, 0.5}}, {{K::Mirror}},
+        {{K::Shift, 3, 0}}, {{K::Resize, 0.5}}};
+    const Evaluation ev = evaluateRobustness(*original, watermark, options);
+    ASSERT_EQ(ev.rows.size(), 10u);
+    std::set<std::string> registeredSameSize; // the families of the rows this is about
+    for (const EvaluationRow& row : ev.rows) {
+        SCOPED_TRACE(row.label);
+        if (row.kind == RowKind::Control) {
+            EXPECT_EQ(row.psnr, kSame);
+            continue;
+        }
+        std::vector<Attack> chain = row.chain;
+        if (row.kind == RowKind::Attacked) chain = {row.attack};
+        PictureRef copy = marked;
+        for (const Attack& a : chain)
+            copy = applyAttack(*copy, a, original.get(), options.seed);
+        if (!row.comparable) {
+            EXPECT_NE(copy->width(), original->width());
+            EXPECT_TRUE(std::isfinite(row.psnr)); // the registered copy's
+            continue;
+        }
+        if (row.registration) registeredSameSize.insert(rowFamily(row));
+        EXPECT_NEAR(row.psnr, psnr(*original, *copy), 1e-9) << (row.registration ? "registered" : "plain");
+    }
+    EXPECT_EQ(registeredSameSize, (std::set<std::string>{"geometric", "tone"}));
+}
+
 // The workers' copies come out of one budget: with room for two pictures, four workers
 // never hold more at once, and every copy is counted at the most its chain holds.
 TEST_F(Lab, WorkersTakeTheirCopiesFromOneBudget)

@@ -7,6 +7,7 @@
 #include "tests/test_support.h"
 #include "watermark/detector.h"
 #include "watermark/embed.h"
+#include "watermark/luminance.h"
 #include "watermark/strength.h"
 
 #include <algorithm>
@@ -199,6 +200,55 @@ TEST(Engine, OverflowingValuesAreRefusedNotTurnedIntoNaN)
     EXPECT_NEAR(normalisedCorrelation(big, big2), 1.0, 1e-12);
     const std::vector<double> tiny = {1e-150, 2e-150};
     EXPECT_NEAR(normalisedCorrelation(tiny, tiny), 1.0, 1e-12);
+}
+
+// The marked coefficients' magnitudes may sum to at most 1e300, which keeps every value of
+// the transform back, each a sum of coefficients with weights of at most 2, far from
+// overflowing: values whose sum lands just over it are refused (error 6) though the sum
+// itself is still finite, at the level of the coefficients and for a whole picture by every
+// way of embedding.
+TEST(Engine, MarkedCoefficientsSummingPastTheLimitAreRefused)
+{
+    // One significant coefficient of 1 at alpha 1: the sum is |x + 1|.
+    const std::pair<double, bool> values[] = {{0.999999e300, true}, {-0.999999e300, true},
+        {1.000001e300, false}, {-1.000001e300, false}, {1e304, false}, {1e307, false}, {1e308, false}};
+    for (const auto& [value, accepted] : values) {
+        SCOPED_TRACE(value);
+        Plane c(3, 3);
+        c(1, 1) = 1.0;
+        const Watermark one{"", 1, 1.0, 0.0, 1.0, {value}};
+        if (accepted) {
+            EXPECT_EQ(embedCoefficients(c, one), 1);
+            EXPECT_EQ(c(1, 1), value + 1.0);
+        } else {
+            test::expectError([&] { embedCoefficients(c, one); }, err::Overflow,
+                "Overflow: the marked coefficients are too large to compute with");
+        }
+    }
+
+    // A picture's: every value the same, chosen from the sum of its significant coefficients
+    // so that the marked ones sum to `times` the limit.
+    const PictureRef picture = test::noisePicture(32, 32, 6);
+    const int length = 50;
+    Plane coeffs;
+    DirektniDCT(luminancePlane(*picture), coeffs);
+    double sum = 0.0;
+    forEachSignificant(
+        coeffs, OdrediPrag(coeffs, length), [&](int u, int v, long long) { sum += std::fabs(coeffs(u, v)); });
+    ASSERT_GT(sum, 0.0);
+    for (const double times : {2.0, 1e4}) {
+        SCOPED_TRACE(times);
+        Watermark w = gaussianWatermark(length, 0.5, 6);
+        for (double& v : w.values)
+            v = times * 1e300 / (w.alpha * sum);
+        test::expectError(
+            [&] { embedWatermark(*picture, w); }, err::Overflow, "marked coefficients are too large");
+        const PictureRef own = picture->clone();
+        test::expectError([&] { embedWatermarkInPlace(*own, w); }, err::Overflow, "marked coefficients");
+        EXPECT_EQ(pixels(*own), pixels(*picture));
+        test::expectError([&] { embedForTargetPsnr(*picture, w, 40.0); }, err::Overflow,
+            "marked coefficients are too large");
+    }
 }
 
 TEST(Embed, NoResultTouchesItsSource)
