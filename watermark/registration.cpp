@@ -34,7 +34,6 @@ constexpr double kDetailSamples = 200000; // samples of the fine-detail comparis
 constexpr double kToneSamples = 250000; // sample pairs the tone curves are fitted from
 constexpr double kGainSamples = 60000; // sample pairs the gain field is fitted from
 constexpr int kMinInliers = 10; // feature matches a robust fit must keep
-constexpr int kRefinedCandidates = 4; // candidates besides the exact start refined by ECC
 
 using Mat3 = cv::Matx33d;
 
