@@ -1,6 +1,6 @@
 // How the command line decides "found": by the evidence (the false-positive probability,
-// at most --max-false-positive, 1e-9 by default), or on request by the design's similarity
-// rule (--threshold T); and how a verdict and its reason are printed.
+// at most --max-false-positive, 1e-9 by default), or on request by the classic similarity
+// rule (--threshold T, 0.7 in the desktop program); and how a verdict and its reason are printed.
 #pragma once
 
 #include "cli/args.h"
@@ -12,7 +12,7 @@
 namespace pelinor::cli {
 
 inline constexpr Option kThresholdOption{"--threshold", "T",
-    "decide by the similarity instead: found when it is above T (the\ndesign's rule; 0.7 there)"};
+    "decide by the similarity instead: found when it is above T (the\ndesktop program's rule, with T = 0.7)"};
 inline constexpr Option kMaxFalsePositiveOption{"--max-false-positive", "P",
     "found when the false-positive probability is at most P (default\n1e-9, about six standard deviations)"};
 

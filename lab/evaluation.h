@@ -56,7 +56,7 @@ struct EvaluationRow {
 };
 
 struct EvaluationOptions {
-    DecisionRule rule; // how each row is decided (the design's similarity rule by default)
+    DecisionRule rule; // how each row is decided (the classic similarity rule by default)
     int randomCount = 1000; // never-embedded watermarks for the false-positive side
     std::uint64_t seed = 1; // noise attacks and random watermarks
     int jobs = 0; // worker threads; 0 = one per core

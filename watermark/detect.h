@@ -88,7 +88,7 @@ double normalisedCorrelation(std::span<const double> extracted, std::span<const 
 // alpha, then correlated with the watermark's values.
 double similarityOfRatios(std::span<const double> ratios, const Watermark& watermark);
 
-// The result for a similarity by the design's rule: found above the threshold; z and the
+// The result for a similarity by the classic rule: found above the threshold; z and the
 // chance of a false positive for a watermark of `length` values (NaN unless
 // `statisticHolds`, see DetectResult). The sizes are left to the caller.
 DetectResult verdict(

@@ -41,7 +41,7 @@ inline constexpr double kDesktopMaxFalsePositive = 1e-6;
 // How a similarity becomes a verdict.
 //  Evidence: found when the false-positive probability is at most maxFalsePositive; for a
 //  watermark whose figure does not hold (mean not 0), when the similarity is above threshold.
-//  Similarity: found when the similarity is above threshold (the design's rule), and, when
+//  Similarity: found when the similarity is above threshold (the classic rule), and, when
 //  maxFalsePositive is above 0, the false-positive probability is at most that as well.
 struct DecisionRule {
     enum class Kind { Evidence, Similarity };
@@ -172,7 +172,7 @@ struct Detection {
 Detection detect(const Reference& reference, const Watermark& watermark, const Picture& suspect,
     const DecisionRule& rule, const DetectOptions& options = {});
 
-// The whole detection of one suspect as it stands, in the design's fixed order of steps
+// The whole detection of one suspect as it stands, in the classic fixed order of steps
 // (watermark already read), at the memory of one plane.
 DetectResult detectWatermark(const Picture& original, const Watermark& watermark, const Picture& suspect,
     double threshold = kDefaultThreshold, Depths depths = Depths::Only24Bit);

@@ -29,7 +29,7 @@ std::string strengthText(const Evaluation& ev, const char* alphaName);
 // How many rows of the battery (not the plain marked picture or the control) still detect,
 // as the picture stands or with registration.
 int survivedAttacks(const Evaluation& ev, int* attacks, bool registered = false);
-// The same counted by the design's rule, similarity above 0.7, whatever rule decided.
+// The same counted by the classic rule, similarity above 0.7, whatever rule decided.
 int survivedBySimilarity(const Evaluation& ev, bool registered);
 // The headline, counted both ways under the evidence rule: "by evidence (false-positive
 // probability at most 1e-09, a similarity above 0.1889 for N = 1000): 30 of 32 attacks

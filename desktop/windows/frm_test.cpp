@@ -190,7 +190,7 @@ void FrmTest::runTest()
             return;
         }
         // A picture of the original's size is tested as it stands, so that the dialog shows
-        // the design's figure; only a copy of another size is registered onto the original
+        // the step-by-step detection's figure; only a copy of another size is registered onto the original
         // first (one that cannot be aligned is refused). Found means a similarity above 0.7
         // that is also evidence, so that a short watermark never finds an unmarked picture.
         const Reference reference(*original, Depths::Only24Bit);

@@ -98,7 +98,7 @@ roundtrip)
   run 1 detect "$sample" w.wmk "$sample"; has out "similarity: 0"
   run 1 detect "$sample" w.wmk marked.bmp --threshold 0.999; grep -q '^verdict: not found: similarity 0\.[0-9]* <= 0.999$' out || fail "--threshold 0.999 $(cat out)"
   has out "rule: similarity (above 0.999)"
-  # The verdict by evidence is the default; the design's rule on request, never both.
+  # The verdict by evidence is the default; the similarity rule on request, never both.
   run 0 detect "$sample" w.wmk marked.bmp; has out "rule: evidence (false-positive probability at most 1e-09)"
   grep -q '^verdict: found: false-positive probability [0-9.]*e-[0-9]* <= 1e-09$' out || fail "evidence verdict: $(cat out)"
   run 2 detect "$sample" w.wmk marked.bmp --max-false-positive 1e-6 --threshold 0.5

@@ -98,14 +98,14 @@ private slots:
         QCOMPARE(first->shownPicture(), first->workingPicture());
         QCOMPARE(first->picSlika()->size(), QSize(48, 40));
         QVERIFY(pixelsOf(first->shownPicture()) != before);
-        // The design's embedding exactly, at the file's alpha, though it is far below the
+        // The plain embedding exactly, at the file's alpha, though it is far below the
         // command line's quality floor.
-        const EmbedResult designs
+        const EmbedResult plain
             = embedWatermark(*loadPicture(image.toStdString()), readWatermark(watermark.toStdString()));
         const PictureRef original = loadPicture(image.toStdString());
-        QVERIFY2(designs.psnr < kDefaultMinPsnr || banding(*original, *designs.marked) > kDefaultMaxBanding,
-            qPrintable(QString::number(designs.psnr)));
-        QCOMPARE(pixelsOf(first->shownPicture()), pixelsOf(designs.marked));
+        QVERIFY2(plain.psnr < kDefaultMinPsnr || banding(*original, *plain.marked) > kDefaultMaxBanding,
+            qPrintable(QString::number(plain.psnr)));
+        QCOMPARE(pixelsOf(first->shownPicture()), pixelsOf(plain.marked));
         QCOMPARE(pixelsOf(source->shownPicture()), before); // the source untouched
         QCOMPARE(pixelsOf(source->workingPicture()), before);
         QCOMPARE(source->windowTitle(), image);

@@ -109,8 +109,8 @@ TEST(ShortWatermarks, NeverFindAnUnmarkedPicture)
     EXPECT_GT(bySimilarity, 0) << "the bare similarity rule was expected to be fooled at least once";
 }
 
-// The desktop program's figure for a suspect of the original's size is the design's: the
-// similarity and verdict of the step-by-step detection, whatever the registration mode,
+// The desktop program's figure for a suspect of the original's size is the step-by-step
+// detection's: the similarity and verdict of the step-by-step detection, whatever the registration mode,
 // and the guard changes nothing for a watermark of 300 values.
 TEST(ShortWatermarks, DesktopRuleKeepsTheDesignsFigure)
 {
@@ -119,12 +119,12 @@ TEST(ShortWatermarks, DesktopRuleKeepsTheDesignsFigure)
     const PictureRef marked = embedWatermark(*original, w).marked;
     const Reference reference(*original);
     for (const PictureRef& s : {marked, attackJpeg(*marked, 30), attackNoise(*marked, 20, 5), original}) {
-        const DetectResult design = detectWatermark(*original, w, *s);
+        const DetectResult plain = detectWatermark(*original, w, *s);
         const Detection d = detect(reference, w, *s, DecisionRule::desktop(),
             DetectOptions{.mode = RegisterMode::SizesDiffer, .registration = {}, .parallel = false});
         EXPECT_FALSE(d.registration.has_value());
-        EXPECT_EQ(d.result.similarity, design.similarity);
-        EXPECT_EQ(d.result.found, design.found);
+        EXPECT_EQ(d.result.similarity, plain.similarity);
+        EXPECT_EQ(d.result.found, plain.found);
     }
 }
 

@@ -169,7 +169,7 @@ TEST(Evidence, ShortestLength)
 }
 
 // The verdicts: by evidence a short watermark's perfect similarity is not enough; the
-// desktop rule is the design's 0.7 with a guard against such watermarks; a watermark whose
+// desktop rule is the classic 0.7 with a guard against such watermarks; a watermark whose
 // mean is not 0 has no figure and falls back on the similarity.
 TEST(Evidence, DecisionRules)
 {
