@@ -10,6 +10,7 @@ packages=(
   libopencv-video-dev libsqlite3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth clang clang-format
+  python3
 )
 # Optional extras, e.g. PELINOR_EXTRA_PACKAGES=chromium for the evaluation report's browser
 # check (scripts/report_check.sh --install asks for it that way).
