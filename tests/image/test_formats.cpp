@@ -152,7 +152,8 @@ TEST(TiffDecoder, EveryLayoutAndCompression)
                     EXPECT_EQ(f.depth, bits);
                     EXPECT_EQ(f.palette, palette);
                     // Sample s (grey or red, green, blue; then alpha) as the picture should hold it.
-                    const auto expected = [&](int x, int y, int s) {
+                    // Copies: a lambda may not capture structured bindings before clang 16.
+                    const auto expected = [&, bits = bits, tone = tone](int x, int y, int s) {
                         const unsigned v = sampleAt(x, y, s, bits);
                         if (palette) return mapEntry(tone, sampleAt(x, y, 0, 8))[std::size_t(s)] / 257;
                         if (tone == Tone::MinIsWhite && s == 0) return (bits == 16 ? 0xffffu : 0xffu) - v;
