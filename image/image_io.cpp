@@ -99,7 +99,7 @@ PictureRef loadPicture(const std::string& path, const PixelLimit& limit)
                 + " pixels needs (" + std::to_string(largest) + " bytes with its metadata)");
     // Where the header says the size at once, the file may hold no more than that picture needs.
     if (const auto [width, height] = declaredSize(path);
-        width > 0 && height > 0 && width * height <= limit.max) {
+        width > 0 && height > 0 && width <= limit.max / height) { // no product of two 32-bit sides
         const std::uint64_t needed = largestPictureFile(width * height);
         if (std::uint64_t(info.st_size) > needed)
             throw Error(err::InvalidPicture,

@@ -197,6 +197,18 @@ TEST(PixelBudget, FilesLargerThanThePictureLimitCouldNeedAreRefusedUnread)
                   "declares needs ("
                 + std::to_string(needed) + " bytes with its metadata)");
     }
+
+    // Sides that claim 2^32 - 1 each: the size check must not multiply them (the product
+    // overflows 64 bits); the decoder then refuses the picture from its header.
+    const std::string huge = dir.file("huge.png");
+    std::vector<std::uint8_t> head = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n', 0, 0, 0, 13, 'I', 'H', 'D',
+        'R', 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 8, 2, 0, 0, 0, 0, 0, 0, 0};
+    head.resize(4096);
+    writeFileAtomic(huge, head);
+    for (const std::int64_t most : {std::int64_t(1000), kDefaultMaxPixels, std::int64_t(1'000'000'000'000)}) {
+        const auto [number, text] = failureOf([&] { loadPicture(huge, most); });
+        EXPECT_TRUE(number == err::PixelBudget || number == err::InvalidPicture) << number << ": " << text;
+    }
 }
 
 // With a budget that lets it through, the kept 34-byte WebP claiming 305 megapixels still
