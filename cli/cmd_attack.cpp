@@ -20,14 +20,14 @@ std::vector<Option> attackOptions()
 {
     static const std::vector<std::string> helps = [] {
         std::vector<std::string> h;
-        for (const AttackSpec& spec : attackTable())
-            h.push_back(attackHelp(spec));
+        for (const AttackEntry& entry : attackTable())
+            h.push_back(attackHelp(entry));
         return h;
     }();
     static const std::vector<std::string> flags = [] {
         std::vector<std::string> f;
-        for (const AttackSpec& spec : attackTable())
-            f.push_back(std::string("--") + spec.name);
+        for (const AttackEntry& entry : attackTable())
+            f.push_back(std::string("--") + entry.name);
         return f;
     }();
     std::vector<Option> options;
@@ -56,7 +56,7 @@ std::vector<Attack> attacksInOrder(const ParsedArgs& a)
 {
     std::vector<Attack> attacks;
     for (const auto& [name, text] : a.inOrder()) {
-        for (const AttackSpec& f : attackTable()) {
+        for (const AttackEntry& f : attackTable()) {
             if (name.size() < 2 || name.compare(2, std::string::npos, f.name) != 0) continue;
             Attack attack{f.kind};
             if (f.values > 0) {
@@ -83,7 +83,7 @@ int runAttacks(const ParsedArgs& a)
     const std::vector<Attack> attacks = attacksInOrder(a);
     if (attacks.empty()) {
         std::string flags;
-        for (const AttackSpec& f : attackTable())
+        for (const AttackEntry& f : attackTable())
             flags += (flags.empty() ? "--" : ", --") + std::string(f.name);
         throw UsageError("no attack given (" + flags + ")");
     }

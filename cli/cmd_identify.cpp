@@ -77,20 +77,6 @@ void printText(const std::vector<const Entry*>& ranked, const DecisionRule& rule
     std::printf("%s\n", registrationText(registration).c_str());
 }
 
-// A probability for JSON from its logarithm, and the exact log10 beside it.
-void addLogProbability(JsonObject& o, const std::string& key, double logP)
-{
-    if (std::isnan(logP)) {
-        o.addNull(key).addNull("log10_" + key);
-        return;
-    }
-    o.add(key, std::exp(logP));
-    if (std::isinf(logP))
-        o.addNull("log10_" + key);
-    else
-        o.add("log10_" + key, logP / std::numbers::ln10);
-}
-
 void printJson(const std::vector<const Entry*>& ranked, const std::vector<Entry>& entries,
     const std::string (&paths)[2], const DecisionRule& rule, const std::optional<Registration>& registration)
 {

@@ -55,20 +55,6 @@ std::string probability(double logP)
     return std::isnan(logP) ? std::string("n/a") : formatProbability(logP);
 }
 
-// A probability for JSON from its logarithm, and the exact log10 beside it.
-void addLogProbability(JsonObject& o, const std::string& key, double logP)
-{
-    if (std::isnan(logP)) {
-        o.addNull(key).addNull("log10_" + key);
-        return;
-    }
-    o.add(key, std::exp(logP));
-    if (std::isinf(logP))
-        o.addNull("log10_" + key);
-    else
-        o.add("log10_" + key, logP / std::numbers::ln10);
-}
-
 // "marked for Client B on 2026-11-03", or for an imported key "key of Client B (imported ...)".
 std::string whose(const TracedKey& k)
 {

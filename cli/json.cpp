@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <numbers>
 
 namespace pelinor::cli {
 
@@ -167,6 +168,19 @@ std::string JsonArray::str() const
     for (std::size_t i = 0; i < m_items.size(); ++i)
         s += (i ? ",\n " : "") + m_items[i];
     return s + "]";
+}
+
+void addLogProbability(JsonObject& o, const std::string& key, double logP)
+{
+    if (std::isnan(logP)) {
+        o.addNull(key).addNull("log10_" + key);
+        return;
+    }
+    o.add(key, std::exp(logP));
+    if (std::isinf(logP))
+        o.addNull("log10_" + key);
+    else
+        o.add("log10_" + key, logP / std::numbers::ln10);
 }
 
 } // namespace pelinor::cli

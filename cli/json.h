@@ -52,4 +52,8 @@ private:
     std::vector<std::string> m_items;
 };
 
+// A probability given by its natural logarithm as KEY (0 where it underflows) with the
+// exact "log10_KEY" beside it; both null when the figure does not hold (NaN).
+void addLogProbability(JsonObject& o, const std::string& key, double logP);
+
 } // namespace pelinor::cli

@@ -287,7 +287,7 @@ PictureRef applyCrop(const Picture& picture, const Attack& a, const Picture* ori
     return attackCrop(picture, a.parameter, *original);
 }
 
-const AttackSpec kAttacks[] = {
+const AttackEntry kAttacks[] = {
     {K::Jpeg, "jpeg", "Q", 1, {1, 100, false, true}, kNone, "",
         "re-encode as JPEG at quality Q ({range}) and decode", AttackFamily::Signal,
         [](const Attack& a) { return "JPEG Q=" + number(a.parameter); },
@@ -368,9 +368,9 @@ const AttackSpec kAttacks[] = {
 };
 
 // The names the metavariable gives the values: "GAIN,OFFSET" -> GAIN, OFFSET.
-std::string valueName(const AttackSpec& spec, int which)
+std::string valueName(const AttackEntry& entry, int which)
 {
-    const std::string all = spec.metavar ? spec.metavar : "";
+    const std::string all = entry.metavar ? entry.metavar : "";
     const std::size_t comma = all.find(',');
     if (comma == std::string::npos) return all;
     return which == 0 ? all.substr(0, comma) : all.substr(comma + 1);
@@ -411,52 +411,52 @@ bool ParameterRange::contains(double v) const noexcept
     return (aboveMin ? v > min : v >= min) && v <= max;
 }
 
-std::span<const AttackSpec> attackTable() noexcept
+std::span<const AttackEntry> attackTable() noexcept
 {
     return kAttacks;
 }
 
-const AttackSpec& attackSpec(Attack::Kind kind)
+const AttackEntry& attackEntry(Attack::Kind kind)
 {
-    for (const AttackSpec& spec : kAttacks)
-        if (spec.kind == kind) return spec;
+    for (const AttackEntry& entry : kAttacks)
+        if (entry.kind == kind) return entry;
     throw Error(err::InvalidCall, "Invalid procedure call: an unknown attack");
 }
 
-std::string rangeNote(const AttackSpec& spec)
+std::string rangeNote(const AttackEntry& entry)
 {
-    if (spec.values < 2) return spec.values == 1 ? noteOf(spec.first, valueName(spec, 0), false) : "";
-    if (sameRange(spec.first, spec.second))
-        return noteOf(spec.first, valueName(spec, 0) + ", " + valueName(spec, 1), true);
-    return noteOf(spec.first, valueName(spec, 0), true) + ", "
-        + noteOf(spec.second, valueName(spec, 1), true);
+    if (entry.values < 2) return entry.values == 1 ? noteOf(entry.first, valueName(entry, 0), false) : "";
+    if (sameRange(entry.first, entry.second))
+        return noteOf(entry.first, valueName(entry, 0) + ", " + valueName(entry, 1), true);
+    return noteOf(entry.first, valueName(entry, 0), true) + ", "
+        + noteOf(entry.second, valueName(entry, 1), true);
 }
 
-std::string rangeText(const AttackSpec& spec)
+std::string rangeText(const AttackEntry& entry)
 {
-    const std::string unit = *spec.unit ? std::string(" ") + spec.unit : "";
-    if (spec.values < 2) return textOf(spec.first) + unit;
-    if (sameRange(spec.first, spec.second)) return "each " + textOf(spec.first) + unit;
-    return withArticle(valueName(spec, 0)) + " " + textOf(spec.first) + " and "
-        + withArticle(valueName(spec, 1)) + " " + textOf(spec.second) + unit;
+    const std::string unit = *entry.unit ? std::string(" ") + entry.unit : "";
+    if (entry.values < 2) return textOf(entry.first) + unit;
+    if (sameRange(entry.first, entry.second)) return "each " + textOf(entry.first) + unit;
+    return withArticle(valueName(entry, 0)) + " " + textOf(entry.first) + " and "
+        + withArticle(valueName(entry, 1)) + " " + textOf(entry.second) + unit;
 }
 
-std::string attackHelp(const AttackSpec& spec)
+std::string attackHelp(const AttackEntry& entry)
 {
-    std::string help = spec.help;
+    std::string help = entry.help;
     const std::size_t at = help.find("{range}");
-    if (at != std::string::npos) help.replace(at, 7, rangeNote(spec));
+    if (at != std::string::npos) help.replace(at, 7, rangeNote(entry));
     return help;
 }
 
 std::string attackName(Attack::Kind kind)
 {
-    return attackSpec(kind).name;
+    return attackEntry(kind).name;
 }
 
 std::string attackLabel(const Attack& attack)
 {
-    return attackSpec(attack.kind).label(attack);
+    return attackEntry(attack.kind).label(attack);
 }
 
 std::string chainLabel(const std::vector<Attack>& chain)
@@ -469,16 +469,16 @@ std::string chainLabel(const std::vector<Attack>& chain)
 
 bool isGeometric(Attack::Kind kind)
 {
-    return attackSpec(kind).family == AttackFamily::Geometric;
+    return attackEntry(kind).family == AttackFamily::Geometric;
 }
 
 void validateAttack(const Attack& attack)
 {
-    const AttackSpec& spec = attackSpec(attack.kind);
+    const AttackEntry& entry = attackEntry(attack.kind);
     if (!std::isfinite(attack.parameter) || !std::isfinite(attack.second))
         badParameter(attack, "a finite number");
-    if (spec.values >= 1 && !spec.first.contains(attack.parameter)) badParameter(attack, rangeText(spec));
-    if (spec.values >= 2 && !spec.second.contains(attack.second)) badParameter(attack, rangeText(spec));
+    if (entry.values >= 1 && !entry.first.contains(attack.parameter)) badParameter(attack, rangeText(entry));
+    if (entry.values >= 2 && !entry.second.contains(attack.second)) badParameter(attack, rangeText(entry));
 }
 
 AttackSize attackResultSize(const Attack& attack, int width, int height)
@@ -523,7 +523,7 @@ PictureRef applyAttack(
     const Picture& picture, const Attack& attack, const Picture* original, std::uint64_t seed)
 {
     validateAttack(attack);
-    return attackSpec(attack.kind).apply(picture, attack, original, seed);
+    return attackEntry(attack.kind).apply(picture, attack, original, seed);
 }
 
 } // namespace pelinor

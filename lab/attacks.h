@@ -103,7 +103,7 @@ struct ParameterRange {
 // takes and their ranges, the --help line, its family, its label and the function that
 // applies it. The command line, its --help, the checks, the evaluation and the
 // documentation tests all read this table.
-struct AttackSpec {
+struct AttackEntry {
     Attack::Kind kind;
     const char* name; // "jpeg", "crop-to"
     const char* metavar; // "Q", "DX,DY"; null for an attack without values
@@ -119,14 +119,14 @@ struct AttackSpec {
 };
 
 // Every attack, in the order the command line's help lists them.
-std::span<const AttackSpec> attackTable() noexcept;
-const AttackSpec& attackSpec(Attack::Kind kind);
+std::span<const AttackEntry> attackTable() noexcept;
+const AttackEntry& attackEntry(Attack::Kind kind);
 // The --help line with its ranges filled in ("re-encode as JPEG at quality Q (1..100) ...").
-std::string attackHelp(const AttackSpec& spec);
+std::string attackHelp(const AttackEntry& entry);
 // The ranges as the help notes them: "1..100", "0 < F <= 4", "0 < GAIN <= 10, -255..255".
-std::string rangeNote(const AttackSpec& spec);
+std::string rangeNote(const AttackEntry& entry);
 // The ranges as a refusal states them: "a whole number from 1 to 100".
-std::string rangeText(const AttackSpec& spec);
+std::string rangeText(const AttackEntry& entry);
 
 // Checks the parameters' ranges; Error err::InvalidCall naming the attack otherwise.
 void validateAttack(const Attack& attack);

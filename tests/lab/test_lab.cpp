@@ -226,28 +226,28 @@ TEST(Attacks, TheTableDeclaresEveryAttackOnceWithItsRanges)
 {
     std::set<int> kinds;
     std::set<std::string> names;
-    for (const AttackSpec& spec : attackTable()) {
-        SCOPED_TRACE(spec.name);
-        EXPECT_TRUE(kinds.insert(int(spec.kind)).second);
-        EXPECT_TRUE(names.insert(spec.name).second);
-        EXPECT_EQ(attackName(spec.kind), spec.name);
-        EXPECT_EQ(&attackSpec(spec.kind), &spec);
-        EXPECT_EQ(isGeometric(spec.kind), spec.family == AttackFamily::Geometric);
-        EXPECT_EQ(spec.metavar == nullptr, spec.values == 0);
-        const std::string help = attackHelp(spec);
+    for (const AttackEntry& entry : attackTable()) {
+        SCOPED_TRACE(entry.name);
+        EXPECT_TRUE(kinds.insert(int(entry.kind)).second);
+        EXPECT_TRUE(names.insert(entry.name).second);
+        EXPECT_EQ(attackName(entry.kind), entry.name);
+        EXPECT_EQ(&attackEntry(entry.kind), &entry);
+        EXPECT_EQ(isGeometric(entry.kind), entry.family == AttackFamily::Geometric);
+        EXPECT_EQ(entry.metavar == nullptr, entry.values == 0);
+        const std::string help = attackHelp(entry);
         EXPECT_EQ(help.find("{range}"), std::string::npos);
-        if (spec.values > 0) {
-            EXPECT_NE(help.find(rangeNote(spec)), std::string::npos) << help;
+        if (entry.values > 0) {
+            EXPECT_NE(help.find(rangeNote(entry)), std::string::npos) << help;
         }
-        const std::string text = rangeText(spec);
+        const std::string text = rangeText(entry);
         const auto refused = [&](double first, double second) {
             test::expectError(
                 [&] {
-                    validateAttack({spec.kind, first, second});
+                    validateAttack({entry.kind, first, second});
                 },
-                err::InvalidCall, "the " + std::string(spec.name) + " parameter ");
+                err::InvalidCall, "the " + std::string(entry.name) + " parameter ");
             try {
-                validateAttack({spec.kind, first, second});
+                validateAttack({entry.kind, first, second});
             } catch (const Error& e) {
                 EXPECT_NE(std::string(e.what()).find(text), std::string::npos) << e.what();
             }
@@ -257,32 +257,33 @@ TEST(Attacks, TheTableDeclaresEveryAttackOnceWithItsRanges)
             return std::array{
                 r.aboveMin ? r.min + step : r.min, r.max, r.aboveMin ? r.min : r.min - step, r.max + step};
         };
-        if (spec.values == 0) {
-            EXPECT_NO_THROW(validateAttack({spec.kind, 0.0, 0.0}));
+        if (entry.values == 0) {
+            EXPECT_NO_THROW(validateAttack({entry.kind, 0.0, 0.0}));
             continue;
         }
-        const auto first = ends(spec.first);
-        const double inSecond = spec.values == 2 ? spec.second.max : 0.0;
-        EXPECT_NO_THROW(validateAttack({spec.kind, first[0], inSecond}));
-        EXPECT_NO_THROW(validateAttack({spec.kind, first[1], inSecond}));
+        const auto first = ends(entry.first);
+        const double inSecond = entry.values == 2 ? entry.second.max : 0.0;
+        EXPECT_NO_THROW(validateAttack({entry.kind, first[0], inSecond}));
+        EXPECT_NO_THROW(validateAttack({entry.kind, first[1], inSecond}));
         refused(first[2], inSecond);
         refused(first[3], inSecond);
-        if (spec.first.whole) refused(spec.first.min + 0.5, inSecond);
-        if (spec.values == 2) {
-            const auto second = ends(spec.second);
-            EXPECT_NO_THROW(validateAttack({spec.kind, first[1], second[0]}));
+        if (entry.first.whole) refused(entry.first.min + 0.5, inSecond);
+        if (entry.values == 2) {
+            const auto second = ends(entry.second);
+            EXPECT_NO_THROW(validateAttack({entry.kind, first[1], second[0]}));
             refused(first[1], second[2]);
             refused(first[1], second[3]);
         }
     }
     EXPECT_EQ(int(kinds.size()), int(K::Social) + 1);
     // As the refusals and --help state them.
-    EXPECT_EQ(rangeText(attackSpec(K::Jpeg)), "a whole number from 1 to 100");
-    EXPECT_EQ(rangeNote(attackSpec(K::Scale)), "0 < F <= 4");
-    EXPECT_EQ(rangeText(attackSpec(K::Tone)), "a gain above 0 and at most 10 and an offset from -255 to 255");
-    EXPECT_EQ(rangeNote(attackSpec(K::Tone)), "0 < GAIN <= 10, -255 <= OFFSET <= 255");
-    EXPECT_EQ(rangeText(attackSpec(K::Shift)), "each from -100000 to 100000 pixels");
-    EXPECT_EQ(rangeText(attackSpec(K::Rotate)), "from -360 to 360 degrees");
+    EXPECT_EQ(rangeText(attackEntry(K::Jpeg)), "a whole number from 1 to 100");
+    EXPECT_EQ(rangeNote(attackEntry(K::Scale)), "0 < F <= 4");
+    EXPECT_EQ(
+        rangeText(attackEntry(K::Tone)), "a gain above 0 and at most 10 and an offset from -255 to 255");
+    EXPECT_EQ(rangeNote(attackEntry(K::Tone)), "0 < GAIN <= 10, -255 <= OFFSET <= 255");
+    EXPECT_EQ(rangeText(attackEntry(K::Shift)), "each from -100000 to 100000 pixels");
+    EXPECT_EQ(rangeText(attackEntry(K::Rotate)), "from -360 to 360 degrees");
 }
 
 // The sizes a command checks against its budget before attacking are the sizes the attacks
@@ -290,11 +291,11 @@ TEST(Attacks, TheTableDeclaresEveryAttackOnceWithItsRanges)
 TEST(Attacks, ResultSizesAreKnownBeforeAttacking)
 {
     const PictureRef picture = test::noisePicture(37, 23, 4);
-    for (const AttackSpec& spec : attackTable()) {
-        std::vector<double> values = {spec.first.max};
-        if (spec.values > 0) values.push_back(spec.first.aboveMin ? spec.first.max / 3 : spec.first.min);
+    for (const AttackEntry& entry : attackTable()) {
+        std::vector<double> values = {entry.first.max};
+        if (entry.values > 0) values.push_back(entry.first.aboveMin ? entry.first.max / 3 : entry.first.min);
         for (const double v : values) {
-            const Attack attack{spec.kind, v, spec.values == 2 ? spec.second.max / 2 : 0.0};
+            const Attack attack{entry.kind, v, entry.values == 2 ? entry.second.max / 2 : 0.0};
             SCOPED_TRACE(attackLabel(attack));
             const AttackSize size = attackResultSize(attack, 37, 23);
             const PictureRef out = applyAttack(*picture, attack, picture.get(), 1);
@@ -328,13 +329,13 @@ TEST(Attacks, TheManPageStatesEveryAttackWithItsRanges)
     for (std::size_t at; (at = man.find("\\-")) != std::string::npos;)
         man.replace(at, 2, "-");
     std::replace(man.begin(), man.end(), '\n', ' ');
-    for (const AttackSpec& spec : attackTable()) {
-        SCOPED_TRACE(spec.name);
-        const std::string flag = std::string(spec.values ? ".BI --" : ".B --") + spec.name + " ";
-        const std::size_t entry = man.find(flag);
-        ASSERT_NE(entry, std::string::npos) << flag;
-        const std::string text = man.substr(entry, man.find(".TP", entry) - entry);
-        EXPECT_NE(text.find(rangeNote(spec)), std::string::npos) << text;
+    for (const AttackEntry& entry : attackTable()) {
+        SCOPED_TRACE(entry.name);
+        const std::string flag = std::string(entry.values ? ".BI --" : ".B --") + entry.name + " ";
+        const std::size_t at = man.find(flag);
+        ASSERT_NE(at, std::string::npos) << flag;
+        const std::string text = man.substr(at, man.find(".TP", at) - at);
+        EXPECT_NE(text.find(rangeNote(entry)), std::string::npos) << text;
     }
 }
 
