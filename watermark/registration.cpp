@@ -691,15 +691,20 @@ std::vector<Candidate> orientationCandidates(const Picture& original, int wo, in
         const double lo = std::max((ws - 0.5) / turned.width, (hs - 0.5) / turned.height) - 1e-9;
         const double hi = std::min((ws + 0.5) / turned.width, (hs + 0.5) / turned.height) + 1e-9;
         std::vector<double> factors;
-        for (double step = 0.1; step > 1e-4 && factors.empty(); step /= 10) {
-            const double r = std::ceil(lo / step) * step;
-            if (r <= hi) factors.push_back(r);
-        }
-        for (const double r : {rx, ry})
+        auto add = [&](double r) {
             if (r >= lo && r <= hi
                 && std::ranges::none_of(factors, [&](double f) { return std::fabs(f - r) < 1e-12; }))
                 factors.push_back(r);
-        for (const double r : rx == ry ? std::vector<double>{} : factors) {
+        };
+        for (double step = 0.1; step > 1e-4 && factors.empty(); step /= 10)
+            add(std::ceil(lo / step) * step);
+        // A fraction of small terms, such as a third.
+        for (int q = 3; q <= 9; ++q)
+            add(std::round(lo * q) / q);
+        for (const double r : {rx, ry})
+            add(r);
+        for (const double r : factors) {
+            if (std::fabs(r - rx) < 1e-12 && std::fabs(r - ry) < 1e-12) continue; // the stretch itself
             Mat3 u = resizeMap(r, r) * turn;
             if (mirror) u = mirrorMap(ws) * u;
             out.back().twins.push_back(u);
@@ -770,59 +775,114 @@ bool refineAt(Pyramid& po, Pyramid& ps, int k, Mat3& a, double gain, const Refin
     return true;
 }
 
-// The correlation of fine detail (each pixel less the mean of its 3 x 3 neighbourhood)
-// between O's copy and S under the transform, on a sparse grid of O's pixels. The
+// Fine detail (each pixel less the mean of its 3 x 3 neighbourhood) compared between O
+// and S under a transform, on the pixels of whichever of the two is coarser, as they
+// are: the finer one is smoothed to the coarser one's pixel size and resampled onto them.
+// Resampling the coarser side instead would smooth its detail by an amount that depends
+// on where the transform puts its samples between pixels, and so favour whichever
+// transform puts them on pixels (a halved copy's stretch over its exact factor). The
 // watermark changes a picture's largest, coarsest coefficients and leaves its fine detail
 // alone, so this tells whether a copy stands on O's grid as it is, however strong the
 // mark and however little detail the picture has.
-double detailCorrelation(Level& o, Level& s, const Mat3& aLevel)
-{
-    const cv::Mat& t = o.gray;
-    const int stride = std::max(1, int(std::sqrt(o.pixels() / kDetailSamples)));
-    std::vector<double> tv, sv;
-    for (int y = 2; y < t.rows - 2; y += stride) {
-        const Span span = coveredSpan(aLevel, y, t.cols, s.gray.cols, s.gray.rows, 3.0 * scaleOf(aLevel));
-        for (int x = std::max(2, span.begin); x < std::min(span.end, t.cols - 2); x += stride) {
-            double around = 0, aroundS = 0;
-            for (int dy = -1; dy <= 1; ++dy)
-                for (int dx = -1; dx <= 1; ++dx) {
-                    around += t.ptr<std::uint8_t>(y + dy)[x + dx];
-                    const cv::Point2d p = apply(aLevel, x + dx, y + dy);
-                    aroundS += bilinear(s.gray, p.x, p.y);
-                }
-            const cv::Point2d p = apply(aLevel, x, y);
-            tv.push_back(t.ptr<std::uint8_t>(y)[x] - around / 9.0);
-            sv.push_back(bilinear(s.gray, p.x, p.y) - aroundS / 9.0);
+class DetailCheck {
+public:
+    // For transforms near `a` (O to S, full size).
+    DetailCheck(Pyramid& po, Pyramid& ps, const Mat3& a)
+    {
+        const double scale = scaleOf(a);
+        m_sOnNative = scale <= 1.0;
+        Pyramid& coarse = m_sOnNative ? ps : po;
+        Pyramid& fine = m_sOnNative ? po : ps;
+        // Coarse pixels per fine pixel, as a full-size factor.
+        const double ratio = m_sOnNative ? scale : 1.0 / scale;
+        // The coarsest copy of the finer picture with at least two pixels to the coarser
+        // one's, or its full size.
+        int k = 0;
+        while (k + 1 < fine.count() && fine[k + 1].rx >= 2.0 * ratio)
+            ++k;
+        m_native = &coarse[0];
+        m_fine = &fine[k];
+        // An area reduction by r adds a spread of (r^2 - 1) / 12 square pixels to the
+        // one each pixel already has.
+        const double r = m_fine->rx / ratio;
+        const cv::Mat& f = m_fine->asFloat();
+        if (r > 1.05) {
+            const double sigma = std::sqrt((r * r - 1.0) / 12.0);
+            cv::GaussianBlur(f, m_smoothed, cv::Size(), sigma, sigma, cv::BORDER_REPLICATE);
+        } else {
+            m_smoothed = f;
         }
     }
-    if (tv.size() < 64) return -1.0;
-    return zncc(tv, sv);
-}
+
+    double correlation(const Mat3& a) const
+    {
+        // The map from the native picture's full size to the finer picture's copy.
+        const Mat3 full = m_sOnNative ? normalised(a.inv()) : a;
+        const Mat3 map = normalised(m_fine->fromFull() * full);
+        const cv::Mat& t = m_native->gray;
+        const int stride = std::max(1, int(std::sqrt(m_native->pixels() / kDetailSamples)));
+        const double margin = 2.0;
+        const int wf = m_smoothed.cols, hf = m_smoothed.rows;
+        std::vector<double> tv;
+        std::vector<float> xs, ys;
+        for (int y = 2; y < t.rows - 2; y += stride)
+            for (int x = 2; x < t.cols - 2; x += stride) {
+                bool inside = true;
+                float px[9], py[9];
+                for (int i = 0; i < 9 && inside; ++i) {
+                    const cv::Point2d p = apply(map, x + i % 3 - 1, y + i / 3 - 1);
+                    inside
+                        = p.x >= margin && p.y >= margin && p.x <= wf - 1 - margin && p.y <= hf - 1 - margin;
+                    px[i] = float(p.x);
+                    py[i] = float(p.y);
+                }
+                if (!inside) continue;
+                double around = 0;
+                for (int dy = -1; dy <= 1; ++dy)
+                    for (int dx = -1; dx <= 1; ++dx)
+                        around += t.ptr<std::uint8_t>(y + dy)[x + dx];
+                tv.push_back(t.ptr<std::uint8_t>(y)[x] - around / 9.0);
+                xs.insert(xs.end(), px, px + 9);
+                ys.insert(ys.end(), py, py + 9);
+            }
+        if (tv.size() < 64) return -1.0;
+        // remap takes maps of fewer than 2^15 columns.
+        constexpr int kRow = 9 * 1024;
+        const std::size_t padded = (xs.size() + kRow - 1) / kRow * kRow;
+        xs.resize(padded, xs.front());
+        ys.resize(padded, ys.front());
+        cv::Mat sampled;
+        cv::remap(m_smoothed, sampled, cv::Mat(int(padded / kRow), kRow, CV_32F, xs.data()),
+            cv::Mat(int(padded / kRow), kRow, CV_32F, ys.data()), cv::INTER_CUBIC, cv::BORDER_REPLICATE);
+        const float* v = sampled.ptr<float>(0);
+        std::vector<double> fv(tv.size());
+        for (std::size_t j = 0; j < tv.size(); ++j) {
+            double around = 0;
+            for (int i = 0; i < 9; ++i)
+                around += v[9 * j + std::size_t(i)];
+            fv[j] = v[9 * j + 4] - around / 9.0;
+        }
+        return zncc(tv, fv);
+    }
+
+private:
+    bool m_sOnNative = true; // S is the coarser picture
+    Level* m_native = nullptr;
+    Level* m_fine = nullptr;
+    cv::Mat m_smoothed;
+};
 
 // Whether the exact start (the same grid, or a resized copy's stretch) should stand
 // instead of the transform found, `distance` away from it (S's pixels at O's corners).
-// Compared on fine detail, on the copy of O whose pixels match S's, the start yields only
-// to clear evidence. A picture without any fine detail (not even grain) cannot tell a
-// strong mark from a move: there the start stands against a small move only.
-bool exactStands(Pyramid& po, Pyramid& ps, const Mat3& exact, const Mat3& found, double distance, double near)
+// Compared on fine detail, the start yields only to clear evidence. A picture without any
+// fine detail (not even grain) cannot tell a strong mark from a move: there the start
+// stands against a small move only.
+constexpr double kSomeDetail = 0.2; // a detail correlation below this tells nothing
+
+bool exactStands(const DetailCheck& check, const Mat3& exact, const Mat3& found, double distance, double near)
 {
-    const double scale = scaleOf(exact);
-    int ko = 0;
-    if (scale < 1.0) {
-        double best = 1e300;
-        for (int k = 0; k < po.count(); ++k) {
-            const double d = std::fabs(std::log(po[k].rx / scale));
-            if (d < best - 1e-9) {
-                best = d;
-                ko = k;
-            }
-        }
-    }
-    Level& o = po[ko];
-    Level& s = ps[ps.matching(o, scale)];
-    const double atExact = detailCorrelation(o, s, toLevels(exact, o, s));
-    const double atFound = detailCorrelation(o, s, toLevels(found, o, s));
-    constexpr double kSomeDetail = 0.2;
+    const double atExact = check.correlation(exact);
+    const double atFound = check.correlation(found);
     if (std::max(atExact, atFound) < kSomeDetail) return distance < near;
     return atFound - atExact <= std::max(0.02, 0.05 * (1.0 - atExact));
 }
@@ -1205,38 +1265,56 @@ Registered registerChecked(const Picture& original, const Picture& suspect, cons
                 return refineSparse(o, s, aLevel, exactStart(chosen) ? kClearGain : kSmallGain);
             });
     // Never move a copy that needs no move: a mark's own change of the coarse content pulls
-    // an intensity alignment, so the exact start nearest the result stands unless the
-    // fine detail, which the mark leaves alone, shows the move.
+    // an intensity alignment, so an exact start near the result stands unless the fine
+    // detail, which the mark leaves alone, shows the move.
     const double diagonal = std::hypot(ws, hs);
     if (chosen.refined) {
-        const Candidate* nearest = nullptr;
-        Mat3 start;
-        double distance = 1e300;
+        // The exact starts near the result, and all those of the orientation nearest it
+        // (a refinement pulled far off by a strong mark on a smooth picture): of those, the
+        // one whose fine detail agrees best (a halved copy's stretch and its exact factor
+        // lie close together), the nearest where the picture has no detail to tell them
+        // apart.
+        struct Near {
+            const Candidate* candidate;
+            Mat3 a;
+            double distance;
+        };
+        std::vector<Near> all;
         for (int i = 0; i < 8; ++i) {
             const Candidate& exact = candidates[std::size_t(i)];
-            std::vector<Mat3> starts{exact.start};
-            starts.insert(starts.end(), exact.twins.begin(), exact.twins.end());
-            for (const Mat3& a : starts) {
-                const double d = cornerDistance(a, chosen.a, wo, ho);
-                if (d < distance) {
-                    distance = d;
-                    nearest = &exact;
-                    start = a;
-                }
+            all.push_back({&exact, exact.start, cornerDistance(exact.start, chosen.a, wo, ho)});
+            for (const Mat3& a : exact.twins)
+                all.push_back({&exact, a, cornerDistance(a, chosen.a, wo, ho)});
+        }
+        std::sort(
+            all.begin(), all.end(), [](const Near& x, const Near& y) { return x.distance < y.distance; });
+        std::vector<Near> near;
+        for (const Near& n : all)
+            if (n.distance < 0.1 * diagonal || n.candidate == all.front().candidate) near.push_back(n);
+        const DetailCheck check(po, ps, near.front().a);
+        const Near* pick = &near.front();
+        double agreement = check.correlation(pick->a);
+        for (std::size_t i = 1; i < near.size(); ++i) {
+            const double c = check.correlation(near[i].a);
+            if (c > agreement && c >= kSomeDetail) {
+                agreement = c;
+                pick = &near[i];
             }
         }
-        if (distance < 0.1 * diagonal
-            && exactStands(po, ps, start, chosen.a, distance, std::max(3.0, 0.02 * diagonal))) {
-            chosen.a = start;
-            chosen.method = nearest->method;
+        if (exactStands(check, pick->a, chosen.a, pick->distance, std::max(3.0, 0.02 * diagonal))) {
+            chosen.a = pick->a;
+            chosen.method = pick->candidate->method;
             chosen.refined = false;
         }
-    } else if (chosen.exact) {
-        // A stretch that nothing refined: a twin only on the fine detail's word.
+    } else if (chosen.exact && !chosen.twins.empty()) {
+        // A stretch that nothing refined, or one of its twins: whichever the fine detail
+        // agrees with best.
+        const DetailCheck check(po, ps, chosen.a);
+        double agreement = std::max(kSomeDetail, check.correlation(chosen.a));
         for (const Mat3& u : chosen.twins)
-            if (!exactStands(po, ps, chosen.a, u, cornerDistance(u, chosen.a, wo, ho), 0.0)) {
+            if (const double c = check.correlation(u); c > agreement) {
+                agreement = c;
                 chosen.a = u;
-                break;
             }
     }
 

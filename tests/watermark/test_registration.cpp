@@ -12,6 +12,7 @@
 #include <numbers>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
+#include <ostream>
 #include <random>
 #include <sstream>
 #include <string>
@@ -733,16 +734,36 @@ struct DriftCase {
     std::string name;
     bool smooth;
     double alpha;
-    bool halved;
-    // Odd sides (639 x 479) halved by the factor 0.5: the copy's sides are rounded (320 x
-    // 240), and its scale is 0.5, not its sides' ratio.
+    // The copy's size over O's by a tool's factor (OpenCV's area reduction), or 1: not moved.
+    double factor = 1.0;
+    // Odd sides (one pixel off each): the copy's sides are rounded, so its scale is the
+    // factor and not its sides' ratio.
     bool oddSides = false;
+    // A square picture, whose stretch has the same ratio on both axes, and yet not the
+    // factor.
+    bool square = false;
     // A black margin of the picture's own down both sides, as round a fundus photograph:
     // taken for a border, but the copy stands where it is.
     bool darkMargin = false;
 };
 
+// Failures name the case rather than dump its bytes.
+void PrintTo(const DriftCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class NoDrift : public ::testing::TestWithParam<DriftCase> { };
+
+PictureRef cropped(const Picture& o, int w, int h)
+{
+    PictureRef out = Picture::create(w, h, 24, true);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            for (int c = 0; c < 3; ++c)
+                pixel(*out, x, y, c) = pixel(o, x, y, c);
+    return out;
+}
 
 // A marked copy that was not moved, or was resized exactly, stays where it is: the mark's
 // own change of the coarse content must not pull the alignment.
@@ -751,14 +772,8 @@ TEST_P(NoDrift, WithinAFewHundredthsOfAPixel)
     const DriftCase& dc = GetParam();
     // Photographs have grain, even where they are smooth.
     PictureRef o = render(dc.smooth ? smoothScene() : busyScene());
-    if (dc.oddSides) {
-        PictureRef odd = Picture::create(o->width() - 1, o->height() - 1, 24, true);
-        for (int y = 0; y < odd->height(); ++y)
-            for (int x = 0; x < odd->width(); ++x)
-                for (int c = 0; c < 3; ++c)
-                    pixel(*odd, x, y, c) = pixel(*o, x, y, c);
-        o = odd;
-    }
+    if (dc.oddSides) o = cropped(*o, o->width() - 1, o->height() - 1);
+    if (dc.square) o = cropped(*o, o->height() - 2, o->height() - 2);
     if (dc.darkMargin)
         for (int y = 0; y < o->height(); ++y)
             for (int x : {0, 1, 2, 3, 4, 5, o->width() - 6, o->width() - 5, o->width() - 4, o->width() - 3,
@@ -774,18 +789,16 @@ TEST_P(NoDrift, WithinAFewHundredthsOfAPixel)
     const PictureRef marked = embedWatermark(*o, test::gaussianWatermark(1000, dc.alpha, 17)).marked;
     PictureRef s = marked;
     cv::Matx33d truth = cv::Matx33d::eye();
-    if (dc.halved) {
+    if (dc.factor != 1.0) {
         const cv::Mat stored(marked->height(), marked->width(), CV_8UC3, marked->bits(), marked->stride());
-        cv::Mat half;
-        if (dc.oddSides)
-            cv::resize(stored, half, cv::Size(), 0.5, 0.5, cv::INTER_AREA);
-        else
-            cv::resize(stored, half, cv::Size(o->width() / 2, o->height() / 2), 0, 0, cv::INTER_AREA);
-        s = Picture::create(half.cols, half.rows, 24, marked->topDown());
-        for (int row = 0; row < half.rows; ++row)
+        cv::Mat resized;
+        cv::resize(stored, resized, cv::Size(), dc.factor, dc.factor, cv::INTER_AREA);
+        s = Picture::create(resized.cols, resized.rows, 24, marked->topDown());
+        for (int row = 0; row < resized.rows; ++row)
             std::copy_n(
-                half.ptr<std::uint8_t>(row), 3 * half.cols, s->bits() + s->stride() * std::size_t(row));
-        truth = cv::Matx33d(0.5, 0, -0.25, 0, 0.5, -0.25, 0, 0, 1);
+                resized.ptr<std::uint8_t>(row), 3 * resized.cols, s->bits() + s->stride() * std::size_t(row));
+        const double f = dc.factor, shift = 0.5 * f - 0.5;
+        truth = cv::Matx33d(f, 0, shift, 0, f, shift, 0, 0, 1);
     }
     const Registration r = registerPicture(*o, *s).registration;
     EXPECT_LT(cornerError(r, truth, o->width(), o->height()), 0.05) << describe(r);
@@ -794,20 +807,22 @@ TEST_P(NoDrift, WithinAFewHundredthsOfAPixel)
 std::vector<DriftCase> driftCases()
 {
     std::vector<DriftCase> out;
-    for (bool smooth : {false, true})
+    auto strength = [](double alpha) { return "Alpha" + std::to_string(int(std::lround(alpha * 10))); };
+    for (bool smooth : {false, true}) {
+        const std::string scene = smooth ? "Smooth" : "Busy";
         for (double alpha : {0.1, 0.3, 1.0})
-            for (bool halved : {false, true})
-                out.push_back({std::string(smooth ? "Smooth" : "Busy") + "Alpha"
-                        + std::to_string(int(alpha * 10)) + (halved ? "Halved" : "Unmoved"),
-                    smooth, alpha, halved});
-    for (bool smooth : {false, true})
-        for (double alpha : {0.1, 1.0})
-            out.push_back({std::string(smooth ? "Smooth" : "Busy") + "Alpha" + std::to_string(int(alpha * 10))
-                    + "OddSidesHalved",
-                smooth, alpha, true, true});
+            for (double factor : {1.0, 0.5})
+                out.push_back({scene + strength(alpha) + (factor == 1.0 ? "Unmoved" : "Halved"), smooth,
+                    alpha, factor});
+        for (double alpha : {0.1, 1.0}) {
+            out.push_back({scene + strength(alpha) + "OddSidesHalved", smooth, alpha, 0.5, true});
+            out.push_back(
+                {scene + strength(alpha) + "SquareThreeQuarters", smooth, alpha, 0.75, false, true});
+            out.push_back({scene + strength(alpha) + "OddSidesThird", smooth, alpha, 1.0 / 3.0, true});
+        }
+    }
     for (double alpha : {0.1, 1.0})
-        out.push_back({"DarkMarginAlpha" + std::to_string(int(alpha * 10)) + "Unmoved", true, alpha, false,
-            false, true});
+        out.push_back({"DarkMargin" + strength(alpha) + "Unmoved", true, alpha, 1.0, false, false, true});
     return out;
 }
 
