@@ -30,7 +30,7 @@ constexpr int kSearchSide = 192; // long side of the copy the scale and shift ar
 constexpr int kFeatureSide = 1024; // long side of the copies features are taken from
 constexpr int kCorrelationSide = 1024; // long side of the copy the reported correlation is measured on
 constexpr double kSparseSamples = 50000; // samples of one sparse refinement step
-constexpr double kDetailSamples = 200000; // samples of the fine-detail comparison
+constexpr double kDetailSamples = 50000; // samples of the fine-detail comparison
 constexpr double kToneSamples = 250000; // sample pairs the tone curves are fitted from
 constexpr double kGainSamples = 60000; // sample pairs the gain field is fitted from
 constexpr int kMinInliers = 10; // feature matches a robust fit must keep
@@ -803,15 +803,15 @@ public:
         m_native = &coarse[0];
         m_fine = &fine[k];
         // An area reduction by r adds a spread of (r^2 - 1) / 12 square pixels to the
-        // one each pixel already has.
+        // one each pixel already has; below a third of a pixel it hardly shows. The grey
+        // values stay 8-bit: a large picture in floating point costs more to make than the
+        // rest of the check, and the rounding is the same for every transform compared.
         const double r = m_fine->rx / ratio;
-        const cv::Mat& f = m_fine->asFloat();
-        if (r > 1.05) {
-            const double sigma = std::sqrt((r * r - 1.0) / 12.0);
-            cv::GaussianBlur(f, m_smoothed, cv::Size(), sigma, sigma, cv::BORDER_REPLICATE);
-        } else {
-            m_smoothed = f;
-        }
+        const double sigma = std::sqrt(std::max(0.0, r * r - 1.0) / 12.0);
+        if (sigma >= 1.0 / 3.0)
+            cv::GaussianBlur(m_fine->gray, m_smoothed, cv::Size(), sigma, sigma, cv::BORDER_REPLICATE);
+        else
+            m_smoothed = m_fine->gray;
     }
 
     double correlation(const Mat3& a) const
@@ -854,7 +854,7 @@ public:
         cv::Mat sampled;
         cv::remap(m_smoothed, sampled, cv::Mat(int(padded / kRow), kRow, CV_32F, xs.data()),
             cv::Mat(int(padded / kRow), kRow, CV_32F, ys.data()), cv::INTER_CUBIC, cv::BORDER_REPLICATE);
-        const float* v = sampled.ptr<float>(0);
+        const std::uint8_t* v = sampled.ptr<std::uint8_t>(0);
         std::vector<double> fv(tv.size());
         for (std::size_t j = 0; j < tv.size(); ++j) {
             double around = 0;
@@ -869,7 +869,7 @@ private:
     bool m_sOnNative = true; // S is the coarser picture
     Level* m_native = nullptr;
     Level* m_fine = nullptr;
-    cv::Mat m_smoothed;
+    cv::Mat m_smoothed; // CV_8U
 };
 
 // Whether the exact start (the same grid, or a resized copy's stretch) should stand
