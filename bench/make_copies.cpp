@@ -2,8 +2,10 @@
 // of a photograph meets, made with OpenCV, written into a folder.
 // usage: make_copies PICTURE FOLDER        (scripts/registration_figures.sh runs it)
 // Writes rot90.png rot180.png rot270.png flip.png grey.png keystone.png border.png
-// letterbox.png vignette.png half.png narrow.png, and exact-half.png: the picture halved by
-// area averaging (the drift figure's exactly resized copy).
+// letterbox.png vignette.png half.png narrow.png, and the drift figure's exactly resized
+// copies: exact-half.png, exact-third.png and exact-075.png (by a factor, area averaging),
+// exact-150.png (enlarged by a factor, cubic) and sized-half.png (to half the sides,
+// rounded down: the stretch of the whole frame).
 #include "image/image_io.h"
 
 #include <cmath>
@@ -102,6 +104,14 @@ int main(int argc, char* argv[])
         save(out, dir + "half.png");
         cv::resize(m, out, cv::Size(), 0.5, 0.5, cv::INTER_AREA);
         save(out, dir + "exact-half.png");
+        cv::resize(m, out, cv::Size(), 1.0 / 3.0, 1.0 / 3.0, cv::INTER_AREA);
+        save(out, dir + "exact-third.png");
+        cv::resize(m, out, cv::Size(), 0.75, 0.75, cv::INTER_AREA);
+        save(out, dir + "exact-075.png");
+        cv::resize(m, out, cv::Size(), 1.5, 1.5, cv::INTER_CUBIC);
+        save(out, dir + "exact-150.png");
+        cv::resize(m, out, cv::Size(w / 2, h / 2), 0, 0, cv::INTER_AREA);
+        save(out, dir + "sized-half.png");
         // Narrowed: the width by 0.9 only.
         cv::resize(m, out, cv::Size(int(std::lround(0.9 * w)), h), 0, 0, cv::INTER_AREA);
         save(out, dir + "narrow.png");

@@ -4,7 +4,7 @@
 # photograph (bench/make_copies) detected as detect does it by default, with its
 # similarity, z, false-positive probability and the registration found; 100 never-embedded
 # watermarks against every registered copy; each photograph's copy against the other
-# originals; and the drift of unmoved and exactly halved copies at alpha 0.1, 0.3 and 1.
+# originals; and the drift of unmoved and exactly resized copies at alpha 0.1, 0.3 and 1.
 # "Found by evidence": a false-positive probability of at most 1e-9.
 # usage: scripts/registration_figures.sh [BUILD_DIR]   (needs python3 to read the JSON)
 set -euo pipefail
@@ -36,7 +36,8 @@ for p in "${photos[@]}"; do
   done
 done
 
-# Drift: the marked photograph unmoved and halved exactly, registered whatever the plain answer.
+# Drift: the marked photograph unmoved and resized exactly, registered whatever the plain answer.
+resized=(exact-half exact-third exact-075 exact-150 sized-half)
 for alpha in 0.1 0.3 1; do
   "$cli" generate "a$alpha.wmk" --length 1000 --alpha "$alpha" --seed 77 >/dev/null
   for p in "${photos[@]}"; do
@@ -45,8 +46,10 @@ for alpha in 0.1 0.3 1; do
     mkdir -p "$name/d$alpha"
     "$bin/make_copies" "$name/m$alpha.png" "$name/d$alpha"
     "$cli" detect "$p" "a$alpha.wmk" "$name/m$alpha.png" --register always --json >"$name/d$alpha/unmoved.json" || true
-    "$cli" detect "$p" "a$alpha.wmk" "$name/d$alpha/exact-half.png" --register always --json \
-      >"$name/d$alpha/half.json" || true
+    for c in "${resized[@]}"; do
+      "$cli" detect "$p" "a$alpha.wmk" "$name/d$alpha/$c.png" --register always --json \
+        >"$name/d$alpha/$c.json" || true
+    done
   done
 done
 
@@ -136,22 +139,32 @@ def corners(t, w, h):
             d = t[6] * x + t[7] * y + t[8]
             out.append(((t[0] * x + t[1] * y + t[2]) / d, (t[3] * x + t[4] * y + t[5]) / d))
     return out
+# The true transform of each copy: a factor f maps pixel centres as f (x + 0.5) - 0.5 on both
+# axes, whatever the rounding of the sides; a copy resized to given sides stretches the frame.
+def truth(kind, d):
+    if kind == "unmoved":
+        return [1, 0, 0, 0, 1, 0, 0, 0, 1]
+    if kind == "sized-half":
+        fx = d["suspect"]["width"] / d["original"]["width"]
+        fy = d["suspect"]["height"] / d["original"]["height"]
+    else:
+        fx = fy = {"exact-half": 0.5, "exact-third": 1 / 3, "exact-075": 0.75, "exact-150": 1.5}[kind]
+    return [fx, 0, 0.5 * fx - 0.5, 0, fy, 0.5 * fy - 0.5, 0, 0, 1]
+kinds = ["unmoved", "exact-half", "exact-third", "exact-075", "exact-150", "sized-half"]
 for alpha in ("0.1", "0.3", "1"):
     errors = []
     for n in names:
-        for kind, truth in (("unmoved", [1, 0, 0, 0, 1, 0, 0, 0, 1]), ("half", None)):
+        for kind in kinds:
             d = load("%s/d%s/%s.json" % (n, alpha, kind))
             if d is None or d["registration"] is None:
                 errors.append(float("nan"))
                 continue
             w, h = d["original"]["width"], d["original"]["height"]
-            if truth is None:
-                # make_copies halves by the factor 0.5, whatever the rounding of the sides.
-                truth = [0.5, 0, -0.25, 0, 0.5, -0.25, 0, 0, 1]
             got = corners(d["registration"]["transform"], w, h)
-            want = corners(truth, w, h)
+            want = corners(truth(kind, d), w, h)
             errors.append(max(math.hypot(a[0] - b[0], a[1] - b[1]) for a, b in zip(got, want)))
-    print("drift at alpha %s: unmoved and exactly halved copies, largest corner error %.3f px" % (alpha, max(errors)))
+    print("drift at alpha %s: %d unmoved and exactly resized copies (factors 1/2, 1/3, 3/4, 3/2 and half the sides), "
+          "largest corner error %.3f px" % (alpha, len(errors), max(errors)))
 PY
 
 # Each photograph's marked copy, resized to 0.8, as the suspect of every other original.
