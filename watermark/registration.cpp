@@ -1308,17 +1308,15 @@ Registered registerChecked(const Picture& original, const Picture& suspect, cons
         }
     } else if (chosen.exact && !chosen.twins.empty()) {
         // A stretch that nothing refined, or one of its twins: whichever the fine detail
-        // agrees with best; where the picture has no detail to tell, the first twin (a
-        // tool's round factor, the commoner copy).
+        // agrees with best. Where the picture has no detail to tell, the stretch: most tools
+        // and services resize a picture to given sides.
         const DetailCheck check(po, ps, chosen.a);
-        double agreement = check.correlation(chosen.a);
-        Mat3 pick = chosen.a;
+        double agreement = std::max(kSomeDetail, check.correlation(chosen.a));
         for (const Mat3& u : chosen.twins)
             if (const double c = check.correlation(u); c > agreement) {
                 agreement = c;
-                pick = u;
+                chosen.a = u;
             }
-        chosen.a = agreement >= kSomeDetail ? pick : chosen.twins.front();
     }
 
     Registration r;
