@@ -163,8 +163,11 @@ for alpha in ("0.1", "0.3", "1"):
             got = corners(d["registration"]["transform"], w, h)
             want = corners(truth(kind, d), w, h)
             errors.append(max(math.hypot(a[0] - b[0], a[1] - b[1]) for a, b in zip(got, want)))
+    # A copy that could not be registered counts as a failure, not as no error.
+    failed = sum(1 for e in errors if math.isnan(e))
     print("drift at alpha %s: %d unmoved and exactly resized copies (factors 1/2, 1/3, 3/4, 3/2 and half the sides), "
-          "largest corner error %.3f px" % (alpha, len(errors), max(errors)))
+          "largest corner error %.3f px, %d not registered"
+          % (alpha, len(errors), max([e for e in errors if not math.isnan(e)], default=float("nan")), failed))
 PY
 
 # Each photograph's marked copy, resized to 0.8, as the suspect of every other original.
